@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The one seam through which the window asks the user anything modal: message boxes and the
+// save dialog. The program uses the real boxes; tests put a scripted one in its place.
+class Prompts
+{
+public:
+    virtual ~Prompts() = default;
+
+    // A modal box titled "Corvane" with text, an OK button only and no icon.
+    virtual void message(QWidget *parent, const QString &text);
+
+    struct SaveChoice {
+        QString path;  // empty when cancelled
+        QString title; // the file-name part of path
+    };
+    // The save dialog for the strip bitmap, starting in folder.
+    virtual SaveChoice saveBitmap(QWidget *parent, const QString &folder);
+};

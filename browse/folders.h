@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace browse {
+
+// The file list's pattern, as the user sees it.
+inline constexpr char16_t kPicturePattern[] = u"*.BMP;*.gif;*.ico;*.jpg;*.jpeg";
+
+// A mounted file system a user would call a disk.
+struct Drive {
+    QString rootPath;     // its mount point
+    QString label;        // what the drive list shows
+};
+
+// The real disks (no proc, sys, cgroup, devpts and the like), the root file system first.
+QList<Drive> drives();
+
+// The drive whose mount point holds path (the deepest such mount).
+int driveIndexFor(const QList<Drive> &drives, const QString &path);
+
+struct Listing {
+    bool ok = false;
+    QString message;      // why the folder could not be read
+    QStringList names;    // matching file names, case-insensitively sorted
+};
+
+// The non-hidden files of folder matching the pattern, names only, without regard to case.
+Listing listPictures(const QString &folder);
+
+// True when name matches the pattern, without regard to case.
+bool matchesPattern(const QString &name);
+
+struct FolderChain {
+    bool ok = false;
+    QString message;
+    QStringList ancestors;  // paths from the drive's root down to the folder itself
+    QStringList subfolders; // names of the folder's non-hidden subfolders, sorted
+};
+
+// What the folder list shows for folder on the drive rooted at root.
+FolderChain folderChain(const QString &root, const QString &folder);
+
+// The folder path as the file list reports it: "/" keeps its separator, no other folder has one.
+QString listPath(const QString &folder);
+
+} // namespace browse

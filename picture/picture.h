@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+namespace picture {
+
+// Limits every decoded picture keeps. A header that declares more is refused as "too large"
+// before anything of that size is allocated. Qt's own reader limit (128 MB) is lifted to these.
+struct Budget {
+    int maxSide = 32767;                        // pixels, either side
+    qint64 maxPixels = qint64(256) * 1024 * 1024; // one picture (a 48-megapixel photo fits)
+};
+
+enum class Format { Unknown, Bmp, Gif, Ico, Jpeg };
+
+enum class LoadError { None, Missing, Unreadable, NotAPicture, Damaged, TooLarge };
+
+struct Loaded {
+    QImage image;                   // natural size; RGB888/RGB32 when opaque, ARGB32_Premultiplied otherwise
+    Format format = Format::Unknown;
+    LoadError error = LoadError::None;
+    QString message;                // for failures: names the file and the cause
+    bool ok() const { return error == LoadError::None; }
+};
+
+// The format that a file's first bytes announce; Unknown for anything but BMP, GIF, ICO and JPEG.
+Format sniffFormat(const QByteArray &head);
+
+// Loads the picture at path: a BMP, the first frame of a GIF, the first image of an icon, a JPEG.
+// The decoder follows the content, never the file name.
+Loaded load(const QString &path, const Budget &budget = {});
+
+// The same from bytes already in memory; name only appears in messages.
+Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &budget = {});
+
+// Bytes one decoded picture of this size occupies at most; used to budget a whole command.
+qint64 decodedBytes(int width, int height);
+
+} // namespace picture

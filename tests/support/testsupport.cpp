@@ -1,0 +1,97 @@
+#include "tests/support/testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+namespace testsupport {
+
+QString corpusDir()
+{
+    const QString dir = QStringLiteral(CORVANE_CORPUS_DIR);
+    return QDir(dir).exists() ? QDir(dir).canonicalPath() : QString();
+}
+
+QImage readWithPillow(const QString &path, QString *error, QString *format)
+{
+    QProcess p;
+    p.start(QStringLiteral("python3"), {QStringLiteral(CORVANE_READBACK_SCRIPT), path});
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        if (error)
+            *error = QString::fromUtf8(p.readAllStandardError()).trimmed();
+        return {};
+    }
+    const QByteArray out = p.readAllStandardOutput();
+    const qsizetype nl = out.indexOf('\n');
+    const QList<QByteArray> head = out.left(nl).split(' ');
+    if (nl < 0 || head.size() < 2)
+        return {};
+    const int w = head[0].toInt();
+    const int h = head[1].toInt();
+    if (format && head.size() > 2)
+        *format = QString::fromLatin1(head[2]);
+    if (out.size() - nl - 1 != qsizetype(w) * h * 3)
+        return {};
+    QImage img(w, h, QImage::Format_RGB32);
+    const auto *src = reinterpret_cast<const uchar *>(out.constData() + nl + 1);
+    for (int y = 0; y < h; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < w; ++x, src += 3)
+            row[x] = qRgb(src[0], src[1], src[2]);
+    }
+    return img;
+}
+
+QImage solid(int w, int h, QColor c)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(c);
+    return img;
+}
+
+QImage pattern(int w, int h, int seed)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, qRgb((x * 7 + seed * 31) & 0xff, (y * 5 + seed * 17) & 0xff, (x ^ y ^ seed) & 0xff));
+    return img;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+QString firstDifference(const QImage &a, const QImage &b, int tolerance)
+{
+    if (a.size() != b.size())
+        return QStringLiteral("size %1x%2 vs %3x%4").arg(a.width()).arg(a.height()).arg(b.width()).arg(b.height());
+    const QImage ca = a.convertToFormat(QImage::Format_RGB32);
+    const QImage cb = b.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < ca.height(); ++y) {
+        const auto *ra = reinterpret_cast<const QRgb *>(ca.constScanLine(y));
+        const auto *rb = reinterpret_cast<const QRgb *>(cb.constScanLine(y));
+        for (int x = 0; x < ca.width(); ++x) {
+            if (std::abs(qRed(ra[x]) - qRed(rb[x])) > tolerance || std::abs(qGreen(ra[x]) - qGreen(rb[x])) > tolerance
+                || std::abs(qBlue(ra[x]) - qBlue(rb[x])) > tolerance)
+                return QStringLiteral("pixel (%1, %2): #%3 vs #%4")
+                    .arg(x).arg(y)
+                    .arg(ra[x] & 0xffffff, 6, 16, QLatin1Char('0'))
+                    .arg(rb[x] & 0xffffff, 6, 16, QLatin1Char('0'));
+        }
+    }
+    return {};
+}
+
+} // namespace testsupport

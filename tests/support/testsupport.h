@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QtTest>
+
+namespace testsupport {
+
+// The shared picture corpus, or an empty string when this checkout has none beside it.
+QString corpusDir();
+
+// Skips the current test, saying why, when the shared corpus is absent.
+#define CORVANE_REQUIRE_CORPUS()                                                              \
+    do {                                                                                      \
+        if (testsupport::corpusDir().isEmpty())                                               \
+            QSKIP("the shared picture corpus (../shared/corpus) is not beside this checkout"); \
+    } while (false)
+
+// Reads a picture with Pillow (not our code) into an RGB32 image; a null image when Pillow
+// refuses it, with its reason in *error.
+QImage readWithPillow(const QString &path, QString *error = nullptr, QString *format = nullptr);
+
+// A solid picture of w x h in colour c, or a pattern that makes every pixel distinct.
+QImage solid(int w, int h, QColor c);
+QImage pattern(int w, int h, int seed);
+
+// Writes bytes to path; fails the test on error.
+void writeFile(const QString &path, const QByteArray &bytes);
+QByteArray readFile(const QString &path);
+
+// The first pixel position where a and b differ (both compared as RGB32), or "" when equal.
+QString firstDifference(const QImage &a, const QImage &b, int tolerance = 0);
+
+} // namespace testsupport

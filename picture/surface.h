@@ -14,8 +14,8 @@ class Surface : public QObject
 public:
     Surface(int width, int height, const QColor &background, QObject *parent = nullptr);
 
-    int width() const { return m_pixels.width(); }
-    int height() const { return m_pixels.height(); }
+    int width() const { return m_width; }
+    int height() const { return m_height; }
     QColor background() const { return m_background; }
     const QImage &pixels() const { return m_pixels; }
 
@@ -35,8 +35,11 @@ public:
 private:
     bool resize(int width, int height);
 
-    QImage m_pixels; // Format_BGR888
+    QImage m_pixels; // Format_BGR888; null while either side is 0
     QColor m_background;
+    // Kept apart from m_pixels: a surface 0 pixels wide must still remember its height.
+    int m_width = 0;
+    int m_height = 0;
 };
 
 // One member of the hidden frame holders: it takes the exact size of the picture put into it.

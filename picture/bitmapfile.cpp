@@ -1,0 +1,98 @@
+#include "picture/bitmapfile.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "picture/surface.h"
+
+namespace picture {
+
+namespace {
+
+constexpr qint64 headerBytes = 14 + 40;
+constexpr qint64 chunkBytes = qint64(1) << 20; // rows are gathered into writes of about this size
+
+qint64 rowBytes(int width)
+{
+    return (qint64(width) * 3 + 3) & ~qint64(3);
+}
+
+void put16(uchar *at, quint16 v)
+{
+    at[0] = uchar(v);
+    at[1] = uchar(v >> 8);
+}
+
+void put32(uchar *at, quint32 v)
+{
+    for (int i = 0; i < 4; ++i)
+        at[i] = uchar(v >> (8 * i));
+}
+
+} // namespace
+
+qint64 bitmapFileSize(int width, int height)
+{
+    if (width <= 0 || height <= 0)
+        return -1;
+    const qint64 size = headerBytes + rowBytes(width) * height;
+    return size > qint64(std::numeric_limits<quint32>::max()) ? -1 : size;
+}
+
+SaveResult writeBitmap(const Surface &surface, const QString &path)
+{
+    const int width = surface.width();
+    const int height = surface.height();
+    const qint64 fileSize = bitmapFileSize(width, height);
+    if (fileSize < 0) {
+        return {false, QCoreApplication::translate("picture",
+                                                   "Cannot write %1: a bitmap of %2 x %3 pixels does not fit "
+                                                   "the format's 32-bit size fields.")
+                           .arg(path).arg(width).arg(height)};
+    }
+
+    const QImage &pixels = surface.pixels();
+    const qint64 stride = rowBytes(width);
+    return saveAtomically(path, [&](SaveSink &sink) {
+        uchar header[headerBytes] = {};
+        header[0] = 'B';
+        header[1] = 'M';
+        put32(header + 2, quint32(fileSize));
+        put32(header + 10, quint32(headerBytes));      // offset of the pixels
+        put32(header + 14, 40);                        // BITMAPINFOHEADER
+        put32(header + 18, quint32(width));
+        put32(header + 22, quint32(height));           // positive: bottom-up rows
+        put16(header + 26, 1);                         // planes
+        put16(header + 28, 24);                        // bits per pixel
+        put32(header + 30, 0);                         // BI_RGB
+        put32(header + 34, quint32(fileSize - headerBytes));
+        put32(header + 38, 2835);                      // 72 dots per inch
+        put32(header + 42, 2835);
+        if (!sink.write(reinterpret_cast<const char *>(header), headerBytes))
+            return false;
+
+        // The surface's rows already have the file's layout (BGR, padded to four bytes); only
+        // the padding bytes are not guaranteed to be zero, so rows are copied into a buffer.
+        const qint64 rowsPerChunk = std::max<qint64>(1, chunkBytes / stride);
+        std::vector<char> buffer(size_t(std::min<qint64>(rowsPerChunk, height) * stride));
+        const size_t pixelBytes = size_t(width) * 3;
+        int y = height - 1;
+        while (y >= 0) {
+            char *out = buffer.data();
+            for (qint64 r = 0; r < rowsPerChunk && y >= 0; ++r, --y) {
+                std::memcpy(out, pixels.constScanLine(y), pixelBytes);
+                std::memset(out + pixelBytes, 0, size_t(stride) - pixelBytes);
+                out += stride;
+            }
+            if (!sink.write(buffer.data(), out - buffer.data()))
+                return false;
+        }
+        return true;
+    });
+}
+
+} // namespace picture

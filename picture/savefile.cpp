@@ -1,0 +1,79 @@
+#include "picture/savefile.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace picture {
+
+namespace {
+
+QString failure(const QString &path, const QString &cause)
+{
+    return QCoreApplication::translate("picture", "Cannot write %1: %2").arg(path, cause);
+}
+
+// Writes through to the temporary file. QSaveFile reports a write that the disk cut short
+// as a short count with no error, so each write goes on until every byte is in or the file
+// system names its refusal; the first cause is kept because commit() would lose it.
+class SaveFileSink : public SaveSink
+{
+public:
+    explicit SaveFileSink(QSaveFile &file) : m_file(file) {}
+
+    bool write(const char *data, qint64 size) override
+    {
+        if (failed())
+            return false;
+        while (size > 0) {
+            const qint64 written = m_file.write(data, size);
+            if (written <= 0) {
+                m_cause = m_file.errorString();
+                if (m_cause.isEmpty())
+                    m_cause = QCoreApplication::translate("picture", "the file system accepted no more data");
+                return false;
+            }
+            data += written;
+            size -= written;
+        }
+        return true;
+    }
+
+    bool failed() const { return !m_cause.isNull(); }
+    QString cause() const { return m_cause; }
+
+private:
+    QSaveFile &m_file;
+    QString m_cause;
+};
+
+} // namespace
+
+SaveResult saveAtomically(const QString &path, const std::function<bool(SaveSink &)> &produce)
+{
+    // QSaveFile replaces the file a symbolic link points to and keeps the link, keeps the old
+    // file's permissions, and syncs the temporary file before renaming it over the target.
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return {false, failure(path, file.errorString())};
+
+    SaveFileSink sink(file);
+    const bool produced = produce(sink);
+    if (sink.failed() || !produced) {
+        file.cancelWriting();
+        const QString cause = sink.failed()
+            ? sink.cause()
+            : QCoreApplication::translate("picture", "its content could not be made");
+        return {false, failure(path, cause)};
+    }
+    if (!file.commit()) {
+        QString cause = file.errorString();
+        if (cause.isEmpty() || cause == QLatin1String("Unknown error"))
+            cause = QCoreApplication::translate("picture", "the finished file could not be put in its place");
+        return {false, failure(path, cause)};
+    }
+    return {};
+}
+
+} // namespace picture

@@ -91,6 +91,9 @@ public slots:
     void Contents_Click();
     void About_Click();
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void buildElements();
     void buildMenus();

@@ -1,0 +1,89 @@
+#include "browse/filelist.h"
+
+#include <QKeyEvent>
+#include <QStringListModel>
+
+#include "browse/folders.h"
+
+namespace browse {
+
+FileList::FileList(QWidget *parent)
+    : QListView(parent)
+    , m_model(new QStringListModel(this))
+{
+    setModel(m_model);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUniformItemSizes(true); // keeps tens of thousands of names quick to lay out
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    connect(this, &QAbstractItemView::clicked, this, &FileList::itemClicked);
+}
+
+void FileList::setPath(const QString &folder)
+{
+    m_path = listPath(folder);
+    refresh();
+}
+
+void FileList::setPattern(const QString &pattern)
+{
+    m_pattern = pattern;
+    refresh();
+}
+
+void FileList::refresh()
+{
+    // Until the load step has set the pattern there is nothing to match against.
+    if (m_pattern.isEmpty() || m_path.isEmpty()) {
+        m_model->setStringList({});
+        return;
+    }
+    const Listing listing = listPictures(m_path);
+    m_model->setStringList(listing.ok ? listing.names : QStringList());
+    selectionModel()->clear();
+}
+
+int FileList::count() const
+{
+    return m_model->rowCount();
+}
+
+QString FileList::name(int position) const
+{
+    return m_model->index(position).data().toString();
+}
+
+bool FileList::isSelected(int position) const
+{
+    return selectionModel()->isRowSelected(position, QModelIndex());
+}
+
+int FileList::currentPosition() const
+{
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+QStringList FileList::names() const
+{
+    return m_model->stringList();
+}
+
+void FileList::select(int position, bool on)
+{
+    selectionModel()->select(m_model->index(position),
+                             on ? QItemSelectionModel::Select : QItemSelectionModel::Deselect);
+}
+
+void FileList::keyPressEvent(QKeyEvent *event)
+{
+    // Qt gives the view a current item when it takes the focus; only a move made with the
+    // keyboard counts as a click.
+    const QModelIndex before = currentIndex();
+    QListView::keyPressEvent(event);
+    const QModelIndex after = currentIndex();
+    if (after.isValid() && after != before)
+        emit itemClicked();
+}
+
+} // namespace browse

@@ -1,0 +1,97 @@
+#include "browse/folderlist.h"
+
+#include <QDir>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QStyle>
+#include <QTreeWidgetItemIterator>
+
+#include "browse/folders.h"
+
+namespace browse {
+
+namespace {
+constexpr int kPathRole = Qt::UserRole;
+}
+
+FolderList::FolderList(QWidget *parent)
+    : QTreeWidget(parent)
+{
+    setHeaderHidden(true);
+    setColumnCount(1);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setExpandsOnDoubleClick(false);
+    setIndentation(10);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    // Opening is bound to the double-click itself, not to "activated", which some desktops
+    // fire on a single click.
+    connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem *item) { open(item); });
+}
+
+bool FolderList::setPath(const QString &root, const QString &folder, QString *error)
+{
+    const FolderChain chain = folderChain(root, folder);
+    if (!chain.ok) {
+        if (error)
+            *error = chain.message;
+        return false;
+    }
+
+    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    setUpdatesEnabled(false);
+    clear();
+    QTreeWidgetItem *parentItem = nullptr;
+    for (const QString &ancestor : chain.ancestors) {
+        const QString name = parentItem ? QDir(ancestor).dirName() : ancestor;
+        auto *item = parentItem ? new QTreeWidgetItem(parentItem, {name}) : new QTreeWidgetItem(this, {name});
+        item->setIcon(0, openIcon);
+        item->setData(0, kPathRole, ancestor);
+        item->setExpanded(true);
+        parentItem = item;
+    }
+    const QString base = chain.ancestors.constLast();
+    for (const QString &name : chain.subfolders) {
+        auto *item = new QTreeWidgetItem(parentItem, {name});
+        item->setIcon(0, closedIcon);
+        item->setData(0, kPathRole, QDir(base).filePath(name));
+    }
+    expandAll();
+    setCurrentItem(parentItem);
+    setUpdatesEnabled(true);
+
+    const bool changed = m_path != chain.ancestors.constLast() || m_root != root;
+    m_root = root;
+    m_path = chain.ancestors.constLast();
+    if (changed)
+        emit pathChanged();
+    return true;
+}
+
+void FolderList::keyPressEvent(QKeyEvent *event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentItem()) {
+        open(currentItem());
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
+}
+
+void FolderList::open(QTreeWidgetItem *item)
+{
+    if (!item)
+        return;
+    // An unreadable folder leaves the list where it was; it stays usable.
+    if (setPath(m_root, item->data(0, kPathRole).toString()))
+        return;
+    for (QTreeWidgetItemIterator it(this); *it; ++it) {
+        if ((*it)->data(0, kPathRole).toString() == m_path) {
+            setCurrentItem(*it);
+            break;
+        }
+    }
+}
+
+} // namespace browse

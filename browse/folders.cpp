@@ -1,0 +1,155 @@
+#include "browse/folders.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QSet>
+#include <QStorageInfo>
+
+#include <algorithm>
+
+namespace browse {
+
+namespace {
+
+// File systems that hold no user files: the kernel's views and the container plumbing.
+bool isPseudoFileSystem(const QByteArray &type)
+{
+    static const QSet<QByteArray> pseudo = {
+        "proc", "sysfs", "cgroup", "cgroup2", "devpts", "devtmpfs", "mqueue", "debugfs", "tracefs",
+        "securityfs", "pstore", "bpf", "configfs", "fusectl", "hugetlbfs", "autofs", "binfmt_misc",
+        "efivarfs", "rpc_pipefs", "nsfs", "ramfs", "squashfs", "overlay.lower", "selinuxfs",
+        "fuse.gvfsd-fuse", "fuse.portal", "tmpfs"};
+    return pseudo.contains(type);
+}
+
+bool isSystemMountPoint(const QString &root)
+{
+    static const QStringList prefixes = {QStringLiteral("/proc"), QStringLiteral("/sys"), QStringLiteral("/dev"),
+                                         QStringLiteral("/run"), QStringLiteral("/snap"), QStringLiteral("/var/lib/docker")};
+    for (const QString &prefix : prefixes) {
+        if (root == prefix || root.startsWith(prefix + u'/'))
+            return !root.startsWith(QStringLiteral("/run/media/")); // removable media live there
+    }
+    return false;
+}
+
+bool lessIgnoringCase(const QString &a, const QString &b)
+{
+    const int c = QString::compare(a, b, Qt::CaseInsensitive);
+    return c != 0 ? c < 0 : a < b; // names that differ only in case keep a fixed order
+}
+
+QString unreadable(const QString &folder)
+{
+    return QCoreApplication::translate("browse", "Cannot read the folder %1: it does not exist or is not accessible.")
+        .arg(folder);
+}
+
+bool readableFolder(const QString &folder)
+{
+    const QFileInfo info(folder);
+    return info.isDir() && info.isReadable() && info.isExecutable();
+}
+
+} // namespace
+
+QList<Drive> drives()
+{
+    QList<Drive> result;
+    for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
+        const QString root = volume.rootPath();
+        if (!volume.isValid() || isPseudoFileSystem(volume.fileSystemType()))
+            continue;
+        if (root != u'/' && (isSystemMountPoint(root) || !QFileInfo(root).isDir()))
+            continue;
+        if (std::any_of(result.cbegin(), result.cend(), [&](const Drive &d) { return d.rootPath == root; }))
+            continue;
+        QString label = root;
+        if (!volume.displayName().isEmpty() && volume.displayName() != root)
+            label += QStringLiteral("  [%1]").arg(volume.displayName());
+        result.append({root, label});
+    }
+    if (std::none_of(result.cbegin(), result.cend(), [](const Drive &d) { return d.rootPath == u'/'; }))
+        result.append({QStringLiteral("/"), QStringLiteral("/")});
+    std::sort(result.begin(), result.end(), [](const Drive &a, const Drive &b) { return a.rootPath < b.rootPath; });
+    return result;
+}
+
+int driveIndexFor(const QList<Drive> &drives, const QString &path)
+{
+    const QString clean = QDir::cleanPath(path);
+    int best = -1;
+    qsizetype bestLength = -1;
+    for (int i = 0; i < drives.size(); ++i) {
+        const QString &root = drives[i].rootPath;
+        const bool inside = root == u'/' || clean == root || clean.startsWith(root + u'/');
+        if (inside && root.size() > bestLength) {
+            best = i;
+            bestLength = root.size();
+        }
+    }
+    return best;
+}
+
+bool matchesPattern(const QString &name)
+{
+    static const QString suffixes[] = {QStringLiteral(".bmp"), QStringLiteral(".gif"), QStringLiteral(".ico"),
+                                       QStringLiteral(".jpg"), QStringLiteral(".jpeg")};
+    return std::any_of(std::begin(suffixes), std::end(suffixes),
+                       [&](const QString &s) { return name.endsWith(s, Qt::CaseInsensitive); });
+}
+
+Listing listPictures(const QString &folder)
+{
+    Listing listing;
+    if (!readableFolder(folder)) {
+        listing.message = unreadable(folder);
+        return listing;
+    }
+    // Hidden entries (a leading dot) are left out by not asking for QDir::Hidden.
+    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        const QString name = it.fileName();
+        if (matchesPattern(name))
+            listing.names.append(name);
+    }
+    std::sort(listing.names.begin(), listing.names.end(), lessIgnoringCase);
+    listing.ok = true;
+    return listing;
+}
+
+FolderChain folderChain(const QString &root, const QString &folder)
+{
+    FolderChain chain;
+    const QString cleanRoot = QDir::cleanPath(root);
+    const QString clean = QDir::cleanPath(folder);
+    if (!readableFolder(clean)) {
+        chain.message = unreadable(clean);
+        return chain;
+    }
+    QString at = clean;
+    chain.ancestors.prepend(at);
+    while (at != cleanRoot && at != u'/') {
+        at = QFileInfo(at).path();
+        chain.ancestors.prepend(at);
+    }
+    QDirIterator it(clean, QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        chain.subfolders.append(it.fileName());
+    }
+    std::sort(chain.subfolders.begin(), chain.subfolders.end(), lessIgnoringCase);
+    chain.ok = true;
+    return chain;
+}
+
+QString listPath(const QString &folder)
+{
+    const QString clean = QDir::cleanPath(folder);
+    return clean.isEmpty() ? QStringLiteral("/") : clean;
+}
+
+} // namespace browse

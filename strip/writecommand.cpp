@@ -1,0 +1,134 @@
+// The "&Write Image Strip" command: frame-count rules, gathering the selection, composing the
+// strip and writing the output files, in that order, all inside the button's handler.
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+#include "app/mainwindow.h"
+#include "browse/filelist.h"
+#include "picture/bitmapfile.h"
+#include "picture/surface.h"
+#include "strip/frames.h"
+#include "strip/names.h"
+#include "strip/numbers.h"
+
+namespace {
+
+QString tooManyHorizontal(int maxImages, int frameTotal)
+{
+    return QStringLiteral("# of horizontal frames must be less than ") + strip::numberForm(maxImages)
+        + QStringLiteral(". Resetting to ") + strip::numberForm(frameTotal) + QStringLiteral(" horizontal frames.");
+}
+
+QString limitMessage(int maxImages, int frameTotal)
+{
+    return QStringLiteral("Maximum of ") + strip::numberForm(maxImages)
+        + QStringLiteral(" frames are allowed! You selected more than ") + strip::numberForm(frameTotal)
+        + QStringLiteral(" frames.");
+}
+
+QString firstFramesMessage(int maxImages)
+{
+    return QStringLiteral("The first ") + strip::numberForm(maxImages)
+        + QStringLiteral(" Frames will be used for the image strip.");
+}
+
+} // namespace
+
+void MainWindow::Cmd_Write_File_Click()
+{
+    // Rule A. A count above 0 that still rounds to no column at all is treated like 0: there
+    // is no grid to lay out for it.
+    const double asked = strip::readNumber(numhFrames->text());
+    if (!(asked > 0.5)) {
+        m_prompts->message(this, QStringLiteral(
+            "# of horizontal frames must be greater than zero. Resetting to 10 horizontal frame(s)."));
+        numhFrames->setText(QStringLiteral("10"));
+    }
+
+    setCursor(Qt::WaitCursor);
+
+    // Gather the selected entries in list order, at most MAX_IMAGES of them.
+    QStringList paths;
+    bool overLimit = false;
+    for (int i = 0, count = File1->count(); i < count; ++i) {
+        if (!File1->isSelected(i))
+            continue;
+        if (paths.size() == MAX_IMAGES) {
+            overLimit = true;
+            break;
+        }
+        // The separator is always added; at the root the path holds "//", which opens the same file.
+        paths.append(File1->path() + u'/' + File1->name(i));
+    }
+    const strip::GatherResult gathered = strip::loadPictures(paths, theFrame);
+    if (!gathered.ok()) {
+        // Nothing is composed or written from a run with a picture that cannot be loaded.
+        setCursor(Qt::ArrowCursor);
+        m_prompts->message(this, gathered.failure.message);
+        closeCommand();
+        return;
+    }
+    if (overLimit) {
+        m_prompts->message(this, limitMessage(MAX_IMAGES, int(paths.size())));
+        m_prompts->message(this, firstFramesMessage(MAX_IMAGES));
+    }
+    const int frameTotal = gathered.loaded;
+
+    setCursor(Qt::ArrowCursor);
+
+    if (frameTotal == 0) {
+        m_prompts->message(this, QStringLiteral("No images were selected!"));
+        closeCommand();
+        return;
+    }
+
+    // Rule B.
+    if (strip::readNumber(numhFrames->text()) > MAX_IMAGES) {
+        m_prompts->message(this, tooManyHorizontal(MAX_IMAGES, frameTotal));
+        numhFrames->setText(strip::numberForm(frameTotal));
+    }
+    double horizontal = strip::readNumber(numhFrames->text());
+    if (frameTotal < horizontal)
+        horizontal = frameTotal;
+
+    const strip::ComposeResult composed = strip::compose(theFrame, frameTotal, horizontal, *Image_strip,
+                                                         *clearimage, bmp_width, bmp_height);
+    if (!composed.ok) {
+        m_prompts->message(this, composed.message);
+        numhFrames->setText(QStringLiteral("10"));
+        closeCommand();
+        return;
+    }
+
+    const Prompts::SaveChoice choice = m_prompts->saveBitmap(this, File1->path());
+    if (choice.path.isEmpty()) {
+        m_prompts->message(this, QStringLiteral("Operation Cancelled"));
+    } else {
+        const QString bitmapPath = strip::bitmapPath(choice.path);
+        setCursor(Qt::WaitCursor);
+        const picture::SaveResult bitmap = picture::writeBitmap(*Image_strip, bitmapPath);
+        if (!bitmap.ok) {
+            setCursor(Qt::ArrowCursor);
+            m_prompts->message(this, bitmap.message);
+        } else if (chkWriteTextFile->checkState() == Qt::Checked) {
+            // The bitmap is complete on disk before the text file is started; a failure here
+            // leaves the bitmap in place.
+            const QByteArray line = strip::companionLine(strip::imageName(choice.title), horizontal, frameTotal);
+            const picture::SaveResult text = picture::saveAtomically(
+                strip::textPath(bitmapPath), [&](picture::SaveSink &sink) { return sink.write(line.constData(), line.size()); });
+            if (!text.ok) {
+                setCursor(Qt::ArrowCursor);
+                m_prompts->message(this, text.message);
+            }
+        }
+    }
+    numhFrames->setText(QStringLiteral("10"));
+    closeCommand();
+}
+
+void MainWindow::closeCommand()
+{
+    setCursor(Qt::ArrowCursor);
+    File1->refresh();
+}

@@ -1,0 +1,335 @@
+// The drive, folder and file lists kept in step, the selection gestures and the preview,
+// on the real window with real files.
+
+#include <QApplication>
+#include <QLabel>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "app/mainwindow.h"
+#include "browse/drivelist.h"
+#include "browse/filelist.h"
+#include "browse/folderlist.h"
+#include "tests/support/scriptedprompts.h"
+#include "tests/support/testsupport.h"
+
+class TestBrowser : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir sandbox;
+    std::unique_ptr<MainWindow> window;
+
+    QString folder(const QString &name) const
+    {
+        const QString path = QDir(sandbox.path()).filePath(name);
+        QDir().mkpath(path);
+        return QDir(path).canonicalPath();
+    }
+
+    static void savePicture(const QString &path, const QImage &image)
+    {
+        QVERIFY2(image.save(path, "BMP"), qPrintable(path));
+    }
+
+    void openFolder(const QString &path)
+    {
+        QVERIFY(window->Dir1->setPath(window->Drive1->rootPath(), path));
+    }
+
+    QPoint itemCentre(int row) const
+    {
+        window->File1->scrollTo(window->File1->model()->index(row, 0));
+        return window->File1->visualRect(window->File1->model()->index(row, 0)).center();
+    }
+
+    void click(int row, Qt::KeyboardModifiers modifiers = {})
+    {
+        QTest::mouseClick(window->File1->viewport(), Qt::LeftButton, modifiers, itemCentre(row));
+    }
+
+    QList<int> selectedRows() const
+    {
+        QList<int> rows;
+        for (int i = 0; i < window->File1->count(); ++i)
+            if (window->File1->isSelected(i))
+                rows.append(i);
+        return rows;
+    }
+
+    QColor previewPixel(int x, int y) const { return window->Open->pixmap().toImage().pixelColor(x, y); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(sandbox.isValid());
+        QDir::setCurrent(folder(QStringLiteral("start")));
+    }
+
+    void init()
+    {
+        window = std::make_unique<MainWindow>();
+        window->setPrompts(std::make_unique<ScriptedPrompts>());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    }
+
+    void cleanup() { window.reset(); }
+
+    void startsOnTheCurrentFolder()
+    {
+        QCOMPARE(window->Dir1->path(), QDir::currentPath());
+        QCOMPARE(window->File1->path(), QDir::currentPath());
+        QCOMPARE(window->Drive1->rootPath(),
+                 window->Drive1->itemData(browse::driveIndexFor(browse::drives(), QDir::currentPath())).toString());
+    }
+
+    void listsTheExampleFolderInOrder()
+    {
+        const QString dir = folder(QStringLiteral("example"));
+        for (const char *name : {"a.BMP", "b.bmp", "c.Gif", "d.ICO", "e.jpeg", "f.JPG", "g.png", "h.tif", "i.jpe"})
+            testsupport::writeFile(QDir(dir).filePath(QLatin1String(name)), "x");
+        openFolder(dir);
+        QCOMPARE(window->File1->path(), dir);
+        QCOMPARE(window->File1->names(), (QStringList{QStringLiteral("a.BMP"), QStringLiteral("b.bmp"), QStringLiteral("c.Gif"),
+                                                      QStringLiteral("d.ICO"), QStringLiteral("e.jpeg"), QStringLiteral("f.JPG")}));
+    }
+
+    void selectionGesturesAndPreview()
+    {
+        const QString dir = folder(QStringLiteral("gestures"));
+        const QList<QColor> colours = {Qt::red, Qt::green, Qt::blue, Qt::yellow, Qt::cyan};
+        for (int i = 0; i < colours.size(); ++i)
+            savePicture(QDir(dir).filePath(QStringLiteral("p%1.bmp").arg(i)), testsupport::solid(20, 20, colours[i]));
+        openFolder(dir);
+
+        click(1);
+        QCOMPARE(selectedRows(), QList<int>{1});
+        QCOMPARE(previewPixel(120, 120), QColor(Qt::green));
+
+        click(3, Qt::ShiftModifier);
+        QCOMPARE(selectedRows(), (QList<int>{1, 2, 3}));
+        QCOMPARE(previewPixel(0, 0), QColor(Qt::yellow));
+
+        click(0, Qt::ControlModifier);
+        QCOMPARE(selectedRows(), (QList<int>{0, 1, 2, 3}));
+        QCOMPARE(previewPixel(0, 0), QColor(Qt::red));
+
+        // A Ctrl-click that deselects still previews the file it was on.
+        click(2, Qt::ControlModifier);
+        QCOMPARE(selectedRows(), (QList<int>{0, 1, 3}));
+        QCOMPARE(previewPixel(239, 239), QColor(Qt::blue));
+
+        // The arrow keys preview every file they reach.
+        click(0);
+        for (int i = 1; i < colours.size(); ++i) {
+            QTest::keyClick(window->File1, Qt::Key_Down);
+            QCOMPARE(window->File1->currentPosition(), i);
+            QCOMPARE(previewPixel(5, 5), colours[i]);
+        }
+        QTest::keyClick(window->File1, Qt::Key_Up, Qt::ShiftModifier);
+        QCOMPARE(selectedRows(), (QList<int>{3, 4}));
+        QCOMPARE(previewPixel(5, 5), colours[3]);
+    }
+
+    void tabbingInPreviewsAndSelectsNothing()
+    {
+        const QString dir = folder(QStringLiteral("tabbing"));
+        savePicture(QDir(dir).filePath(QStringLiteral("only.bmp")), testsupport::solid(8, 8, Qt::red));
+        openFolder(dir);
+        window->Dir1->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(window->Dir1, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), window->File1);
+        QVERIFY(selectedRows().isEmpty());
+        QVERIFY(window->Open->pixmap().isNull());
+    }
+
+    void previewStretchesToTheWholeArea_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("100 x 50 stretched") << QSize(100, 50);
+        QTest::newRow("1000 x 1000 reduced") << QSize(1000, 1000);
+    }
+
+    void previewStretchesToTheWholeArea()
+    {
+        QFETCH(QSize, size);
+        const QString dir = folder(QStringLiteral("stretch-%1").arg(size.width()));
+        // Left half red, right half blue: after stretching the boundary sits in the middle.
+        QImage image = testsupport::solid(size.width(), size.height(), Qt::red);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = size.width() / 2; x < size.width(); ++x)
+                image.setPixelColor(x, y, Qt::blue);
+        savePicture(QDir(dir).filePath(QStringLiteral("pic.bmp")), image);
+        openFolder(dir);
+        click(0);
+        const QImage shown = window->Open->pixmap().toImage();
+        QCOMPARE(shown.size(), QSize(240, 240));
+        QCOMPARE(window->Open->size(), QSize(240, 240));
+        QVERIFY(window->Open->hasScaledContents());
+        for (int y : {0, 120, 239}) {
+            QCOMPARE(shown.pixelColor(2, y), QColor(Qt::red));
+            QCOMPARE(shown.pixelColor(237, y), QColor(Qt::blue));
+        }
+    }
+
+    void previewKeepsLastPictureAcrossFolderChanges()
+    {
+        const QString dir = folder(QStringLiteral("keep"));
+        const QString sub = folder(QStringLiteral("keep/sub"));
+        savePicture(QDir(dir).filePath(QStringLiteral("one.bmp")), testsupport::solid(8, 8, Qt::magenta));
+        testsupport::writeFile(QDir(sub).filePath(QStringLiteral("two.gif")), "x");
+        openFolder(dir);
+        click(0);
+        QCOMPARE(previewPixel(1, 1), QColor(Qt::magenta));
+
+        // A double-click on the subfolder opens it: new files, nothing selected, preview kept.
+        QTreeWidgetItem *subItem = window->Dir1->findItems(QStringLiteral("sub"), Qt::MatchExactly | Qt::MatchRecursive).value(0);
+        QVERIFY(subItem);
+        const QPoint at = window->Dir1->visualItemRect(subItem).center();
+        QTest::mouseDClick(window->Dir1->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(window->Dir1->path(), sub);
+        QCOMPARE(window->File1->path(), sub);
+        QCOMPARE(window->File1->names(), QStringList{QStringLiteral("two.gif")});
+        QVERIFY(selectedRows().isEmpty());
+        QCOMPARE(window->File1->currentPosition(), -1);
+        QCOMPARE(previewPixel(1, 1), QColor(Qt::magenta));
+
+        window->File1->refresh();
+        QCOMPARE(previewPixel(1, 1), QColor(Qt::magenta));
+    }
+
+    void singleClickInFolderListChangesNothing()
+    {
+        const QString dir = folder(QStringLiteral("single"));
+        folder(QStringLiteral("single/inner"));
+        savePicture(QDir(dir).filePath(QStringLiteral("one.bmp")), testsupport::solid(8, 8, Qt::cyan));
+        openFolder(dir);
+        click(0);
+        QTreeWidgetItem *inner = window->Dir1->findItems(QStringLiteral("inner"), Qt::MatchExactly | Qt::MatchRecursive).value(0);
+        QVERIFY(inner);
+        QTest::mouseClick(window->Dir1->viewport(), Qt::LeftButton, {}, window->Dir1->visualItemRect(inner).center());
+        QCoreApplication::processEvents();
+        QCOMPARE(window->Dir1->path(), dir);
+        QCOMPARE(window->File1->path(), dir);
+        QCOMPARE(selectedRows(), QList<int>{0});
+        QCOMPARE(previewPixel(1, 1), QColor(Qt::cyan));
+
+        // Enter opens the highlighted folder, as a double-click does.
+        QTest::keyClick(window->Dir1, Qt::Key_Return);
+        QCOMPARE(window->File1->path(), QDir(dir).filePath(QStringLiteral("inner")));
+    }
+
+    void driveChangeMovesFolderAndFilesInOneStep()
+    {
+        const QString other = folder(QStringLiteral("otherdrive"));
+        testsupport::writeFile(QDir(other).filePath(QStringLiteral("x.jpg")), "x");
+        const QString gone = QDir(sandbox.path()).filePath(QStringLiteral("no-such-drive"));
+        window->Drive1->setDrives({{QStringLiteral("/"), QStringLiteral("/")}, {other, other}, {gone, gone}}, 0);
+
+        window->Drive1->setCurrentIndex(1);
+        // The current folder does not lie on that drive, so it opens on the drive's root.
+        QCOMPARE(window->Dir1->path(), other);
+        QCOMPARE(window->File1->path(), other);
+        QCOMPARE(window->File1->names(), QStringList{QStringLiteral("x.jpg")});
+
+        // A drive that cannot be read leaves every list where it was, and usable.
+        window->Drive1->setCurrentIndex(2);
+        QCOMPARE(window->Drive1->currentIndex(), 1);
+        QCOMPARE(window->Dir1->path(), other);
+        QCOMPARE(window->File1->path(), other);
+
+        window->Drive1->setCurrentIndex(0);
+        QCOMPARE(window->Dir1->path(), QDir::currentPath());
+        QCOMPARE(window->File1->path(), QDir::currentPath());
+    }
+
+    void unreadableFolderKeepsTheLists()
+    {
+        const QString dir = folder(QStringLiteral("vanish"));
+        const QString doomed = folder(QStringLiteral("vanish/doomed"));
+        openFolder(dir);
+        QVERIFY(QDir(doomed).removeRecursively());
+        QTreeWidgetItem *item = window->Dir1->findItems(QStringLiteral("doomed"), Qt::MatchExactly | Qt::MatchRecursive).value(0);
+        QVERIFY(item);
+        QTest::mouseDClick(window->Dir1->viewport(), Qt::LeftButton, {}, window->Dir1->visualItemRect(item).center());
+        QCOMPARE(window->Dir1->path(), dir);
+        QCOMPARE(window->File1->path(), dir);
+        QCOMPARE(window->Dir1->currentItem()->text(0), QStringLiteral("vanish"));
+    }
+
+    void brokenOrVanishedPictureClearsThePreview()
+    {
+        const QString dir = folder(QStringLiteral("broken"));
+        savePicture(QDir(dir).filePath(QStringLiteral("a-good.bmp")), testsupport::solid(8, 8, Qt::red));
+        testsupport::writeFile(QDir(dir).filePath(QStringLiteral("b-broken.jpg")), "not a picture at all");
+        savePicture(QDir(dir).filePath(QStringLiteral("c-gone.bmp")), testsupport::solid(8, 8, Qt::blue));
+        openFolder(dir);
+        click(0);
+        QVERIFY(!window->Open->pixmap().isNull());
+        click(1);
+        QVERIFY(window->Open->pixmap().isNull());
+        QVERIFY(window->Open->toolTip().contains(QStringLiteral("b-broken.jpg")));
+        QVERIFY(QFile::remove(QDir(dir).filePath(QStringLiteral("c-gone.bmp"))));
+        click(2);
+        QVERIFY(window->Open->pixmap().isNull());
+        click(0);
+        QCOMPARE(previewPixel(0, 0), QColor(Qt::red));
+    }
+
+    void oddNamesPreview()
+    {
+        const QString dir = folder(QStringLiteral("odd"));
+        const QStringList names = {QStringLiteral("-dash.bmp"), QStringLiteral("Twin.bmp"), QStringLiteral("twin.bmp"),
+                                   QStringLiteral("with space.bmp"), QStringLiteral("Ünï.bmp")};
+        for (int i = 0; i < names.size(); ++i)
+            savePicture(QDir(dir).filePath(names[i]), testsupport::solid(4, 4, QColor(40 * i, 0, 0)));
+        openFolder(dir);
+        QCOMPARE(window->File1->count(), names.size());
+        for (int row = 0; row < names.size(); ++row) {
+            click(row);
+            const int i = int(names.indexOf(window->File1->name(row)));
+            QCOMPARE(previewPixel(0, 0), QColor(40 * i, 0, 0));
+        }
+    }
+
+    void previewAtTheRootHasOneSeparator()
+    {
+        const QString name = QStringLiteral("corvane-root-preview-%1.bmp").arg(QCoreApplication::applicationPid());
+        const QString atRoot = QStringLiteral("/") + name;
+        if (!testsupport::solid(6, 6, Qt::green).save(atRoot, "BMP"))
+            QSKIP("the root folder is not writable here");
+        auto removeLater = qScopeGuard([&] { QFile::remove(atRoot); });
+        openFolder(QStringLiteral("/"));
+        QCOMPARE(window->File1->path(), QStringLiteral("/"));
+        const int row = int(window->File1->names().indexOf(name));
+        QVERIFY(row >= 0);
+        click(row);
+        QCOMPARE(previewPixel(3, 3), QColor(Qt::green));
+    }
+
+    void moreThan32767Pictures()
+    {
+        const QString dir = folder(QStringLiteral("many"));
+        constexpr int kCount = 33000;
+        for (int i = 0; i < kCount; ++i) {
+            QFile f(QDir(dir).filePath(QStringLiteral("f%1.gif").arg(i, 5, 10, QLatin1Char('0'))));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        openFolder(dir);
+        QCOMPARE(window->File1->count(), kCount);
+        window->File1->select(kCount - 1);
+        window->File1->select(32768);
+        QVERIFY(window->File1->isSelected(kCount - 1));
+        QCOMPARE(window->File1->name(kCount - 1), QStringLiteral("f32999.gif"));
+        click(kCount - 1);
+        QCOMPARE(window->File1->currentPosition(), kCount - 1);
+        QCOMPARE(selectedRows(), QList<int>{kCount - 1});
+        window->File1->refresh();
+        QCOMPARE(window->File1->count(), kCount);
+    }
+};
+
+QTEST_MAIN(TestBrowser)
+#include "tst_browser.moc"

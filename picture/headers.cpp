@@ -1,0 +1,385 @@
+#include "picture/headers.h"
+
+#include <QtEndian>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace picture {
+
+namespace {
+
+// Bounds-checked little- and big-endian reads; callers check the size first, these only
+// guard against a mistake in that check.
+class Bytes
+{
+public:
+    explicit Bytes(const QByteArray &data)
+        : m_data(reinterpret_cast<const uchar *>(data.constData())), m_size(data.size()) {}
+
+    qint64 size() const { return m_size; }
+    bool has(qint64 pos, qint64 count) const { return pos >= 0 && count >= 0 && pos <= m_size - count; }
+    uchar u8(qint64 pos) const { return has(pos, 1) ? m_data[pos] : 0; }
+    quint16 le16(qint64 pos) const { return has(pos, 2) ? qFromLittleEndian<quint16>(m_data + pos) : 0; }
+    quint32 le32(qint64 pos) const { return has(pos, 4) ? qFromLittleEndian<quint32>(m_data + pos) : 0; }
+    qint32 les32(qint64 pos) const { return has(pos, 4) ? qFromLittleEndian<qint32>(m_data + pos) : 0; }
+    quint16 be16(qint64 pos) const { return has(pos, 2) ? qFromBigEndian<quint16>(m_data + pos) : 0; }
+    quint32 be32(qint64 pos) const { return has(pos, 4) ? qFromBigEndian<quint32>(m_data + pos) : 0; }
+    bool startsWith(qint64 pos, const char *text, qint64 count) const
+    {
+        return has(pos, count) && std::memcmp(m_data + pos, text, size_t(count)) == 0;
+    }
+
+private:
+    const uchar *m_data;
+    qint64 m_size;
+};
+
+Header damaged(Header h, const QString &cause)
+{
+    h.error = LoadError::Damaged;
+    h.cause = cause;
+    return h;
+}
+
+Header unsupported(Header h, const QString &cause)
+{
+    h.error = LoadError::NotAPicture;
+    h.cause = cause;
+    return h;
+}
+
+QString endsEarly() { return QStringLiteral("its picture data ends early"); }
+
+// Bytes of one stored row of a bitmap: rows are padded to four bytes.
+qint64 bmpRowBytes(qint64 width, int bitCount) { return (width * bitCount + 31) / 32 * 4; }
+
+// An RLE stream is complete when it reaches its end-of-bitmap code or has covered every row.
+bool rleComplete(const Bytes &b, qint64 pos, qint64 height, bool rle4)
+{
+    qint64 y = 0;
+    while (b.has(pos, 2)) {
+        const uchar count = b.u8(pos);
+        const uchar code = b.u8(pos + 1);
+        pos += 2;
+        if (count > 0)
+            continue;
+        switch (code) {
+        case 0: // end of line
+            if (++y >= height)
+                return true;
+            break;
+        case 1: // end of bitmap
+            return true;
+        case 2: // move by (dx, dy)
+            if (!b.has(pos, 2))
+                return false;
+            y += b.u8(pos + 1);
+            pos += 2;
+            if (y >= height)
+                return true;
+            break;
+        default: { // a literal run, padded to a 16-bit boundary
+            qint64 bytes = rle4 ? (code + 1) / 2 : code;
+            bytes = (bytes + 1) & ~qint64(1);
+            if (!b.has(pos, bytes))
+                return false;
+            pos += bytes;
+        }
+        }
+    }
+    return false;
+}
+
+Header readBmp(const Bytes &b, Header h)
+{
+    if (!b.has(0, 18))
+        return damaged(h, QStringLiteral("it ends inside its header"));
+    const quint32 pixelOffset = b.le32(10);
+    const quint32 infoSize = b.le32(14);
+    if (infoSize != 12 && infoSize < 16)
+        return damaged(h, QStringLiteral("its header has an impossible size of %1 bytes").arg(infoSize));
+    if (!b.has(14, infoSize))
+        return damaged(h, QStringLiteral("it ends inside its header"));
+
+    qint64 width = 0;
+    qint64 height = 0;
+    int planes = 0;
+    int bitCount = 0;
+    quint32 compression = 0;
+    quint32 colorsUsed = 0;
+    if (infoSize == 12) { // OS/2 core header: 16-bit sizes, always bottom-up
+        width = b.le16(18);
+        height = b.le16(20);
+        planes = b.le16(22);
+        bitCount = b.le16(24);
+    } else {
+        width = b.les32(18);
+        height = b.les32(22);
+        planes = b.le16(26);
+        bitCount = b.le16(28);
+        if (infoSize >= 20)
+            compression = b.le32(30);
+        if (infoSize >= 36)
+            colorsUsed = b.le32(46);
+    }
+    h.width = width;
+    h.height = std::abs(height);
+
+    switch (infoSize) {
+    case 12: case 40: case 64: case 108: case 124:
+        break;
+    case 16: case 52: case 56:
+        return unsupported(h, QStringLiteral("a BMP with a %1-byte header, which this program cannot read").arg(infoSize));
+    default:
+        return damaged(h, QStringLiteral("its header has an unknown size of %1 bytes").arg(infoSize));
+    }
+    enum { Rgb = 0, Rle8 = 1, Rle4 = 2, BitFields = 3, Jpeg = 4, Png = 5, AlphaBitFields = 6 };
+    // These hold another format inside and carry no meaningful bit count: say what they are.
+    if (compression == Jpeg || compression == Png)
+        return unsupported(h, QStringLiteral("a BMP holding a %1 picture, which this program cannot read")
+                                  .arg(compression == Jpeg ? QStringLiteral("JPEG") : QStringLiteral("PNG")));
+    if (planes != 1)
+        return damaged(h, QStringLiteral("its header gives %1 colour planes instead of 1").arg(planes));
+    if (width <= 0 || height == 0)
+        return damaged(h, QStringLiteral("its header declares %1 x %2 pixels").arg(width).arg(height));
+    switch (bitCount) {
+    case 1: case 4: case 8: case 16: case 24: case 32:
+        break;
+    case 2:
+        return unsupported(h, QStringLiteral("a BMP with 2 bits a pixel, which this program cannot read"));
+    default:
+        return damaged(h, QStringLiteral("its header gives %1 bits a pixel").arg(bitCount));
+    }
+    switch (compression) {
+    case Rgb:
+        break;
+    case Rle8:
+    case Rle4:
+        if (bitCount != (compression == Rle8 ? 8 : 4))
+            return damaged(h, QStringLiteral("its compression does not match its %1 bits a pixel").arg(bitCount));
+        break;
+    case BitFields:
+        if (bitCount != 16 && bitCount != 32)
+            return damaged(h, QStringLiteral("its bit fields do not match its %1 bits a pixel").arg(bitCount));
+        break;
+    case AlphaBitFields:
+        return unsupported(h, QStringLiteral("a BMP with alpha bit fields, which this program cannot read"));
+    default:
+        return damaged(h, QStringLiteral("its header gives an unknown compression (%1)").arg(compression));
+    }
+    const qint64 paletteMax = bitCount <= 8 ? qint64(1) << bitCount : 256;
+    if (colorsUsed > paletteMax && bitCount <= 8)
+        return damaged(h, QStringLiteral("its palette of %1 colours is larger than %2 bits a pixel allow")
+                              .arg(colorsUsed).arg(bitCount));
+
+    // Where the pixels start: the header's offset, unless it points back into the header.
+    qint64 start = pixelOffset;
+    if (start < 14 + qint64(infoSize)) {
+        const qint64 entry = infoSize == 12 ? 3 : 4;
+        const qint64 colours = bitCount <= 8 ? (colorsUsed ? colorsUsed : paletteMax) : 0;
+        const qint64 masks = infoSize == 40 && compression == BitFields ? 12 : 0;
+        start = 14 + qint64(infoSize) + masks + colours * entry;
+    }
+
+    // Far-fetched sizes are refused by the budget before this matters; stay clear of overflow anyway.
+    if (h.width > (qint64(1) << 31) || h.height > (qint64(1) << 31))
+        return h;
+    if (compression == Rle8 || compression == Rle4) {
+        if (!rleComplete(b, start, h.height, compression == Rle4))
+            h.incomplete = endsEarly();
+    } else {
+        const qint64 row = bmpRowBytes(h.width, bitCount);
+        if (start > b.size() || (b.size() - start) / row < h.height)
+            h.incomplete = endsEarly();
+    }
+    return h;
+}
+
+// Skips GIF data sub-blocks from pos; returns the position after the terminator, or -1 when the
+// data ends first.
+qint64 skipSubBlocks(const Bytes &b, qint64 pos)
+{
+    while (b.has(pos, 1)) {
+        const uchar n = b.u8(pos);
+        if (n == 0)
+            return pos + 1;
+        pos += 1 + n;
+    }
+    return -1;
+}
+
+Header readGif(const Bytes &b, Header h)
+{
+    if (!b.has(0, 13))
+        return damaged(h, QStringLiteral("it ends inside its header"));
+    h.width = b.le16(6);
+    h.height = b.le16(8);
+    const uchar flags = b.u8(10);
+    qint64 pos = 13;
+    if (flags & 0x80)
+        pos += 3 * (qint64(2) << (flags & 7));
+    for (;;) {
+        if (!b.has(pos, 1))
+            return damaged(h, QStringLiteral("it ends before its first picture"));
+        const uchar block = b.u8(pos++);
+        if (block == 0x21) { // extension: a label, then sub-blocks
+            const qint64 next = b.has(pos, 1) ? skipSubBlocks(b, pos + 1) : -1;
+            if (next < 0)
+                return damaged(h, QStringLiteral("it ends before its first picture"));
+            pos = next;
+        } else if (block == 0x2c) { // image descriptor
+            if (!b.has(pos, 9))
+                return damaged(h, QStringLiteral("it ends before its first picture"));
+            h.otherWidth = b.le16(pos + 4);
+            h.otherHeight = b.le16(pos + 6);
+            const uchar imageFlags = b.u8(pos + 8);
+            pos += 9;
+            if (imageFlags & 0x80)
+                pos += 3 * (qint64(2) << (imageFlags & 7));
+            if (h.width == 0 || h.height == 0)
+                return damaged(h, QStringLiteral("its header declares %1 x %2 pixels").arg(h.width).arg(h.height));
+            // The LZW code size, then the image's data sub-blocks up to their terminator.
+            if (!b.has(pos, 1) || skipSubBlocks(b, pos + 1) < 0)
+                h.incomplete = endsEarly();
+            return h;
+        } else if (block == 0x3b) {
+            return damaged(h, QStringLiteral("it holds no picture"));
+        } else {
+            return damaged(h, QStringLiteral("it holds an unknown block (0x%1) before its first picture")
+                                  .arg(block, 2, 16, QLatin1Char('0')));
+        }
+    }
+}
+
+// Walks the chunks of a PNG embedded at [pos, end): complete when it reaches IEND.
+bool pngComplete(const Bytes &b, qint64 pos, qint64 end)
+{
+    pos += 8;
+    while (pos + 12 <= end && b.has(pos, 12)) {
+        const qint64 length = b.be32(pos);
+        if (b.startsWith(pos + 4, "IEND", 4))
+            return true;
+        pos += 12 + length;
+    }
+    return false;
+}
+
+Header readIco(const Bytes &b, Header h)
+{
+    if (!b.has(0, 6 + 16))
+        return damaged(h, QStringLiteral("it ends inside its directory"));
+    if (b.le16(4) == 0)
+        return damaged(h, QStringLiteral("it holds no picture"));
+    h.otherWidth = b.u8(6) ? b.u8(6) : 256;
+    h.otherHeight = b.u8(7) ? b.u8(7) : 256;
+    const qint64 bytes = b.le32(6 + 8);
+    const qint64 offset = b.le32(6 + 12);
+    if (b.startsWith(offset, "\x89PNG\r\n\x1a\n", 8)) {
+        if (!b.has(offset, 24))
+            return damaged(h, QStringLiteral("it ends inside its first picture's header"));
+        h.width = b.be32(offset + 16);
+        h.height = b.be32(offset + 20);
+        if (h.width == 0 || h.height == 0)
+            return damaged(h, QStringLiteral("its first picture declares %1 x %2 pixels").arg(h.width).arg(h.height));
+        if (!b.has(offset, bytes) || !pngComplete(b, offset, offset + bytes))
+            h.incomplete = endsEarly();
+        return h;
+    }
+    if (!b.has(offset, 16))
+        return damaged(h, QStringLiteral("it ends inside its first picture's header"));
+    const quint32 infoSize = b.le32(offset);
+    if (infoSize < 40 || !b.has(offset, infoSize))
+        return damaged(h, QStringLiteral("its first picture has a damaged header"));
+    // The bitmap height counts the colour rows and the transparency mask below them.
+    const qint64 width = b.les32(offset + 4);
+    const qint64 height = std::abs(qint64(b.les32(offset + 8))) / 2;
+    const int bitCount = b.le16(offset + 14);
+    const quint32 colorsUsed = b.le32(offset + 32);
+    h.width = width;
+    h.height = height;
+    if (width <= 0 || height <= 0)
+        return damaged(h, QStringLiteral("its first picture declares %1 x %2 pixels").arg(width).arg(height));
+    switch (bitCount) {
+    case 1: case 4: case 8: case 16: case 24: case 32:
+        break;
+    default:
+        return damaged(h, QStringLiteral("its first picture gives %1 bits a pixel").arg(bitCount));
+    }
+    if (width > 4096 || height > 4096) // the budget refuses these; keep the sums below small
+        return h;
+    const qint64 colours = bitCount <= 8 ? (colorsUsed ? colorsUsed : qint64(1) << bitCount) : 0;
+    const qint64 need = infoSize + colours * 4 + bmpRowBytes(width, bitCount) * height + bmpRowBytes(width, 1) * height;
+    if (!b.has(offset, bytes) || !b.has(offset, need))
+        h.incomplete = endsEarly();
+    return h;
+}
+
+Header readJpeg(const Bytes &b, Header h)
+{
+    qint64 pos = 2;
+    for (;;) {
+        // Decoders skip stray bytes between segments, so the header walk does too.
+        while (b.has(pos, 1) && b.u8(pos) != 0xff)
+            ++pos;
+        while (b.has(pos, 1) && b.u8(pos) == 0xff)
+            ++pos;
+        if (!b.has(pos, 1))
+            return damaged(h, QStringLiteral("it ends before its frame header"));
+        const uchar marker = b.u8(pos++);
+        if (marker == 0x01 || (marker >= 0xd0 && marker <= 0xd8))
+            continue; // no length follows
+        if (marker == 0xd9 || marker == 0xda)
+            return damaged(h, QStringLiteral("it has no frame header"));
+        if (!b.has(pos, 2))
+            return damaged(h, QStringLiteral("it ends before its frame header"));
+        const qint64 length = b.be16(pos);
+        if (length < 2)
+            return damaged(h, QStringLiteral("a segment of its header has an impossible length"));
+        const bool frame = marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc;
+        if (!frame) {
+            pos += length;
+            continue;
+        }
+        if (!b.has(pos, 8))
+            return damaged(h, QStringLiteral("it ends inside its frame header"));
+        h.jpegPrecision = b.u8(pos + 2);
+        h.height = b.be16(pos + 3);
+        h.width = b.be16(pos + 5);
+        h.jpegProgressive = marker == 0xc2 || marker == 0xc6 || marker == 0xca || marker == 0xce;
+        const bool lossless = marker == 0xc3 || marker == 0xc7 || marker == 0xcb || marker == 0xcf;
+        const bool hierarchical = marker == 0xc5 || marker == 0xc6 || marker == 0xc7 || marker >= 0xcd;
+        if (lossless || hierarchical)
+            return unsupported(h, QStringLiteral("a %1 JPEG, which this program cannot read")
+                                      .arg(lossless ? QStringLiteral("lossless") : QStringLiteral("hierarchical")));
+        if (h.jpegPrecision != 8)
+            return unsupported(h, QStringLiteral("a %1-bit JPEG, which this program cannot read").arg(h.jpegPrecision));
+        if (h.width == 0 || h.height == 0)
+            return damaged(h, QStringLiteral("its header declares %1 x %2 pixels").arg(h.width).arg(h.height));
+        return h;
+    }
+}
+
+} // namespace
+
+Header readHeader(const QByteArray &data, Format format)
+{
+    const Bytes bytes(data);
+    Header h;
+    h.format = format;
+    switch (format) {
+    case Format::Bmp:
+        return readBmp(bytes, h);
+    case Format::Gif:
+        return readGif(bytes, h);
+    case Format::Ico:
+        return readIco(bytes, h);
+    case Format::Jpeg:
+        return readJpeg(bytes, h);
+    case Format::Unknown:
+        break;
+    }
+    return unsupported(h, QString());
+}
+
+} // namespace picture

@@ -1,1 +1,36 @@
 #pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include "picture/picture.h"
+
+namespace picture {
+
+// What a picture file says about itself, read from its bytes without decoding any pixel.
+// Every number comes straight from the file, so none of them is trusted: widths and heights
+// are 64-bit and may be absurd; the loader holds them against the budget before decoding.
+struct Header {
+    Format format = Format::Unknown;
+    qint64 width = 0;           // the picture the decoder will produce (|height| for top-down BMPs)
+    qint64 height = 0;
+    // A second size the decoder takes from the file: a GIF's first frame, or an icon's directory
+    // entry (the picture size of an icon comes from the PNG or bitmap header it embeds, as the
+    // directory can lie); 0 when there is none.
+    qint64 otherWidth = 0;
+    qint64 otherHeight = 0;
+
+    LoadError error = LoadError::None; // Damaged or NotAPicture when the header itself is unusable
+    QString cause;                     // why, in a few words, for the message
+    QString incomplete;                // non-empty when the picture data ends before the picture does
+
+    int jpegPrecision = 8;             // bits per sample of a JPEG
+    bool jpegProgressive = false;
+};
+
+// Reads the header of data, which sniffFormat() found to be in format, and checks that the
+// encoded picture lies wholly within data (BMP rows or RLE stream, the first GIF image's blocks,
+// the first icon image).
+Header readHeader(const QByteArray &data, Format format);
+
+} // namespace picture

@@ -1,0 +1,293 @@
+#include "picture/jpegdecoder.h"
+
+#include <algorithm>
+#include <array>
+#include <csetjmp>
+#include <memory>
+#include <cstdio> // jpeglib.h needs FILE and size_t declared first
+#include <vector>
+
+// jpeglib.h first: jerror.h lists the arithmetic-coding messages only when jconfig.h says so.
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace picture {
+
+namespace {
+
+// A file with more scans than this is built to keep the decoder busy, not to show a picture.
+constexpr int MaxScans = 1000;
+
+// What follows the real data once libjpeg has read it all. libjpeg itself goes on with zero
+// bits, and often says nothing when it uses them: a file cut short then decodes "fine" with
+// grey rows. Decoding again with one bits instead tells the two apart: a picture that needed
+// none of the made-up bits comes out the same both times.
+enum class Padding { Zeros, Ones };
+
+struct Source {
+    jpeg_source_mgr pub;
+    const JOCTET *data;
+    size_t size;
+    Padding padding;
+    bool ranOut;
+    std::array<JOCTET, 4096> ones; // stuffed 0xFF bytes (all one bits), then an end marker
+};
+
+const JOCTET EndMarker[2] = {0xff, JPEG_EOI};
+
+void initSource(j_decompress_ptr) {}
+void termSource(j_decompress_ptr) {}
+
+boolean fillInput(j_decompress_ptr cinfo)
+{
+    auto *src = reinterpret_cast<Source *>(cinfo->src);
+    if (src->padding == Padding::Ones && !src->ranOut) {
+        src->pub.next_input_byte = src->ones.data();
+        src->pub.bytes_in_buffer = src->ones.size();
+    } else {
+        src->pub.next_input_byte = EndMarker;
+        src->pub.bytes_in_buffer = sizeof EndMarker;
+    }
+    src->ranOut = true;
+    return TRUE;
+}
+
+void skipInput(j_decompress_ptr cinfo, long count)
+{
+    auto *src = reinterpret_cast<Source *>(cinfo->src);
+    while (count > 0 && size_t(count) > src->pub.bytes_in_buffer) {
+        count -= long(src->pub.bytes_in_buffer);
+        fillInput(cinfo);
+    }
+    if (count > 0) {
+        src->pub.next_input_byte += count;
+        src->pub.bytes_in_buffer -= size_t(count);
+    }
+}
+
+// libjpeg reports fatal errors through error_exit, which must not return: it jumps back to
+// run() instead of calling exit(). Of the warnings, those that say the coded data is broken
+// are kept so that the picture can be refused.
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+    int corruptCode;    // the first such warning, or 0
+    bool tooManyScans;
+    bool outOfMemory;
+};
+
+// Everything one decoding pass changes lives here, in the caller's frame, so that the longjmp
+// leaves nothing of run()'s own half-made and skips no destructor.
+struct Attempt {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    Source src;
+    jpeg_progress_mgr progress;
+    QImage image;
+    std::vector<JSAMPLE> cmykRow;
+    unsigned scannedComponents = 0; // bit i: component i appeared in a scan
+    bool failed = false;
+    bool allScans = true;           // no component or coefficient was left without its scans
+};
+
+void onError(j_common_ptr cinfo)
+{
+    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+void onMessage(j_common_ptr cinfo, int level)
+{
+    if (level != -1) // trace messages
+        return;
+    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+    switch (cinfo->err->msg_code) {
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+        if (!err->corruptCode) {
+            err->corruptCode = cinfo->err->msg_code;
+            (*cinfo->err->format_message)(cinfo, err->message);
+        }
+        break;
+    default: // stray bytes between segments, unusual headers: the picture is still whole
+        break;
+    }
+}
+
+void noteScan(Attempt &a)
+{
+    for (int i = 0; i < a.cinfo.comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i)
+        if (a.cinfo.cur_comp_info[i] && a.cinfo.cur_comp_info[i]->component_index < 32)
+            a.scannedComponents |= 1u << a.cinfo.cur_comp_info[i]->component_index;
+}
+
+// Called as libjpeg reads a multi-scan file: counts the scans, notes the components in each.
+void onProgress(j_common_ptr common)
+{
+    auto *a = static_cast<Attempt *>(common->client_data);
+    noteScan(*a);
+    if (a->cinfo.input_scan_number > MaxScans) {
+        a->err.tooManyScans = true;
+        (*common->err->error_exit)(common);
+    }
+}
+
+// Adobe writers store CMYK inverted (0 = full ink); other writers store it plainly. The sum is
+// the usual one for CMYK without a colour profile, rounded as other readers round it.
+void cmykToRgb(const JSAMPLE *in, uchar *out, JDIMENSION width, bool inverted)
+{
+    auto mulDiv255 = [](int a, int b) {
+        const int t = a * b + 128;
+        return ((t >> 8) + t) >> 8;
+    };
+    for (JDIMENSION x = 0; x < width; ++x, in += 4, out += 3) {
+        const int c = inverted ? 255 - in[0] : in[0];
+        const int m = inverted ? 255 - in[1] : in[1];
+        const int y = inverted ? 255 - in[2] : in[2];
+        const int nk = inverted ? in[3] : 255 - in[3];
+        out[0] = uchar(nk - mulDiv255(c, nk));
+        out[1] = uchar(nk - mulDiv255(m, nk));
+        out[2] = uchar(nk - mulDiv255(y, nk));
+    }
+}
+
+// Whether every coefficient of every component was refined to full precision.
+bool progressionComplete(const jpeg_decompress_struct &cinfo)
+{
+    if (!cinfo.coef_bits)
+        return false;
+    for (int c = 0; c < cinfo.num_components; ++c)
+        for (int k = 0; k < DCTSIZE2; ++k)
+            if (cinfo.coef_bits[c][k] != 0)
+                return false;
+    return true;
+}
+
+// One pass of libjpeg over the data into a.image; a.failed when libjpeg gave up. Only plain
+// values live in this frame: see Attempt.
+void run(Attempt &a)
+{
+    j_decompress_ptr cinfo = &a.cinfo;
+    if (setjmp(a.err.jump)) {
+        a.failed = true;
+        jpeg_destroy_decompress(cinfo);
+        return;
+    }
+    jpeg_create_decompress(cinfo);
+    cinfo->client_data = &a;
+    cinfo->progress = &a.progress;
+    cinfo->src = &a.src.pub;
+    jpeg_read_header(cinfo, TRUE);
+
+    const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
+    cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+    jpeg_start_decompress(cinfo); // reads every scan of a multi-scan file
+    noteScan(a);
+    const unsigned all = (1u << std::min(cinfo->num_components, 31)) - 1;
+    a.allScans = (a.scannedComponents & all) == all && (!cinfo->progressive_mode || progressionComplete(*cinfo));
+
+    a.image = QImage(int(cinfo->output_width), int(cinfo->output_height), QImage::Format_RGB888);
+    if (a.image.isNull()) {
+        a.err.outOfMemory = true;
+        a.failed = true;
+        jpeg_destroy_decompress(cinfo);
+        return;
+    }
+    if (cmyk)
+        a.cmykRow.resize(size_t(cinfo->output_width) * 4);
+    const bool inverted = cinfo->saw_Adobe_marker;
+    while (cinfo->output_scanline < cinfo->output_height) {
+        uchar *line = a.image.scanLine(int(cinfo->output_scanline));
+        JSAMPROW row = cmyk ? a.cmykRow.data() : line;
+        if (jpeg_read_scanlines(cinfo, &row, 1) != 1) {
+            a.failed = true;
+            break;
+        }
+        if (cmyk)
+            cmykToRgb(a.cmykRow.data(), line, cinfo->output_width, inverted);
+    }
+    jpeg_destroy_decompress(cinfo);
+}
+
+void decodeOnce(Attempt &a, const QByteArray &data, Padding padding)
+{
+    a.cinfo.err = jpeg_std_error(&a.err.pub);
+    a.err.pub.error_exit = onError;
+    a.err.pub.emit_message = onMessage;
+    a.err.message[0] = 0;
+    a.err.corruptCode = 0;
+    a.err.tooManyScans = false;
+    a.err.outOfMemory = false;
+    a.progress.progress_monitor = onProgress;
+    a.src.pub.init_source = initSource;
+    a.src.pub.fill_input_buffer = fillInput;
+    a.src.pub.skip_input_data = skipInput;
+    a.src.pub.resync_to_restart = jpeg_resync_to_restart;
+    a.src.pub.term_source = termSource;
+    a.src.pub.next_input_byte = reinterpret_cast<const JOCTET *>(data.constData());
+    a.src.pub.bytes_in_buffer = size_t(data.size());
+    a.src.padding = padding;
+    a.src.ranOut = false;
+    for (size_t i = 0; i + 2 < a.src.ones.size(); i += 2) {
+        a.src.ones[i] = 0xff;
+        a.src.ones[i + 1] = 0x00;
+    }
+    a.src.ones[a.src.ones.size() - 2] = 0xff;
+    a.src.ones[a.src.ones.size() - 1] = JPEG_EOI;
+    run(a);
+}
+
+} // namespace
+
+JpegResult decodeJpeg(const QByteArray &data)
+{
+    JpegResult result;
+    auto first = std::make_unique<Attempt>();
+    decodeOnce(*first, data, Padding::Zeros);
+    if (first->failed) {
+        result.error = first->err.outOfMemory ? LoadError::TooLarge : LoadError::Damaged;
+        if (first->err.outOfMemory)
+            result.cause = QStringLiteral("there is not enough memory for it");
+        else if (first->err.tooManyScans)
+            result.cause = QStringLiteral("it holds more than %1 scans").arg(MaxScans);
+        else
+            result.cause = QStringLiteral("the decoder stopped: %1").arg(QString::fromLatin1(first->err.message));
+        return result;
+    }
+    if (first->err.corruptCode) {
+        result.error = LoadError::Damaged;
+        result.cause = first->err.corruptCode == JWRN_HIT_MARKER
+            ? QStringLiteral("its picture data ends early")
+            : QStringLiteral("its picture data is corrupt: %1").arg(QString::fromLatin1(first->err.message));
+        return result;
+    }
+    if (first->src.ranOut) {
+        // Only a missing end marker is forgiven: every scan must be there, and the picture must
+        // not depend on what would have followed. Half a marker (a last byte 0xFF, which coded
+        // data never ends with) means the writer was cut off, not that it left the marker out.
+        if (data.endsWith('\xff')) {
+            result.error = LoadError::Damaged;
+            result.cause = QStringLiteral("it ends in the middle of a marker");
+            return result;
+        }
+        bool whole = first->allScans;
+        if (whole) {
+            auto second = std::make_unique<Attempt>();
+            decodeOnce(*second, data, Padding::Ones);
+            whole = !second->failed && !second->err.corruptCode && second->image == first->image;
+        }
+        if (!whole) {
+            result.error = LoadError::Damaged;
+            result.cause = QStringLiteral("its picture data ends early");
+            return result;
+        }
+    }
+    result.image = std::move(first->image);
+    return result;
+}
+
+} // namespace picture

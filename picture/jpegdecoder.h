@@ -1,1 +1,24 @@
 #pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+#include "picture/picture.h"
+
+namespace picture {
+
+// The outcome of decoding a JPEG: a picture, or the kind of failure and its cause in a few words.
+struct JpegResult {
+    QImage image; // Format_RGB888 at the stored size (no EXIF turn)
+    LoadError error = LoadError::None;
+    QString cause;
+};
+
+// Decodes a JPEG held in memory with libjpeg: baseline, progressive, arithmetic, grayscale and
+// CMYK/YCCK. Data that ends or breaks before the picture does is refused as Damaged, where
+// libjpeg alone would fill the rest with grey; only a missing end marker is forgiven.
+// The caller has already held the declared size against the budget.
+JpegResult decodeJpeg(const QByteArray &data);
+
+} // namespace picture

@@ -1,6 +1,7 @@
 #include "picture/savefile.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -47,6 +48,20 @@ private:
     QString m_cause;
 };
 
+// QSaveFile refuses an existing file that may not be written with a sentence of its own that
+// repeats the path and hides the reason ("Read-only file system", "Permission denied"). Opening
+// the file for appending, without creating or changing it, gets the system's own answer.
+QString openFailureCause(const QString &path, const QString &saveFileCause)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || info.isDir())
+        return saveFileCause;
+    QFile probe(path);
+    if (probe.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
+        return saveFileCause;
+    return probe.errorString();
+}
+
 } // namespace
 
 SaveResult saveAtomically(const QString &path, const std::function<bool(SaveSink &)> &produce)
@@ -56,7 +71,7 @@ SaveResult saveAtomically(const QString &path, const std::function<bool(SaveSink
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return {false, failure(path, file.errorString())};
+        return {false, failure(path, openFailureCause(path, file.errorString()))};
 
     SaveFileSink sink(file);
     const bool produced = produce(sink);

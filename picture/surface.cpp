@@ -3,7 +3,6 @@
 #include <QVariant>
 
 #include <algorithm>
-
 #include <cstring>
 #include <new>
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -30,6 +31,32 @@ QByteArray significantCharacters(const QString &text)
         kept.append(char(c.unicode()));
     }
     return kept;
+}
+
+// The power of ten of a number's first significant digit, for a well-formed number with
+// at least one digit; far out values saturate instead of wrapping.
+long long decimalMagnitude(const QByteArray &number)
+{
+    const qsizetype ePos = std::max(number.indexOf('e'), number.indexOf('E'));
+    const QByteArray mantissa = ePos < 0 ? number : number.left(ePos);
+    long long exponent = 0;
+    if (ePos >= 0) {
+        qsizetype i = ePos + 1;
+        const bool negative = i < number.size() && number[i] == '-';
+        if (i < number.size() && (number[i] == '-' || number[i] == '+'))
+            ++i;
+        for (; i < number.size() && exponent < 1'000'000'000; ++i)
+            exponent = exponent * 10 + (number[i] - '0');
+        if (negative)
+            exponent = -exponent;
+    }
+    const qsizetype point = mantissa.indexOf('.');
+    const qsizetype units = point < 0 ? mantissa.size() : point; // index just past the ones digit
+    for (qsizetype i = 0; i < mantissa.size(); ++i) {
+        if (isDigit(mantissa[i]) && mantissa[i] != '0')
+            return exponent + (i < units ? units - 1 - i : units - i);
+    }
+    return std::numeric_limits<long long>::min(); // all zeros
 }
 
 } // namespace
@@ -71,13 +98,14 @@ double readNumber(const QString &text)
     QByteArray number = s.left(i);
     if (number.endsWith('.') || number.contains(".e") || number.contains(".E"))
         number.replace(".", ""); // "5." and "5.e3": the bare point adds nothing
-    // QByteArray reads with the C locale whatever the user's, and gives an infinity when the
-    // value overflows; its ok flag is then false, which is the answer wanted here.
+    // QByteArray reads with the C locale whatever the user's. It refuses values out of range,
+    // which then read as an infinity (so that the frame rules refuse them) or as 0.
     bool ok = false;
     const double value = number.toDouble(&ok);
-    if (!ok && !std::isinf(value))
-        return 0;
-    return value;
+    if (ok)
+        return value;
+    const double sign = number.startsWith('-') ? -1.0 : 1.0;
+    return decimalMagnitude(number) > 0 ? sign * std::numeric_limits<double>::infinity() : sign * 0.0;
 }
 
 QString numberForm(double value)

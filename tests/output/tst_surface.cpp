@@ -1,0 +1,287 @@
+#include <QtTest>
+
+#include "picture/surface.h"
+#include "tests/support/testsupport.h"
+
+using picture::Surface;
+
+namespace {
+
+const QColor background(0xd4, 0xd0, 0xc8);
+
+QRgb at(const Surface &s, int x, int y)
+{
+    return s.pixels().pixel(x, y) | 0xff000000u;
+}
+
+// Every pixel of the rectangle has colour c; otherwise the first one that does not.
+QString allOf(const Surface &s, QRect r, QColor c)
+{
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (at(s, x, y) != c.rgb())
+                return QStringLiteral("(%1,%2) is %3, expected %4")
+                    .arg(x).arg(y).arg(at(s, x, y), 8, 16).arg(c.rgb(), 8, 16);
+    return {};
+}
+
+// The surface region at (x, y) holds exactly picture (compared as opaque RGB).
+QString holds(const Surface &s, const QImage &picture, int x, int y)
+{
+    const QImage region = s.pixels().copy(x, y, picture.width(), picture.height());
+    return testsupport::firstDifference(region, picture);
+}
+
+} // namespace
+
+class SurfaceTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void newSurfaceIsBackground()
+    {
+        Surface s(5, 3, background);
+        QCOMPARE(s.width(), 5);
+        QCOMPARE(s.height(), 3);
+        QCOMPARE(s.pixels().format(), QImage::Format_BGR888);
+        QCOMPARE(allOf(s, QRect(0, 0, 5, 3), background), QString());
+    }
+
+    // Rows of the bitmap file and of the surface must share a layout: BGR, padded to four bytes.
+    void rowsHaveTheBitmapLayout()
+    {
+        for (int w = 1; w <= 6; ++w) {
+            Surface s(w, 2, background);
+            QCOMPARE(s.pixels().bytesPerLine(), qsizetype((3 * w + 3) & ~3));
+        }
+        Surface s(1, 1, background);
+        s.draw(testsupport::solid(1, 1, QColor(10, 20, 30)), 0, 0);
+        const uchar *p = s.pixels().constScanLine(0);
+        QCOMPARE(int(p[0]), 30);
+        QCOMPARE(int(p[1]), 20);
+        QCOMPARE(int(p[2]), 10);
+    }
+
+    void resizeKeepsWhatFits_data()
+    {
+        QTest::addColumn<bool>("heightFirst");
+        QTest::addColumn<QSize>("to");
+        QTest::newRow("wider then taller") << false << QSize(12, 9);
+        QTest::newRow("taller then wider") << true << QSize(12, 9);
+        QTest::newRow("narrower") << false << QSize(3, 6);
+        QTest::newRow("shorter") << true << QSize(8, 2);
+        QTest::newRow("smaller both") << true << QSize(2, 2);
+    }
+    void resizeKeepsWhatFits()
+    {
+        QFETCH(bool, heightFirst);
+        QFETCH(QSize, to);
+        Surface s(8, 6, background);
+        const QImage content = testsupport::pattern(8, 6, 3);
+        s.draw(content, 0, 0);
+        if (heightFirst) {
+            QVERIFY(s.setHeight(to.height()));
+            QVERIFY(s.setWidth(to.width()));
+        } else {
+            QVERIFY(s.setWidth(to.width()));
+            QVERIFY(s.setHeight(to.height()));
+        }
+        QCOMPARE(s.width(), to.width());
+        QCOMPARE(s.height(), to.height());
+        const int keptW = std::min(8, to.width());
+        const int keptH = std::min(6, to.height());
+        QCOMPARE(holds(s, content.copy(0, 0, keptW, keptH), 0, 0), QString());
+        if (to.width() > 8)
+            QCOMPARE(allOf(s, QRect(8, 0, to.width() - 8, to.height()), background), QString());
+        if (to.height() > 6)
+            QCOMPARE(allOf(s, QRect(0, 6, to.width(), to.height() - 6), background), QString());
+    }
+
+    // Through a width of 0 and back: the height is remembered and every pixel is background.
+    void zeroWidthKeepsHeight()
+    {
+        Surface s(4, 4, background);
+        s.draw(testsupport::solid(4, 4, Qt::red), 0, 0);
+        QVERIFY(s.setWidth(0));
+        QCOMPARE(s.height(), 4);
+        QVERIFY(s.setWidth(3));
+        QCOMPARE(s.width(), 3);
+        QCOMPARE(s.height(), 4);
+        QCOMPARE(allOf(s, QRect(0, 0, 3, 4), background), QString());
+    }
+
+    void impossibleSizeLeavesSurfaceAlone()
+    {
+        Surface s(4, 4, background);
+        s.draw(testsupport::solid(4, 4, Qt::red), 0, 0);
+        // Qt refuses images whose byte count does not fit; the surface must stay as it was.
+        QVERIFY(!s.setWidth(std::numeric_limits<int>::max()));
+        QCOMPARE(s.width(), 4);
+        QCOMPARE(s.height(), 4);
+        QCOMPARE(allOf(s, QRect(0, 0, 4, 4), Qt::red), QString());
+    }
+
+    void clearAndTakeOver()
+    {
+        Surface s(6, 5, background);
+        s.draw(testsupport::pattern(6, 5, 1), 0, 0);
+        s.clear();
+        QCOMPARE(allOf(s, QRect(0, 0, 6, 5), background), QString());
+
+        s.draw(testsupport::pattern(6, 5, 2), 0, 0);
+        Surface empty(2, 3, background);
+        s.takeOver(empty);
+        QCOMPARE(s.width(), 2);
+        QCOMPARE(s.height(), 3);
+        QCOMPARE(allOf(s, QRect(0, 0, 2, 3), background), QString());
+
+        // The same size again: still nothing left of what was drawn.
+        s.draw(testsupport::pattern(2, 3, 4), 0, 0);
+        s.takeOver(empty);
+        QCOMPARE(allOf(s, QRect(0, 0, 2, 3), background), QString());
+    }
+
+    void drawClipsAtEveryEdge_data()
+    {
+        QTest::addColumn<QPoint>("pos");
+        QTest::newRow("inside") << QPoint(2, 3);
+        QTest::newRow("left") << QPoint(-3, 2);
+        QTest::newRow("top") << QPoint(2, -4);
+        QTest::newRow("right") << QPoint(8, 1);
+        QTest::newRow("bottom") << QPoint(1, 6);
+        QTest::newRow("top-left") << QPoint(-4, -2);
+        QTest::newRow("bottom-right") << QPoint(7, 7);
+        QTest::newRow("larger than surface") << QPoint(-1, -1);
+        QTest::newRow("wholly left") << QPoint(-5, 0);
+        QTest::newRow("wholly right") << QPoint(10, 0);
+        QTest::newRow("wholly below") << QPoint(0, 8);
+        QTest::newRow("far away") << QPoint(std::numeric_limits<int>::max(), std::numeric_limits<int>::min());
+    }
+    void drawClipsAtEveryEdge()
+    {
+        QFETCH(QPoint, pos);
+        const int w = 10, h = 8;
+        Surface s(w, h, background);
+        const QImage picture = QByteArray(QTest::currentDataTag()) == "larger than surface"
+            ? testsupport::pattern(13, 11, 5)
+            : testsupport::pattern(5, 4, 5);
+        s.draw(picture, pos.x(), pos.y());
+        // Expected: reference composition pixel by pixel.
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const qint64 px = qint64(x) - pos.x(), py = qint64(y) - pos.y();
+                const bool covered = px >= 0 && py >= 0 && px < picture.width() && py < picture.height();
+                const QRgb want = covered ? picture.pixel(int(px), int(py)) | 0xff000000u : background.rgb();
+                if (at(s, x, y) != want)
+                    QFAIL(qPrintable(QStringLiteral("(%1,%2): %3 instead of %4")
+                                         .arg(x).arg(y).arg(at(s, x, y), 8, 16).arg(want, 8, 16)));
+            }
+        }
+    }
+
+    void opaqueCopyInEveryFormat_data()
+    {
+        QTest::addColumn<int>("format");
+        const QList<QImage::Format> formats = {
+            QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_ARGB32_Premultiplied,
+            QImage::Format_RGB888, QImage::Format_BGR888, QImage::Format_RGB16, QImage::Format_RGBX8888,
+            QImage::Format_RGBA8888, QImage::Format_RGBA64, QImage::Format_Indexed8,
+        };
+        for (QImage::Format f : formats)
+            QTest::newRow(QMetaEnum::fromType<QImage::Format>().valueToKey(f)) << int(f);
+    }
+    void opaqueCopyInEveryFormat()
+    {
+        QFETCH(int, format);
+        // Colours every format can hold exactly (RGB16 keeps 5/6/5 bits; Indexed8 a palette).
+        QImage source(7, 5, QImage::Format_RGB32);
+        const QRgb colours[] = {qRgb(0, 0, 0), qRgb(255, 255, 255), qRgb(255, 0, 0), qRgb(0, 255, 0),
+                                qRgb(0, 0, 255), qRgb(132, 4, 8)};
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 7; ++x)
+                source.setPixel(x, y, colours[(x + 2 * y) % 6]);
+        const QImage picture = source.convertToFormat(QImage::Format(format));
+        const QImage expected = picture.convertToFormat(QImage::Format_RGB32);
+        Surface s(9, 7, background);
+        s.draw(picture, 1, 2);
+        QCOMPARE(holds(s, expected, 1, 2), QString());
+        QCOMPARE(allOf(s, QRect(0, 0, 9, 2), background), QString());
+        QCOMPARE(allOf(s, QRect(8, 0, 1, 7), background), QString());
+    }
+
+    // The exact source-over rule on premultiplied pixels: dst = src + dst * (255 - a) / 255, rounded.
+    void alphaBlendOverColour()
+    {
+        const QColor under(200, 100, 50);
+        QImage picture(256, 3, QImage::Format_ARGB32_Premultiplied);
+        for (int a = 0; a < 256; ++a) {
+            // Three premultiplied colours per alpha: full, half and zero intensity.
+            picture.setPixel(a, 0, qRgba(a, a / 2, 0, a));
+            picture.setPixel(a, 1, qRgba(0, a, a / 3, a));
+            picture.setPixel(a, 2, qRgba(a / 5, 0, a, a));
+        }
+        Surface s(256, 3, under);
+        s.draw(picture, 0, 0);
+        auto blend = [](int src, int dst, int a) { return src + (dst * (255 - a) + 127) / 255; };
+        for (int y = 0; y < 3; ++y) {
+            for (int a = 0; a < 256; ++a) {
+                const QRgb p = picture.pixel(a, y);
+                const QRgb want = qRgb(blend(qRed(p), under.red(), a), blend(qGreen(p), under.green(), a),
+                                       blend(qBlue(p), under.blue(), a));
+                if (at(s, a, y) != want)
+                    QFAIL(qPrintable(QStringLiteral("alpha %1 row %2: %3 instead of %4")
+                                         .arg(a).arg(y).arg(at(s, a, y), 8, 16).arg(want, 8, 16)));
+            }
+        }
+    }
+
+    // A straight (not premultiplied) semi-transparent picture is blended like its premultiplied form.
+    void straightAlphaIsBlendedToo()
+    {
+        QImage picture(1, 1, QImage::Format_ARGB32);
+        picture.setPixel(0, 0, qRgba(255, 0, 0, 128));
+        Surface s(1, 1, QColor(0, 0, 255));
+        s.draw(picture, 0, 0);
+        const QRgb pm = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied).pixel(0, 0);
+        QCOMPARE(qRed(at(s, 0, 0)), qRed(pm));
+        QCOMPARE(qBlue(at(s, 0, 0)), (255 * 127 + 127) / 255);
+    }
+
+    void transparentPixelsShowWhatIsBeneath()
+    {
+        QImage icon(4, 4, QImage::Format_ARGB32_Premultiplied);
+        icon.fill(Qt::transparent);
+        icon.setPixel(1, 1, qRgba(0, 128, 0, 255));
+        Surface s(4, 4, background);
+        s.draw(icon, 0, 0);
+        QCOMPARE(at(s, 1, 1), qRgb(0, 128, 0));
+        QCOMPARE(at(s, 0, 0), background.rgb());
+        QCOMPARE(at(s, 3, 3), background.rgb());
+    }
+
+    void laterDrawCoversEarlier()
+    {
+        Surface s(10, 10, background);
+        s.draw(testsupport::solid(6, 6, Qt::red), 0, 0);
+        s.draw(testsupport::solid(6, 6, Qt::blue), 4, 4);
+        QCOMPARE(at(s, 3, 3), QColor(Qt::red).rgb());
+        QCOMPARE(at(s, 4, 4), QColor(Qt::blue).rgb());
+        QCOMPARE(at(s, 5, 5), QColor(Qt::blue).rgb());
+        QCOMPARE(at(s, 9, 9), QColor(Qt::blue).rgb());
+        QCOMPARE(at(s, 9, 0), background.rgb());
+    }
+
+    void holderTakesThePictureSize()
+    {
+        picture::PictureHolder holder(7);
+        QCOMPARE(holder.objectName(), QStringLiteral("theFrame"));
+        QCOMPARE(holder.property("index").toInt(), 7);
+        holder.setPicture(testsupport::solid(33, 17, Qt::red));
+        QCOMPARE(holder.width(), 33);
+        QCOMPARE(holder.height(), 17);
+    }
+};
+
+QTEST_GUILESS_MAIN(SurfaceTest)
+#include "tst_surface.moc"

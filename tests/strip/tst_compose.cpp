@@ -1,0 +1,291 @@
+#include <QtTest>
+
+#include "picture/bitmapfile.h"
+#include "picture/surface.h"
+#include "strip/frames.h"
+#include "tests/support/testsupport.h"
+
+#include <memory>
+#include <vector>
+
+using picture::PictureHolder;
+using picture::Surface;
+
+namespace {
+
+const QColor background(0xd4, 0xd0, 0xc8);
+
+struct Placed {
+    QImage picture;
+    QPoint at;
+};
+
+// The expected strip, painted here pixel by pixel from hand-written positions.
+QImage expectedStrip(QSize size, const QList<Placed> &placed)
+{
+    QImage out(size, QImage::Format_RGB32);
+    out.fill(background);
+    for (const Placed &p : placed) {
+        const QImage src = p.picture.convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < src.height(); ++y)
+            for (int x = 0; x < src.width(); ++x) {
+                const QPoint d = p.at + QPoint(x, y);
+                if (d.x() < 0 || d.y() < 0 || d.x() >= size.width() || d.y() >= size.height())
+                    continue;
+                const QRgb s = src.pixel(x, y);
+                if (qAlpha(s) == 255)
+                    out.setPixel(d, s);
+                else if (qAlpha(s) != 0)
+                    qFatal("expectedStrip handles opaque and fully transparent pixels only");
+            }
+    }
+    return out;
+}
+
+class Frames
+{
+public:
+    explicit Frames(const QList<QImage> &pictures)
+    {
+        for (int i = 0; i < 102; ++i)
+            m_owned.push_back(std::make_unique<PictureHolder>(i));
+        for (const auto &h : m_owned)
+            m_holders.push_back(h.get());
+        put(pictures);
+    }
+    void put(const QList<QImage> &pictures)
+    {
+        for (int i = 0; i < pictures.size(); ++i)
+            m_holders[size_t(i)]->setPicture(pictures[i]);
+    }
+    std::span<PictureHolder *const> holders() const { return m_holders; }
+
+private:
+    std::vector<std::unique_ptr<PictureHolder>> m_owned;
+    std::vector<PictureHolder *> m_holders;
+};
+
+QList<QImage> patterns(const QList<QSize> &sizes)
+{
+    QList<QImage> out;
+    for (int i = 0; i < sizes.size(); ++i)
+        out << testsupport::pattern(sizes[i].width(), sizes[i].height(), 40 * i + 3);
+    return out;
+}
+
+QList<QImage> squares(int count, int side)
+{
+    return patterns(QList<QSize>(count, QSize(side, side)));
+}
+
+} // namespace
+
+class ComposeTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    Surface clearimage{1, 1, background};
+
+    // Composes a fresh strip and compares it with the expected one, then writes it as a bitmap
+    // and compares what Pillow reads from the file.
+    void check(const QList<QImage> &pictures, double horizontal, QSize size, const QList<QPoint> &origins,
+               Surface *reuse = nullptr)
+    {
+        Frames frames(pictures);
+        Surface fresh(1, 1, background);
+        Surface &strip = reuse ? *reuse : fresh;
+        qint16 bmpWidth = 0, bmpHeight = 0;
+        const strip::ComposeResult r = strip::compose(frames.holders(), int(pictures.size()), horizontal, strip,
+                                                      clearimage, bmpWidth, bmpHeight);
+        QVERIFY2(r.ok, qPrintable(r.message));
+        QCOMPARE(bmpWidth, qint16(pictures[0].width()));
+        QCOMPARE(bmpHeight, qint16(pictures[0].height()));
+        QCOMPARE(QSize(strip.width(), strip.height()), size);
+        QList<Placed> placed;
+        for (int i = 0; i < pictures.size(); ++i)
+            placed << Placed{pictures[i], origins[i]};
+        const QImage expected = expectedStrip(size, placed);
+        QCOMPARE(testsupport::firstDifference(strip.pixels(), expected), QString());
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("strip.bmp"));
+        const picture::SaveResult saved = picture::writeBitmap(strip, path);
+        QVERIFY2(saved.ok, qPrintable(saved.message));
+        QString error;
+        const QImage back = testsupport::readWithPillow(path, &error);
+        QVERIFY2(!back.isNull(), qPrintable(error));
+        QCOMPARE(testsupport::firstDifference(back, expected), QString());
+    }
+
+private slots:
+    void sevenWithThreeARow()
+    {
+        check(squares(7, 32), 3, QSize(96, 96), {{0, 0}, {32, 0}, {64, 0}, {0, 32}, {32, 32}, {64, 32}, {0, 64}});
+    }
+
+    void sixPictures_data()
+    {
+        QTest::addColumn<double>("horizontal");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QList<QPoint>>("origins");
+        QTest::newRow("3 a row: two full rows")
+            << 3.0 << QSize(96, 64) << QList<QPoint>{{0, 0}, {32, 0}, {64, 0}, {0, 32}, {32, 32}, {64, 32}};
+        QTest::newRow("6 a row: one row")
+            << 6.0 << QSize(192, 32) << QList<QPoint>{{0, 0}, {32, 0}, {64, 0}, {96, 0}, {128, 0}, {160, 0}};
+    }
+    void sixPictures()
+    {
+        QFETCH(double, horizontal);
+        QFETCH(QSize, size);
+        QFETCH(QList<QPoint>, origins);
+        check(squares(6, 32), horizontal, size, origins);
+    }
+
+    void onePictureIsTheStrip()
+    {
+        check(patterns({QSize(37, 21)}), 1, QSize(37, 21), {{0, 0}});
+    }
+
+    // The larger second picture is cut at the right edge and reaches into the cell below,
+    // where the fourth picture, drawn later, covers it.
+    void largerPictureOverlaps_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::newRow("with the fourth picture") << 4;
+        QTest::newRow("without it: the overlap stays visible") << 3;
+    }
+    void largerPictureOverlaps()
+    {
+        QFETCH(int, count);
+        const QList<QImage> pictures = patterns({QSize(32, 32), QSize(48, 48), QSize(32, 32), QSize(32, 32)}).mid(0, count);
+        check(pictures, 2, QSize(64, 64), QList<QPoint>{{0, 0}, {32, 0}, {0, 32}, {32, 32}}.mid(0, count));
+    }
+
+    void largerFirstPictureLeavesBands()
+    {
+        const QList<QImage> pictures = patterns({QSize(48, 48), QSize(32, 32), QSize(32, 32), QSize(32, 32), QSize(32, 32)});
+        check(pictures, 3, QSize(144, 96), {{0, 0}, {48, 0}, {96, 0}, {0, 48}, {48, 48}});
+    }
+
+    void notWholeCount()
+    {
+        check(squares(5, 32), 2.5, QSize(80, 96), {{0, 0}, {32, 0}, {64, 32}, {32, 32}, {0, 64}});
+    }
+
+    // A later run with fewer or smaller pictures shows nothing of the run before, also when the
+    // strip keeps its size.
+    void laterRunLeavesNothingOfEarlier_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("side");
+        QTest::addColumn<double>("horizontal");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QList<QPoint>>("origins");
+        QTest::newRow("smaller") << 2 << 16 << 2.0 << QSize(32, 16) << QList<QPoint>{{0, 0}, {16, 0}};
+        QTest::newRow("same size, fewer") << 4 << 48 << 3.0 << QSize(144, 96)
+                                          << QList<QPoint>{{0, 0}, {48, 0}, {96, 0}, {0, 48}};
+    }
+    void laterRunLeavesNothingOfEarlier()
+    {
+        QFETCH(int, count);
+        QFETCH(int, side);
+        QFETCH(double, horizontal);
+        QFETCH(QSize, size);
+        QFETCH(QList<QPoint>, origins);
+        Surface strip(1, 1, background);
+        QList<QImage> first;
+        for (int i = 0; i < 6; ++i)
+            first << testsupport::solid(48, 48, Qt::red);
+        check(first, 3, QSize(144, 96), {{0, 0}, {48, 0}, {96, 0}, {0, 48}, {48, 48}, {96, 48}}, &strip);
+        check(squares(count, side), horizontal, size, origins, &strip);
+    }
+
+    void transparentPixelsShowBackground()
+    {
+        QImage icon(16, 16, QImage::Format_ARGB32_Premultiplied);
+        icon.fill(Qt::transparent);
+        for (int i = 0; i < 16; ++i)
+            icon.setPixel(i, i, qRgba(0, 0, 255, 255));
+        check({icon, icon}, 2, QSize(32, 16), {{0, 0}, {16, 0}});
+    }
+
+    void firstPictureTooLarge_data()
+    {
+        QTest::addColumn<QSize>("first");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("too wide") << QSize(33000, 1)
+                                  << QStringLiteral("The strip cannot be made: its first picture is 33000 x 1 pixels; "
+                                                    "a frame may be at most 32767 pixels a side.");
+        QTest::newRow("too tall") << QSize(2, 32768)
+                                  << QStringLiteral("The strip cannot be made: its first picture is 2 x 32768 pixels; "
+                                                    "a frame may be at most 32767 pixels a side.");
+    }
+    void firstPictureTooLarge()
+    {
+        QFETCH(QSize, first);
+        QFETCH(QString, message);
+        Frames frames({QImage(first, QImage::Format_RGB888), testsupport::solid(4, 4, Qt::red)});
+        Surface strip(3, 3, background);
+        strip.draw(testsupport::solid(3, 3, Qt::green), 0, 0);
+        qint16 bmpWidth = 7, bmpHeight = 9;
+        const strip::ComposeResult r = strip::compose(frames.holders(), 2, 2, strip, clearimage, bmpWidth, bmpHeight);
+        QVERIFY(!r.ok);
+        QCOMPARE(r.message, message);
+        QCOMPARE(bmpWidth, qint16(7));
+        QCOMPARE(bmpHeight, qint16(9));
+        QCOMPARE(testsupport::firstDifference(strip.pixels(), testsupport::solid(3, 3, Qt::green)), QString());
+    }
+
+    // Refused before the strip is touched: its size is named, nothing is allocated.
+    void stripTooLarge_data()
+    {
+        QTest::addColumn<QSize>("first");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<double>("horizontal");
+        QTest::addColumn<qint64>("budget");
+        QTest::addColumn<QString>("size");
+        QTest::newRow("beyond a bitmap's 4 GB") << QSize(32000, 500) << 100 << 100.0 << (qint64(6) << 30)
+                                                << QStringLiteral("3200000 x 500 pixels");
+        QTest::newRow("beyond the memory budget") << QSize(32, 32) << 100 << 10.0 << (qint64(256) << 10)
+                                                  << QStringLiteral("320 x 320 pixels");
+    }
+    void stripTooLarge()
+    {
+        QFETCH(QSize, first);
+        QFETCH(int, frames);
+        QFETCH(double, horizontal);
+        QFETCH(qint64, budget);
+        QFETCH(QString, size);
+        QList<QImage> pictures{QImage(first, QImage::Format_RGB888)};
+        pictures.first().fill(Qt::red);
+        for (int i = 1; i < frames; ++i)
+            pictures << testsupport::solid(1, 1, Qt::red);
+        Frames holders(pictures);
+        strip::CommandBudget limits;
+        limits.maxTotalBytes = budget;
+        Surface strip(3, 3, background);
+        strip.draw(testsupport::solid(3, 3, Qt::green), 0, 0);
+        qint16 bmpWidth = 0, bmpHeight = 0;
+        const strip::ComposeResult r =
+            strip::compose(holders.holders(), frames, horizontal, strip, clearimage, bmpWidth, bmpHeight, limits);
+        QVERIFY(!r.ok);
+        QVERIFY2(r.message.startsWith(QStringLiteral("The strip cannot be made: ")), qPrintable(r.message));
+        QVERIFY2(r.message.contains(size), qPrintable(r.message));
+        QCOMPARE(QSize(strip.width(), strip.height()), QSize(3, 3));
+        QCOMPARE(testsupport::firstDifference(strip.pixels(), testsupport::solid(3, 3, Qt::green)), QString());
+    }
+
+    void noColumnIsRefused()
+    {
+        Frames frames(squares(3, 8));
+        Surface strip(1, 1, background);
+        qint16 w = 0, h = 0;
+        const strip::ComposeResult r = strip::compose(frames.holders(), 3, 0.5, strip, clearimage, w, h);
+        QVERIFY(!r.ok);
+        QVERIFY2(r.message.startsWith(QStringLiteral("The strip cannot be made: ")), qPrintable(r.message));
+    }
+};
+
+QTEST_GUILESS_MAIN(ComposeTest)
+#include "tst_compose.moc"

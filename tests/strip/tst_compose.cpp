@@ -276,6 +276,68 @@ private slots:
         QCOMPARE(testsupport::firstDifference(strip.pixels(), testsupport::solid(3, 3, Qt::green)), QString());
     }
 
+    // Pictures go into holders 0, 1, 2... in list order, each holder taking its picture's size.
+    void gatherInListOrder()
+    {
+        QTemporaryDir dir;
+        QStringList paths;
+        const QList<QSize> sizes{QSize(5, 7), QSize(9, 3), QSize(4, 4)};
+        for (int i = 0; i < sizes.size(); ++i) {
+            paths << dir.filePath(QStringLiteral("p%1.bmp").arg(i));
+            QVERIFY(testsupport::pattern(sizes[i].width(), sizes[i].height(), i).save(paths.last(), "BMP"));
+        }
+        Frames frames({});
+        const strip::GatherResult r = strip::loadPictures(paths, frames.holders());
+        QVERIFY2(r.ok(), qPrintable(r.failure.message));
+        QCOMPARE(r.loaded, 3);
+        for (int i = 0; i < sizes.size(); ++i) {
+            QCOMPARE(QSize(frames.holders()[size_t(i)]->width(), frames.holders()[size_t(i)]->height()), sizes[i]);
+            QCOMPARE(testsupport::firstDifference(frames.holders()[size_t(i)]->picture(),
+                                                  testsupport::pattern(sizes[i].width(), sizes[i].height(), i)),
+                     QString());
+        }
+    }
+
+    // The first file that cannot be loaded stops the gathering; the ones before it are in place.
+    void gatherStopsAtFirstFailure()
+    {
+        QTemporaryDir dir;
+        const QString good = dir.filePath(QStringLiteral("good.bmp"));
+        const QString gone = dir.filePath(QStringLiteral("gone.bmp"));
+        const QString later = dir.filePath(QStringLiteral("later.bmp"));
+        QVERIFY(testsupport::solid(3, 3, Qt::red).save(good, "BMP"));
+        QVERIFY(testsupport::solid(3, 3, Qt::red).save(later, "BMP"));
+        Frames frames({});
+        const strip::GatherResult r = strip::loadPictures({good, gone, later}, frames.holders());
+        QVERIFY(!r.ok());
+        QCOMPARE(r.loaded, 1);
+        QCOMPARE(r.failure.error, picture::LoadError::Missing);
+        QVERIFY2(r.failure.message.contains(gone), qPrintable(r.failure.message));
+        QVERIFY(frames.holders()[1]->picture().isNull());
+    }
+
+    // Pictures that each fit but together pass the command's memory budget: the one that
+    // passes it is named, as too large.
+    void gatherKeepsToTheBudget()
+    {
+        QTemporaryDir dir;
+        QStringList paths;
+        for (int i = 0; i < 4; ++i) {
+            paths << dir.filePath(QStringLiteral("p%1.bmp").arg(i));
+            QVERIFY(testsupport::solid(100, 100, Qt::blue).save(paths.last(), "BMP"));
+        }
+        strip::CommandBudget budget;
+        budget.maxTotalBytes = 2 * picture::decodedBytes(100, 100) + 1;
+        Frames frames({});
+        const strip::GatherResult r = strip::loadPictures(paths, frames.holders(), budget);
+        QVERIFY(!r.ok());
+        QCOMPARE(r.loaded, 2);
+        QCOMPARE(r.failure.error, picture::LoadError::TooLarge);
+        QVERIFY2(r.failure.message.startsWith(QStringLiteral("Cannot load ") + paths[2] + QStringLiteral(": ")),
+                 qPrintable(r.failure.message));
+        QVERIFY(frames.holders()[2]->picture().isNull());
+    }
+
     void noColumnIsRefused()
     {
         Frames frames(squares(3, 8));

@@ -1,5 +1,6 @@
 #include "picture/headers.h"
 
+#include <QtAlgorithms>
 #include <QtEndian>
 
 #include <cstdlib>
@@ -172,6 +173,25 @@ Header readBmp(const Bytes &b, Header h)
     if (colorsUsed > paletteMax && bitCount <= 8)
         return damaged(h, QStringLiteral("its palette of %1 colours is larger than %2 bits a pixel allow")
                               .arg(colorsUsed).arg(bitCount));
+
+    // OS/2 bitmaps have no colour count: a pixel offset short of a full palette means a short
+    // palette, which Qt misreads as a full one.
+    if (infoSize == 12 && bitCount <= 8 && pixelOffset > 0 && pixelOffset < 14 + 12 + 3 * paletteMax)
+        return unsupported(h, QStringLiteral("an OS/2 BMP with a short palette, which this program cannot read"));
+
+    if (bitCount == 16 || compression == BitFields) {
+        quint32 masks[3] = {0x7c00, 0x03e0, 0x001f};
+        if (compression == BitFields) {
+            if (!b.has(54, 12))
+                return damaged(h, QStringLiteral("it ends inside its header"));
+            for (int i = 0; i < 3; ++i)
+                masks[i] = b.le32(54 + 4 * i);
+        }
+        for (int i = 0; i < 3; ++i) {
+            const int bits = qPopulationCount(masks[i]);
+            h.bmpChannelBits[i] = bits > 0 && bits < 8 ? bits : 0;
+        }
+    }
 
     // Where the pixels start: the header's offset, unless it points back into the header.
     qint64 start = pixelOffset;

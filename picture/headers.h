@@ -24,6 +24,10 @@ struct Header {
     QString cause;                     // why, in a few words, for the message
     QString incomplete;                // non-empty when the picture data ends before the picture does
 
+    // Bits of red, green and blue in a BMP with fewer than 8 bits a channel (16-bit pixels);
+    // 0 otherwise. Qt widens such channels by shifting (31 -> 248); others scale (31 -> 255).
+    int bmpChannelBits[3] = {0, 0, 0};
+
     int jpegPrecision = 8;             // bits per sample of a JPEG
     bool jpegProgressive = false;
 };

@@ -120,6 +120,31 @@ QImage normalised(QImage image)
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
+// Widens channels of fewer than 8 bits as Pillow and the bmpsuite references do (v * 255 / max),
+// where Qt shifted them (v << (8 - bits)), leaving full intensity 7 short of white.
+void widenChannels(QImage &image, const int (&bits)[3])
+{
+    if (image.format() != QImage::Format_RGB32 || (!bits[0] && !bits[1] && !bits[2]))
+        return;
+    uchar table[3][256];
+    for (int c = 0; c < 3; ++c) {
+        for (int v = 0; v < 256; ++v) {
+            if (!bits[c]) {
+                table[c][v] = uchar(v);
+                continue;
+            }
+            const int max = (1 << bits[c]) - 1;
+            const int stored = v >> (8 - bits[c]);
+            table[c][v] = uchar(stored * 255 / max);
+        }
+    }
+    for (int y = 0; y < image.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            row[x] = qRgb(table[0][qRed(row[x])], table[1][qGreen(row[x])], table[2][qBlue(row[x])]);
+    }
+}
+
 } // namespace
 
 Format sniffFormat(const QByteArray &head)
@@ -195,6 +220,8 @@ Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &b
         if (image.isNull())
             return damaged(name, tr("the decoder refused it: %1").arg(error), format);
         result.image = normalised(std::move(image));
+        if (format == Format::Bmp)
+            widenChannels(result.image, h.bmpChannelBits);
     }
 
     if (result.image.width() != h.width || result.image.height() != h.height) {

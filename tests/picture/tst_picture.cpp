@@ -1,0 +1,745 @@
+// The picture loader against real files: the shared corpus made by others, and small files made
+// here (by Qt's writers, by hand for what Qt cannot write), cut short, mislabelled and oversized.
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImageWriter>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+#include "picture/picture.h"
+#include "tests/support/testsupport.h"
+
+using picture::Budget;
+using picture::Format;
+using picture::LoadError;
+
+namespace {
+
+QString errorName(LoadError e)
+{
+    switch (e) {
+    case LoadError::None: return QStringLiteral("None");
+    case LoadError::Missing: return QStringLiteral("Missing");
+    case LoadError::Unreadable: return QStringLiteral("Unreadable");
+    case LoadError::NotAPicture: return QStringLiteral("NotAPicture");
+    case LoadError::Damaged: return QStringLiteral("Damaged");
+    case LoadError::TooLarge: return QStringLiteral("TooLarge");
+    }
+    return QStringLiteral("?");
+}
+
+QByteArray writtenByQt(const QImage &image, const char *format, bool progressive = false)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (progressive)
+        writer.setProgressiveScanWrite(true);
+    writer.setQuality(90);
+    if (!writer.write(image))
+        qWarning("cannot write %s: %s", format, qPrintable(writer.errorString()));
+    return bytes;
+}
+
+void putLe16(QByteArray &b, int v)
+{
+    b.append(char(v & 0xff));
+    b.append(char((v >> 8) & 0xff));
+}
+
+void putLe32(QByteArray &b, qint64 v)
+{
+    putLe16(b, int(v & 0xffff));
+    putLe16(b, int((v >> 16) & 0xffff));
+}
+
+// Five colours in stripes, so that rows compress into runs and every row differs.
+int stripeIndex(int x, int y) { return (x / 4 + y) % 5; }
+QRgb stripeColour(int i) { return qRgb(40 * i, 255 - 50 * i, (90 * i) & 0xff); }
+
+// An 8-bit RLE bitmap of w x h stripes, written by hand (Qt writes none). Even rows use
+// literal runs, odd rows repeated runs; rows end with an end-of-line, the picture with an
+// end-of-bitmap.
+QByteArray rle8Bitmap(int w, int h)
+{
+    QByteArray pixels;
+    for (int y = h - 1; y >= 0; --y) { // bottom-up
+        if (y % 2 == 0 && w >= 3) {
+            pixels.append(char(0));
+            pixels.append(char(w));
+            for (int x = 0; x < w; ++x)
+                pixels.append(char(stripeIndex(x, y)));
+            if (w % 2)
+                pixels.append(char(0));
+        } else {
+            for (int x = 0; x < w;) {
+                int run = 1;
+                while (x + run < w && stripeIndex(x + run, y) == stripeIndex(x, y) && run < 255)
+                    ++run;
+                pixels.append(char(run));
+                pixels.append(char(stripeIndex(x, y)));
+                x += run;
+            }
+        }
+        pixels.append(char(0));
+        pixels.append(char(y == 0 ? 1 : 0));
+    }
+    QByteArray b("BM");
+    const int headers = 14 + 40 + 5 * 4;
+    putLe32(b, headers + pixels.size());
+    putLe32(b, 0);
+    putLe32(b, headers);
+    putLe32(b, 40);
+    putLe32(b, w);
+    putLe32(b, h);
+    putLe16(b, 1);
+    putLe16(b, 8);
+    putLe32(b, 1); // RLE8
+    putLe32(b, pixels.size());
+    putLe32(b, 2835);
+    putLe32(b, 2835);
+    putLe32(b, 5);
+    putLe32(b, 0);
+    for (int i = 0; i < 5; ++i) {
+        const QRgb c = stripeColour(i);
+        b.append(char(qBlue(c)));
+        b.append(char(qGreen(c)));
+        b.append(char(qRed(c)));
+        b.append(char(0));
+    }
+    return b + pixels;
+}
+
+// A GIF of w x h stripes, written by hand (Qt writes none): LZW with literal codes only and a
+// clear code before the table would outgrow 9-bit codes. transparent: a palette index or -1.
+QByteArray gifPicture(int w, int h, int transparent = -1)
+{
+    QByteArray b("GIF89a");
+    putLe16(b, w);
+    putLe16(b, h);
+    b.append(char(0xf7)); // global table of 256 colours
+    b.append(char(0));
+    b.append(char(0));
+    for (int i = 0; i < 256; ++i) {
+        const QRgb c = stripeColour(i % 5);
+        b.append(char(qRed(c)));
+        b.append(char(qGreen(c)));
+        b.append(char(qBlue(c)));
+    }
+    if (transparent >= 0)
+        b.append(QByteArray("\x21\xf9\x04\x01\x00\x00", 6) + char(transparent) + char(0));
+    b.append(char(0x2c));
+    putLe16(b, 0);
+    putLe16(b, 0);
+    putLe16(b, w);
+    putLe16(b, h);
+    b.append(char(0));
+    b.append(char(8)); // LZW minimum code size
+
+    QByteArray codes;
+    quint32 bits = 0;
+    int count = 0;
+    auto put = [&](int code) {
+        bits |= quint32(code) << count;
+        count += 9;
+        while (count >= 8) {
+            codes.append(char(bits & 0xff));
+            bits >>= 8;
+            count -= 8;
+        }
+    };
+    int sinceClear = 0;
+    put(256);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            if (sinceClear == 250) {
+                put(256);
+                sinceClear = 0;
+            }
+            put(stripeIndex(x, y));
+            ++sinceClear;
+        }
+    }
+    put(257);
+    if (count > 0)
+        codes.append(char(bits & 0xff));
+    for (qsizetype i = 0; i < codes.size(); i += 255) {
+        const QByteArray block = codes.mid(i, 255);
+        b.append(char(block.size()));
+        b.append(block);
+    }
+    b.append(char(0));
+    b.append(char(0x3b));
+    return b;
+}
+
+QImage stripes(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, stripeColour(stripeIndex(x, y)));
+    return img;
+}
+
+// An icon with soft transparency, the kind Qt writes.
+QImage translucentIcon(int w, int h)
+{
+    QImage img(w, h, QImage::Format_ARGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, qRgba(x * 8, y * 8, 128, x < w / 2 ? 255 : (y * 16) & 0xff));
+    return img;
+}
+
+// The first image of an icon as a one-image icon of its own, since Pillow shows the largest.
+QByteArray firstIconOnly(const QByteArray &ico)
+{
+    const auto *d = reinterpret_cast<const uchar *>(ico.constData());
+    const quint32 size = qFromLittleEndian<quint32>(d + 6 + 8);
+    const quint32 offset = qFromLittleEndian<quint32>(d + 6 + 12);
+    QByteArray out = ico.left(6);
+    out[4] = 1;
+    out[5] = 0;
+    out.append(ico.mid(6, 12));
+    putLe32(out, 22);
+    out.append(ico.mid(offset, size));
+    return out;
+}
+
+// Compares what we loaded with what Pillow read; transparent pixels carry no colour, and
+// half-transparent ones only as much as their alpha keeps after premultiplying.
+QString differenceFromPillow(const QImage &ours, const QImage &pillow, int tolerance)
+{
+    if (ours.size() != pillow.size())
+        return QStringLiteral("size %1x%2, Pillow %3x%4").arg(ours.width()).arg(ours.height()).arg(pillow.width()).arg(pillow.height());
+    const QImage a = ours.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const int alpha = qAlpha(p);
+            if (alpha == 0)
+                continue;
+            const QRgb q = qPremultiply(qRgba(qRed(pillow.pixel(x, y)), qGreen(pillow.pixel(x, y)), qBlue(pillow.pixel(x, y)), alpha));
+            if (std::abs(qRed(p) - qRed(q)) > tolerance + 1 - alpha / 255 || std::abs(qGreen(p) - qGreen(q)) > tolerance + 1 - alpha / 255
+                || std::abs(qBlue(p) - qBlue(q)) > tolerance + 1 - alpha / 255)
+                return QStringLiteral("pixel (%1, %2): ours #%3 (alpha %4), Pillow #%5")
+                    .arg(x).arg(y).arg(p & 0xffffff, 6, 16, QLatin1Char('0')).arg(alpha)
+                    .arg(pillow.pixel(x, y) & 0xffffff, 6, 16, QLatin1Char('0'));
+        }
+    }
+    return {};
+}
+
+bool isTransparentFormat(const QImage &img) { return img.format() == QImage::Format_ARGB32_Premultiplied; }
+bool isOpaqueFormat(const QImage &img)
+{
+    return img.format() == QImage::Format_RGB32 || img.format() == QImage::Format_RGB888;
+}
+
+} // namespace
+
+class TestPicture : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // What the first bytes say.
+    void sniff_data();
+    void sniff();
+    void decodedBytes();
+
+    // The shared corpus.
+    void corpusGoodBitmaps_data();
+    void corpusGoodBitmaps();
+    void corpusEveryFile_data();
+    void corpusEveryFile();
+
+    // 1. Wrong or unknown content.
+    void wrongContent_data();
+    void wrongContent();
+
+    // Our own fixtures load right, in the formats the strip expects.
+    void fixturesLoad_data();
+    void fixturesLoad();
+
+    // 2. Truncation.
+    void truncated_data();
+    void truncated();
+    void jpegWithoutEndMarkerLoads_data();
+    void jpegWithoutEndMarkerLoads();
+    void gifWithoutTrailerLoads();
+    void rleStreamWithoutEndOfBitmap();
+
+    // 3. The size limit.
+    void budgetEdge_data();
+    void budgetEdge();
+    void hugeDeclaredSize_data();
+    void hugeDeclaredSize();
+    void beyondQtsOwnLimit();
+
+    // Files that are not there or not files.
+    void missingFile();
+    void deletedFile();
+    void folder();
+    void sameFromMemory();
+
+private:
+    QTemporaryDir m_dir;
+    QString write(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        testsupport::writeFile(path, bytes);
+        return path;
+    }
+};
+
+void TestPicture::sniff_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<int>("format");
+    QTest::newRow("bmp") << QByteArray("BM\x36\0\0\0", 6) << int(Format::Bmp);
+    QTest::newRow("gif87a") << QByteArray("GIF87a") << int(Format::Gif);
+    QTest::newRow("gif89a") << QByteArray("GIF89a\x01") << int(Format::Gif);
+    QTest::newRow("gif other version") << QByteArray("GIF90a") << int(Format::Unknown);
+    QTest::newRow("ico") << QByteArray("\0\0\1\0\1\0", 6) << int(Format::Ico);
+    QTest::newRow("cursor") << QByteArray("\0\0\2\0\1\0", 6) << int(Format::Unknown);
+    QTest::newRow("jpeg") << QByteArray("\xff\xd8\xff\xe0", 4) << int(Format::Jpeg);
+    QTest::newRow("png") << QByteArray("\x89PNG\r\n\x1a\n") << int(Format::Unknown);
+    QTest::newRow("tiff") << QByteArray("II*\0", 4) << int(Format::Unknown);
+    QTest::newRow("empty") << QByteArray() << int(Format::Unknown);
+    QTest::newRow("one byte") << QByteArray("B") << int(Format::Unknown);
+    QTest::newRow("half a jpeg magic") << QByteArray("\xff\xd8", 2) << int(Format::Unknown);
+}
+
+void TestPicture::sniff()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(int, format);
+    QCOMPARE(int(picture::sniffFormat(head)), format);
+}
+
+void TestPicture::decodedBytes()
+{
+    QCOMPARE(picture::decodedBytes(8000, 6000), qint64(8000) * 6000 * 4);
+    QCOMPARE(picture::decodedBytes(32767, 32767), qint64(32767) * 32767 * 4); // no int overflow
+    QCOMPARE(picture::decodedBytes(0, 10), qint64(0));
+    QCOMPARE(picture::decodedBytes(-5, 10), qint64(0));
+}
+
+void TestPicture::corpusGoodBitmaps_data()
+{
+    QTest::addColumn<QString>("path");
+    const QString dir = testsupport::corpusDir();
+    if (dir.isEmpty()) {
+        QTest::newRow("no corpus") << QString();
+        return;
+    }
+    const QStringList files = QDir(dir + QStringLiteral("/bmp/good")).entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name);
+    for (const QString &f : files)
+        QTest::newRow(qPrintable(f)) << dir + QStringLiteral("/bmp/good/") + f;
+}
+
+// Every reader must read these: they load, with the size and pixels of the reference
+// rendering where there is one, else of Pillow's reading.
+void TestPicture::corpusGoodBitmaps()
+{
+    CORVANE_REQUIRE_CORPUS();
+    QFETCH(QString, path);
+    const picture::Loaded r = picture::load(path);
+    QVERIFY2(r.ok(), qPrintable(r.message));
+    QCOMPARE(r.format, Format::Bmp);
+    QVERIFY(isOpaqueFormat(r.image));
+
+    // bmpsuite's own rendering where it has one (its palettes are rounded a little differently,
+    // hence the tolerance of 1). Pillow 9.4 misreads pal4rle.bmp and cannot read rgb32bf.bmp;
+    // they show the pictures of pal4 and rgb24.
+    const QFileInfo info(path);
+    QString referenceName = info.completeBaseName();
+    if (referenceName == QLatin1String("pal4rle"))
+        referenceName = QStringLiteral("pal4");
+    if (referenceName == QLatin1String("rgb32bf"))
+        referenceName = QStringLiteral("rgb24");
+    const QString reference = info.dir().filePath(QStringLiteral("../reference/") + referenceName + QStringLiteral(".png"));
+    const bool haveReference = QFile::exists(reference);
+    QString why;
+    QImage expected = testsupport::readWithPillow(haveReference ? reference : path, &why);
+    if (expected.isNull()) {
+        // Pillow refuses a few bit-field layouts; the size is still the header's.
+        QCOMPARE(r.image.size(), QSize(127, 64));
+        QSKIP(qPrintable(QStringLiteral("Pillow cannot read it to compare pixels: ") + why));
+    }
+    const QString diff = differenceFromPillow(r.image, expected, haveReference ? 1 : 0);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+void TestPicture::corpusEveryFile_data()
+{
+    // What must happen: "load" (and match Pillow where Pillow reads it), a refusal of one kind,
+    // or "either" (a clear refusal or a right picture).
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+    const QString dir = testsupport::corpusDir();
+    if (dir.isEmpty()) {
+        QTest::newRow("no corpus") << QString() << QString();
+        return;
+    }
+    const QHash<QString, QString> fixed = {
+        {QStringLiteral("bmp/bad/shortfile.bmp"), QStringLiteral("Damaged")},
+        {QStringLiteral("bmp/bad/reallybig.bmp"), QStringLiteral("TooLarge")},
+        {QStringLiteral("bmp/bad/badwidth.bmp"), QStringLiteral("Damaged")},
+        {QStringLiteral("bmp/bad/badbitcount.bmp"), QStringLiteral("Damaged")},
+        {QStringLiteral("bmp/bad/badplanes.bmp"), QStringLiteral("Damaged")},
+        {QStringLiteral("gif/decompression_bomb.gif"), QStringLiteral("TooLarge")},
+        {QStringLiteral("gif/zero_width.gif"), QStringLiteral("Damaged")},
+        {QStringLiteral("ico/decompression_bomb.ico"), QStringLiteral("TooLarge")},
+        {QStringLiteral("jpeg/truncated_jpeg.jpg"), QStringLiteral("Damaged")},
+        {QStringLiteral("jpeg/monkey12.jpg"), QStringLiteral("NotAPicture")},
+        {QStringLiteral("bmp/questionable/pal8os2sp.bmp"), QStringLiteral("NotAPicture")},
+        // Pixels skipped by RLE deltas, or palette indices past the palette, have no defined
+        // colour: only the size is checked when these load.
+        {QStringLiteral("bmp/questionable/pal4rletrns.bmp"), QStringLiteral("size")},
+        {QStringLiteral("bmp/questionable/pal8rletrns.bmp"), QStringLiteral("size")},
+        {QStringLiteral("bmp/bad/badrle.bmp"), QStringLiteral("size")},
+        {QStringLiteral("bmp/bad/pal8badindex.bmp"), QStringLiteral("size")},
+    };
+    for (const QString &sub : {QStringLiteral("bmp/questionable"), QStringLiteral("bmp/bad"), QStringLiteral("gif"),
+                               QStringLiteral("ico"), QStringLiteral("jpeg")}) {
+        const QStringList files = QDir(dir + u'/' + sub).entryList(QDir::Files, QDir::Name);
+        for (const QString &f : files) {
+            const QString rel = sub + u'/' + f;
+            QString expected = fixed.value(rel);
+            if (expected.isEmpty())
+                expected = sub.startsWith(QLatin1String("bmp/")) ? QStringLiteral("either") : QStringLiteral("load");
+            QTest::newRow(qPrintable(rel)) << dir + u'/' + rel << expected;
+        }
+    }
+}
+
+void TestPicture::corpusEveryFile()
+{
+    CORVANE_REQUIRE_CORPUS();
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    const picture::Loaded r = picture::load(path);
+
+    if (!r.ok()) {
+        QVERIFY2(expected != QLatin1String("load"), qPrintable(r.message));
+        QVERIFY2(r.message.contains(path), qPrintable(r.message));
+        QVERIFY(r.image.isNull());
+        if (expected != QLatin1String("either") && expected != QLatin1String("size"))
+            QCOMPARE(errorName(r.error), expected);
+        return;
+    }
+    if (expected == QLatin1String("size")) {
+        QCOMPARE(r.image.size(), QSize(127, 64));
+        return;
+    }
+    QVERIFY2(expected == QLatin1String("load") || expected == QLatin1String("either"),
+             qPrintable(QStringLiteral("loaded as %1x%2 but should be refused as %3").arg(r.image.width()).arg(r.image.height()).arg(expected)));
+    QVERIFY(isOpaqueFormat(r.image) || isTransparentFormat(r.image));
+
+    // Pillow reads the largest image of an icon; give it the first one alone.
+    QString pillowPath = path;
+    if (r.format == Format::Ico)
+        pillowPath = write(QStringLiteral("first.ico"), firstIconOnly(testsupport::readFile(path)));
+    QString why;
+    const QImage pillow = testsupport::readWithPillow(pillowPath, &why);
+    if (pillow.isNull())
+        QSKIP(qPrintable(QStringLiteral("loaded; Pillow cannot read it to compare: ") + why));
+    const QString diff = differenceFromPillow(r.image, pillow, r.format == Format::Jpeg ? 1 : 0);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+void TestPicture::wrongContent_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    const QImage img = stripes(20, 10);
+    const QByteArray png = writtenByQt(img, "png");
+    const QByteArray tiff = writtenByQt(img, "tiff");
+    QVERIFY(!png.isEmpty());
+    QVERIFY(!tiff.isEmpty());
+    QTest::newRow("0 bytes") << QStringLiteral("empty.bmp") << QByteArray();
+    QTest::newRow("1 byte") << QStringLiteral("one.bmp") << QByteArray("B");
+    QTest::newRow("text") << QStringLiteral("notes.jpg") << QByteArray("Just some words, not a picture.\n");
+    QTest::newRow("png named .ico") << QStringLiteral("png.ico") << png;
+    QTest::newRow("png named .bmp") << QStringLiteral("png.bmp") << png;
+    QTest::newRow("png named .jpg") << QStringLiteral("png.jpg") << png;
+    QTest::newRow("tiff named .ico") << QStringLiteral("tiff.ico") << tiff;
+    QTest::newRow("tiff named .gif") << QStringLiteral("tiff.gif") << tiff;
+    if (QImageWriter::supportedImageFormats().contains("webp"))
+        QTest::newRow("webp named .bmp") << QStringLiteral("webp.bmp") << writtenByQt(img, "webp");
+}
+
+void TestPicture::wrongContent()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    const QString path = write(name, bytes);
+    const picture::Loaded r = picture::load(path);
+    QCOMPARE(errorName(r.error), QStringLiteral("NotAPicture"));
+    QCOMPARE(r.message, QStringLiteral("Cannot load %1: the file is not a BMP, GIF, ICO or JPEG picture.").arg(path));
+    QVERIFY(r.image.isNull());
+}
+
+void TestPicture::fixturesLoad_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("transparent");
+    QTest::newRow("bmp 24-bit by Qt") << QStringLiteral("qt.bmp") << writtenByQt(stripes(21, 9), "bmp") << false;
+    QTest::newRow("bmp rle8 by hand") << QStringLiteral("rle8.bmp") << rle8Bitmap(21, 9) << false;
+    QTest::newRow("gif by hand") << QStringLiteral("hand.gif") << gifPicture(21, 9) << false;
+    QTest::newRow("gif with transparency") << QStringLiteral("transparent.gif") << gifPicture(21, 9, 2) << true;
+    QTest::newRow("ico by Qt") << QStringLiteral("qt.ico") << writtenByQt(translucentIcon(16, 16), "ico") << true;
+    QTest::newRow("opaque ico by Qt") << QStringLiteral("opaque.ico") << writtenByQt(stripes(32, 32), "ico") << false;
+    QTest::newRow("jpeg baseline by Qt") << QStringLiteral("qt.jpg") << writtenByQt(stripes(61, 37), "jpeg") << false;
+    QTest::newRow("jpeg progressive by Qt") << QStringLiteral("qtp.jpg") << writtenByQt(stripes(61, 37), "jpeg", true) << false;
+}
+
+// Our own fixtures come out as Pillow reads them, in the formats the strip composes.
+void TestPicture::fixturesLoad()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, transparent);
+    const QString path = write(name, bytes);
+    const picture::Loaded r = picture::load(path);
+    QVERIFY2(r.ok(), qPrintable(r.message));
+    QVERIFY(r.message.isEmpty());
+    if (r.format == Format::Jpeg)
+        QCOMPARE(r.image.format(), QImage::Format_RGB888);
+    else
+        QCOMPARE(r.image.format(), transparent ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    QString why;
+    const QImage pillow = testsupport::readWithPillow(path, &why);
+    QVERIFY2(!pillow.isNull(), qPrintable(why));
+    const QString diff = differenceFromPillow(r.image, pillow, r.format == Format::Jpeg ? 1 : 0);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+void TestPicture::truncated_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    const QList<std::tuple<const char *, QString, QByteArray, int>> fixtures = {
+        {"bmp", QStringLiteral("cut.bmp"), writtenByQt(stripes(64, 48), "bmp"), 20},
+        {"bmp rle8", QStringLiteral("cut-rle8.bmp"), rle8Bitmap(64, 48), 30},
+        {"gif", QStringLiteral("cut.gif"), gifPicture(64, 48), 10},
+        {"ico", QStringLiteral("cut.ico"), writtenByQt(translucentIcon(32, 32), "ico"), 12},
+        {"jpeg", QStringLiteral("cut.jpg"), writtenByQt(stripes(64, 48), "jpeg"), 40},
+        {"jpeg progressive", QStringLiteral("cut-progressive.jpg"), writtenByQt(stripes(64, 48), "jpeg", true), 40},
+    };
+    for (const auto &[label, name, bytes, header] : fixtures) {
+        QVERIFY(bytes.size() > 200);
+        QTest::addRow("%s at the header", label) << name << bytes.left(header);
+        QTest::addRow("%s at half", label) << name << bytes.left(bytes.size() / 2);
+        QTest::addRow("%s at nine tenths", label) << name << bytes.left(bytes.size() * 9 / 10);
+        // Just short of what may be left out: a JPEG's end marker, a GIF's trailer.
+        const int shortBy = label[0] == 'j' ? 3 : label[0] == 'g' ? 2 : 1;
+        QTest::addRow("%s just short", label) << name << bytes.left(bytes.size() - shortBy);
+    }
+}
+
+// A file cut short is refused as damaged (or, cut inside its magic, as no picture), never
+// shown with made-up rows.
+void TestPicture::truncated()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    const QString path = write(name, bytes);
+    const picture::Loaded r = picture::load(path);
+    QVERIFY2(!r.ok(), qPrintable(QStringLiteral("a cut file loaded as %1x%2").arg(r.image.width()).arg(r.image.height())));
+    QVERIFY2(r.error == LoadError::Damaged || r.error == LoadError::NotAPicture, qPrintable(errorName(r.error)));
+    QVERIFY2(r.message.startsWith(QStringLiteral("Cannot load %1: ").arg(path)), qPrintable(r.message));
+    if (r.error == LoadError::Damaged)
+        QVERIFY2(r.message.contains(QLatin1String("damaged or incomplete")), qPrintable(r.message));
+}
+
+void TestPicture::jpegWithoutEndMarkerLoads_data()
+{
+    QTest::addColumn<bool>("progressive");
+    QTest::newRow("baseline") << false;
+    QTest::newRow("progressive") << true;
+}
+
+void TestPicture::jpegWithoutEndMarkerLoads()
+{
+    QFETCH(bool, progressive);
+    const QByteArray whole = writtenByQt(stripes(64, 48), "jpeg", progressive);
+    QVERIFY(whole.endsWith("\xff\xd9"));
+    const picture::Loaded full = picture::load(write(QStringLiteral("whole.jpg"), whole));
+    QVERIFY2(full.ok(), qPrintable(full.message));
+    const picture::Loaded cut = picture::load(write(QStringLiteral("no-eoi.jpg"), whole.chopped(2)));
+    QVERIFY2(cut.ok(), qPrintable(cut.message));
+    QCOMPARE(cut.image, full.image);
+}
+
+void TestPicture::gifWithoutTrailerLoads()
+{
+    const QByteArray whole = gifPicture(30, 20);
+    QVERIFY(whole.endsWith(';'));
+    const picture::Loaded full = picture::load(write(QStringLiteral("whole.gif"), whole));
+    QVERIFY2(full.ok(), qPrintable(full.message));
+    const picture::Loaded cut = picture::load(write(QStringLiteral("no-trailer.gif"), whole.chopped(1)));
+    QVERIFY2(cut.ok(), qPrintable(cut.message));
+    QCOMPARE(cut.image, full.image);
+    // One byte more gone takes the end of the picture's data with it.
+    const picture::Loaded cut2 = picture::load(write(QStringLiteral("no-terminator.gif"), whole.chopped(2)));
+    QCOMPARE(errorName(cut2.error), QStringLiteral("Damaged"));
+}
+
+// An RLE stream may leave out its end-of-bitmap code once every row is there; missing rows
+// make it damaged.
+void TestPicture::rleStreamWithoutEndOfBitmap()
+{
+    const QByteArray whole = rle8Bitmap(21, 9);
+    QVERIFY(whole.endsWith(QByteArray("\0\1", 2)));
+    QByteArray lastRowEnd = whole;
+    lastRowEnd[lastRowEnd.size() - 1] = 0; // end of line instead of end of bitmap
+    const picture::Loaded r = picture::load(write(QStringLiteral("eol.bmp"), lastRowEnd));
+    QVERIFY2(r.ok(), qPrintable(r.message));
+    QCOMPARE(r.image.size(), QSize(21, 9));
+    const picture::Loaded cut = picture::load(write(QStringLiteral("no-end.bmp"), whole.chopped(2)));
+    QCOMPARE(errorName(cut.error), QStringLiteral("Damaged"));
+}
+
+void TestPicture::budgetEdge_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("bmp") << QStringLiteral("b.bmp") << writtenByQt(stripes(40, 30), "bmp");
+    QTest::newRow("bmp rle8") << QStringLiteral("r.bmp") << rle8Bitmap(40, 30);
+    QTest::newRow("gif") << QStringLiteral("g.gif") << gifPicture(40, 30);
+    QTest::newRow("ico") << QStringLiteral("i.ico") << writtenByQt(translucentIcon(40, 30), "ico");
+    QTest::newRow("jpeg") << QStringLiteral("j.jpg") << writtenByQt(stripes(40, 30), "jpeg");
+}
+
+// A picture exactly at a small budget loads; one pixel more on a side, or in all, is too large.
+void TestPicture::budgetEdge()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    const QString path = write(name, bytes);
+
+    const picture::Loaded fits = picture::load(path, Budget{40, 1200});
+    QVERIFY2(fits.ok(), qPrintable(fits.message));
+    QCOMPARE(fits.image.size(), QSize(40, 30));
+
+    const picture::Loaded sideTooLong = picture::load(path, Budget{39, 1000000});
+    QCOMPARE(errorName(sideTooLong.error), QStringLiteral("TooLarge"));
+    QCOMPARE(sideTooLong.message, QStringLiteral("Cannot load %1: the picture is too large: 40 x 30 pixels; the most is "
+                                                 "39 pixels a side and 1000000 pixels in all.").arg(path));
+    const picture::Loaded tooManyPixels = picture::load(path, Budget{1000, 1199});
+    QCOMPARE(errorName(tooManyPixels.error), QStringLiteral("TooLarge"));
+}
+
+void TestPicture::hugeDeclaredSize_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    // A bitmap header declaring 100000 x 100000 pixels, and nothing else worth reading.
+    QByteArray bmp("BM");
+    putLe32(bmp, 100);
+    putLe32(bmp, 0);
+    putLe32(bmp, 54);
+    putLe32(bmp, 40);
+    putLe32(bmp, 100000);
+    putLe32(bmp, 100000);
+    putLe16(bmp, 1);
+    putLe16(bmp, 24);
+    bmp.append(QByteArray(100 - bmp.size(), '\0'));
+    QTest::newRow("bmp 100000 x 100000") << bmp;
+    QByteArray topDown = bmp;
+    qToLittleEndian<qint32>(-100000, topDown.data() + 22);
+    QTest::newRow("top-down bmp 100000 x 100000") << topDown;
+
+    QByteArray gif = gifPicture(8, 8);
+    gif[6] = char(0xff); // logical screen 65535 x 65535
+    gif[7] = char(0xff);
+    gif[8] = char(0xff);
+    gif[9] = char(0xff);
+    QTest::newRow("gif screen 65535 x 65535") << gif;
+
+    QByteArray jpeg = writtenByQt(stripes(16, 16), "jpeg");
+    const qsizetype sof = jpeg.indexOf("\xff\xc0");
+    QVERIFY(sof > 0);
+    qToBigEndian<quint16>(60000, jpeg.data() + sof + 5);
+    qToBigEndian<quint16>(60000, jpeg.data() + sof + 7);
+    QTest::newRow("jpeg 60000 x 60000") << jpeg;
+
+    QByteArray ico = writtenByQt(translucentIcon(16, 16), "ico");
+    const quint32 offset = qFromLittleEndian<quint32>(ico.constData() + 18);
+    qToLittleEndian<qint32>(30000, ico.data() + offset + 4);
+    qToLittleEndian<qint32>(60000, ico.data() + offset + 8);
+    QTest::newRow("ico whose bitmap declares 30000 x 30000") << ico;
+}
+
+// Files that declare enormous pictures are refused from their header alone; under the
+// sanitizer build an allocation of that size would abort the test.
+void TestPicture::hugeDeclaredSize()
+{
+    QFETCH(QByteArray, bytes);
+    const QString path = write(QStringLiteral("huge"), bytes);
+    const picture::Loaded r = picture::load(path);
+    QCOMPARE(errorName(r.error), QStringLiteral("TooLarge"));
+    QVERIFY2(r.message.startsWith(QStringLiteral("Cannot load %1: the picture is too large: ").arg(path)), qPrintable(r.message));
+}
+
+// Qt refuses pictures over 128 MB as if they were corrupt; our budget lets them through.
+// A GIF whose screen is 6000 x 5800 (139 MB at 4 bytes a pixel) with a 1-pixel first frame.
+void TestPicture::beyondQtsOwnLimit()
+{
+    QByteArray gif = gifPicture(1, 1);
+    qToLittleEndian<quint16>(6000, gif.data() + 6);
+    qToLittleEndian<quint16>(5800, gif.data() + 8);
+    const picture::Loaded r = picture::load(write(QStringLiteral("wide.gif"), gif));
+    QVERIFY2(r.ok(), qPrintable(r.message));
+    QCOMPARE(r.image.size(), QSize(6000, 5800));
+}
+
+void TestPicture::missingFile()
+{
+    const QString path = m_dir.filePath(QStringLiteral("never-there.bmp"));
+    const picture::Loaded r = picture::load(path);
+    QCOMPARE(errorName(r.error), QStringLiteral("Missing"));
+    QCOMPARE(r.message, QStringLiteral("Cannot load %1: the file does not exist.").arg(path));
+}
+
+void TestPicture::deletedFile()
+{
+    const QString path = write(QStringLiteral("gone.bmp"), writtenByQt(stripes(4, 4), "bmp"));
+    QVERIFY(picture::load(path).ok());
+    QVERIFY(QFile::remove(path));
+    const picture::Loaded r = picture::load(path);
+    QCOMPARE(errorName(r.error), QStringLiteral("Missing"));
+    QVERIFY2(r.message.contains(path), qPrintable(r.message));
+}
+
+void TestPicture::folder()
+{
+    const QString path = m_dir.filePath(QStringLiteral("folder.bmp"));
+    QVERIFY(QDir().mkpath(path));
+    const picture::Loaded r = picture::load(path);
+    QCOMPARE(errorName(r.error), QStringLiteral("Unreadable"));
+    QCOMPARE(r.message, QStringLiteral("Cannot load %1: it is a folder, not a file.").arg(path));
+}
+
+// Memory and file take one road: same picture, same refusals.
+void TestPicture::sameFromMemory()
+{
+    const QByteArray bytes = rle8Bitmap(21, 9);
+    const QString path = write(QStringLiteral("mem.bmp"), bytes);
+    QCOMPARE(picture::loadFromData(bytes, path).image, picture::load(path).image);
+    const QString cutPath = write(QStringLiteral("mem-cut.bmp"), bytes.left(bytes.size() / 2));
+    const picture::Loaded fromFile = picture::load(cutPath);
+    const picture::Loaded fromMemory = picture::loadFromData(bytes.left(bytes.size() / 2), cutPath);
+    QCOMPARE(errorName(fromMemory.error), errorName(fromFile.error));
+    QCOMPARE(fromMemory.message, fromFile.message);
+}
+
+QTEST_GUILESS_MAIN(TestPicture)
+#include "tst_picture.moc"

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Reads a picture with Pillow, an independent reader, and prints its size and RGB pixels.
 
 Output: b"W H\n" followed by W*H*3 bytes of RGB, rows top to bottom. Exit 2 when Pillow

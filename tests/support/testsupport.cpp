@@ -15,7 +15,8 @@ QString corpusDir()
 QImage readWithPillow(const QString &path, QString *error, QString *format)
 {
     QProcess p;
-    p.start(QStringLiteral("python3"), {QStringLiteral(CORVANE_READBACK_SCRIPT), path});
+    // Debian's interpreter: it is the one that has Pillow (python3-pil).
+    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_READBACK_SCRIPT), path});
     if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         if (error)
             *error = QString::fromUtf8(p.readAllStandardError()).trimmed();

@@ -49,6 +49,13 @@ private:
         QTest::mouseClick(window->File1->viewport(), Qt::LeftButton, modifiers, itemCentre(row));
     }
 
+    // A user's double-click: the first click's press and release, then the double-click.
+    static void doubleClick(QWidget *viewport, QPoint at)
+    {
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, at);
+    }
+
     QList<int> selectedRows() const
     {
         QList<int> rows;
@@ -72,6 +79,7 @@ private slots:
         window = std::make_unique<MainWindow>();
         window->setPrompts(std::make_unique<ScriptedPrompts>());
         window->show();
+        window->activateWindow(); // without a window manager nobody else gives it the focus
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
     }
 
@@ -188,7 +196,7 @@ private slots:
         QTreeWidgetItem *subItem = window->Dir1->findItems(QStringLiteral("sub"), Qt::MatchExactly | Qt::MatchRecursive).value(0);
         QVERIFY(subItem);
         const QPoint at = window->Dir1->visualItemRect(subItem).center();
-        QTest::mouseDClick(window->Dir1->viewport(), Qt::LeftButton, {}, at);
+        doubleClick(window->Dir1->viewport(), at);
         QCOMPARE(window->Dir1->path(), sub);
         QCOMPARE(window->File1->path(), sub);
         QCOMPARE(window->File1->names(), QStringList{QStringLiteral("two.gif")});
@@ -253,7 +261,7 @@ private slots:
         QVERIFY(QDir(doomed).removeRecursively());
         QTreeWidgetItem *item = window->Dir1->findItems(QStringLiteral("doomed"), Qt::MatchExactly | Qt::MatchRecursive).value(0);
         QVERIFY(item);
-        QTest::mouseDClick(window->Dir1->viewport(), Qt::LeftButton, {}, window->Dir1->visualItemRect(item).center());
+        doubleClick(window->Dir1->viewport(), window->Dir1->visualItemRect(item).center());
         QCOMPARE(window->Dir1->path(), dir);
         QCOMPARE(window->File1->path(), dir);
         QCOMPARE(window->Dir1->currentItem()->text(0), QStringLiteral("vanish"));

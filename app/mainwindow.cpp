@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "about/aboutform.h"
 #include "app/appicon.h"
 #include "browse/drivelist.h"
 #include "browse/filelist.h"
@@ -63,6 +64,11 @@ MainWindow::MainWindow(QWidget *parent)
 }
 
 MainWindow::~MainWindow() = default;
+
+AboutForm *MainWindow::aboutForm() const
+{
+    return m_aboutForm;
+}
 
 void MainWindow::setPrompts(std::unique_ptr<Prompts> prompts)
 {

@@ -74,7 +74,7 @@ public:
     HelpDialog *CommonDialog1 = nullptr;
 
     // The about box while it exists (created on first showing, discarded by its close button).
-    AboutForm *aboutForm() const { return m_aboutForm; }
+    AboutForm *aboutForm() const;
 
     // The system's menu-bar colour: window, labels and strip background.
     static QColor menuBarColor();

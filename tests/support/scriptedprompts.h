@@ -28,6 +28,8 @@ public:
     SaveChoice saveBitmap(QWidget *parent, const QString &folder) override
     {
         dialogFolders.append(folder);
+        if (onSave)
+            onSave();
         dialogCursors.append(parent ? parent->cursor().shape() : Qt::ArrowCursor);
         if (answers.isEmpty())
             return {};
@@ -47,4 +49,5 @@ public:
     QStringList dialogFolders;            // the folder each save dialog started in
     QList<Qt::CursorShape> dialogCursors;
     std::function<void(const QString &)> onMessage;
+    std::function<void()> onSave;         // runs as the save dialog would open
 };

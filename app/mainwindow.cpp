@@ -19,10 +19,14 @@
 
 namespace {
 
-// The window's sans-serif stand-in for the old bitmap font, at the same point sizes.
+// The window's sans-serif stand-in for the old bitmap font, at the same point sizes. Fonts with
+// its narrow metrics come first so the fixed-size labels keep their whole text; any sans-serif
+// family serves when none of them is installed.
 QFont sansFont(qreal pointSize, bool bold)
 {
-    QFont font(QStringLiteral("Sans Serif"));
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                      QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(pointSize);
     font.setBold(bold);

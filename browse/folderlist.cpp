@@ -70,6 +70,11 @@ bool FolderList::setPath(const QString &root, const QString &folder, QString *er
     return true;
 }
 
+void FolderList::drawBranches(QPainter *, const QRect &, const QModelIndex &) const
+{
+    // Every level is always open: no expand arrows, only the indentation.
+}
+
 void FolderList::keyPressEvent(QKeyEvent *event)
 {
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentItem()) {

@@ -25,6 +25,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void drawBranches(QPainter *painter, const QRect &rect, const QModelIndex &index) const override;
 
 private:
     void open(QTreeWidgetItem *item);

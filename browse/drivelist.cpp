@@ -3,11 +3,14 @@
 #include <QDir>
 #include <QSignalBlocker>
 
+#include "browse/deadline.h"
+
 namespace browse {
 
 DriveList::DriveList(QWidget *parent)
     : QComboBox(parent)
-    , m_drives(drives())
+    , m_drives(within<QList<Drive>>(kFolderDeadline, [] { return drives(); })
+                   .value_or(QList<Drive>{{QStringLiteral("/"), QStringLiteral("/")}}))
 {
     for (const Drive &d : std::as_const(m_drives))
         addItem(d.label, d.rootPath);

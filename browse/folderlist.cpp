@@ -6,6 +6,7 @@
 #include <QStyle>
 #include <QTreeWidgetItemIterator>
 
+#include "browse/deadline.h"
 #include "browse/folders.h"
 
 namespace browse {
@@ -32,7 +33,8 @@ FolderList::FolderList(QWidget *parent)
 
 bool FolderList::setPath(const QString &root, const QString &folder, QString *error)
 {
-    const FolderChain chain = folderChain(root, folder);
+    const FolderChain chain = within<FolderChain>(kFolderDeadline, [root, folder] { return folderChain(root, folder); })
+                                  .value_or(FolderChain{false, tr("The folder %1 does not answer.").arg(folder), {}, {}});
     if (!chain.ok) {
         if (error)
             *error = chain.message;

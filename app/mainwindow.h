@@ -76,6 +76,10 @@ public:
     // The about box while it exists (created on first showing, discarded by its close button).
     AboutForm *aboutForm() const;
 
+    // The full paths of the selected entries in list order, at most MAX_IMAGES of them;
+    // *overLimit tells whether more were selected.
+    QStringList selectedPaths(bool *overLimit) const;
+
     // The system's menu-bar colour: window, labels and strip background.
     static QColor menuBarColor();
     static QColor menuTextColor();

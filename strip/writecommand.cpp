@@ -48,19 +48,8 @@ void MainWindow::Cmd_Write_File_Click()
 
     setCursor(Qt::WaitCursor);
 
-    // Gather the selected entries in list order, at most MAX_IMAGES of them.
-    QStringList paths;
     bool overLimit = false;
-    for (int i = 0, count = File1->count(); i < count; ++i) {
-        if (!File1->isSelected(i))
-            continue;
-        if (paths.size() == MAX_IMAGES) {
-            overLimit = true;
-            break;
-        }
-        // The separator is always added; at the root the path holds "//", which opens the same file.
-        paths.append(File1->path() + u'/' + File1->name(i));
-    }
+    const QStringList paths = selectedPaths(&overLimit);
     const strip::GatherResult gathered = strip::loadPictures(paths, theFrame);
     if (!gathered.ok()) {
         // Nothing is composed or written from a run with a picture that cannot be loaded.
@@ -125,6 +114,23 @@ void MainWindow::Cmd_Write_File_Click()
     }
     numhFrames->setText(QStringLiteral("10"));
     closeCommand();
+}
+
+QStringList MainWindow::selectedPaths(bool *overLimit) const
+{
+    QStringList paths;
+    *overLimit = false;
+    for (int i = 0, count = File1->count(); i < count; ++i) {
+        if (!File1->isSelected(i))
+            continue;
+        if (paths.size() == MAX_IMAGES) {
+            *overLimit = true;
+            break;
+        }
+        // The separator is always added; at the root the path holds "//", which opens the same file.
+        paths.append(File1->path() + u'/' + File1->name(i));
+    }
+    return paths;
 }
 
 void MainWindow::closeCommand()

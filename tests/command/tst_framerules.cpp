@@ -154,6 +154,11 @@ private slots:
         f->makePictures(12);
         // Selected in the order 5, 2, 9: holder 0 gets entry 2.
         f->selectRows({5, 2, 9});
+        bool overLimit = true;
+        QCOMPARE(f->window->selectedPaths(&overLimit),
+                 (QStringList{f->file(QStringLiteral("p002.bmp")), f->file(QStringLiteral("p005.bmp")),
+                              f->file(QStringLiteral("p009.bmp"))}));
+        QVERIFY(!overLimit);
         f->write(QStringLiteral("3"));
         QCOMPARE(f->window->theFrame[0]->picture().pixelColor(0, 0), CommandFixture::colourOf(2));
         QCOMPARE(f->window->theFrame[1]->picture().pixelColor(0, 0), CommandFixture::colourOf(5));
@@ -244,6 +249,9 @@ private slots:
         const int row = int(f->window->File1->names().indexOf(name));
         QVERIFY(row >= 0);
         f->window->File1->select(row);
+        bool overLimit = true;
+        QCOMPARE(f->window->selectedPaths(&overLimit), QStringList{QStringLiteral("//") + name});
+        QVERIFY(!overLimit);
         f->write(QStringLiteral("1"));
         QCOMPARE(f->prompts->texts(), QStringList{kCancelled});
         QCOMPARE(f->window->theFrame[0]->picture().size(), QSize(5, 5));

@@ -280,6 +280,16 @@ private slots:
         QVERIFY(!w->isVisible());
     }
 
+    void altHOpensTheHelpMenu()
+    {
+        window->numhFrames->setFocus();
+        QTest::keyClick(window->numhFrames, Qt::Key_H, Qt::AltModifier);
+        QTRY_VERIFY(window->Help->isVisible());
+        QTest::keyClick(window->Help, Qt::Key_Escape);
+        QTRY_VERIFY(!window->Help->isVisible());
+        QVERIFY(prompts->shown.isEmpty());
+    }
+
     void altWPressesWrite()
     {
         // With nothing selected the command ends on its own message.

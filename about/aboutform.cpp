@@ -1,6 +1,7 @@
 #include "about/aboutform.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLabel>
@@ -112,4 +113,13 @@ void AboutForm::keyPressEvent(QKeyEvent *event)
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void AboutForm::closeEvent(QCloseEvent *event)
+{
+    QDialog::closeEvent(event);
+    // Window managers differ in where they put the focus when a modal box goes away (and a
+    // bare X server puts it nowhere), so hand it back to the main window ourselves.
+    if (event->isAccepted() && m_mainWindow && m_mainWindow->isVisible())
+        m_mainWindow->activateWindow();
 }

@@ -1,0 +1,181 @@
+// corvane-bench: runs the write command's own code, and the pieces it is measured against,
+// as whole processes for bench/run.
+//
+//   corvane-bench write N OUT FILES... [--background #rrggbb]   load, compose, write the BMP
+//   corvane-bench decode FILES...                                decode only, with the same loader
+//   corvane-bench list DIR                                       list a folder as the file list does
+//   corvane-bench startup                                        the real window, offscreen, to idle
+//   corvane-bench bare                                           a bare application that quits at once
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include "app/appicon.h"
+#include "app/mainwindow.h"
+#include "browse/folders.h"
+#include "picture/bitmapfile.h"
+#include "picture/picture.h"
+#include "picture/surface.h"
+#include "strip/frames.h"
+
+namespace {
+
+constexpr int frameHolders = MainWindow::kFrameHolders;
+constexpr int maxImages = 100; // MAX_IMAGES once the window has loaded
+
+int usage()
+{
+    std::fputs("usage: corvane-bench write N OUT FILES... [--background #rrggbb]\n"
+               "       corvane-bench decode FILES...\n"
+               "       corvane-bench list DIR\n"
+               "       corvane-bench startup | bare\n",
+               stderr);
+    return 2;
+}
+
+void fail(const QString &message)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+// The write command from the moment the paths are gathered to the bitmap on disk, with the
+// window's objects: 102 frame holders, the strip and its clearimage, both 32 x 25 at first.
+int write(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(2);
+    QColor background(0xef, 0xef, 0xef); // the Fusion menu-bar colour the window uses
+    if (const qsizetype at = args.indexOf(QStringLiteral("--background")); at >= 0 && at + 1 < args.size()) {
+        background = QColor::fromString(args[at + 1]);
+        args.remove(at, 2);
+    }
+    if (args.size() < 3 || !background.isValid())
+        return usage();
+    bool numeric = false;
+    const int perRow = args.takeFirst().toInt(&numeric);
+    const QString out = args.takeFirst();
+    if (!numeric || perRow < 1)
+        return usage();
+    const QStringList paths = args.mid(0, maxImages);
+
+    QObject owner;
+    std::array<picture::PictureHolder *, frameHolders> theFrame{};
+    for (int i = 0; i < frameHolders; ++i)
+        theFrame[size_t(i)] = new picture::PictureHolder(i, &owner);
+    auto *Image_strip = new picture::Surface(32, 25, background, &owner);
+    auto *clearimage = new picture::Surface(32, 25, background, &owner);
+
+    const strip::GatherResult gathered = strip::loadPictures(paths, theFrame);
+    if (!gathered.ok()) {
+        fail(gathered.failure.message);
+        return 1;
+    }
+    if (gathered.loaded == 0) {
+        fail(QStringLiteral("No images were selected!"));
+        return 1;
+    }
+    const double horizontal = std::min(perRow, gathered.loaded);
+    qint16 bmpWidth = 0;
+    qint16 bmpHeight = 0;
+    const strip::ComposeResult composed =
+        strip::compose(theFrame, gathered.loaded, horizontal, *Image_strip, *clearimage, bmpWidth, bmpHeight);
+    if (!composed.ok) {
+        fail(composed.message);
+        return 1;
+    }
+    const picture::SaveResult saved = picture::writeBitmap(*Image_strip, out);
+    if (!saved.ok) {
+        fail(saved.message);
+        return 1;
+    }
+    return 0;
+}
+
+// The loader alone, one picture after another, each dropped once decoded: the floor's share.
+int decode(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList paths = app.arguments().mid(2);
+    if (paths.isEmpty())
+        return usage();
+    qint64 pixels = 0;
+    for (const QString &path : paths) {
+        const picture::Loaded loaded = picture::load(path);
+        if (!loaded.ok()) {
+            fail(loaded.message);
+            return 1;
+        }
+        pixels += qint64(loaded.image.width()) * loaded.image.height();
+    }
+    std::printf("%lld pixels\n", static_cast<long long>(pixels));
+    return 0;
+}
+
+// No application object: listing a folder needs none, and the file list's work is all there is.
+int list(int argc, char **argv)
+{
+    if (argc != 3)
+        return usage();
+    const browse::Listing listing = browse::listPictures(QString::fromLocal8Bit(argv[2]));
+    if (!listing.ok) {
+        fail(listing.message);
+        return 1;
+    }
+    std::printf("%lld\n", static_cast<long long>(listing.names.size()));
+    return 0;
+}
+
+void offscreenUnlessSet()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+// The program's own start: the same set-up as its main(), the window shown, then out at the
+// first moment the event loop has nothing left to do.
+int startup(int argc, char **argv)
+{
+    offscreenUnlessSet();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Corvane"));
+    QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("org.corvane.Corvane"));
+    QApplication::setWindowIcon(appIcon());
+    MainWindow window;
+    window.show();
+    QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    return app.exec();
+}
+
+int bare(int argc, char **argv)
+{
+    offscreenUnlessSet();
+    QApplication app(argc, argv);
+    QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return usage();
+    const QByteArray mode(argv[1]);
+    if (mode == "write")
+        return write(argc, argv);
+    if (mode == "decode")
+        return decode(argc, argv);
+    if (mode == "list")
+        return list(argc, argv);
+    if (mode == "startup")
+        return startup(argc, argv);
+    if (mode == "bare")
+        return bare(argc, argv);
+    return usage();
+}

@@ -3,6 +3,7 @@
 #include <QtAlgorithms>
 #include <QtEndian>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -229,6 +230,76 @@ qint64 skipSubBlocks(const Bytes &b, qint64 pos)
     return -1;
 }
 
+// Counts the pixels that the LZW data of a GIF image, in sub-blocks from pos, decodes to, without
+// decoding them; stops counting at enough. Data that yields fewer pixels than its frame holds
+// ends before the picture does, however well its blocks are closed; decoders would leave the
+// rest empty, and a few bytes could claim a frame of millions of pixels.
+qint64 lzwPixels(const Bytes &b, qint64 pos, qint64 enough)
+{
+    const int minCodeSize = b.u8(pos++);
+    if (minCodeSize < 1 || minCodeSize > 11)
+        return -1; // not LZW as GIF writes it; the decoder decides
+    const int clear = 1 << minCodeSize;
+    const int end = clear + 1;
+    std::array<quint16, 4096> lengths;
+    for (int i = 0; i < clear; ++i)
+        lengths[size_t(i)] = 1;
+
+    int next = clear + 2;
+    int codeBits = minCodeSize + 1;
+    int previous = -1;
+    quint32 bits = 0;
+    int bitCount = 0;
+    qint64 pixels = 0;
+    qint64 blockLeft = 0;
+    for (;;) {
+        while (bitCount < codeBits) {
+            if (blockLeft == 0) {
+                if (!b.has(pos, 1))
+                    return pixels;
+                blockLeft = b.u8(pos++);
+                if (blockLeft == 0)
+                    return pixels;
+            }
+            if (!b.has(pos, 1))
+                return pixels;
+            bits |= quint32(b.u8(pos++)) << bitCount;
+            bitCount += 8;
+            --blockLeft;
+        }
+        const int code = int(bits & ((1u << codeBits) - 1));
+        bits >>= codeBits;
+        bitCount -= codeBits;
+
+        if (code == clear) {
+            next = clear + 2;
+            codeBits = minCodeSize + 1;
+            previous = -1;
+            continue;
+        }
+        if (code == end)
+            return pixels;
+        if (previous < 0) {
+            if (code >= clear)
+                return pixels; // a code the table does not hold yet: the decoder stops here
+            pixels += 1;
+        } else {
+            if (code > next || (code == next && next >= 4096))
+                return pixels;
+            const int length = lengths[size_t(previous)] + 1;
+            pixels += code == next ? length : lengths[size_t(code)];
+            if (next < 4096) {
+                lengths[size_t(next++)] = quint16(std::min(length, 0xffff));
+                if (next == (1 << codeBits) && codeBits < 12)
+                    ++codeBits;
+            }
+        }
+        previous = code;
+        if (pixels >= enough)
+            return pixels;
+    }
+}
+
 Header readGif(const Bytes &b, Header h)
 {
     if (!b.has(0, 13))
@@ -260,8 +331,14 @@ Header readGif(const Bytes &b, Header h)
             if (h.width == 0 || h.height == 0)
                 return damaged(h, QStringLiteral("its header declares %1 x %2 pixels").arg(h.width).arg(h.height));
             // The LZW code size, then the image's data sub-blocks up to their terminator.
-            if (!b.has(pos, 1) || skipSubBlocks(b, pos + 1) < 0)
+            if (!b.has(pos, 1) || skipSubBlocks(b, pos + 1) < 0) {
                 h.incomplete = endsEarly();
+                return h;
+            }
+            const qint64 area = h.otherWidth * h.otherHeight;
+            const qint64 pixels = lzwPixels(b, pos, area);
+            if (pixels >= 0 && pixels < area)
+                h.incomplete = QStringLiteral("its picture data holds %1 of its %2 pixels").arg(pixels).arg(area);
             return h;
         } else if (block == 0x3b) {
             return damaged(h, QStringLiteral("it holds no picture"));
@@ -272,17 +349,35 @@ Header readGif(const Bytes &b, Header h)
     }
 }
 
-// Walks the chunks of a PNG embedded at [pos, end): complete when it reaches IEND.
-bool pngComplete(const Bytes &b, qint64 pos, qint64 end)
+// Walks the chunks of a PNG embedded at [pos, end): complete when it reaches IEND. Adds up the
+// compressed picture data (IDAT) on the way.
+bool pngComplete(const Bytes &b, qint64 pos, qint64 end, qint64 *compressed)
 {
     pos += 8;
+    *compressed = 0;
     while (pos + 12 <= end && b.has(pos, 12)) {
         const qint64 length = b.be32(pos);
         if (b.startsWith(pos + 4, "IEND", 4))
             return true;
+        if (b.startsWith(pos + 4, "IDAT", 4))
+            *compressed += length;
         pos += 12 + length;
     }
     return false;
+}
+
+// Bytes of filtered pixel data a PNG of this size needs at the least; 0 for an unknown kind.
+qint64 pngRawBytes(qint64 width, qint64 height, int bitDepth, int colourType)
+{
+    int channels = 0;
+    switch (colourType) {
+    case 0: case 3: channels = 1; break;
+    case 4: channels = 2; break;
+    case 2: channels = 3; break;
+    case 6: channels = 4; break;
+    default: return 0;
+    }
+    return height * ((width * channels * bitDepth + 7) / 8 + 1);
 }
 
 Header readIco(const Bytes &b, Header h)
@@ -302,8 +397,16 @@ Header readIco(const Bytes &b, Header h)
         h.height = b.be32(offset + 20);
         if (h.width == 0 || h.height == 0)
             return damaged(h, QStringLiteral("its first picture declares %1 x %2 pixels").arg(h.width).arg(h.height));
-        if (!b.has(offset, bytes) || !pngComplete(b, offset, offset + bytes))
+        qint64 compressed = 0;
+        if (!b.has(offset, bytes) || !pngComplete(b, offset, offset + bytes, &compressed)) {
             h.incomplete = endsEarly();
+            return h;
+        }
+        // Deflate shrinks data 1032 times at the very most: less than that cannot hold the
+        // pixels, and would have the decoder allocate the whole picture for nothing.
+        if (h.width <= (qint64(1) << 31) && h.height <= (qint64(1) << 31)
+            && compressed * 1032 < pngRawBytes(h.width, h.height, b.u8(offset + 24), b.u8(offset + 25)))
+            h.incomplete = QStringLiteral("its picture data is too short for %1 x %2 pixels").arg(h.width).arg(h.height);
         return h;
     }
     if (!b.has(offset, 16))

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <csetjmp>
-#include <memory>
 #include <cstdio> // jpeglib.h needs FILE and size_t declared first
+#include <cstdlib>
+#include <memory>
+#include <utility>
 #include <vector>
 
 // jpeglib.h first: jerror.h lists the arithmetic-coding messages only when jconfig.h says so.
@@ -17,6 +20,22 @@ namespace {
 
 // A file with more scans than this is built to keep the decoder busy, not to show a picture.
 constexpr int MaxScans = 1000;
+
+// Each scan walks every block of the components it holds, even when a few bytes of data stand
+// for all of them, so many scans of a large picture cost seconds. Encoders visit each block
+// at most about ten times in all; beyond this many visits a block (or a small floor, which
+// small pictures with many scans stay under) the file is refused.
+constexpr qint64 MaxVisitsPerBlock = 16;
+constexpr qint64 MinVisitBudget = qint64(1) << 22;
+
+// Huffman-coded data spends at least one bit on every block (its DC code). Data far shorter
+// than its blocks need cannot hold the picture; refusing it before decoding keeps libjpeg from
+// allocating the whole-picture buffers of a progressive file for a few hundred bytes.
+constexpr qint64 MaxBlocksPerByte = 16;
+
+// Besides the whole-picture buffers, libjpeg keeps tables and a few rows; counted against the
+// same limit, a small budget would leave it nothing to work with.
+constexpr qint64 MinMemory = qint64(4) << 20;
 
 // What follows the real data once libjpeg has read it all. libjpeg itself goes on with zero
 // bits, and often says nothing when it uses them: a file cut short then decodes "fine" with
@@ -33,14 +52,44 @@ struct Source {
     std::array<JOCTET, 4096> ones; // stuffed 0xFF bytes (all one bits), then an end marker
 };
 
+// libjpeg reports fatal errors through error_exit, which must not return: it jumps back to
+// run() instead of calling exit(). Of the warnings, those that say the coded data is broken
+// are kept so that the picture can be refused.
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+    int corruptCode;    // the first such warning, or 0
+    bool tooManyScans;
+    bool tooMuchWork;
+    bool tooShort;
+    bool endsEarly;
+    bool outOfMemory;
+};
+
 const JOCTET EndMarker[2] = {0xff, JPEG_EOI};
 
 void initSource(j_decompress_ptr) {}
 void termSource(j_decompress_ptr) {}
 
+// Whether libjpeg reads every scan before it puts out a row (progressive files, or components
+// in scans of their own), as opposed to decoding the rows as it reads.
+bool multiScan(const jpeg_decompress_struct &cinfo)
+{
+    return cinfo.progressive_mode || cinfo.comps_in_scan < cinfo.num_components;
+}
+
 boolean fillInput(j_decompress_ptr cinfo)
 {
     auto *src = reinterpret_cast<Source *>(cinfo->src);
+    // Arithmetic-coded data goes on silently with made-up bytes where Huffman-coded data warns.
+    // A file whose data ends while more than the last rows are still to come cannot be whole:
+    // stop here rather than decode the rest of a picture that may be enormous from nothing.
+    if (!src->ranOut && cinfo->arith_code && !multiScan(*cinfo) && cinfo->output_height > 0
+        && cinfo->output_height - cinfo->output_scanline > JDIMENSION(3 * DCTSIZE * cinfo->max_v_samp_factor)) {
+        reinterpret_cast<ErrorManager *>(cinfo->err)->endsEarly = true;
+        (*cinfo->err->error_exit)(reinterpret_cast<j_common_ptr>(cinfo));
+    }
     if (src->padding == Padding::Ones && !src->ranOut) {
         src->pub.next_input_byte = src->ones.data();
         src->pub.bytes_in_buffer = src->ones.size();
@@ -65,16 +114,37 @@ void skipInput(j_decompress_ptr cinfo, long count)
     }
 }
 
-// libjpeg reports fatal errors through error_exit, which must not return: it jumps back to
-// run() instead of calling exit(). Of the warnings, those that say the coded data is broken
-// are kept so that the picture can be refused.
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-    int corruptCode;    // the first such warning, or 0
-    bool tooManyScans;
-    bool outOfMemory;
+// The decoded rows, in a buffer that grows as rows arrive, so that a small file that declares
+// a large picture and then breaks off is refused before memory for the whole picture is taken.
+// Handed to the QImage at the end, which frees it.
+struct Rows {
+    uchar *data = nullptr;
+    size_t capacity = 0;
+    size_t stride = 0;
+    ~Rows() { std::free(data); }
+
+    // Makes room for rows [0, count) of total; false when the memory cannot be had.
+    bool reserve(size_t count, size_t total)
+    {
+        const size_t need = count * stride;
+        if (need <= capacity)
+            return true;
+        const size_t whole = total * stride;
+        const size_t grown = std::min(whole, std::max({need, capacity * 2, size_t(1) << 20}));
+        auto *more = static_cast<uchar *>(std::realloc(data, grown));
+        if (!more)
+            return false;
+        data = more;
+        capacity = grown;
+        return true;
+    }
+
+    QImage release(int width, int height)
+    {
+        uchar *pixels = std::exchange(data, nullptr);
+        capacity = 0;
+        return QImage(pixels, width, height, qsizetype(stride), QImage::Format_RGB888, std::free, pixels);
+    }
 };
 
 // Everything one decoding pass changes lives here, in the caller's frame, so that the longjmp
@@ -84,9 +154,14 @@ struct Attempt {
     ErrorManager err;
     Source src;
     jpeg_progress_mgr progress;
+    long maxMemory = 0;             // for libjpeg's whole-picture buffers of multi-scan files
     QImage image;
+    Rows rows;
     std::vector<JSAMPLE> cmykRow;
     unsigned scannedComponents = 0; // bit i: component i appeared in a scan
+    int lastScan = 0;               // the scan whose blocks were last counted
+    qint64 visits = 0;              // blocks the scans so far walk through
+    qint64 maxVisits = 0;
     bool failed = false;
     bool allScans = true;           // no component or coefficient was left without its scans
 };
@@ -95,6 +170,10 @@ void onError(j_common_ptr cinfo)
 {
     auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
     (*cinfo->err->format_message)(cinfo, err->message);
+    // Whole-picture buffers beyond the memory limit would need a backing store, which this
+    // libjpeg build does not have.
+    if (cinfo->err->msg_code == JERR_NO_BACKING_STORE || cinfo->err->msg_code == JERR_OUT_OF_MEMORY)
+        err->outOfMemory = true;
     std::longjmp(err->jump, 1);
 }
 
@@ -108,11 +187,11 @@ void onMessage(j_common_ptr cinfo, int level)
     case JWRN_HUFF_BAD_CODE:
     case JWRN_ARITH_BAD_CODE:
     case JWRN_MUST_RESYNC:
-        if (!err->corruptCode) {
-            err->corruptCode = cinfo->err->msg_code;
-            (*cinfo->err->format_message)(cinfo, err->message);
-        }
-        break;
+        // The picture is refused whatever follows; decoding the rest of it from made-up data
+        // would only cost time.
+        err->corruptCode = cinfo->err->msg_code;
+        (*cinfo->err->format_message)(cinfo, err->message);
+        std::longjmp(err->jump, 1);
     default: // stray bytes between segments, unusual headers: the picture is still whole
         break;
     }
@@ -125,7 +204,8 @@ void noteScan(Attempt &a)
             a.scannedComponents |= 1u << a.cinfo.cur_comp_info[i]->component_index;
 }
 
-// Called as libjpeg reads a multi-scan file: counts the scans, notes the components in each.
+// Called as libjpeg reads a multi-scan file: counts the scans and the blocks they walk,
+// notes the components in each.
 void onProgress(j_common_ptr common)
 {
     auto *a = static_cast<Attempt *>(common->client_data);
@@ -133,6 +213,16 @@ void onProgress(j_common_ptr common)
     if (a->cinfo.input_scan_number > MaxScans) {
         a->err.tooManyScans = true;
         (*common->err->error_exit)(common);
+    }
+    if (a->cinfo.input_scan_number != a->lastScan) {
+        a->lastScan = a->cinfo.input_scan_number;
+        for (int i = 0; i < a->cinfo.comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i)
+            if (const jpeg_component_info *c = a->cinfo.cur_comp_info[i])
+                a->visits += qint64(c->width_in_blocks) * c->height_in_blocks;
+        if (a->visits > a->maxVisits) {
+            a->err.tooMuchWork = true;
+            (*common->err->error_exit)(common);
+        }
     }
 }
 
@@ -178,10 +268,22 @@ void run(Attempt &a)
         return;
     }
     jpeg_create_decompress(cinfo);
+    cinfo->mem->max_memory_to_use = a.maxMemory;
     cinfo->client_data = &a;
     cinfo->progress = &a.progress;
     cinfo->src = &a.src.pub;
     jpeg_read_header(cinfo, TRUE);
+
+    qint64 blocks = 0;
+    for (int c = 0; c < cinfo->num_components; ++c)
+        blocks += qint64(cinfo->comp_info[c].width_in_blocks) * cinfo->comp_info[c].height_in_blocks;
+    a.maxVisits = std::max(MinVisitBudget, MaxVisitsPerBlock * blocks);
+    if (!cinfo->arith_code && blocks > MaxBlocksPerByte * qint64(a.src.size) + 4096) {
+        a.err.tooShort = true;
+        a.failed = true;
+        jpeg_destroy_decompress(cinfo);
+        return;
+    }
 
     const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
     cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
@@ -189,19 +291,27 @@ void run(Attempt &a)
     noteScan(a);
     const unsigned all = (1u << std::min(cinfo->num_components, 31)) - 1;
     a.allScans = (a.scannedComponents & all) == all && (!cinfo->progressive_mode || progressionComplete(*cinfo));
-
-    a.image = QImage(int(cinfo->output_width), int(cinfo->output_height), QImage::Format_RGB888);
-    if (a.image.isNull()) {
-        a.err.outOfMemory = true;
+    if (a.src.ranOut && !a.allScans) { // the data ended before the picture was whole: no rows needed
+        a.err.endsEarly = true;
         a.failed = true;
         jpeg_destroy_decompress(cinfo);
         return;
     }
+
+    const size_t width = cinfo->output_width;
+    const size_t height = cinfo->output_height;
+    a.rows.stride = (width * 3 + 3) & ~size_t(3);
     if (cmyk)
-        a.cmykRow.resize(size_t(cinfo->output_width) * 4);
+        a.cmykRow.resize(width * 4);
     const bool inverted = cinfo->saw_Adobe_marker;
     while (cinfo->output_scanline < cinfo->output_height) {
-        uchar *line = a.image.scanLine(int(cinfo->output_scanline));
+        const size_t y = cinfo->output_scanline;
+        if (!a.rows.reserve(y + 1, height)) {
+            a.err.outOfMemory = true;
+            a.failed = true;
+            break;
+        }
+        uchar *line = a.rows.data + y * a.rows.stride;
         JSAMPROW row = cmyk ? a.cmykRow.data() : line;
         if (jpeg_read_scanlines(cinfo, &row, 1) != 1) {
             a.failed = true;
@@ -210,17 +320,23 @@ void run(Attempt &a)
         if (cmyk)
             cmykToRgb(a.cmykRow.data(), line, cinfo->output_width, inverted);
     }
+    if (!a.failed)
+        a.image = a.rows.release(int(width), int(height));
     jpeg_destroy_decompress(cinfo);
 }
 
-void decodeOnce(Attempt &a, const QByteArray &data, Padding padding)
+void decodeOnce(Attempt &a, const QByteArray &data, Padding padding, qint64 maxMemory)
 {
+    a.maxMemory = long(std::min<qint64>(maxMemory, LONG_MAX));
     a.cinfo.err = jpeg_std_error(&a.err.pub);
     a.err.pub.error_exit = onError;
     a.err.pub.emit_message = onMessage;
     a.err.message[0] = 0;
     a.err.corruptCode = 0;
     a.err.tooManyScans = false;
+    a.err.tooMuchWork = false;
+    a.err.tooShort = false;
+    a.err.endsEarly = false;
     a.err.outOfMemory = false;
     a.progress.progress_monitor = onProgress;
     a.src.pub.init_source = initSource;
@@ -230,6 +346,8 @@ void decodeOnce(Attempt &a, const QByteArray &data, Padding padding)
     a.src.pub.term_source = termSource;
     a.src.pub.next_input_byte = reinterpret_cast<const JOCTET *>(data.constData());
     a.src.pub.bytes_in_buffer = size_t(data.size());
+    a.src.data = reinterpret_cast<const JOCTET *>(data.constData());
+    a.src.size = size_t(data.size());
     a.src.padding = padding;
     a.src.ranOut = false;
     for (size_t i = 0; i + 2 < a.src.ones.size(); i += 2) {
@@ -243,26 +361,34 @@ void decodeOnce(Attempt &a, const QByteArray &data, Padding padding)
 
 } // namespace
 
-JpegResult decodeJpeg(const QByteArray &data)
+JpegResult decodeJpeg(const QByteArray &data, qint64 maxMemory)
 {
+    maxMemory = std::max(maxMemory, MinMemory);
     JpegResult result;
     auto first = std::make_unique<Attempt>();
-    decodeOnce(*first, data, Padding::Zeros);
-    if (first->failed) {
-        result.error = first->err.outOfMemory ? LoadError::TooLarge : LoadError::Damaged;
-        if (first->err.outOfMemory)
-            result.cause = QStringLiteral("there is not enough memory for it");
-        else if (first->err.tooManyScans)
-            result.cause = QStringLiteral("it holds more than %1 scans").arg(MaxScans);
-        else
-            result.cause = QStringLiteral("the decoder stopped: %1").arg(QString::fromLatin1(first->err.message));
-        return result;
-    }
+    decodeOnce(*first, data, Padding::Zeros, maxMemory);
     if (first->err.corruptCode) {
         result.error = LoadError::Damaged;
         result.cause = first->err.corruptCode == JWRN_HIT_MARKER
             ? QStringLiteral("its picture data ends early")
             : QStringLiteral("its picture data is corrupt: %1").arg(QString::fromLatin1(first->err.message));
+        return result;
+    }
+    if (first->failed) {
+        result.error = first->err.outOfMemory ? LoadError::TooLarge : LoadError::Damaged;
+        if (first->err.outOfMemory)
+            result.cause = QStringLiteral("decoding it needs more than %1 MB").arg(maxMemory / (1024 * 1024));
+        else if (first->err.tooManyScans)
+            result.cause = QStringLiteral("it holds more than %1 scans").arg(MaxScans);
+        else if (first->err.tooMuchWork)
+            result.cause = QStringLiteral("it holds more scans than a picture of its size needs");
+        else if (first->err.endsEarly)
+            result.cause = QStringLiteral("its picture data ends early");
+        else if (first->err.tooShort)
+            result.cause = QStringLiteral("its picture data is too short for %1 x %2 pixels")
+                               .arg(first->cinfo.image_width).arg(first->cinfo.image_height);
+        else
+            result.cause = QStringLiteral("the decoder stopped: %1").arg(QString::fromLatin1(first->err.message));
         return result;
     }
     if (first->src.ranOut) {
@@ -277,7 +403,7 @@ JpegResult decodeJpeg(const QByteArray &data)
         bool whole = first->allScans;
         if (whole) {
             auto second = std::make_unique<Attempt>();
-            decodeOnce(*second, data, Padding::Ones);
+            decodeOnce(*second, data, Padding::Ones, maxMemory);
             whole = !second->failed && !second->err.corruptCode && second->image == first->image;
         }
         if (!whole) {

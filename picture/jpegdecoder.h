@@ -18,7 +18,8 @@ struct JpegResult {
 // Decodes a JPEG held in memory with libjpeg: baseline, progressive, arithmetic, grayscale and
 // CMYK/YCCK. Data that ends or breaks before the picture does is refused as Damaged, where
 // libjpeg alone would fill the rest with grey; only a missing end marker is forgiven.
-// The caller has already held the declared size against the budget.
-JpegResult decodeJpeg(const QByteArray &data);
+// The caller has already held the declared size against the budget; maxMemory bounds what
+// libjpeg may take for the whole-picture buffers of progressive and multi-scan files.
+JpegResult decodeJpeg(const QByteArray &data, qint64 maxMemory);
 
 } // namespace picture

@@ -208,7 +208,7 @@ Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &b
     Loaded result;
     result.format = format;
     if (format == Format::Jpeg) {
-        JpegResult jpeg = decodeJpeg(data);
+        JpegResult jpeg = decodeJpeg(data, decodedBytes(1, 1) * budget.maxPixels);
         if (jpeg.error == LoadError::TooLarge)
             return failure(LoadError::TooLarge, tr("Cannot load %1: the picture is too large: %2.").arg(name, jpeg.cause), format);
         if (jpeg.error != LoadError::None)

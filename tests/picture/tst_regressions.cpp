@@ -1,0 +1,316 @@
+// Replays hostile files through the loader: those that once broke it or made it work far too
+// hard (tests/picture/regressions/, named after what they reproduce; the fuzzer's crashers go
+// there too) and every file of the shared corpus. Each must end in a clear outcome: a picture
+// of a sane size, or a refusal that names the file and says why. Each file is loaded in a child
+// process whose memory is capped well below what the largest picture in the budget takes, so a
+// file that makes the loader allocate far more than its data can hold fails here (the sanitizer
+// build, whose shadow memory no cap allows, replays them in the child without the cap).
+#include <QBuffer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QImageWriter>
+#include <QtEndian>
+#include <QtTest>
+
+#include "picture/picture.h"
+#include "tests/support/testsupport.h"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using picture::Format;
+using picture::LoadError;
+
+namespace {
+
+const QString RegressionsDir = QStringLiteral(CORVANE_REGRESSIONS_DIR);
+
+// Memory a child may take on top of what it starts with: ample for every real picture here,
+// a fraction of one that the budget allows (1 GiB).
+constexpr rlim_t MemoryCap = rlim_t(256) << 20;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool CanCapMemory = false;
+#else
+constexpr bool CanCapMemory = true;
+#endif
+
+// What must happen to each hand-made regression file; files not listed (fuzzer crashers) only
+// need a clear outcome.
+const QHash<QString, QString> Expected = {
+    // A few hundred bytes that declare 16000 x 16000 pixels and break off: refused when the data
+    // runs out, not after a 768 MB picture has been made and filled with grey.
+    {QStringLiteral("jpeg-baseline-16000x16000-with-data-for-one-block.jpg"), QStringLiteral("Damaged")},
+    {QStringLiteral("jpeg-progressive-16000x16000-cut-in-first-scan.jpg"), QStringLiteral("Damaged")},
+    // One scan repeated a hundred times: each walks all 65536 blocks.
+    {QStringLiteral("jpeg-progressive-2048x2048-100-repeated-scans.jpg"), QStringLiteral("Damaged")},
+    // Three bytes of LZW data for a 256-megapixel frame.
+    {QStringLiteral("gif-16000x16000-frame-from-three-bytes.gif"), QStringLiteral("Damaged")},
+    // An icon whose PNG declares 16000 x 16000 pixels and compresses four rows.
+    {QStringLiteral("ico-png-16000x16000-from-four-rows.ico"), QStringLiteral("Damaged")},
+};
+
+QString errorName(LoadError e)
+{
+    switch (e) {
+    case LoadError::None: return QStringLiteral("None");
+    case LoadError::Missing: return QStringLiteral("Missing");
+    case LoadError::Unreadable: return QStringLiteral("Unreadable");
+    case LoadError::NotAPicture: return QStringLiteral("NotAPicture");
+    case LoadError::Damaged: return QStringLiteral("Damaged");
+    case LoadError::TooLarge: return QStringLiteral("TooLarge");
+    }
+    return QStringLiteral("?");
+}
+
+// The amount of private memory this process has mapped, from the kernel's own count.
+rlim_t dataSize()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmData:"))
+            return rlim_t(line.mid(7).trimmed().split(' ').value(0).toULongLong()) << 10;
+    return 0;
+}
+
+// Loads path in a child process (memory capped where possible) and reports the outcome as
+// "kind|width|height|image format|picture format|message". The child's death is reported too.
+QString loadInChild(const QString &path)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return QStringLiteral("no pipe");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        if (CanCapMemory) {
+            const rlim_t cap = dataSize() + MemoryCap;
+            const rlimit limit{cap, cap};
+            if (setrlimit(RLIMIT_DATA, &limit) != 0)
+                _exit(3);
+        }
+        const picture::Loaded r = picture::load(path);
+        const QByteArray report = QStringLiteral("%1|%2|%3|%4|%5|%6")
+                                      .arg(errorName(r.error))
+                                      .arg(r.image.width())
+                                      .arg(r.image.height())
+                                      .arg(int(r.image.format()))
+                                      .arg(int(r.format))
+                                      .arg(r.message)
+                                      .toUtf8();
+        qsizetype at = 0;
+        while (at < report.size()) {
+            const ssize_t n = ::write(fds[1], report.constData() + at, size_t(report.size() - at));
+            if (n <= 0)
+                break;
+            at += n;
+        }
+        _exit(0);
+    }
+    close(fds[1]);
+    QByteArray report;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        report.append(buffer, n);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status))
+        return QStringLiteral("the loader died of signal %1").arg(WTERMSIG(status));
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return QStringLiteral("the child could not be set up (exit status %1)").arg(WEXITSTATUS(status));
+    return QString::fromUtf8(report);
+}
+
+// Checks that report is a clear outcome for path; returns the kind of outcome.
+QString checkClearOutcome(const QString &path, const QString &report)
+{
+    const QStringList parts = report.split(QLatin1Char('|'));
+    if (parts.size() < 6) {
+        QTest::qFail(qPrintable(QStringLiteral("no outcome: ") + report), __FILE__, __LINE__);
+        return {};
+    }
+    const QString kind = parts[0];
+    const int width = parts[1].toInt();
+    const int height = parts[2].toInt();
+    const auto imageFormat = QImage::Format(parts[3].toInt());
+    const auto format = Format(parts[4].toInt());
+    const QString message = parts.mid(5).join(QLatin1Char('|'));
+    const picture::Budget budget;
+    if (kind == QLatin1String("None")) {
+        const bool sane = width > 0 && height > 0 && width <= budget.maxSide && height <= budget.maxSide
+            && qint64(width) * height <= budget.maxPixels && format != Format::Unknown && message.isEmpty()
+            && (imageFormat == QImage::Format_RGB32 || imageFormat == QImage::Format_ARGB32_Premultiplied
+                || imageFormat == QImage::Format_RGB888);
+        if (!sane)
+            QTest::qFail(qPrintable(QStringLiteral("loaded, but not sanely: ") + report), __FILE__, __LINE__);
+        return kind;
+    }
+    const QString prefix = QStringLiteral("Cannot load %1: ").arg(QFileInfo(path).absoluteFilePath());
+    if (!message.startsWith(prefix) || message.size() <= prefix.size() + 10 || width != 0 || height != 0)
+        QTest::qFail(qPrintable(QStringLiteral("refused without a clear message: ") + report), __FILE__, __LINE__);
+    return kind;
+}
+
+void addFilesOf(const QString &dir, const QString &label)
+{
+    QStringList files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    for (const QString &f : files)
+        QTest::newRow(qPrintable(label + QDir(dir).relativeFilePath(f))) << f;
+}
+
+QByteArray jpegByQt(const QImage &image, bool progressive)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(90);
+    writer.setProgressiveScanWrite(progressive);
+    if (!writer.write(image))
+        qWarning("cannot write a JPEG: %s", qPrintable(writer.errorString()));
+    return bytes;
+}
+
+// The position of the frame header's length field, or -1.
+qsizetype frameHeader(const QByteArray &jpeg)
+{
+    for (const char *marker : {"\xff\xc0", "\xff\xc2"})
+        if (const qsizetype at = jpeg.indexOf(marker); at > 0)
+            return at + 2;
+    return -1;
+}
+
+} // namespace
+
+class TestRegressions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void regressionFiles_data();
+    void regressionFiles();
+    void corpusFiles_data();
+    void corpusFiles();
+    void capCatchesALargeAllocation();
+
+    // Hostile JPEGs made here from Qt's output, too large to keep as files.
+    void jpegCutShortAfterALargeHeader();
+    void progressiveBuffersBeyondTheBudget();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestRegressions::regressionFiles_data()
+{
+    QTest::addColumn<QString>("path");
+    addFilesOf(RegressionsDir, QString());
+}
+
+void TestRegressions::regressionFiles()
+{
+    QFETCH(QString, path);
+    const QString kind = checkClearOutcome(path, loadInChild(path));
+    if (QTest::currentTestFailed())
+        return;
+    const QString expected = Expected.value(QFileInfo(path).fileName());
+    if (!expected.isEmpty())
+        QCOMPARE(kind, expected);
+}
+
+void TestRegressions::corpusFiles_data()
+{
+    QTest::addColumn<QString>("path");
+    const QString dir = testsupport::corpusDir();
+    if (dir.isEmpty()) {
+        QTest::newRow("no corpus") << QString();
+        return;
+    }
+    addFilesOf(dir, QString());
+}
+
+void TestRegressions::corpusFiles()
+{
+    CORVANE_REQUIRE_CORPUS();
+    QFETCH(QString, path);
+    checkClearOutcome(path, loadInChild(path));
+}
+
+// The cap is real: a legitimate picture that needs more memory than it allows cannot load under
+// it, so a hostile file that made the loader allocate as much would fail above.
+void TestRegressions::capCatchesALargeAllocation()
+{
+    if (!CanCapMemory)
+        QSKIP("the sanitizer build cannot cap memory (its shadow memory counts against the cap)");
+    // A bitmap of 9000 x 9000 pixels in 8 bits: 81 MB of file, 324 MB decoded.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("large.bmp"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QByteArray header(14 + 40 + 256 * 4, '\0');
+    const int w = 9000, h = 9000;
+    auto put32 = [&](int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            header[at + i] = char(v >> (8 * i));
+    };
+    header[0] = 'B';
+    header[1] = 'M';
+    put32(2, quint32(header.size() + w * h));
+    put32(10, quint32(header.size()));
+    put32(14, 40);
+    put32(18, w);
+    put32(22, h);
+    header[26] = 1;
+    header[28] = 8;
+    QVERIFY(file.write(header) == header.size());
+    QVERIFY(file.resize(header.size() + qint64(w) * h));
+    file.close();
+
+    const QString report = loadInChild(path);
+    QVERIFY2(!report.startsWith(QLatin1String("None|")), qPrintable(report));
+}
+
+// A header of 16000 x 16000 pixels over the data of the first 256 rows: refused when the data
+// ends, with memory for the rows decoded so far, not for the whole picture (768 MB, over the
+// child's cap).
+void TestRegressions::jpegCutShortAfterALargeHeader()
+{
+    QByteArray jpeg = jpegByQt(testsupport::pattern(16000, 256, 7), false);
+    const qsizetype sof = frameHeader(jpeg);
+    QVERIFY(sof > 0);
+    qToBigEndian<quint16>(16000, jpeg.data() + sof + 3);
+    const QString path = m_dir.filePath(QStringLiteral("tall.jpg"));
+    testsupport::writeFile(path, jpeg);
+    const QString report = loadInChild(path);
+    QCOMPARE(checkClearOutcome(path, report), QStringLiteral("Damaged"));
+    QVERIFY2(report.contains(QLatin1String("its picture data ends early")), qPrintable(report));
+}
+
+// A progressive file keeps every coefficient of the picture until its last scan: 6 bytes a
+// pixel when no channel is subsampled, more than a budget of 4 bytes a pixel allows.
+void TestRegressions::progressiveBuffersBeyondTheBudget()
+{
+    QByteArray jpeg = jpegByQt(testsupport::pattern(2000, 2000, 3), true);
+    const qsizetype sof = frameHeader(jpeg);
+    QVERIFY(sof > 0);
+    QCOMPARE(int(jpeg[sof + 7]), 3); // three components; each as many samples as pixels
+    for (int c = 0; c < 3; ++c)
+        jpeg[sof + 8 + 3 * c + 1] = char(0x11);
+    const QString name = QStringLiteral("full-chroma.jpg");
+    const picture::Loaded r = picture::loadFromData(jpeg, name, picture::Budget{32767, 2000 * 2000});
+    QCOMPARE(errorName(r.error), QStringLiteral("TooLarge"));
+    QCOMPARE(r.message, QStringLiteral("Cannot load %1: the picture is too large: decoding it needs more than 15 MB.").arg(name));
+}
+
+QTEST_GUILESS_MAIN(TestRegressions)
+#include "tst_regressions.moc"

@@ -1,0 +1,81 @@
+// Feeds arbitrary bytes to the picture loader, then draws what it accepted onto a small
+// surface. A crash, a sanitizer report, an allocation over libFuzzer's -malloc_limit_mb or an
+// input slower than -timeout is a finding; so is a result that breaks the loader's promises
+// (a picture outside the budget, a refusal that does not name the file).
+#include <QByteArray>
+#include <QColor>
+#include <QCoreApplication>
+#include <QString>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "picture/picture.h"
+#include "picture/surface.h"
+
+namespace {
+
+// Small enough that any allocation beyond about 128 MB means the budget was not kept, large
+// enough that pictures wider or taller than Qt's own limits still decode.
+const picture::Budget FuzzBudget{32767, qint64(16) * 1024 * 1024};
+
+const QString Name = QStringLiteral("fuzzed.pic");
+
+// Qt's decoders warn about every broken file; thousands of lines a second would drown the
+// fuzzer's own report.
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+[[noreturn]] void broken(const char *what)
+{
+    std::fprintf(stderr, "loader broke its promise: %s\n", what);
+    std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    qInstallMessageHandler(quiet);
+    // Image plugins (GIF, ICO, JPEG) are found through the application's library paths.
+    static int argc = 1;
+    static char name[] = "fuzz_loader";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    // Not copied: a read past the end of the input lands outside libFuzzer's buffer and ASan
+    // reports it.
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    const picture::Format sniffed = picture::sniffFormat(bytes);
+    const picture::Loaded loaded = picture::loadFromData(bytes, Name, FuzzBudget);
+
+    if (!loaded.ok()) {
+        if (!loaded.image.isNull())
+            broken("a refused picture carries an image");
+        if (!loaded.message.contains(Name))
+            broken("a refusal does not name the file");
+        if (sniffed == picture::Format::Unknown && loaded.error != picture::LoadError::NotAPicture)
+            broken("unknown content is not refused as not a picture");
+        return 0;
+    }
+    const QImage &image = loaded.image;
+    if (sniffed == picture::Format::Unknown || loaded.format != sniffed)
+        broken("the decoder did not follow the content");
+    if (image.isNull() || image.width() > FuzzBudget.maxSide || image.height() > FuzzBudget.maxSide
+        || qint64(image.width()) * image.height() > FuzzBudget.maxPixels)
+        broken("a loaded picture is empty or outside the budget");
+    if (!loaded.message.isEmpty())
+        broken("a loaded picture carries a message");
+
+    // Where to put it comes from the input too, so that clipping on every side is tried.
+    const int x = size ? int(data[size - 1]) - 128 : 0;
+    const int y = size > 1 ? int(data[size - 2]) - 128 : 0;
+    picture::Surface surface(48, 32, QColor(0xd4, 0xd0, 0xc8));
+    surface.draw(image, x, y);
+    surface.draw(image, -image.width() + 1, -image.height() + 1);
+    return 0;
+}

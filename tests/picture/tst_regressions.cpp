@@ -190,6 +190,45 @@ qsizetype frameHeader(const QByteArray &jpeg)
     return -1;
 }
 
+// A GIF of 100 x 100 pixels whose LZW data, well formed and closed, yields the given number of
+// pixels (all of colour 0): a clear code before every pair keeps the codes 3 bits wide.
+QByteArray gifYielding(int pixels)
+{
+    QByteArray b("GIF89a");
+    b.append("\x64\x00\x64\x00\x81\x00\x00", 7); // 100 x 100, a global table of 4 colours
+    b.append("\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\xff\x00", 12);
+    b.append("\x2c\x00\x00\x00\x00\x64\x00\x64\x00\x00", 10);
+    b.append(char(2)); // minimum code size: clear is 4, end 5
+    QByteArray codes;
+    quint32 bits = 0;
+    int count = 0;
+    auto put = [&](quint32 code) {
+        bits |= code << count;
+        count += 3;
+        while (count >= 8) {
+            codes.append(char(bits & 0xff));
+            bits >>= 8;
+            count -= 8;
+        }
+    };
+    for (int i = 0; i < pixels; ++i) {
+        if (i % 2 == 0)
+            put(4);
+        put(0);
+    }
+    put(5);
+    if (count > 0)
+        codes.append(char(bits & 0xff));
+    for (qsizetype at = 0; at < codes.size(); at += 255) {
+        const QByteArray block = codes.mid(at, 255);
+        b.append(char(block.size()));
+        b.append(block);
+    }
+    b.append(char(0));
+    b.append(char(0x3b));
+    return b;
+}
+
 } // namespace
 
 class TestRegressions : public QObject
@@ -206,6 +245,8 @@ private slots:
     // Hostile JPEGs made here from Qt's output, too large to keep as files.
     void jpegCutShortAfterALargeHeader();
     void progressiveBuffersBeyondTheBudget();
+    void gifDataShortOfItsFrame_data();
+    void gifDataShortOfItsFrame();
 
 private:
     QTemporaryDir m_dir;
@@ -310,6 +351,34 @@ void TestRegressions::progressiveBuffersBeyondTheBudget()
     const picture::Loaded r = picture::loadFromData(jpeg, name, picture::Budget{32767, 2000 * 2000});
     QCOMPARE(errorName(r.error), QStringLiteral("TooLarge"));
     QCOMPARE(r.message, QStringLiteral("Cannot load %1: the picture is too large: decoding it needs more than 15 MB.").arg(name));
+}
+
+void TestRegressions::gifDataShortOfItsFrame_data()
+{
+    QTest::addColumn<int>("pixels");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("every pixel") << 10000 << QStringLiteral("None");
+    QTest::newRow("one pixel short") << 9999 << QStringLiteral("Damaged");
+    QTest::newRow("half") << 5000 << QStringLiteral("Damaged");
+    QTest::newRow("none") << 0 << QStringLiteral("Damaged");
+}
+
+// Blocks that are all there can still hold too few pixels; decoders would leave the rest empty.
+void TestRegressions::gifDataShortOfItsFrame()
+{
+    QFETCH(int, pixels);
+    QFETCH(QString, expected);
+    const QString path = m_dir.filePath(QStringLiteral("short.gif"));
+    testsupport::writeFile(path, gifYielding(pixels));
+    const picture::Loaded r = picture::load(path);
+    QCOMPARE(errorName(r.error), expected);
+    if (r.ok()) {
+        QCOMPARE(r.image.size(), QSize(100, 100));
+        QCOMPARE(r.image.pixel(99, 99), qRgb(0, 0, 0));
+    } else {
+        QCOMPARE(r.message, QStringLiteral("Cannot load %1: the file is damaged or incomplete (its picture data holds "
+                                           "%2 of its 10000 pixels).").arg(path).arg(pixels));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestRegressions)

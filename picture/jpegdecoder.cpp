@@ -28,9 +28,11 @@ constexpr int MaxScans = 1000;
 constexpr qint64 MaxVisitsPerBlock = 16;
 constexpr qint64 MinVisitBudget = qint64(1) << 22;
 
-// Huffman-coded data spends at least one bit on every block (its DC code). Data far shorter
-// than its blocks need cannot hold the picture; refusing it before decoding keeps libjpeg from
-// allocating the whole-picture buffers of a progressive file for a few hundred bytes.
+// Huffman-coded data spends at least one bit on every block (its DC code): data far shorter
+// than that cannot hold the picture. Arithmetic coding can squeeze a blank picture below it,
+// but a few hundred bytes that declare millions of pixels are a decompression bomb whichever
+// the coding. Refusing them before decoding keeps libjpeg from allocating the whole-picture
+// buffers of a progressive file, and the rows, for nothing.
 constexpr qint64 MaxBlocksPerByte = 16;
 
 // Besides the whole-picture buffers, libjpeg keeps tables and a few rows; counted against the
@@ -278,7 +280,7 @@ void run(Attempt &a)
     for (int c = 0; c < cinfo->num_components; ++c)
         blocks += qint64(cinfo->comp_info[c].width_in_blocks) * cinfo->comp_info[c].height_in_blocks;
     a.maxVisits = std::max(MinVisitBudget, MaxVisitsPerBlock * blocks);
-    if (!cinfo->arith_code && blocks > MaxBlocksPerByte * qint64(a.src.size) + 4096) {
+    if (blocks > MaxBlocksPerByte * qint64(a.src.size) + 4096) {
         a.err.tooShort = true;
         a.failed = true;
         jpeg_destroy_decompress(cinfo);

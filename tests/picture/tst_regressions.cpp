@@ -46,6 +46,8 @@ const QHash<QString, QString> Expected = {
     {QStringLiteral("jpeg-progressive-16000x16000-cut-in-first-scan.jpg"), QStringLiteral("Damaged")},
     // One scan repeated a hundred times: each walks all 65536 blocks.
     {QStringLiteral("jpeg-progressive-2048x2048-100-repeated-scans.jpg"), QStringLiteral("Damaged")},
+    // Found by the fuzzer: arithmetic coding, 225 bytes for almost 5 million pixels.
+    {QStringLiteral("jpeg-arithmetic-19171x255-from-225-bytes.jpg"), QStringLiteral("Damaged")},
     // Three bytes of LZW data for a 256-megapixel frame.
     {QStringLiteral("gif-16000x16000-frame-from-three-bytes.gif"), QStringLiteral("Damaged")},
     // An icon whose PNG declares 16000 x 16000 pixels and compresses four rows.

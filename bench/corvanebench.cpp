@@ -1,14 +1,17 @@
 // corvane-bench: runs the write command's own code, and the pieces it is measured against,
 // as whole processes for bench/run.
 //
-//   corvane-bench write N OUT FILES... [--background #rrggbb]   load, compose, write the BMP
+//   corvane-bench write N OUT FILES... [--background #rrggbb] [--phases]
+//                                                                load, compose, write the BMP
 //   corvane-bench decode FILES...                                decode only, with the same loader
 //   corvane-bench list DIR                                       list a folder as the file list does
-//   corvane-bench startup                                        the real window, offscreen, to idle
+//   corvane-bench startup [--phases]                             the real window, offscreen, to idle
 //   corvane-bench bare                                           a bare application that quits at once
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QTimer>
 
 #include <array>
@@ -30,7 +33,7 @@ constexpr int maxImages = 100; // MAX_IMAGES once the window has loaded
 
 int usage()
 {
-    std::fputs("usage: corvane-bench write N OUT FILES... [--background #rrggbb]\n"
+    std::fputs("usage: corvane-bench write N OUT FILES... [--background #rrggbb] [--phases]\n"
                "       corvane-bench decode FILES...\n"
                "       corvane-bench list DIR\n"
                "       corvane-bench startup | bare\n",
@@ -54,6 +57,7 @@ int write(int argc, char **argv)
         background = QColor::fromString(args[at + 1]);
         args.remove(at, 2);
     }
+    const bool phases = args.removeAll(QStringLiteral("--phases")) > 0;
     if (args.size() < 3 || !background.isValid())
         return usage();
     bool numeric = false;
@@ -70,7 +74,15 @@ int write(int argc, char **argv)
     auto *Image_strip = new picture::Surface(32, 25, background, &owner);
     auto *clearimage = new picture::Surface(32, 25, background, &owner);
 
+    QElapsedTimer clock;
+    clock.start();
+    auto phase = [&](const char *name) {
+        if (phases)
+            std::fprintf(stderr, "%-8s %7.1f ms\n", name, double(clock.nsecsElapsed()) / 1e6);
+        clock.restart();
+    };
     const strip::GatherResult gathered = strip::loadPictures(paths, theFrame);
+    phase("load");
     if (!gathered.ok()) {
         fail(gathered.failure.message);
         return 1;
@@ -88,7 +100,16 @@ int write(int argc, char **argv)
         fail(composed.message);
         return 1;
     }
+    phase("compose");
     const picture::SaveResult saved = picture::writeBitmap(*Image_strip, out);
+    phase("write");
+    if (phases) { // how much of the memory came in large pages
+        QFile rollup(QStringLiteral("/proc/self/smaps_rollup"));
+        if (rollup.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : rollup.readAll().split('\n'))
+                if (line.startsWith("Rss:") || line.startsWith("AnonHugePages:"))
+                    std::fprintf(stderr, "%s\n", line.simplified().constData());
+    }
     if (!saved.ok) {
         fail(saved.message);
         return 1;
@@ -141,15 +162,29 @@ void offscreenUnlessSet()
 int startup(int argc, char **argv)
 {
     offscreenUnlessSet();
+    QElapsedTimer clock;
+    clock.start();
+    const bool phases = argc > 2 && QByteArray(argv[2]) == "--phases";
+    auto phase = [&](const char *name) {
+        if (phases)
+            std::fprintf(stderr, "%-12s %6.1f ms\n", name, double(clock.nsecsElapsed()) / 1e6);
+        clock.restart();
+    };
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.corvane.Corvane"));
+    phase("application");
     QApplication::setWindowIcon(appIcon());
+    phase("icon");
     MainWindow window;
+    phase("window");
     window.show();
+    phase("show");
     QTimer::singleShot(0, &app, &QCoreApplication::quit);
-    return app.exec();
+    const int code = app.exec();
+    phase("to idle");
+    return code;
 }
 
 int bare(int argc, char **argv)

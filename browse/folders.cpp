@@ -3,11 +3,16 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QStorageInfo>
 
 #include <algorithm>
+#include <cstring>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 namespace browse {
 
@@ -39,6 +44,11 @@ bool lessIgnoringCase(const QString &a, const QString &b)
 {
     const int c = QString::compare(a, b, Qt::CaseInsensitive);
     return c != 0 ? c < 0 : a < b; // names that differ only in case keep a fixed order
+}
+
+void sortIgnoringCase(QStringList &names)
+{
+    std::sort(names.begin(), names.end(), lessIgnoringCase);
 }
 
 QString unreadable(const QString &folder)
@@ -93,6 +103,20 @@ int driveIndexFor(const QList<Drive> &drives, const QString &path)
     return best;
 }
 
+namespace {
+
+// The pattern on the name's bytes: its suffixes are plain ASCII.
+bool matchesPattern(QByteArrayView name)
+{
+    static const char *const suffixes[] = {".bmp", ".gif", ".ico", ".jpg", ".jpeg"};
+    return std::any_of(std::begin(suffixes), std::end(suffixes), [&](const char *s) {
+        const qsizetype n = qsizetype(std::strlen(s));
+        return name.size() >= n && qstrnicmp(name.data() + name.size() - n, n, s, n) == 0;
+    });
+}
+
+} // namespace
+
 bool matchesPattern(const QString &name)
 {
     static const QString suffixes[] = {QStringLiteral(".bmp"), QStringLiteral(".gif"), QStringLiteral(".ico"),
@@ -108,16 +132,31 @@ Listing listPictures(const QString &folder)
         listing.message = unreadable(folder);
         return listing;
     }
-    // Hidden entries (a leading dot) are left out by not asking for QDir::Hidden.
-    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        const QString name = it.fileName();
-        if (matchesPattern(name))
-            listing.names.append(name);
-    }
-    std::sort(listing.names.begin(), listing.names.end(), lessIgnoringCase);
     listing.ok = true;
+    // The directory is read directly: the name and the entry's type come with each entry, so
+    // only links (and file systems that give no type) cost a look at the file itself. A folder
+    // of tens of thousands of pictures lists in a fraction of the time of a per-file query.
+    DIR *dir = opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return listing; // gone or closed since it was checked, as if empty
+    const int fd = dirfd(dir);
+    while (const dirent *entry = readdir(dir)) {
+        const char *name = entry->d_name;
+        if (name[0] == '.') // hidden, and "." and ".."
+            continue;
+        if (!matchesPattern(QByteArrayView(name)))
+            continue;
+        bool file = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            // A link counts as the file it leads to; one that leads nowhere is left out.
+            struct stat info;
+            file = fstatat(fd, name, &info, 0) == 0 && S_ISREG(info.st_mode);
+        }
+        if (file)
+            listing.names.append(QFile::decodeName(name));
+    }
+    closedir(dir);
+    sortIgnoringCase(listing.names);
     return listing;
 }
 

@@ -1,20 +1,180 @@
 #include "picture/surface.h"
 
+#include <QThread>
 #include <QVariant>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#if defined(Q_OS_UNIX)
+#include <sys/mman.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+#endif
 
 namespace picture {
 
 namespace {
+
+// Memory is asked from the system in large pages from this size on: a fault then fills 2 MB
+// where it would otherwise fill 4 KB, and on some machines faults are most of a large strip's
+// cost.
+constexpr size_t largePageBytes = size_t(2) << 20;
+
+#if defined(Q_OS_UNIX)
+struct Mapping {
+    void *base;
+    size_t length;
+};
+
+void unmap(void *info)
+{
+    auto *mapping = static_cast<Mapping *>(info);
+    munmap(mapping->base, mapping->length);
+    delete mapping;
+}
+
+// length bytes of zeroed memory starting on a large-page boundary, the system asked to back it
+// with large pages; nullptr when it cannot be had.
+Mapping *mapLargePages(size_t length)
+{
+    const size_t pageMask = 4095;
+    if (length > SIZE_MAX - largePageBytes - pageMask)
+        return nullptr;
+    length = (length + pageMask) & ~pageMask;
+    const size_t reserved = length + largePageBytes;
+    void *p = mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+    // Only the aligned part is kept: large pages cover aligned 2 MB blocks only.
+    const uintptr_t at = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t start = (at + largePageBytes - 1) & ~uintptr_t(largePageBytes - 1);
+    const size_t head = start - at;
+    if (head)
+        munmap(p, head);
+    if (const size_t tail = reserved - head - length)
+        munmap(reinterpret_cast<void *>(start + length), tail);
+#if defined(MADV_HUGEPAGE)
+    madvise(reinterpret_cast<void *>(start), length, MADV_HUGEPAGE); // a hint: without it, small pages
+#endif
+    auto *mapping = new (std::nothrow) Mapping{reinterpret_cast<void *>(start), length};
+    if (!mapping)
+        munmap(reinterpret_cast<void *>(start), length);
+    return mapping;
+}
+
+// Pictures are copied one after another into shared blocks of large pages: a strip's worth of
+// pictures of any size then costs one fault per 2 MB. A block goes back to the system when its
+// last picture is gone; a picture's own pages go back as soon as it is.
+constexpr size_t blockBytes = size_t(64) << 20;
+
+struct Block {
+    Mapping *mapping;
+    size_t used;
+    std::atomic<int> users; // its pictures, and the store while the store is filling it
+};
+
+struct Piece {
+    Block *block;
+    uchar *data;
+    size_t length;
+};
+
+void release(Block *block)
+{
+    if (block->users.fetch_sub(1) == 1) {
+        unmap(block->mapping);
+        delete block;
+    }
+}
+
+void releasePiece(void *info)
+{
+    auto *piece = static_cast<Piece *>(info);
+    // Only whole pages inside the picture: its neighbours may share the pages at its ends.
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(piece->data) + 4095) & ~uintptr_t(4095);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(piece->data) + piece->length) & ~uintptr_t(4095);
+    if (begin < end)
+        madvise(reinterpret_cast<void *>(begin), end - begin, MADV_DONTNEED);
+    release(piece->block);
+    delete piece;
+}
+
+std::mutex storeLock;
+Block *filling = nullptr; // guarded by storeLock
+
+// Room for length bytes in the block being filled, in a new one when it has none left, or in
+// a block of its own for a picture that would fill most of one; nullptr when it cannot be had.
+Piece *takePiece(size_t length)
+{
+    length = (length + 63) & ~size_t(63);
+    const bool alone = length > blockBytes / 4;
+    std::lock_guard<std::mutex> lock(storeLock);
+    Block *block = alone ? nullptr : filling;
+    if (!block || block->mapping->length - block->used < length) {
+        Mapping *mapping = mapLargePages(std::max(length, alone ? size_t(0) : blockBytes));
+        if (!mapping)
+            return nullptr;
+        block = new (std::nothrow) Block{mapping, 0, {alone ? 0 : 1}};
+        if (!block) {
+            unmap(mapping);
+            return nullptr;
+        }
+        if (!alone) {
+            if (filling)
+                release(filling);
+            filling = block;
+        }
+    }
+    auto *piece = new (std::nothrow) Piece{block, static_cast<uchar *>(block->mapping->base) + block->used, length};
+    if (!piece) {
+        if (alone)
+            release(block);
+        return nullptr;
+    }
+    block->used += length;
+    block->users.fetch_add(1);
+    return piece;
+}
+#endif
+
+// An image over large-page memory, zeroed; null when it cannot be had.
+QImage largePageImage(int width, int height, qsizetype bytesPerLine, QImage::Format format)
+{
+#if defined(Q_OS_UNIX)
+    if (width <= 0 || height <= 0 || bytesPerLine <= 0 || bytesPerLine > PTRDIFF_MAX / height)
+        return {};
+    Mapping *mapping = mapLargePages(size_t(bytesPerLine) * size_t(height));
+    if (!mapping)
+        return {};
+    QImage image(static_cast<uchar *>(mapping->base), width, height, bytesPerLine, format, unmap, mapping);
+    if (image.isNull()) // Qt refused the size: the memory was never handed over
+        unmap(mapping);
+    return image;
+#else
+    Q_UNUSED(width) Q_UNUSED(height) Q_UNUSED(bytesPerLine) Q_UNUSED(format)
+    return {};
+#endif
+}
 
 // A QImage of that size in the surface's layout, or a null image when it cannot be had.
 QImage allocate(int width, int height)
 {
     if (width <= 0 || height <= 0)
         return {};
+    const qint64 bytesPerLine = (qint64(width) * 3 + 3) & ~qint64(3);
+    if (bytesPerLine * height >= qint64(largePageBytes)) {
+        if (QImage image = largePageImage(width, height, qsizetype(bytesPerLine), QImage::Format_BGR888); !image.isNull())
+            return image;
+    }
     try {
         return QImage(width, height, QImage::Format_BGR888); // null when Qt refuses the size
     } catch (const std::bad_alloc &) {
@@ -22,11 +182,71 @@ QImage allocate(int width, int height)
     }
 }
 
+// Gives rows first .. end - 1 of image (BGR888) the colour: the first row is built once,
+// every other row copied from it.
+void fillRows(QImage &image, int first, int end, const QColor &colour)
+{
+    if (first >= end)
+        return;
+    const size_t bytes = size_t(image.width()) * 3;
+    uchar *row = image.scanLine(first);
+    const uchar b = uchar(colour.blue()), g = uchar(colour.green()), r = uchar(colour.red());
+    if (b == g && g == r) {
+        std::memset(row, b, bytes);
+    } else {
+        for (size_t i = 0; i < bytes; i += 3) {
+            row[i] = b;
+            row[i + 1] = g;
+            row[i + 2] = r;
+        }
+    }
+    for (int y = first + 1; y < end; ++y)
+        std::memcpy(image.scanLine(y), row, bytes);
+}
+
 // (v + 127) / 255 without a division: exact for every v in 0 .. 255 * 255.
 inline uint divide255(uint v)
 {
     v += 128;
     return (v + (v >> 8)) >> 8;
+}
+
+void rgbToBgrPlain(uchar *dst, const uchar *src, int columns)
+{
+    for (int i = 0; i < columns; ++i, src += 3, dst += 3) {
+        const uchar r = src[0];
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = r;
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Five pixels per step with one byte shuffle. Each step reads and writes 16 bytes, one past its
+// five pixels; that byte belongs to the next step, which rewrites it, so the last step must
+// leave at least one more pixel to the plain loop.
+__attribute__((target("ssse3"))) void rgbToBgrShuffle(uchar *dst, const uchar *src, int columns)
+{
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    int i = 0;
+    for (; i + 6 <= columns; i += 5, src += 15, dst += 15) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), _mm_shuffle_epi8(v, order));
+    }
+    rgbToBgrPlain(dst, src, columns - i);
+}
+
+const bool haveShuffle = __builtin_cpu_supports("ssse3");
+#endif
+
+// RGB888 to BGR888 (the same swap both ways). Source and destination never overlap.
+void rgbToBgr(uchar *dst, const uchar *src, int columns)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (haveShuffle)
+        return rgbToBgrShuffle(dst, src, columns);
+#endif
+    rgbToBgrPlain(dst, src, columns);
 }
 
 } // namespace
@@ -58,7 +278,7 @@ bool Surface::resize(int width, int height)
         resized = allocate(width, height);
         if (resized.isNull())
             return false;
-        resized.fill(m_background);
+        fillRows(resized, 0, height, m_background);
         const int keepRows = std::min(height, m_pixels.height());
         const qsizetype keepBytes = qsizetype(std::min(width, m_pixels.width())) * 3;
         for (int y = 0; y < keepRows; ++y)
@@ -86,19 +306,117 @@ void Surface::takeOver(const Surface &empty)
 void Surface::clear()
 {
     if (!m_pixels.isNull())
-        m_pixels.fill(m_background);
+        fillRows(m_pixels, 0, m_height, m_background);
 }
 
 void Surface::draw(const QImage &picture, int x, int y)
 {
     if (picture.isNull() || m_pixels.isNull())
         return;
+    drawRows(picture, x, y, 0, m_height, m_pixels.bits());
+}
 
+void Surface::drawInOrder(const QList<Placement> &placements)
+{
+    paint(placements, false);
+}
+
+bool Surface::clearAndDraw(int width, int height, const QList<Placement> &placements)
+{
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    // Not filled here: each band is cleared just before its pictures are drawn, while it is
+    // in the cache, and only where no opaque picture will cover it anyway.
+    QImage pixels = allocate(width, height);
+    if (pixels.isNull() && width > 0 && height > 0)
+        return false;
+    m_pixels = std::move(pixels);
+    m_width = width;
+    m_height = height;
+    paint(placements, true);
+    return true;
+}
+
+void Surface::paint(const QList<Placement> &placements, bool clearFirst)
+{
+    if (m_pixels.isNull())
+        return;
+    uchar *base = m_pixels.bits(); // detaches here, once, before any thread writes
+    const qsizetype stride = m_pixels.bytesPerLine();
+
+    // One row of background to copy spans from.
+    std::vector<uchar> background;
+    if (clearFirst) {
+        background.resize(size_t(m_width) * 3);
+        for (size_t i = 0; i < background.size(); i += 3) {
+            background[i] = uchar(m_background.blue());
+            background[i + 1] = uchar(m_background.green());
+            background[i + 2] = uchar(m_background.red());
+        }
+    }
+    auto clearBand = [&](int firstRow, int endRow) {
+        // The columns that opaque pictures cover on every row of the band need no clearing.
+        std::vector<std::pair<qint64, qint64>> covered;
+        for (const Placement &p : placements) {
+            if (p.picture.isNull() || p.picture.hasAlphaChannel() || p.y > firstRow
+                || qint64(p.y) + p.picture.height() < endRow)
+                continue;
+            const qint64 left = std::max<qint64>(p.x, 0);
+            const qint64 right = std::min<qint64>(qint64(p.x) + p.picture.width(), m_width);
+            if (left < right)
+                covered.emplace_back(left, right);
+        }
+        std::sort(covered.begin(), covered.end());
+        covered.emplace_back(m_width, m_width);
+        qint64 x = 0;
+        for (const auto &[left, right] : covered) {
+            if (left > x) {
+                for (int y = firstRow; y < endRow; ++y)
+                    std::memcpy(base + y * stride + x * 3, background.data() + x * 3, size_t(left - x) * 3);
+            }
+            x = std::max(x, right);
+        }
+    };
+    auto drawBand = [&](int firstRow, int endRow) {
+        if (clearFirst)
+            clearBand(firstRow, endRow);
+        for (const Placement &p : placements)
+            if (!p.picture.isNull())
+                drawRows(p.picture, p.x, p.y, firstRow, endRow, base);
+    };
+    // Below a few megabytes a thread costs more than it saves.
+    const int threads = m_pixels.sizeInBytes() < qsizetype(largePageBytes) ? 1 : std::clamp(QThread::idealThreadCount(), 1, 8);
+    if (threads == 1) {
+        drawBand(0, m_height);
+        return;
+    }
+    // Bands of a few rows, taken in turn, keep the threads busy to the end whatever the pictures.
+    const int bandRows = std::max(1, int(qsizetype(256) * 1024 / stride));
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (int first; (first = next.fetch_add(bandRows)) < m_height;)
+            drawBand(first, std::min(m_height, first + bandRows));
+    };
+    std::vector<std::thread> workers;
+    workers.reserve(size_t(threads));
+    try {
+        for (int i = 0; i < threads; ++i)
+            workers.emplace_back(work);
+    } catch (const std::system_error &) { // no more threads to be had: those running do it all
+    }
+    if (workers.empty())
+        work();
+    for (std::thread &worker : workers)
+        worker.join();
+}
+
+void Surface::drawRows(const QImage &picture, int x, int y, int firstRow, int endRow, uchar *base) const
+{
     // The part of the picture that lands on the surface; 64-bit so that far positions cannot wrap.
     const qint64 left = std::max<qint64>(x, 0);
-    const qint64 top = std::max<qint64>(y, 0);
+    const qint64 top = std::max<qint64>({qint64(y), 0, qint64(firstRow)});
     const qint64 right = std::min<qint64>(qint64(x) + picture.width(), m_width);
-    const qint64 bottom = std::min<qint64>(qint64(y) + picture.height(), m_height);
+    const qint64 bottom = std::min<qint64>({qint64(y) + picture.height(), qint64(m_height), qint64(endRow)});
     if (left >= right || top >= bottom)
         return;
     const int srcX = int(left - x);
@@ -111,28 +429,23 @@ void Surface::draw(const QImage &picture, int x, int y)
         && format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied) {
         // Convert only the part that shows, so a far-clipped large picture costs little.
         const QImage part = picture.copy(srcX, srcY, columns, rows);
-        draw(part.convertToFormat(part.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                         : QImage::Format_RGB32),
-             int(left), int(top));
+        drawRows(part.convertToFormat(part.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                             : QImage::Format_RGB32),
+                 int(left), int(top), firstRow, endRow, base);
         return;
     }
 
+    const qsizetype stride = m_pixels.bytesPerLine();
     for (int row = 0; row < rows; ++row) {
-        uchar *dst = m_pixels.scanLine(int(top) + row) + left * 3;
+        uchar *dst = base + (top + row) * stride + left * 3;
         const uchar *line = picture.constScanLine(srcY + row);
         switch (format) {
         case QImage::Format_BGR888:
             std::memcpy(dst, line + qsizetype(srcX) * 3, size_t(columns) * 3);
             break;
-        case QImage::Format_RGB888: {
-            const uchar *src = line + qsizetype(srcX) * 3;
-            for (int i = 0; i < columns; ++i, src += 3, dst += 3) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-            }
+        case QImage::Format_RGB888:
+            rgbToBgr(dst, line + qsizetype(srcX) * 3, columns);
             break;
-        }
         case QImage::Format_RGB32: {
             const QRgb *src = reinterpret_cast<const QRgb *>(line) + srcX;
             for (int i = 0; i < columns; ++i, dst += 3) {
@@ -164,6 +477,38 @@ void Surface::draw(const QImage &picture, int x, int y)
         }
         }
     }
+}
+
+QImage inLargePages(const QImage &picture)
+{
+#if defined(Q_OS_UNIX)
+    if (picture.isNull())
+        return picture;
+    try {
+        const size_t bytes = size_t(picture.sizeInBytes());
+        Piece *piece = takePiece(bytes);
+        if (!piece)
+            return picture;
+        std::memcpy(piece->data, picture.constBits(), bytes);
+        QImage copy(piece->data, picture.width(), picture.height(), picture.bytesPerLine(), picture.format(),
+                    releasePiece, piece);
+        if (copy.isNull()) { // Qt refused it: the memory was never handed over
+            releasePiece(piece);
+            return picture;
+        }
+        copy.setColorTable(picture.colorTable());
+        copy.setDotsPerMeterX(picture.dotsPerMeterX());
+        copy.setDotsPerMeterY(picture.dotsPerMeterY());
+        copy.setOffset(picture.offset());
+        for (const QString &key : picture.textKeys())
+            copy.setText(key, picture.text(key));
+        return copy;
+    } catch (const std::bad_alloc &) { // the picture as it is serves as well
+        return picture;
+    }
+#else
+    return picture;
+#endif
 }
 
 PictureHolder::PictureHolder(int index, QObject *parent) : QObject(parent), m_index(index)

@@ -1,8 +1,15 @@
 #include "strip/frames.h"
 
 #include <QCoreApplication>
+#include <QThread>
 
+#include <algorithm>
+#include <atomic>
+#include <exception>
 #include <limits>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "picture/bitmapfile.h"
 #include "picture/surface.h"
@@ -29,10 +36,69 @@ GatherResult loadPictures(const QStringList &paths, std::span<picture::PictureHo
                           const CommandBudget &budget)
 {
     GatherResult result;
-    qint64 total = 0;
     const qsizetype count = std::min<qsizetype>(paths.size(), qsizetype(holders.size()));
-    for (qsizetype k = 0; k < count; ++k) {
-        picture::Loaded loaded = picture::load(paths[k], budget.picture);
+    if (count <= 0)
+        return result;
+
+    // The files are decoded by worker threads, each taking the next file of the list, while the
+    // caller waits: its event loop never runs in between. What they make is then taken in list
+    // order, so the first failure in the list is the one reported, wherever it was found.
+    struct Outcome {
+        picture::Loaded loaded;
+        std::exception_ptr thrown;
+    };
+    std::vector<Outcome> outcomes(static_cast<size_t>(count));
+    std::atomic<qsizetype> next{0};
+    std::atomic<bool> stop{false};
+    std::atomic<qint64> decoded{0};
+    auto work = [&] {
+        // Files are taken in list order, so those taken always form the start of the list.
+        // Once a file fails, or those decoded pass the budget, no other one is started.
+        while (!stop.load()) {
+            const qsizetype k = next.fetch_add(1);
+            if (k >= count)
+                return;
+            Outcome &slot = outcomes[size_t(k)];
+            try {
+                slot.loaded = picture::load(paths[k], budget.picture);
+                if (!slot.loaded.ok()) {
+                    stop = true;
+                    continue;
+                }
+                const qint64 bytes = picture::decodedBytes(slot.loaded.image.width(), slot.loaded.image.height());
+                if (decoded.fetch_add(bytes) + bytes > budget.maxTotalBytes)
+                    stop = true;
+                // A strip's worth of large pictures is held until it is composed; in large pages
+                // that costs far fewer page faults, and the decoder's own memory is used again.
+                slot.loaded.image = picture::inLargePages(slot.loaded.image);
+            } catch (...) { // handed to the caller, in list order
+                slot.thrown = std::current_exception();
+                stop = true;
+            }
+        }
+    };
+    const int threads = int(std::min<qsizetype>(std::clamp(QThread::idealThreadCount(), 1, 8), count));
+    std::vector<std::thread> workers;
+    if (threads > 1) {
+        workers.reserve(size_t(threads));
+        try {
+            for (int i = 0; i < threads; ++i)
+                workers.emplace_back(work);
+        } catch (const std::system_error &) { // no more threads to be had: those running do it all
+        }
+    }
+    if (workers.empty())
+        work();
+    for (std::thread &worker : workers)
+        worker.join();
+
+    const qsizetype taken = std::min(next.load(), count);
+    qint64 total = 0;
+    for (qsizetype k = 0; k < taken; ++k) {
+        Outcome &slot = outcomes[size_t(k)];
+        if (slot.thrown)
+            std::rethrow_exception(slot.thrown);
+        picture::Loaded &loaded = slot.loaded;
         if (!loaded.ok()) {
             result.failure = std::move(loaded);
             return result;
@@ -105,6 +171,19 @@ ComposeResult compose(std::span<picture::PictureHolder *const> holders, int fram
         return result;
     }
 
+    QList<picture::Surface::Placement> placements;
+    placements.reserve(frameTotal);
+    for (int i = 0; i < frameTotal; ++i) {
+        const QPoint at = grid.origin(i);
+        placements.append({holders[size_t(i)]->picture(), at.x(), at.y()});
+    }
+    // Left as taking over clearimage and sizing it would leave it, then drawn: in one pass
+    // over the strip's memory.
+    if (strip.clearAndDraw(int(grid.width), int(grid.height), placements))
+        return result;
+
+    // Not enough memory for it: step by step, so that the strip is left as every such failure
+    // leaves it, or made after all if memory was freed meanwhile.
     strip.takeOver(clearimage);
     // Height before width, each on its own: every new pixel takes the background colour.
     if (!strip.setHeight(int(grid.height)) || !strip.setWidth(int(grid.width))) {
@@ -112,10 +191,7 @@ ComposeResult compose(std::span<picture::PictureHolder *const> holders, int fram
         result.message = tr("The strip cannot be made: there is not enough memory for %1.").arg(size);
         return result;
     }
-    for (int i = 0; i < frameTotal; ++i) {
-        const QPoint at = grid.origin(i);
-        strip.draw(holders[size_t(i)]->picture(), at.x(), at.y());
-    }
+    strip.drawInOrder(placements);
     return result;
 }
 

@@ -1,5 +1,6 @@
 #include "picture/surface.h"
 
+#include <QColorSpace>
 #include <QThread>
 #include <QVariant>
 
@@ -73,7 +74,7 @@ Mapping *mapLargePages(size_t length)
 
 // Pictures are copied one after another into shared blocks of large pages: a strip's worth of
 // pictures of any size then costs one fault per 2 MB. A block goes back to the system when its
-// last picture is gone; a picture's own pages go back as soon as it is.
+// last picture is gone; the large pages that lie wholly inside a picture as soon as it is.
 constexpr size_t blockBytes = size_t(64) << 20;
 
 struct Block {
@@ -99,9 +100,11 @@ void release(Block *block)
 void releasePiece(void *info)
 {
     auto *piece = static_cast<Piece *>(info);
-    // Only whole pages inside the picture: its neighbours may share the pages at its ends.
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(piece->data) + 4095) & ~uintptr_t(4095);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(piece->data) + piece->length) & ~uintptr_t(4095);
+    // Only whole large pages inside the picture: its neighbours may share the pages at its
+    // ends, and splitting a large page would cost more than keeping it until its block goes.
+    const uintptr_t at = reinterpret_cast<uintptr_t>(piece->data);
+    const uintptr_t begin = (at + largePageBytes - 1) & ~uintptr_t(largePageBytes - 1);
+    const uintptr_t end = (at + piece->length) & ~uintptr_t(largePageBytes - 1);
     if (begin < end)
         madvise(reinterpret_cast<void *>(begin), end - begin, MADV_DONTNEED);
     release(piece->block);
@@ -236,7 +239,11 @@ __attribute__((target("ssse3"))) void rgbToBgrShuffle(uchar *dst, const uchar *s
     rgbToBgrPlain(dst, src, columns - i);
 }
 
-const bool haveShuffle = __builtin_cpu_supports("ssse3");
+// Asked once; the processor's features may be read before any constructor has run.
+const bool haveShuffle = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") != 0;
+}();
 #endif
 
 // RGB888 to BGR888 (the same swap both ways). Source and destination never overlap.
@@ -500,6 +507,8 @@ QImage inLargePages(const QImage &picture)
         copy.setDotsPerMeterX(picture.dotsPerMeterX());
         copy.setDotsPerMeterY(picture.dotsPerMeterY());
         copy.setOffset(picture.offset());
+        copy.setDevicePixelRatio(picture.devicePixelRatio());
+        copy.setColorSpace(picture.colorSpace());
         for (const QString &key : picture.textKeys())
             copy.setText(key, picture.text(key));
         return copy;

@@ -81,10 +81,10 @@ private:
     QImage m_picture;
 };
 
-// The same picture (pixels, colour table, resolution, text) in memory that the system may back
-// with large pages, shared with the pictures copied before it: holding a strip's worth of
-// pictures then costs a small part of the page faults, and the memory the picture was decoded
-// in is free for the next one. When such memory cannot be had, the picture comes back as it is.
+// The same picture (pixels, colour table, resolution, colour space, text) in memory that the
+// system may back with large pages, shared with the pictures copied before it: holding a
+// strip's worth of pictures then costs a small part of the page faults, and the memory the
+// picture was decoded in is free for the next one. Without such memory, it comes back as it is.
 QImage inLargePages(const QImage &picture);
 
 } // namespace picture

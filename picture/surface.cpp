@@ -10,9 +10,9 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
+
+#include "picture/threads.h"
 
 #if defined(Q_OS_UNIX)
 #include <sys/mman.h>
@@ -404,17 +404,7 @@ void Surface::paint(const QList<Placement> &placements, bool clearFirst)
         for (int first; (first = next.fetch_add(bandRows)) < m_height;)
             drawBand(first, std::min(m_height, first + bandRows));
     };
-    std::vector<std::thread> workers;
-    workers.reserve(size_t(threads));
-    try {
-        for (int i = 0; i < threads; ++i)
-            workers.emplace_back(work);
-    } catch (const std::system_error &) { // no more threads to be had: those running do it all
-    }
-    if (workers.empty())
-        work();
-    for (std::thread &worker : workers)
-        worker.join();
+    runOnThreads(threads, work);
 }
 
 void Surface::drawRows(const QImage &picture, int x, int y, int firstRow, int endRow, uchar *base) const

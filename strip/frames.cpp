@@ -7,12 +7,12 @@
 #include <atomic>
 #include <exception>
 #include <limits>
-#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "picture/bitmapfile.h"
 #include "picture/surface.h"
+#include "picture/threads.h"
 
 namespace strip {
 
@@ -78,19 +78,7 @@ GatherResult loadPictures(const QStringList &paths, std::span<picture::PictureHo
         }
     };
     const int threads = int(std::min<qsizetype>(std::clamp(QThread::idealThreadCount(), 1, 8), count));
-    std::vector<std::thread> workers;
-    if (threads > 1) {
-        workers.reserve(size_t(threads));
-        try {
-            for (int i = 0; i < threads; ++i)
-                workers.emplace_back(work);
-        } catch (const std::system_error &) { // no more threads to be had: those running do it all
-        }
-    }
-    if (workers.empty())
-        work();
-    for (std::thread &worker : workers)
-        worker.join();
+    picture::runOnThreads(threads, work);
 
     const qsizetype taken = std::min(next.load(), count);
     qint64 total = 0;

@@ -46,39 +46,6 @@ QString reportOf(const picture::SaveResult &r)
     return r.ok ? QStringLiteral("OK") : r.message;
 }
 
-// Runs work in a child process, for limits and mounts that must not touch the test itself;
-// "SKIP:" starts the report when the child could not set itself up.
-QString inChild(const std::function<QString()> &work)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return QStringLiteral("SKIP: no pipe");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        const QByteArray report = work().toUtf8();
-        qsizetype at = 0;
-        while (at < report.size()) {
-            const ssize_t n = ::write(fds[1], report.constData() + at, size_t(report.size() - at));
-            if (n <= 0)
-                break;
-            at += n;
-        }
-        _exit(0);
-    }
-    close(fds[1]);
-    QByteArray report;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        report.append(buffer, n);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return QStringLiteral("child ended abnormally (status %1): %2").arg(status).arg(QString::fromUtf8(report));
-    return QString::fromUtf8(report);
-}
 
 bool setImmutable(const QString &path, bool on)
 {
@@ -123,7 +90,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("strip.bmp"));
         testsupport::writeFile(path, oldContent);
         const auto surface = strip();
-        const QString report = inChild([&] {
+        const QString report = testsupport::inChild([&] {
             signal(SIGXFSZ, SIG_IGN);
             const rlimit fsize{rlim_t(limit), rlim_t(limit)};
             if (setrlimit(RLIMIT_FSIZE, &fsize) != 0)
@@ -146,7 +113,7 @@ private slots:
         testsupport::writeFile(path, oldContent);
         const auto surface = strip();
         const qint64 size = picture::bitmapFileSize(StripWidth, StripHeight);
-        const QString report = inChild([&] {
+        const QString report = testsupport::inChild([&] {
             signal(SIGXFSZ, SIG_IGN);
             const rlimit fsize{rlim_t(size), rlim_t(size)};
             if (setrlimit(RLIMIT_FSIZE, &fsize) != 0)
@@ -198,7 +165,7 @@ private slots:
         testsupport::writeFile(path, oldContent);
         const auto surface = strip();
         const QByteArray folder = QFile::encodeName(dir.path());
-        const QString report = inChild([&] {
+        const QString report = testsupport::inChild([&] {
             if (unshare(CLONE_NEWNS) != 0)
                 return QStringLiteral("SKIP: no private mount namespace here (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
             if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
@@ -265,7 +232,7 @@ private slots:
         QCOMPARE(::symlink("real/strip.bmp", QFile::encodeName(link).constData()), 0);
         const auto surface = strip();
         const QByteArray folder = QFile::encodeName(dir.filePath(QStringLiteral("real")));
-        const QString report = inChild([&] {
+        const QString report = testsupport::inChild([&] {
             if (unshare(CLONE_NEWNS) != 0)
                 return QStringLiteral("SKIP: no private mount namespace here (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
             if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0

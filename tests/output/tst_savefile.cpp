@@ -40,39 +40,6 @@ SaveResult save(const QString &path, const QByteArray &bytes, qsizetype piece = 
     });
 }
 
-// Runs work in a child process (for limits and mounts that must not touch the test itself) and
-// returns what it reported; "SKIP:" starts the report when the child could not set itself up.
-QString inChild(const std::function<QString()> &work)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return QStringLiteral("SKIP: no pipe");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        const QByteArray report = work().toUtf8();
-        qsizetype at = 0;
-        while (at < report.size()) {
-            const ssize_t n = ::write(fds[1], report.constData() + at, size_t(report.size() - at));
-            if (n <= 0)
-                break;
-            at += n;
-        }
-        _exit(0);
-    }
-    close(fds[1]);
-    QByteArray report;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        report.append(buffer, n);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return QStringLiteral("child ended abnormally (status %1): %2").arg(status).arg(QString::fromUtf8(report));
-    return QString::fromUtf8(report);
-}
 
 QString reportOf(const SaveResult &r)
 {
@@ -176,7 +143,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("walk.bmp"));
         testsupport::writeFile(path, oldContent);
-        const QString report = inChild([&] {
+        const QString report = testsupport::inChild([&] {
             signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{50000, 50000};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
@@ -199,7 +166,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("walk.bmp"));
         testsupport::writeFile(path, oldContent);
         const QByteArray folder = QFile::encodeName(dir.path());
-        const QString report = inChild([&] {
+        const QString report = testsupport::inChild([&] {
             if (unshare(CLONE_NEWNS) != 0)
                 return QStringLiteral("SKIP: no private mount namespace here (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
             if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
@@ -225,7 +192,7 @@ private slots:
         const QString other = dir.filePath(QStringLiteral("other"));
         testsupport::writeFile(path, oldContent);
         testsupport::writeFile(other, "mounted");
-        const QString report = inChild([&] {
+        const QString report = testsupport::inChild([&] {
             if (unshare(CLONE_NEWNS) != 0)
                 return QStringLiteral("SKIP: no private mount namespace here (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
             if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0

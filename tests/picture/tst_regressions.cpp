@@ -83,12 +83,7 @@ rlim_t dataSize()
 // "kind|width|height|image format|picture format|message". The child's death is reported too.
 QString loadInChild(const QString &path)
 {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return QStringLiteral("no pipe");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
+    return testsupport::inChild([&] {
         if (CanCapMemory) {
             const rlim_t cap = dataSize() + MemoryCap;
             const rlimit limit{cap, cap};
@@ -96,37 +91,14 @@ QString loadInChild(const QString &path)
                 _exit(3);
         }
         const picture::Loaded r = picture::load(path);
-        const QByteArray report = QStringLiteral("%1|%2|%3|%4|%5|%6")
-                                      .arg(errorName(r.error))
-                                      .arg(r.image.width())
-                                      .arg(r.image.height())
-                                      .arg(int(r.image.format()))
-                                      .arg(int(r.format))
-                                      .arg(r.message)
-                                      .toUtf8();
-        qsizetype at = 0;
-        while (at < report.size()) {
-            const ssize_t n = ::write(fds[1], report.constData() + at, size_t(report.size() - at));
-            if (n <= 0)
-                break;
-            at += n;
-        }
-        _exit(0);
-    }
-    close(fds[1]);
-    QByteArray report;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        report.append(buffer, n);
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFSIGNALED(status))
-        return QStringLiteral("the loader died of signal %1").arg(WTERMSIG(status));
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return QStringLiteral("the child could not be set up (exit status %1)").arg(WEXITSTATUS(status));
-    return QString::fromUtf8(report);
+        return QStringLiteral("%1|%2|%3|%4|%5|%6")
+            .arg(errorName(r.error))
+            .arg(r.image.width())
+            .arg(r.image.height())
+            .arg(int(r.image.format()))
+            .arg(int(r.format))
+            .arg(r.message);
+    });
 }
 
 // Checks that report is a clear outcome for path; returns the kind of outcome.

@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QProcess>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace testsupport {
 
 QString corpusDir()
@@ -72,6 +75,42 @@ QByteArray readFile(const QString &path)
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return f.readAll();
+}
+
+QString inChild(const std::function<QString()> &work)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return QStringLiteral("SKIP: no pipe");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const QByteArray report = work().toUtf8();
+        qsizetype at = 0;
+        while (at < report.size()) {
+            const ssize_t n = ::write(fds[1], report.constData() + at, size_t(report.size() - at));
+            if (n <= 0)
+                break;
+            at += n;
+        }
+        _exit(0);
+    }
+    close(fds[1]);
+    QByteArray report;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        report.append(buffer, n);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status))
+        return QStringLiteral("the child died of signal %1").arg(WTERMSIG(status));
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return QStringLiteral("the child ended abnormally (exit status %1): %2")
+            .arg(WEXITSTATUS(status))
+            .arg(QString::fromUtf8(report));
+    return QString::fromUtf8(report);
 }
 
 QString firstDifference(const QImage &a, const QImage &b, int tolerance)

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtTest>
 
+#include <functional>
+
 namespace testsupport {
 
 // The shared picture corpus, or an empty string when this checkout has none beside it.
@@ -27,6 +29,11 @@ QImage pattern(int w, int h, int seed);
 // Writes bytes to path; fails the test on error.
 void writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
+
+// Runs work in a forked child process (for limits and mounts that must not touch the test
+// itself) and returns the text it reported. A child that dies of a signal or exits abnormally
+// is reported as "the child died of signal N" or "the child ended abnormally (exit status N)".
+QString inChild(const std::function<QString()> &work);
 
 // The first pixel position where a and b differ (both compared as RGB32), or "" when equal.
 QString firstDifference(const QImage &a, const QImage &b, int tolerance = 0);

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <exception>
 #include <limits>
-#include <thread>
 #include <vector>
 
 #include "picture/bitmapfile.h"

@@ -46,22 +46,6 @@ QString reportOf(const picture::SaveResult &r)
     return r.ok ? QStringLiteral("OK") : r.message;
 }
 
-
-bool setImmutable(const QString &path, bool on)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return ok;
-}
-
 } // namespace
 
 class BitmapFailuresTest : public QObject
@@ -187,10 +171,10 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("strip.bmp"));
         testsupport::writeFile(path, oldContent);
-        if (!setImmutable(path, true))
+        if (!testsupport::setImmutable(path, true))
             QSKIP("this file system does not support the immutable flag, or it may not be set here");
         const picture::SaveResult r = picture::writeBitmap(*strip(), path);
-        setImmutable(path, false);
+        testsupport::setImmutable(path, false);
         QVERIFY(!r.ok);
         QVERIFY2(r.message.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")), qPrintable(r.message));
         QVERIFY2(!r.message.contains(QLatin1String("Unknown error")), qPrintable(r.message));

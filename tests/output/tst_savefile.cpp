@@ -40,26 +40,9 @@ SaveResult save(const QString &path, const QByteArray &bytes, qsizetype piece = 
     });
 }
 
-
 QString reportOf(const SaveResult &r)
 {
     return r.ok ? QStringLiteral("OK") : r.message;
-}
-
-// Sets or clears the immutable flag, which stops even root from replacing a file.
-bool setImmutable(const QString &path, bool on)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return ok;
 }
 
 } // namespace
@@ -215,10 +198,10 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("walk.bmp"));
         testsupport::writeFile(path, oldContent);
-        if (!setImmutable(path, true))
+        if (!testsupport::setImmutable(path, true))
             QSKIP("this file system does not support the immutable flag, or it may not be set here");
         const SaveResult r = save(path, QByteArray(200000, 'n'));
-        setImmutable(path, false);
+        testsupport::setImmutable(path, false);
         QVERIFY(!r.ok);
         QVERIFY2(r.message.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")), qPrintable(r.message));
         QVERIFY2(!r.message.contains(QLatin1String("Unknown error")), qPrintable(r.message));
@@ -234,10 +217,10 @@ private slots:
         QVERIFY(QDir().mkdir(folder));
         const QString path = folder + QStringLiteral("/walk.bmp");
         testsupport::writeFile(path, oldContent);
-        if (!setImmutable(folder, true))
+        if (!testsupport::setImmutable(folder, true))
             QSKIP("this file system does not support the immutable flag, or it may not be set here");
         const SaveResult r = save(path, "new");
-        setImmutable(folder, false);
+        testsupport::setImmutable(folder, false);
         QVERIFY(!r.ok);
         QVERIFY2(r.message.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")), qPrintable(r.message));
         QCOMPARE(testsupport::readFile(path), oldContent);

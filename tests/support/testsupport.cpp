@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QProcess>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,6 +114,21 @@ QString inChild(const std::function<QString()> &work)
             .arg(WEXITSTATUS(status))
             .arg(QString::fromUtf8(report));
     return QString::fromUtf8(report);
+}
+
+bool setImmutable(const QString &path, bool on)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
 }
 
 QString firstDifference(const QImage &a, const QImage &b, int tolerance)

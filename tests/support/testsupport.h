@@ -35,6 +35,10 @@ QByteArray readFile(const QString &path);
 // is reported as "the child died of signal N" or "the child ended abnormally (exit status N)".
 QString inChild(const std::function<QString()> &work);
 
+// Sets or clears a file's immutable flag, which stops even root from changing it; false where
+// the file system has no such flag.
+bool setImmutable(const QString &path, bool on);
+
 // The first pixel position where a and b differ (both compared as RGB32), or "" when equal.
 QString firstDifference(const QImage &a, const QImage &b, int tolerance = 0);
 

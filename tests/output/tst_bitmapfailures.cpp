@@ -26,24 +26,12 @@ constexpr int StripHeight = 1000;
 
 const QByteArray oldContent = QByteArray("an earlier strip, which must survive every failure\n").repeated(100);
 
-QStringList entries(const QString &dir)
-{
-    QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    names.sort();
-    return names;
-}
-
 // A surface with a picture drawn on it, so that the rows are not all alike.
 std::unique_ptr<picture::Surface> strip()
 {
     auto surface = std::make_unique<picture::Surface>(StripWidth, StripHeight, QColor(0xd4, 0xd0, 0xc8));
     surface->draw(testsupport::pattern(StripWidth - 100, StripHeight - 50, 5), 50, 25);
     return surface;
-}
-
-QString reportOf(const picture::SaveResult &r)
-{
-    return r.ok ? QStringLiteral("OK") : r.message;
 }
 
 } // namespace
@@ -79,13 +67,13 @@ private slots:
             const rlimit fsize{rlim_t(limit), rlim_t(limit)};
             if (setrlimit(RLIMIT_FSIZE, &fsize) != 0)
                 return QStringLiteral("SKIP: setrlimit refused");
-            return reportOf(picture::writeBitmap(*surface, path));
+            return testsupport::reportOf(picture::writeBitmap(*surface, path));
         });
         if (report.startsWith(QLatin1String("SKIP:")))
             QSKIP(qPrintable(report));
         QCOMPARE(report, QStringLiteral("Cannot write ") + path + QStringLiteral(": File too large"));
         QCOMPARE(testsupport::readFile(path), oldContent);
-        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("strip.bmp")});
+        QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("strip.bmp")});
     }
 
     // The same limit exactly at the file's size is no failure: the check is not off by one,
@@ -102,7 +90,7 @@ private slots:
             const rlimit fsize{rlim_t(size), rlim_t(size)};
             if (setrlimit(RLIMIT_FSIZE, &fsize) != 0)
                 return QStringLiteral("SKIP: setrlimit refused");
-            return reportOf(picture::writeBitmap(*surface, path));
+            return testsupport::reportOf(picture::writeBitmap(*surface, path));
         });
         if (report.startsWith(QLatin1String("SKIP:")))
             QSKIP(qPrintable(report));
@@ -112,7 +100,7 @@ private slots:
         const QImage back = testsupport::readWithPillow(path, &why);
         QVERIFY2(!back.isNull(), qPrintable(why));
         QCOMPARE(testsupport::firstDifference(back, surface->pixels()), QString());
-        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("strip.bmp")});
+        QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("strip.bmp")});
     }
 
     void targetIsAFolder()
@@ -127,8 +115,8 @@ private slots:
         QVERIFY2(r.message.size() > QStringLiteral("Cannot write : ").size() + path.size(), qPrintable(r.message));
         QVERIFY(QFileInfo(path).isDir());
         QCOMPARE(testsupport::readFile(path + QStringLiteral("/inside")), oldContent);
-        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("strip.bmp")});
-        QCOMPARE(entries(path), QStringList{QStringLiteral("inside")});
+        QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("strip.bmp")});
+        QCOMPARE(testsupport::entries(path), QStringList{QStringLiteral("inside")});
     }
 
     void missingFolder()
@@ -136,8 +124,8 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("gone/strip.bmp"));
         const picture::SaveResult r = picture::writeBitmap(*strip(), path);
-        QCOMPARE(reportOf(r), QStringLiteral("Cannot write ") + path + QStringLiteral(": No such file or directory"));
-        QVERIFY(entries(dir.path()).isEmpty());
+        QCOMPARE(testsupport::reportOf(r), QStringLiteral("Cannot write ") + path + QStringLiteral(": No such file or directory"));
+        QVERIFY(testsupport::entries(dir.path()).isEmpty());
     }
 
     // A read-only file system: a read-only bind mount in a private mount namespace of a child,
@@ -156,13 +144,13 @@ private slots:
                 || mount(folder.constData(), folder.constData(), nullptr, MS_BIND, nullptr) != 0
                 || mount(nullptr, folder.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
                 return QStringLiteral("SKIP: cannot make a read-only bind mount (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
-            return reportOf(picture::writeBitmap(*surface, path));
+            return testsupport::reportOf(picture::writeBitmap(*surface, path));
         });
         if (report.startsWith(QLatin1String("SKIP:")))
             QSKIP(qPrintable(report));
         QCOMPARE(report, QStringLiteral("Cannot write ") + path + QStringLiteral(": Read-only file system"));
         QCOMPARE(testsupport::readFile(path), oldContent);
-        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("strip.bmp")});
+        QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("strip.bmp")});
     }
 
     // A file that nobody, root included, may replace.
@@ -179,7 +167,7 @@ private slots:
         QVERIFY2(r.message.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")), qPrintable(r.message));
         QVERIFY2(!r.message.contains(QLatin1String("Unknown error")), qPrintable(r.message));
         QCOMPARE(testsupport::readFile(path), oldContent);
-        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("strip.bmp")});
+        QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("strip.bmp")});
     }
 
     // A link to the strip: the file it points to gets the new strip, the link stays a link.
@@ -201,8 +189,8 @@ private slots:
         const QImage back = testsupport::readWithPillow(target, &why);
         QVERIFY2(!back.isNull(), qPrintable(why));
         QCOMPARE(testsupport::firstDifference(back, surface->pixels()), QString());
-        QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("real"), QStringLiteral("strip.bmp")}));
-        QCOMPARE(entries(dir.filePath(QStringLiteral("real"))), QStringList{QStringLiteral("strip.bmp")});
+        QCOMPARE(testsupport::entries(dir.path()), (QStringList{QStringLiteral("real"), QStringLiteral("strip.bmp")}));
+        QCOMPARE(testsupport::entries(dir.filePath(QStringLiteral("real"))), QStringList{QStringLiteral("strip.bmp")});
     }
 
     // A link whose file is on a read-only file system: the link and the file both stay.
@@ -223,7 +211,7 @@ private slots:
                 || mount(folder.constData(), folder.constData(), nullptr, MS_BIND, nullptr) != 0
                 || mount(nullptr, folder.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
                 return QStringLiteral("SKIP: cannot make a read-only bind mount (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
-            return reportOf(picture::writeBitmap(*surface, link));
+            return testsupport::reportOf(picture::writeBitmap(*surface, link));
         });
         if (report.startsWith(QLatin1String("SKIP:")))
             QSKIP(qPrintable(report));
@@ -231,7 +219,7 @@ private slots:
         QVERIFY2(report.contains(QLatin1String("Read-only file system")), qPrintable(report));
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(testsupport::readFile(target), oldContent);
-        QCOMPARE(entries(dir.filePath(QStringLiteral("real"))), QStringList{QStringLiteral("strip.bmp")});
+        QCOMPARE(testsupport::entries(dir.filePath(QStringLiteral("real"))), QStringList{QStringLiteral("strip.bmp")});
     }
 };
 

@@ -22,13 +22,6 @@ namespace {
 const QByteArray oldContent = QByteArray("the user's file, which must survive every failure\n").repeated(40);
 
 // Everything in a folder, hidden entries included: a left-over temporary file shows up here.
-QStringList entries(const QString &dir)
-{
-    QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    names.sort();
-    return names;
-}
-
 // Writes bytes in pieces of the given size, as the bitmap writer does.
 SaveResult save(const QString &path, const QByteArray &bytes, qsizetype piece = 4096)
 {
@@ -38,11 +31,6 @@ SaveResult save(const QString &path, const QByteArray &bytes, qsizetype piece = 
                 return false;
         return true;
     });
-}
-
-QString reportOf(const SaveResult &r)
-{
-    return r.ok ? QStringLiteral("OK") : r.message;
 }
 
 } // namespace
@@ -62,7 +50,7 @@ private slots:
         const SaveResult r = save(path, bytes, 100003);
         QVERIFY2(r.ok, qPrintable(r.message));
         QCOMPARE(testsupport::readFile(path), bytes);
-        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("new.bmp")});
+        QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("new.bmp")});
     }
 
     // A new file gets the usual permissions a program gives (not a temporary file's 0600);
@@ -99,8 +87,8 @@ private slots:
         QVERIFY2(r.message.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")), qPrintable(r.message));
         QVERIFY(QFileInfo(path).isDir());
         QCOMPARE(testsupport::readFile(path + QStringLiteral("/inside")), oldContent);
-        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("walk.bmp")});
-        QCOMPARE(entries(path), QStringList{QStringLiteral("inside")});
+        QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("walk.bmp")});
+        QCOMPARE(testsupport::entries(path), QStringList{QStringLiteral("inside")});
     }
 
     void missingFolder()
@@ -110,7 +98,7 @@ private slots:
         const SaveResult r = save(path, "new");
         QVERIFY(!r.ok);
         QCOMPARE(r.message, QStringLiteral("Cannot write ") + path + QStringLiteral(": No such file or directory"));
-        QVERIFY(entries(dir.path()).isEmpty());
+        QVERIFY(testsupport::entries(dir.path()).isEmpty());
     }
 
     // A disk that fills up half way: the file-size limit cuts a write short and then refuses.
@@ -131,13 +119,13 @@ private slots:
             const rlimit limit{50000, 50000};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
                 return QStringLiteral("SKIP: setrlimit refused");
-            return reportOf(save(path, QByteArray(1 << 20, 'n'), piece));
+            return testsupport::reportOf(save(path, QByteArray(1 << 20, 'n'), piece));
         });
         if (report.startsWith(QLatin1String("SKIP:")))
             QSKIP(qPrintable(report));
         QCOMPARE(report, QStringLiteral("Cannot write ") + path + QStringLiteral(": File too large"));
         QCOMPARE(testsupport::readFile(path), oldContent);
-        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("walk.bmp")});
+        QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("walk.bmp")});
     }
 
     // A read-only file system: a read-only bind mount of the folder, made in a private mount
@@ -156,14 +144,14 @@ private slots:
                 || mount(folder.constData(), folder.constData(), nullptr, MS_BIND, nullptr) != 0
                 || mount(nullptr, folder.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
                 return QStringLiteral("SKIP: cannot make a read-only bind mount (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
-            return reportOf(save(path, "new"));
+            return testsupport::reportOf(save(path, "new"));
         });
         if (report.startsWith(QLatin1String("SKIP:")))
             QSKIP(qPrintable(report));
         QVERIFY2(report.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")), qPrintable(report));
         QVERIFY2(report.contains(QLatin1String("Read-only file system")), qPrintable(report));
         QCOMPARE(testsupport::readFile(path), oldContent);
-        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("walk.bmp")});
+        QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("walk.bmp")});
     }
 
     // The last step fails: the temporary file is complete but cannot be renamed over the
@@ -182,14 +170,14 @@ private slots:
                 || mount(QFile::encodeName(other).constData(), QFile::encodeName(path).constData(), nullptr, MS_BIND,
                          nullptr) != 0)
                 return QStringLiteral("SKIP: cannot mount a file on a file (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
-            return reportOf(save(path, QByteArray(200000, 'n')));
+            return testsupport::reportOf(save(path, QByteArray(200000, 'n')));
         });
         if (report.startsWith(QLatin1String("SKIP:")))
             QSKIP(qPrintable(report));
         QVERIFY2(report.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")), qPrintable(report));
         QVERIFY2(!report.contains(QLatin1String("Unknown error")), qPrintable(report));
         QCOMPARE(testsupport::readFile(path), oldContent);
-        QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("other"), QStringLiteral("walk.bmp")}));
+        QCOMPARE(testsupport::entries(dir.path()), (QStringList{QStringLiteral("other"), QStringLiteral("walk.bmp")}));
     }
 
     // A file nobody may replace, root included. Nothing may be left of the attempt.
@@ -206,7 +194,7 @@ private slots:
         QVERIFY2(r.message.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")), qPrintable(r.message));
         QVERIFY2(!r.message.contains(QLatin1String("Unknown error")), qPrintable(r.message));
         QCOMPARE(testsupport::readFile(path), oldContent);
-        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("walk.bmp")});
+        QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("walk.bmp")});
     }
 
     // A folder nobody may add to: not even the temporary file can be made.
@@ -224,7 +212,7 @@ private slots:
         QVERIFY(!r.ok);
         QVERIFY2(r.message.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")), qPrintable(r.message));
         QCOMPARE(testsupport::readFile(path), oldContent);
-        QCOMPARE(entries(folder), QStringList{QStringLiteral("walk.bmp")});
+        QCOMPARE(testsupport::entries(folder), QStringList{QStringLiteral("walk.bmp")});
     }
 
     // Without root, ordinary permissions are what makes a folder read-only.
@@ -241,7 +229,7 @@ private slots:
         QVERIFY(!r.ok);
         QVERIFY2(r.message.contains(QLatin1String("Permission denied")), qPrintable(r.message));
         QCOMPARE(testsupport::readFile(path), oldContent);
-        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("walk.bmp")});
+        QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("walk.bmp")});
     }
 
     void symbolicLinkIsFollowed_data()
@@ -267,8 +255,8 @@ private slots:
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(QFile::symLinkTarget(link), target);
         QCOMPARE(testsupport::readFile(target), QByteArray("new content"));
-        QCOMPARE(entries(dir.filePath(QStringLiteral("real"))), QStringList{QStringLiteral("walk.bmp")});
-        QCOMPARE(entries(dir.filePath(QStringLiteral("links"))), QStringList{QStringLiteral("walk.bmp")});
+        QCOMPARE(testsupport::entries(dir.filePath(QStringLiteral("real"))), QStringList{QStringLiteral("walk.bmp")});
+        QCOMPARE(testsupport::entries(dir.filePath(QStringLiteral("links"))), QStringList{QStringLiteral("walk.bmp")});
     }
 
     void producerGivesUp()
@@ -283,7 +271,7 @@ private slots:
         QVERIFY(!r.ok);
         QVERIFY2(r.message.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")), qPrintable(r.message));
         QCOMPARE(testsupport::readFile(path), oldContent);
-        QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("walk.bmp")});
+        QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("walk.bmp")});
     }
 };
 

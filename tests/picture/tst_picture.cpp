@@ -17,19 +17,6 @@ using picture::LoadError;
 
 namespace {
 
-QString errorName(LoadError e)
-{
-    switch (e) {
-    case LoadError::None: return QStringLiteral("None");
-    case LoadError::Missing: return QStringLiteral("Missing");
-    case LoadError::Unreadable: return QStringLiteral("Unreadable");
-    case LoadError::NotAPicture: return QStringLiteral("NotAPicture");
-    case LoadError::Damaged: return QStringLiteral("Damaged");
-    case LoadError::TooLarge: return QStringLiteral("TooLarge");
-    }
-    return QStringLiteral("?");
-}
-
 QByteArray writtenByQt(const QImage &image, const char *format, bool progressive = false)
 {
     QByteArray bytes;
@@ -431,7 +418,7 @@ void TestPicture::corpusEveryFile()
         QVERIFY2(r.message.contains(path), qPrintable(r.message));
         QVERIFY(r.image.isNull());
         if (expected != QLatin1String("either") && expected != QLatin1String("size"))
-            QCOMPARE(errorName(r.error), expected);
+            QCOMPARE(testsupport::errorName(r.error), expected);
         return;
     }
     if (expected == QLatin1String("size")) {
@@ -481,7 +468,7 @@ void TestPicture::wrongContent()
     QFETCH(QByteArray, bytes);
     const QString path = write(name, bytes);
     const picture::Loaded r = picture::load(path);
-    QCOMPARE(errorName(r.error), QStringLiteral("NotAPicture"));
+    QCOMPARE(testsupport::errorName(r.error), QStringLiteral("NotAPicture"));
     QCOMPARE(r.message, QStringLiteral("Cannot load %1: the file is not a BMP, GIF, ICO or JPEG picture.").arg(path));
     QVERIFY(r.image.isNull());
 }
@@ -554,7 +541,7 @@ void TestPicture::truncated()
     const QString path = write(name, bytes);
     const picture::Loaded r = picture::load(path);
     QVERIFY2(!r.ok(), qPrintable(QStringLiteral("a cut file loaded as %1x%2").arg(r.image.width()).arg(r.image.height())));
-    QVERIFY2(r.error == LoadError::Damaged || r.error == LoadError::NotAPicture, qPrintable(errorName(r.error)));
+    QVERIFY2(r.error == LoadError::Damaged || r.error == LoadError::NotAPicture, qPrintable(testsupport::errorName(r.error)));
     QVERIFY2(r.message.startsWith(QStringLiteral("Cannot load %1: ").arg(path)), qPrintable(r.message));
     if (r.error == LoadError::Damaged)
         QVERIFY2(r.message.contains(QLatin1String("damaged or incomplete")), qPrintable(r.message));
@@ -590,7 +577,7 @@ void TestPicture::gifWithoutTrailerLoads()
     QCOMPARE(cut.image, full.image);
     // One byte more gone takes the end of the picture's data with it.
     const picture::Loaded cut2 = picture::load(write(QStringLiteral("no-terminator.gif"), whole.chopped(2)));
-    QCOMPARE(errorName(cut2.error), QStringLiteral("Damaged"));
+    QCOMPARE(testsupport::errorName(cut2.error), QStringLiteral("Damaged"));
 }
 
 // An RLE stream may leave out its end-of-bitmap code once every row is there; missing rows
@@ -605,7 +592,7 @@ void TestPicture::rleStreamWithoutEndOfBitmap()
     QVERIFY2(r.ok(), qPrintable(r.message));
     QCOMPARE(r.image.size(), QSize(21, 9));
     const picture::Loaded cut = picture::load(write(QStringLiteral("no-end.bmp"), whole.chopped(2)));
-    QCOMPARE(errorName(cut.error), QStringLiteral("Damaged"));
+    QCOMPARE(testsupport::errorName(cut.error), QStringLiteral("Damaged"));
 }
 
 void TestPicture::budgetEdge_data()
@@ -631,11 +618,11 @@ void TestPicture::budgetEdge()
     QCOMPARE(fits.image.size(), QSize(40, 30));
 
     const picture::Loaded sideTooLong = picture::load(path, Budget{39, 1000000});
-    QCOMPARE(errorName(sideTooLong.error), QStringLiteral("TooLarge"));
+    QCOMPARE(testsupport::errorName(sideTooLong.error), QStringLiteral("TooLarge"));
     QCOMPARE(sideTooLong.message, QStringLiteral("Cannot load %1: the picture is too large: 40 x 30 pixels; the most is "
                                                  "39 pixels a side and 1000000 pixels in all.").arg(path));
     const picture::Loaded tooManyPixels = picture::load(path, Budget{1000, 1199});
-    QCOMPARE(errorName(tooManyPixels.error), QStringLiteral("TooLarge"));
+    QCOMPARE(testsupport::errorName(tooManyPixels.error), QStringLiteral("TooLarge"));
 }
 
 void TestPicture::hugeDeclaredSize_data()
@@ -685,7 +672,7 @@ void TestPicture::hugeDeclaredSize()
     QFETCH(QByteArray, bytes);
     const QString path = write(QStringLiteral("huge"), bytes);
     const picture::Loaded r = picture::load(path);
-    QCOMPARE(errorName(r.error), QStringLiteral("TooLarge"));
+    QCOMPARE(testsupport::errorName(r.error), QStringLiteral("TooLarge"));
     QVERIFY2(r.message.startsWith(QStringLiteral("Cannot load %1: the picture is too large: ").arg(path)), qPrintable(r.message));
 }
 
@@ -705,7 +692,7 @@ void TestPicture::missingFile()
 {
     const QString path = m_dir.filePath(QStringLiteral("never-there.bmp"));
     const picture::Loaded r = picture::load(path);
-    QCOMPARE(errorName(r.error), QStringLiteral("Missing"));
+    QCOMPARE(testsupport::errorName(r.error), QStringLiteral("Missing"));
     QCOMPARE(r.message, QStringLiteral("Cannot load %1: the file does not exist.").arg(path));
 }
 
@@ -715,7 +702,7 @@ void TestPicture::deletedFile()
     QVERIFY(picture::load(path).ok());
     QVERIFY(QFile::remove(path));
     const picture::Loaded r = picture::load(path);
-    QCOMPARE(errorName(r.error), QStringLiteral("Missing"));
+    QCOMPARE(testsupport::errorName(r.error), QStringLiteral("Missing"));
     QVERIFY2(r.message.contains(path), qPrintable(r.message));
 }
 
@@ -724,7 +711,7 @@ void TestPicture::folder()
     const QString path = m_dir.filePath(QStringLiteral("folder.bmp"));
     QVERIFY(QDir().mkpath(path));
     const picture::Loaded r = picture::load(path);
-    QCOMPARE(errorName(r.error), QStringLiteral("Unreadable"));
+    QCOMPARE(testsupport::errorName(r.error), QStringLiteral("Unreadable"));
     QCOMPARE(r.message, QStringLiteral("Cannot load %1: it is a folder, not a file.").arg(path));
 }
 
@@ -737,7 +724,7 @@ void TestPicture::sameFromMemory()
     const QString cutPath = write(QStringLiteral("mem-cut.bmp"), bytes.left(bytes.size() / 2));
     const picture::Loaded fromFile = picture::load(cutPath);
     const picture::Loaded fromMemory = picture::loadFromData(bytes.left(bytes.size() / 2), cutPath);
-    QCOMPARE(errorName(fromMemory.error), errorName(fromFile.error));
+    QCOMPARE(testsupport::errorName(fromMemory.error), testsupport::errorName(fromFile.error));
     QCOMPARE(fromMemory.message, fromFile.message);
 }
 

@@ -54,19 +54,6 @@ const QHash<QString, QString> Expected = {
     {QStringLiteral("ico-png-16000x16000-from-four-rows.ico"), QStringLiteral("Damaged")},
 };
 
-QString errorName(LoadError e)
-{
-    switch (e) {
-    case LoadError::None: return QStringLiteral("None");
-    case LoadError::Missing: return QStringLiteral("Missing");
-    case LoadError::Unreadable: return QStringLiteral("Unreadable");
-    case LoadError::NotAPicture: return QStringLiteral("NotAPicture");
-    case LoadError::Damaged: return QStringLiteral("Damaged");
-    case LoadError::TooLarge: return QStringLiteral("TooLarge");
-    }
-    return QStringLiteral("?");
-}
-
 // The amount of private memory this process has mapped, from the kernel's own count.
 rlim_t dataSize()
 {
@@ -92,7 +79,7 @@ QString loadInChild(const QString &path)
         }
         const picture::Loaded r = picture::load(path);
         return QStringLiteral("%1|%2|%3|%4|%5|%6")
-            .arg(errorName(r.error))
+            .arg(testsupport::errorName(r.error))
             .arg(r.image.width())
             .arg(r.image.height())
             .arg(int(r.image.format()))
@@ -323,7 +310,7 @@ void TestRegressions::progressiveBuffersBeyondTheBudget()
         jpeg[sof + 8 + 3 * c + 1] = char(0x11);
     const QString name = QStringLiteral("full-chroma.jpg");
     const picture::Loaded r = picture::loadFromData(jpeg, name, picture::Budget{32767, 2000 * 2000});
-    QCOMPARE(errorName(r.error), QStringLiteral("TooLarge"));
+    QCOMPARE(testsupport::errorName(r.error), QStringLiteral("TooLarge"));
     QCOMPARE(r.message, QStringLiteral("Cannot load %1: the picture is too large: decoding it needs more than 15 MB.").arg(name));
 }
 
@@ -345,7 +332,7 @@ void TestRegressions::gifDataShortOfItsFrame()
     const QString path = m_dir.filePath(QStringLiteral("short.gif"));
     testsupport::writeFile(path, gifYielding(pixels));
     const picture::Loaded r = picture::load(path);
-    QCOMPARE(errorName(r.error), expected);
+    QCOMPARE(testsupport::errorName(r.error), expected);
     if (r.ok()) {
         QCOMPARE(r.image.size(), QSize(100, 100));
         QCOMPARE(r.image.pixel(99, 99), qRgb(0, 0, 0));

@@ -131,6 +131,32 @@ bool setImmutable(const QString &path, bool on)
     return ok;
 }
 
+QString errorName(picture::LoadError e)
+{
+    using picture::LoadError;
+    switch (e) {
+    case LoadError::None: return QStringLiteral("None");
+    case LoadError::Missing: return QStringLiteral("Missing");
+    case LoadError::Unreadable: return QStringLiteral("Unreadable");
+    case LoadError::NotAPicture: return QStringLiteral("NotAPicture");
+    case LoadError::Damaged: return QStringLiteral("Damaged");
+    case LoadError::TooLarge: return QStringLiteral("TooLarge");
+    }
+    return QStringLiteral("?");
+}
+
+QString reportOf(const picture::SaveResult &r)
+{
+    return r.ok ? QStringLiteral("OK") : r.message;
+}
+
+QStringList entries(const QString &dir)
+{
+    QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.sort();
+    return names;
+}
+
 QString firstDifference(const QImage &a, const QImage &b, int tolerance)
 {
     if (a.size() != b.size())

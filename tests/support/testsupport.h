@@ -6,6 +6,9 @@
 
 #include <functional>
 
+#include "picture/picture.h"
+#include "picture/savefile.h"
+
 namespace testsupport {
 
 // The shared picture corpus, or an empty string when this checkout has none beside it.
@@ -38,6 +41,15 @@ QString inChild(const std::function<QString()> &work);
 // Sets or clears a file's immutable flag, which stops even root from changing it; false where
 // the file system has no such flag.
 bool setImmutable(const QString &path, bool on);
+
+// The name of a load outcome, for readable test reports.
+QString errorName(picture::LoadError e);
+
+// "OK", or the failure's message.
+QString reportOf(const picture::SaveResult &r);
+
+// Every entry of dir, hidden ones included, sorted: what a failed write must not leave behind.
+QStringList entries(const QString &dir);
 
 // The first pixel position where a and b differ (both compared as RGB32), or "" when equal.
 QString firstDifference(const QImage &a, const QImage &b, int tolerance = 0);

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/prompts.h"
+#include "strip/frames.h"
 
 class QAction;
 class QCheckBox;
@@ -33,7 +34,7 @@ class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    static constexpr int kFrameHolders = 102;
+    static constexpr int kFrameHolders = strip::kFrameHolders;
 
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;

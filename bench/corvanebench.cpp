@@ -5,21 +5,18 @@
 //                                                                load, compose, write the BMP
 //   corvane-bench decode FILES...                                decode only, with the same loader
 //   corvane-bench list DIR                                       list a folder as the file list does
-//   corvane-bench startup [--phases]                             the real window, offscreen, to idle
-//   corvane-bench bare                                           a bare application that quits at once
+//
+// It needs no widgets and does not load them: the program's start-up is measured by
+// corvane-bench-window.
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTimer>
 
 #include <array>
 #include <cstdio>
 #include <memory>
 
-#include "app/appicon.h"
-#include "app/mainwindow.h"
 #include "browse/folders.h"
 #include "picture/bitmapfile.h"
 #include "picture/picture.h"
@@ -28,15 +25,14 @@
 
 namespace {
 
-constexpr int frameHolders = MainWindow::kFrameHolders;
+constexpr int frameHolders = strip::kFrameHolders;
 constexpr int maxImages = 100; // MAX_IMAGES once the window has loaded
 
 int usage()
 {
     std::fputs("usage: corvane-bench write N OUT FILES... [--background #rrggbb] [--phases]\n"
                "       corvane-bench decode FILES...\n"
-               "       corvane-bench list DIR\n"
-               "       corvane-bench startup | bare\n",
+               "       corvane-bench list DIR\n",
                stderr);
     return 2;
 }
@@ -151,50 +147,6 @@ int list(int argc, char **argv)
     return 0;
 }
 
-void offscreenUnlessSet()
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-}
-
-// The program's own start: the same set-up as its main(), the window shown, then out at the
-// first moment the event loop has nothing left to do.
-int startup(int argc, char **argv)
-{
-    offscreenUnlessSet();
-    QElapsedTimer clock;
-    clock.start();
-    const bool phases = argc > 2 && QByteArray(argv[2]) == "--phases";
-    auto phase = [&](const char *name) {
-        if (phases)
-            std::fprintf(stderr, "%-12s %6.1f ms\n", name, double(clock.nsecsElapsed()) / 1e6);
-        clock.restart();
-    };
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Corvane"));
-    QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("org.corvane.Corvane"));
-    phase("application");
-    QApplication::setWindowIcon(appIcon());
-    phase("icon");
-    MainWindow window;
-    phase("window");
-    window.show();
-    phase("show");
-    QTimer::singleShot(0, &app, &QCoreApplication::quit);
-    const int code = app.exec();
-    phase("to idle");
-    return code;
-}
-
-int bare(int argc, char **argv)
-{
-    offscreenUnlessSet();
-    QApplication app(argc, argv);
-    QTimer::singleShot(0, &app, &QCoreApplication::quit);
-    return app.exec();
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -208,9 +160,5 @@ int main(int argc, char **argv)
         return decode(argc, argv);
     if (mode == "list")
         return list(argc, argv);
-    if (mode == "startup")
-        return startup(argc, argv);
-    if (mode == "bare")
-        return bare(argc, argv);
     return usage();
 }

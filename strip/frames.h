@@ -17,6 +17,9 @@ class Surface;
 
 namespace strip {
 
+// The hidden frame holders a window keeps: theFrame(0 To 101).
+constexpr int kFrameHolders = 102;
+
 // What one run of the write command may hold in memory: its pictures and its strip together.
 struct CommandBudget {
     picture::Budget picture;

@@ -1,15 +1,13 @@
 #include <QApplication>
 
-#include "app/appicon.h"
 #include "app/mainwindow.h"
+#include "app/startup.h"
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Corvane"));
-    QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("org.corvane.Corvane"));
-    QApplication::setWindowIcon(appIcon());
+    const FontPreload fonts;
+    setUpApplication();
 
     MainWindow window;
     window.show();

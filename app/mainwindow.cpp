@@ -53,8 +53,9 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowTitle(QStringLiteral("Corvane"));
     setWindowIcon(appIcon());
 
-    buildElements();
+    // The menu bar first: its making does not need the fonts, which may still be loading.
     buildMenus();
+    buildElements();
     buildBrowser();
     buildHelp();
     Form_Load();

@@ -9,8 +9,8 @@
 
 #include <cstdio>
 
-#include "app/appicon.h"
 #include "app/mainwindow.h"
+#include "app/startup.h"
 
 namespace {
 
@@ -34,12 +34,10 @@ int startup(int argc, char **argv)
         clock.restart();
     };
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Corvane"));
-    QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("org.corvane.Corvane"));
     phase("application");
-    QApplication::setWindowIcon(appIcon());
-    phase("icon");
+    const FontPreload fonts;
+    setUpApplication();
+    phase("set-up");
     MainWindow window;
     phase("window");
     window.show();

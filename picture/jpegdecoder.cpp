@@ -14,6 +14,12 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "picture/surface.h"
+
+#if !defined(JCS_EXTENSIONS)
+#error "libjpeg-turbo is needed: pictures are decoded straight into BGR rows (JCS_EXT_BGR)"
+#endif
+
 namespace picture {
 
 namespace {
@@ -118,12 +124,32 @@ void skipInput(j_decompress_ptr cinfo, long count)
 
 // The decoded rows, in a buffer that grows as rows arrive, so that a small file that declares
 // a large picture and then breaks off is refused before memory for the whole picture is taken.
-// Handed to the QImage at the end, which frees it.
+// Handed to the QImage at the end, which frees it. A picture held with others goes into the
+// shared large-page memory instead: only what the rows fill is ever backed there, so a file
+// that breaks off costs no more.
 struct Rows {
     uchar *data = nullptr;
     size_t capacity = 0;
     size_t stride = 0;
-    ~Rows() { std::free(data); }
+    QImage held; // when set, data points into it and is not ours to free
+    ~Rows()
+    {
+        if (held.isNull())
+            std::free(data);
+    }
+
+    // Takes the whole picture from the shared large-page memory; false when it cannot be had.
+    bool hold(int width, int height)
+    {
+        held = blankInLargePages(width, height, QImage::Format_BGR888);
+        if (held.isNull() || size_t(held.bytesPerLine()) != stride) {
+            held = QImage();
+            return false;
+        }
+        data = held.bits();
+        capacity = size_t(held.sizeInBytes());
+        return true;
+    }
 
     // Makes room for rows [0, count) of total; false when the memory cannot be had.
     bool reserve(size_t count, size_t total)
@@ -145,7 +171,9 @@ struct Rows {
     {
         uchar *pixels = std::exchange(data, nullptr);
         capacity = 0;
-        return QImage(pixels, width, height, qsizetype(stride), QImage::Format_RGB888, std::free, pixels);
+        if (!held.isNull())
+            return std::exchange(held, QImage());
+        return QImage(pixels, width, height, qsizetype(stride), QImage::Format_BGR888, std::free, pixels);
     }
 };
 
@@ -157,6 +185,7 @@ struct Attempt {
     Source src;
     jpeg_progress_mgr progress;
     long maxMemory = 0;             // for libjpeg's whole-picture buffers of multi-scan files
+    Holding holding = Holding::Alone;
     QImage image;
     Rows rows;
     std::vector<JSAMPLE> cmykRow;
@@ -229,8 +258,9 @@ void onProgress(j_common_ptr common)
 }
 
 // Adobe writers store CMYK inverted (0 = full ink); other writers store it plainly. The sum is
-// the usual one for CMYK without a colour profile, rounded as other readers round it.
-void cmykToRgb(const JSAMPLE *in, uchar *out, JDIMENSION width, bool inverted)
+// the usual one for CMYK without a colour profile, rounded as other readers round it. Out come
+// blue, green, red.
+void cmykToBgr(const JSAMPLE *in, uchar *out, JDIMENSION width, bool inverted)
 {
     auto mulDiv255 = [](int a, int b) {
         const int t = a * b + 128;
@@ -241,9 +271,9 @@ void cmykToRgb(const JSAMPLE *in, uchar *out, JDIMENSION width, bool inverted)
         const int m = inverted ? 255 - in[1] : in[1];
         const int y = inverted ? 255 - in[2] : in[2];
         const int nk = inverted ? in[3] : 255 - in[3];
-        out[0] = uchar(nk - mulDiv255(c, nk));
+        out[2] = uchar(nk - mulDiv255(c, nk));
         out[1] = uchar(nk - mulDiv255(m, nk));
-        out[2] = uchar(nk - mulDiv255(y, nk));
+        out[0] = uchar(nk - mulDiv255(y, nk));
     }
 }
 
@@ -288,7 +318,7 @@ void run(Attempt &a)
     }
 
     const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
-    cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+    cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
     jpeg_start_decompress(cinfo); // reads every scan of a multi-scan file
     noteScan(a);
     const unsigned all = (1u << std::min(cinfo->num_components, 31)) - 1;
@@ -303,6 +333,8 @@ void run(Attempt &a)
     const size_t width = cinfo->output_width;
     const size_t height = cinfo->output_height;
     a.rows.stride = (width * 3 + 3) & ~size_t(3);
+    if (a.holding == Holding::WithOthers)
+        a.rows.hold(int(width), int(height)); // or, without such memory, rows of its own
     if (cmyk)
         a.cmykRow.resize(width * 4);
     const bool inverted = cinfo->saw_Adobe_marker;
@@ -320,16 +352,17 @@ void run(Attempt &a)
             break;
         }
         if (cmyk)
-            cmykToRgb(a.cmykRow.data(), line, cinfo->output_width, inverted);
+            cmykToBgr(a.cmykRow.data(), line, cinfo->output_width, inverted);
     }
     if (!a.failed)
         a.image = a.rows.release(int(width), int(height));
     jpeg_destroy_decompress(cinfo);
 }
 
-void decodeOnce(Attempt &a, const QByteArray &data, Padding padding, qint64 maxMemory)
+void decodeOnce(Attempt &a, const QByteArray &data, Padding padding, qint64 maxMemory, Holding holding)
 {
     a.maxMemory = long(std::min<qint64>(maxMemory, LONG_MAX));
+    a.holding = holding;
     a.cinfo.err = jpeg_std_error(&a.err.pub);
     a.err.pub.error_exit = onError;
     a.err.pub.emit_message = onMessage;
@@ -363,12 +396,12 @@ void decodeOnce(Attempt &a, const QByteArray &data, Padding padding, qint64 maxM
 
 } // namespace
 
-JpegResult decodeJpeg(const QByteArray &data, qint64 maxMemory)
+JpegResult decodeJpeg(const QByteArray &data, qint64 maxMemory, Holding holding)
 {
     maxMemory = std::max(maxMemory, MinMemory);
     JpegResult result;
     auto first = std::make_unique<Attempt>();
-    decodeOnce(*first, data, Padding::Zeros, maxMemory);
+    decodeOnce(*first, data, Padding::Zeros, maxMemory, holding);
     if (first->err.corruptCode) {
         result.error = LoadError::Damaged;
         result.cause = first->err.corruptCode == JWRN_HIT_MARKER
@@ -405,7 +438,7 @@ JpegResult decodeJpeg(const QByteArray &data, qint64 maxMemory)
         bool whole = first->allScans;
         if (whole) {
             auto second = std::make_unique<Attempt>();
-            decodeOnce(*second, data, Padding::Ones, maxMemory);
+            decodeOnce(*second, data, Padding::Ones, maxMemory, Holding::Alone); // only compared
             whole = !second->failed && !second->err.corruptCode && second->image == first->image;
         }
         if (!whole) {

@@ -10,7 +10,7 @@ namespace picture {
 
 // The outcome of decoding a JPEG: a picture, or the kind of failure and its cause in a few words.
 struct JpegResult {
-    QImage image; // Format_RGB888 at the stored size (no EXIF turn)
+    QImage image; // Format_BGR888 at the stored size (no EXIF turn), the layout of a 24-bit bitmap's rows
     LoadError error = LoadError::None;
     QString cause;
 };
@@ -20,6 +20,7 @@ struct JpegResult {
 // libjpeg alone would fill the rest with grey; only a missing end marker is forgiven.
 // The caller has already held the declared size against the budget; maxMemory bounds what
 // libjpeg may take for the whole-picture buffers of progressive and multi-scan files.
-JpegResult decodeJpeg(const QByteArray &data, qint64 maxMemory);
+// A picture held with others is decoded straight into the shared large-page memory.
+JpegResult decodeJpeg(const QByteArray &data, qint64 maxMemory, Holding holding = Holding::Alone);
 
 } // namespace picture

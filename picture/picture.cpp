@@ -8,6 +8,7 @@
 
 #include "picture/headers.h"
 #include "picture/jpegdecoder.h"
+#include "picture/surface.h"
 
 namespace picture {
 
@@ -165,7 +166,7 @@ qint64 decodedBytes(int width, int height)
     return width > 0 && height > 0 ? qint64(width) * height * 4 : 0;
 }
 
-Loaded load(const QString &path, const Budget &budget)
+Loaded load(const QString &path, const Budget &budget, Holding holding)
 {
     const QFileInfo info(path);
     const QString name = info.absoluteFilePath();
@@ -188,10 +189,10 @@ Loaded load(const QString &path, const Budget &budget)
     const QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).").arg(name, file.errorString()));
-    return loadFromData(data, name, budget);
+    return loadFromData(data, name, budget, holding);
 }
 
-Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &budget)
+Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &budget, Holding holding)
 {
     const Format format = sniffFormat(data);
     if (format == Format::Unknown)
@@ -208,7 +209,7 @@ Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &b
     Loaded result;
     result.format = format;
     if (format == Format::Jpeg) {
-        JpegResult jpeg = decodeJpeg(data, decodedBytes(1, 1) * budget.maxPixels);
+        JpegResult jpeg = decodeJpeg(data, decodedBytes(1, 1) * budget.maxPixels, holding);
         if (jpeg.error == LoadError::TooLarge)
             return failure(LoadError::TooLarge, tr("Cannot load %1: the picture is too large: %2.").arg(name, jpeg.cause), format);
         if (jpeg.error != LoadError::None)
@@ -222,6 +223,8 @@ Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &b
         result.image = normalised(std::move(image));
         if (format == Format::Bmp)
             widenChannels(result.image, h.bmpChannelBits);
+        if (holding == Holding::WithOthers) // the decoder's own memory is then free for the next one
+            result.image = inLargePages(result.image);
     }
 
     if (result.image.width() != h.width || result.image.height() != h.height) {

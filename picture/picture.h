@@ -17,8 +17,13 @@ enum class Format { Unknown, Bmp, Gif, Ico, Jpeg };
 
 enum class LoadError { None, Missing, Unreadable, NotAPicture, Damaged, TooLarge };
 
+// How long a decoded picture is kept: for a moment (a preview), or with a strip's worth of
+// others until they are composed. Those are decoded into memory the system backs with large
+// pages, shared with the pictures decoded before them, which costs far fewer page faults.
+enum class Holding { Alone, WithOthers };
+
 struct Loaded {
-    QImage image;                   // natural size; RGB888/RGB32 when opaque, ARGB32_Premultiplied otherwise
+    QImage image;                   // natural size; BGR888/RGB32 when opaque, ARGB32_Premultiplied otherwise
     Format format = Format::Unknown;
     LoadError error = LoadError::None;
     QString message;                // for failures: names the file and the cause
@@ -30,10 +35,11 @@ Format sniffFormat(const QByteArray &head);
 
 // Loads the picture at path: a BMP, the first frame of a GIF, the first image of an icon, a JPEG.
 // The decoder follows the content, never the file name.
-Loaded load(const QString &path, const Budget &budget = {});
+Loaded load(const QString &path, const Budget &budget = {}, Holding holding = Holding::Alone);
 
 // The same from bytes already in memory; name only appears in messages.
-Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &budget = {});
+Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &budget = {},
+                    Holding holding = Holding::Alone);
 
 // Bytes one decoded picture of this size occupies at most; used to budget a whole command.
 qint64 decodedBytes(int width, int height);

@@ -510,6 +510,28 @@ QImage inLargePages(const QImage &picture)
 #endif
 }
 
+QImage blankInLargePages(int width, int height, QImage::Format format)
+{
+#if defined(Q_OS_UNIX)
+    const int depth = QImage::toPixelFormat(format).bitsPerPixel();
+    if (width <= 0 || height <= 0 || depth <= 0 || format == QImage::Format_Invalid)
+        return {};
+    const qint64 bytesPerLine = ((qint64(width) * depth + 31) >> 5) << 2;
+    if (bytesPerLine > PTRDIFF_MAX / height)
+        return {};
+    Piece *piece = takePiece(size_t(bytesPerLine) * size_t(height)); // new memory: all zero
+    if (!piece)
+        return {};
+    QImage image(piece->data, width, height, qsizetype(bytesPerLine), format, releasePiece, piece);
+    if (image.isNull()) // Qt refused it: the memory was never handed over
+        releasePiece(piece);
+    return image;
+#else
+    Q_UNUSED(width) Q_UNUSED(height) Q_UNUSED(format)
+    return {};
+#endif
+}
+
 PictureHolder::PictureHolder(int index, QObject *parent) : QObject(parent), m_index(index)
 {
     setObjectName(QStringLiteral("theFrame"));

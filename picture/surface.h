@@ -87,4 +87,8 @@ private:
 // picture was decoded in is free for the next one. Without such memory, it comes back as it is.
 QImage inLargePages(const QImage &picture);
 
+// A picture of that size and format, every byte 0, in the same memory, for a decoder to fill in
+// place; null when such memory cannot be had.
+QImage blankInLargePages(int width, int height, QImage::Format format);
+
 } // namespace picture

@@ -59,7 +59,7 @@ GatherResult loadPictures(const QStringList &paths, std::span<picture::PictureHo
                 return;
             Outcome &slot = outcomes[size_t(k)];
             try {
-                slot.loaded = picture::load(paths[k], budget.picture);
+                slot.loaded = picture::load(paths[k], budget.picture, picture::Holding::WithOthers);
                 if (!slot.loaded.ok()) {
                     stop = true;
                     continue;
@@ -67,9 +67,6 @@ GatherResult loadPictures(const QStringList &paths, std::span<picture::PictureHo
                 const qint64 bytes = picture::decodedBytes(slot.loaded.image.width(), slot.loaded.image.height());
                 if (decoded.fetch_add(bytes) + bytes > budget.maxTotalBytes)
                     stop = true;
-                // A strip's worth of large pictures is held until it is composed; in large pages
-                // that costs far fewer page faults, and the decoder's own memory is used again.
-                slot.loaded.image = picture::inLargePages(slot.loaded.image);
             } catch (...) { // handed to the caller, in list order
                 slot.thrown = std::current_exception();
                 stop = true;

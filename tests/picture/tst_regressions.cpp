@@ -107,7 +107,7 @@ QString checkClearOutcome(const QString &path, const QString &report)
         const bool sane = width > 0 && height > 0 && width <= budget.maxSide && height <= budget.maxSide
             && qint64(width) * height <= budget.maxPixels && format != Format::Unknown && message.isEmpty()
             && (imageFormat == QImage::Format_RGB32 || imageFormat == QImage::Format_ARGB32_Premultiplied
-                || imageFormat == QImage::Format_RGB888);
+                || imageFormat == QImage::Format_BGR888);
         if (!sane)
             QTest::qFail(qPrintable(QStringLiteral("loaded, but not sanely: ") + report), __FILE__, __LINE__);
         return kind;

@@ -25,10 +25,11 @@ namespace picture {
 
 namespace {
 
-// Memory is asked from the system in large pages from this size on: a fault then fills 2 MB
-// where it would otherwise fill 4 KB, and on some machines faults are most of a large strip's
-// cost.
+// Memory is asked from the system in large pages: a fault then fills 2 MB where it would
+// otherwise fill 4 KB, and on some machines faults are most of a strip's cost. A surface takes
+// them from a quarter of one on; below that, the rest of the page would be mostly waste.
 constexpr size_t largePageBytes = size_t(2) << 20;
+constexpr qint64 largePageSurfaceBytes = qint64(largePageBytes / 4);
 
 #if defined(Q_OS_UNIX)
 struct Mapping {
@@ -44,11 +45,12 @@ void unmap(void *info)
 }
 
 // length bytes of zeroed memory starting on a large-page boundary, the system asked to back it
-// with large pages; nullptr when it cannot be had.
+// with large pages; nullptr when it cannot be had. The length is rounded up to whole large
+// pages, which is all the system backs with them.
 Mapping *mapLargePages(size_t length)
 {
-    const size_t pageMask = 4095;
-    if (length > SIZE_MAX - largePageBytes - pageMask)
+    const size_t pageMask = largePageBytes - 1;
+    if (length > SIZE_MAX - 2 * largePageBytes)
         return nullptr;
     length = (length + pageMask) & ~pageMask;
     const size_t reserved = length + largePageBytes;
@@ -174,7 +176,7 @@ QImage allocate(int width, int height)
     if (width <= 0 || height <= 0)
         return {};
     const qint64 bytesPerLine = (qint64(width) * 3 + 3) & ~qint64(3);
-    if (bytesPerLine * height >= qint64(largePageBytes)) {
+    if (bytesPerLine * height >= largePageSurfaceBytes) {
         if (QImage image = largePageImage(width, height, qsizetype(bytesPerLine), QImage::Format_BGR888); !image.isNull())
             return image;
     }

@@ -27,9 +27,9 @@ namespace {
 
 // Memory is asked from the system in large pages: a fault then fills 2 MB where it would
 // otherwise fill 4 KB, and on some machines faults are most of a strip's cost. A surface takes
-// them from a quarter of one on; below that, the rest of the page would be mostly waste.
+// them from a sixteenth of one on; below that, the rest of the page would be mostly waste.
 constexpr size_t largePageBytes = size_t(2) << 20;
-constexpr qint64 largePageSurfaceBytes = qint64(largePageBytes / 4);
+constexpr qint64 largePageSurfaceBytes = qint64(largePageBytes / 16);
 
 #if defined(Q_OS_UNIX)
 struct Mapping {

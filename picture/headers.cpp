@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace picture {
 
@@ -366,9 +367,12 @@ bool pngComplete(const Bytes &b, qint64 pos, qint64 end, qint64 *compressed)
     return false;
 }
 
-// Bytes of filtered pixel data a PNG of this size needs at the least; 0 for an unknown kind.
+// Bytes of filtered pixel data a PNG of this size needs at the least, at most the largest
+// qint64; 0 for an unknown kind. Sides up to 2^31 pixels.
 qint64 pngRawBytes(qint64 width, qint64 height, int bitDepth, int colourType)
 {
+    if (bitDepth != 1 && bitDepth != 2 && bitDepth != 4 && bitDepth != 8 && bitDepth != 16)
+        return 0;
     int channels = 0;
     switch (colourType) {
     case 0: case 3: channels = 1; break;
@@ -377,7 +381,10 @@ qint64 pngRawBytes(qint64 width, qint64 height, int bitDepth, int colourType)
     case 6: channels = 4; break;
     default: return 0;
     }
-    return height * ((width * channels * bitDepth + 7) / 8 + 1);
+    const qint64 row = (width * channels * bitDepth + 7) / 8 + 1; // at most 64 bits a pixel: no overflow
+    if (height > 0 && row > std::numeric_limits<qint64>::max() / height)
+        return std::numeric_limits<qint64>::max();
+    return height * row;
 }
 
 Header readIco(const Bytes &b, Header h)

@@ -51,7 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // reports it.
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     const picture::Format sniffed = picture::sniffFormat(bytes);
-    const picture::Loaded loaded = picture::loadFromData(bytes, Name, FuzzBudget);
+    // Half the inputs decode as a strip's pictures do, into the shared large-page memory.
+    const auto holding = size % 2 ? picture::Holding::WithOthers : picture::Holding::Alone;
+    const picture::Loaded loaded = picture::loadFromData(bytes, Name, FuzzBudget, holding);
 
     if (!loaded.ok()) {
         if (!loaded.image.isNull())

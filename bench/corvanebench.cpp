@@ -15,7 +15,6 @@
 
 #include <array>
 #include <cstdio>
-#include <memory>
 
 #include "browse/folders.h"
 #include "picture/bitmapfile.h"

@@ -169,8 +169,9 @@ void MainWindow::buildMenus()
     connect(Exit, &QAction::triggered, this, &MainWindow::Exit_Click);
 
     Help = bar->addMenu(QStringLiteral("&Help"));
-    Help->setObjectName(QStringLiteral("Help"));
-    Help->menuAction()->setObjectName(QStringLiteral("HelpMenu"));
+    // The menu bar's item is what scripts and tests look up as "Help", like the other actions.
+    Help->setObjectName(QStringLiteral("HelpMenu"));
+    Help->menuAction()->setObjectName(QStringLiteral("Help"));
 
     Contents = Help->addAction(QStringLiteral("&Contents..."));
     Contents->setObjectName(QStringLiteral("Contents"));

@@ -18,6 +18,11 @@ public:
         QString path;  // empty when cancelled
         QString title; // the file-name part of path
     };
-    // The save dialog for the strip bitmap, starting in folder.
+    // The save dialog for the strip bitmap, starting in folder. It returns only a path whose
+    // folder exists.
     virtual SaveChoice saveBitmap(QWidget *parent, const QString &folder);
+
+    // The save dialog's own question before an existing file is replaced, in its words, for a
+    // file it did not ask about; true for Yes.
+    virtual bool confirmReplace(QWidget *parent, const QString &path);
 };

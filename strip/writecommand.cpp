@@ -2,6 +2,7 @@
 // strip and writing the output files, in that order, all inside the button's handler.
 
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QLineEdit>
 
 #include "app/mainwindow.h"
@@ -91,10 +92,17 @@ void MainWindow::Cmd_Write_File_Click()
     }
 
     const Prompts::SaveChoice choice = m_prompts->saveBitmap(this, File1->path());
-    if (choice.path.isEmpty()) {
+    QString bitmapPath;
+    if (!choice.path.isEmpty()) {
+        bitmapPath = strip::bitmapPath(choice.path);
+        // The dialog asked only about the name as typed; the doubled-extension rule may have
+        // turned it into another file that exists. Declining is cancelling.
+        if (bitmapPath != choice.path && QFileInfo(bitmapPath).exists() && !m_prompts->confirmReplace(this, bitmapPath))
+            bitmapPath.clear();
+    }
+    if (bitmapPath.isEmpty()) {
         m_prompts->message(this, QStringLiteral("Operation Cancelled"));
     } else {
-        const QString bitmapPath = strip::bitmapPath(choice.path);
         setCursor(Qt::WaitCursor);
         const picture::SaveResult bitmap = picture::writeBitmap(*Image_strip, bitmapPath);
         if (!bitmap.ok) {

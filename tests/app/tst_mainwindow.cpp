@@ -186,6 +186,11 @@ private slots:
 
     void menus()
     {
+        // The menu bar's actions are found by their names.
+        const std::pair<const char *, QAction *> named[] = {
+            {"Exit", window->Exit}, {"Help", window->Help->menuAction()}, {"Contents", window->Contents}, {"About", window->About}};
+        for (const auto &[name, action] : named)
+            QCOMPARE(window->findChild<QAction *>(QLatin1String(name)), action);
         QCOMPARE(window->Exit->text(), QStringLiteral("E&xit"));
         QVERIFY(window->menuBar()->actions().contains(window->Exit));
         QCOMPARE(window->menuBar()->actions().indexOf(window->Exit), 0);

@@ -267,6 +267,45 @@ private slots:
                                                                  && !bitmap.contains(u'/'));
     }
 
+    // The doubled-extension rule can turn the chosen name into another file that exists: the
+    // dialog's question is asked for it, and declining cancels.
+    void shortenedNameThatExists_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("replaced after Yes") << "walk.bmp.bmp" << true << true << true << true;
+        QTest::newRow("kept after No") << "walk.bmp.bmp" << true << false << true << false;
+        QTest::newRow("nothing there") << "walk.bmp.bmp" << false << false << false << true;
+        QTest::newRow("name as typed: the dialog asked") << "walk.bmp" << true << false << false << true;
+    }
+
+    void shortenedNameThatExists()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(bool, exists);
+        QFETCH(bool, answer);
+        QFETCH(bool, asked);
+        QFETCH(bool, written);
+        f->makePictures(2);
+        if (exists)
+            testsupport::writeFile(f->file(QStringLiteral("walk.bmp")), "precious");
+        f->selectFirst(2);
+        f->window->chkWriteTextFile->setChecked(true);
+        f->prompts->replaceAnswer = answer;
+        f->write(QStringLiteral("2"), f->file(chosen));
+        QCOMPARE(f->prompts->replaceQuestions, asked ? QStringList{f->file(QStringLiteral("walk.bmp"))} : QStringList());
+        QCOMPARE(f->prompts->texts(), written ? QStringList() : QStringList{QStringLiteral("Operation Cancelled")});
+        if (written)
+            verifyStrip(f->file(QStringLiteral("walk.bmp")), expectedStrip(pictures(2), 2, MainWindow::menuBarColor()));
+        else
+            QCOMPARE(testsupport::readFile(f->file(QStringLiteral("walk.bmp"))), QByteArray("precious"));
+        QCOMPARE(QFile::exists(f->file(QStringLiteral("walk.TXT"))), written);
+        QCOMPARE(f->window->numhFrames->text(), QStringLiteral("10"));
+    }
+
     void cancelWritesNothing()
     {
         f->makePictures(3);
@@ -405,6 +444,51 @@ private slots:
         QTest::mouseClick(f->window->Cmd_Write_File, Qt::LeftButton);
         driver.stop();
         QCOMPARE(seen, QStringList{QStringLiteral("Corvane|Operation Cancelled")});
+    }
+
+    // The real dialog stays open on a folder that does not exist, and the question about the
+    // shortened name is the one the dialog itself asks, in the same words.
+    void realDialogRefusesAMissingFolderAndAsksAboutTheShortenedName()
+    {
+        f->window->setPrompts(std::make_unique<Prompts>());
+        f->makePictures(2);
+        testsupport::writeFile(f->file(QStringLiteral("walk.bmp")), "precious");
+        testsupport::writeFile(f->file(QStringLiteral("walk.bmp.bmp")), "also precious");
+        f->selectFirst(2);
+        QStringList seen;
+        QStringList parents; // the object names of the boxes' parents
+        const QStringList names = {QStringLiteral("nosuch/walk.bmp"), QStringLiteral("walk.bmp.bmp")};
+        int typed = 0;
+        QTimer driver;
+        connect(&driver, &QTimer::timeout, this, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                seen.append(box->windowTitle() + u'|' + box->text());
+                parents.append(box->parentWidget() ? box->parentWidget()->objectName() : QString());
+                if (box->button(QMessageBox::Yes)) // the dialog's own question: Yes; then ours: No
+                    box->button(seen.size() == 2 ? QMessageBox::Yes : QMessageBox::No)->click();
+                else
+                    box->button(QMessageBox::Ok)->click();
+            } else if (auto *dialog = qobject_cast<QFileDialog *>(modal); dialog && typed == seen.size()
+                       && typed < names.size()) {
+                auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+                QVERIFY(name);
+                name->setText(names[typed++]);
+                // Queued: the box it opens runs its own loop, in which this timer must fire again.
+                QMetaObject::invokeMethod(name, [name] { QTest::keyClick(name, Qt::Key_Return); }, Qt::QueuedConnection);
+            }
+        });
+        driver.start(50);
+        QTest::mouseClick(f->window->Cmd_Write_File, Qt::LeftButton);
+        driver.stop();
+        QCOMPARE(seen.size(), 4);
+        QVERIFY2(seen[0].contains(QDir(f->dir()).filePath(QStringLiteral("nosuch"))), qPrintable(seen[0]));
+        QCOMPARE(parents.mid(0, 2), (QStringList{QStringLiteral("savebmp"), QStringLiteral("savebmp")}));
+        QVERIFY2(seen[1].contains(QStringLiteral("walk.bmp.bmp")), qPrintable(seen[1]));
+        QCOMPARE(seen[2], QString(seen[1]).replace(QStringLiteral("walk.bmp.bmp"), QStringLiteral("walk.bmp")));
+        QCOMPARE(seen[3], QStringLiteral("Corvane|Operation Cancelled"));
+        QCOMPARE(testsupport::readFile(f->file(QStringLiteral("walk.bmp"))), QByteArray("precious"));
+        QCOMPARE(testsupport::readFile(f->file(QStringLiteral("walk.bmp.bmp"))), QByteArray("also precious"));
     }
 };
 

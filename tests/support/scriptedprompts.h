@@ -36,6 +36,12 @@ public:
         return answers.takeFirst();
     }
 
+    bool confirmReplace(QWidget *, const QString &path) override
+    {
+        replaceQuestions.append(path);
+        return replaceAnswer;
+    }
+
     QStringList texts() const
     {
         QStringList result;
@@ -50,4 +56,6 @@ public:
     QList<Qt::CursorShape> dialogCursors;
     std::function<void(const QString &)> onMessage;
     std::function<void()> onSave;         // runs as the save dialog would open
+    QStringList replaceQuestions;         // the files asked about before being replaced
+    bool replaceAnswer = true;
 };

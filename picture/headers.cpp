@@ -94,7 +94,7 @@ bool rleComplete(const Bytes &b, qint64 pos, qint64 height, bool rle4)
     return false;
 }
 
-Header readBmp(const Bytes &b, Header h)
+Header readBmp(const Bytes &b, Header h, qint64 fileSize)
 {
     if (!b.has(0, 18))
         return damaged(h, QStringLiteral("it ends inside its header"));
@@ -208,11 +208,18 @@ Header readBmp(const Bytes &b, Header h)
     if (h.width > (qint64(1) << 31) || h.height > (qint64(1) << 31))
         return h;
     if (compression == Rle8 || compression == Rle4) {
+        h.rle.bits = bitCount;
+        h.rle.paletteStart = 14 + qint64(infoSize);
+        h.rle.paletteEntry = infoSize == 12 ? 3 : 4;
+        h.rle.paletteColours = int(colorsUsed ? colorsUsed : paletteMax);
+        h.rle.pixelStart = start;
+        h.rle.topDown = height < 0;
         if (!rleComplete(b, start, h.height, compression == Rle4))
             h.incomplete = endsEarly();
     } else {
         const qint64 row = bmpRowBytes(h.width, bitCount);
-        if (start > b.size() || (b.size() - start) / row < h.height)
+        const qint64 size = fileSize >= 0 ? fileSize : b.size();
+        if (start > size || (size - start) / row < h.height)
             h.incomplete = endsEarly();
     }
     return h;
@@ -492,14 +499,14 @@ Header readJpeg(const Bytes &b, Header h)
 
 } // namespace
 
-Header readHeader(const QByteArray &data, Format format)
+Header readHeader(const QByteArray &data, Format format, qint64 fileSize)
 {
     const Bytes bytes(data);
     Header h;
     h.format = format;
     switch (format) {
     case Format::Bmp:
-        return readBmp(bytes, h);
+        return readBmp(bytes, h, fileSize);
     case Format::Gif:
         return readGif(bytes, h);
     case Format::Ico:
@@ -510,6 +517,20 @@ Header readHeader(const QByteArray &data, Format format)
         break;
     }
     return unsupported(h, QString());
+}
+
+bool isPlainBmp(const QByteArray &data)
+{
+    const Bytes b(data);
+    if (!b.startsWith(0, "BM", 2) || !b.has(14, 4))
+        return false;
+    const quint32 infoSize = b.le32(14);
+    if (infoSize == 12)
+        return true;
+    if (infoSize < 20 || !b.has(30, 4))
+        return false;
+    const quint32 compression = b.le32(30);
+    return compression == 0 || compression == 3;
 }
 
 } // namespace picture

@@ -28,6 +28,16 @@ struct Header {
     // 0 otherwise. Qt widens such channels by shifting (31 -> 248); others scale (31 -> 255).
     int bmpChannelBits[3] = {0, 0, 0};
 
+    // Where a run-length BMP keeps its palette and its pixel codes, for the loader's own decoder.
+    struct RunLengthBmp {
+        int bits = 0;                  // 4 or 8; 0 for any other BMP
+        qint64 paletteStart = 0;
+        int paletteEntry = 4;          // bytes a colour: 3 in OS/2 headers
+        int paletteColours = 0;
+        qint64 pixelStart = 0;
+        bool topDown = false;
+    } rle;
+
     int jpegPrecision = 8;             // bits per sample of a JPEG
     bool jpegProgressive = false;
 };
@@ -35,6 +45,12 @@ struct Header {
 // Reads the header of data, which sniffFormat() found to be in format, and checks that the
 // encoded picture lies wholly within data (BMP rows or RLE stream, the first GIF image's blocks,
 // the first icon image).
-Header readHeader(const QByteArray &data, Format format);
+// fileSize, when given, is the size of the whole file of which data holds only the start: enough
+// for an uncompressed BMP, whose pixel rows are then read from the file itself.
+Header readHeader(const QByteArray &data, Format format, qint64 fileSize = -1);
+
+// True when data starts an uncompressed BMP (plain rows or bit fields), whose rows can be read
+// straight from its file.
+bool isPlainBmp(const QByteArray &data);
 
 } // namespace picture

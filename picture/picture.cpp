@@ -6,9 +6,19 @@
 #include <QFileInfo>
 #include <QImageReader>
 
+#include "picture/bmprle.h"
 #include "picture/headers.h"
 #include "picture/jpegdecoder.h"
+#include "picture/nativepath.h"
 #include "picture/surface.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace picture {
 
@@ -83,12 +93,9 @@ QByteArray withTrustedIconSize(const QByteArray &data, const Header &h)
 
 // Decodes BMP, GIF and ICO with Qt's reader, the format forced: Debian also installs TIFF, WebP
 // and other decoders that would otherwise be chosen by content.
-QImage readWithQt(const QByteArray &data, const Header &h, QString *error)
+QImage readWithQt(QIODevice *device, const Header &h, QString *error)
 {
-    QByteArray bytes = h.format == Format::Ico ? withTrustedIconSize(data, h) : data;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, qtFormatName(h.format));
+    QImageReader reader(device, qtFormatName(h.format));
     reader.setAutoDetectImageFormat(false);
     reader.setDecideFormatFromContent(false);
     reader.setAutoTransform(false);
@@ -146,6 +153,36 @@ void widenChannels(QImage &image, const int (&bits)[3])
     }
 }
 
+// Pictures from this size on stay in the memory they were decoded in when held with others:
+// a copy into large pages would double the peak for a moment.
+constexpr qint64 kCopyUpTo = 64 * 1024 * 1024;
+
+// A decoder reports a size other than the header's only when the data is not what it claims.
+Loaded checkedSize(Loaded result, const Header &h, const QString &name)
+{
+    if (result.image.width() != h.width || result.image.height() != h.height) {
+        return damaged(name,
+                       tr("it declares %1 x %2 pixels but holds %3 x %4")
+                           .arg(h.width).arg(h.height).arg(result.image.width()).arg(result.image.height()),
+                       h.format);
+    }
+    return result;
+}
+
+// A picture from Qt's reader or the run-length decoder, in the formats the strip composes.
+Loaded finished(QImage image, const Header &h, const QString &name, Holding holding)
+{
+    Loaded result;
+    result.format = h.format;
+    result.image = normalised(std::move(image));
+    if (h.format == Format::Bmp)
+        widenChannels(result.image, h.bmpChannelBits);
+    // The decoder's own memory is then free for the next one.
+    if (holding == Holding::WithOthers && result.image.sizeInBytes() <= kCopyUpTo)
+        result.image = inLargePages(result.image);
+    return checkedSize(std::move(result), h, name);
+}
+
 } // namespace
 
 Format sniffFormat(const QByteArray &head)
@@ -166,30 +203,136 @@ qint64 decodedBytes(int width, int height)
     return width > 0 && height > 0 ? qint64(width) * height * 4 : 0;
 }
 
+namespace {
+
+// Enough of any file to hold its header: an uncompressed bitmap is read on from its file.
+constexpr qint64 kHeadBytes = 256 * 1024;
+// Uncompressed bitmaps from this size on are read row by row from their file rather than held
+// whole in memory beside their decoded pixels, which would double the peak for large ones.
+constexpr qint64 kStreamFrom = 4 * 1024 * 1024;
+
+struct OpenedFile {
+    Loaded failure;                 // set when the file cannot be opened
+    std::unique_ptr<QFile> file;
+    qint64 size = 0;
+};
+
+Loaded missing(const QString &name)
+{
+    return failure(LoadError::Missing, tr("Cannot load %1: the file does not exist.").arg(name));
+}
+
+Loaded unreadable(const QString &name, int error)
+{
+    return failure(LoadError::Unreadable,
+                   tr("Cannot load %1: the file cannot be read (%2).").arg(name, QString::fromLocal8Bit(std::strerror(error))));
+}
+
+// Opens path by the very bytes of its name (see nativepath.h) as a regular file.
+OpenedFile openPicture(const QString &path, const QString &name, const Budget &budget)
+{
+    OpenedFile opened;
+    const QByteArray native = toNativePath(path);
+    struct stat info;
+    if (::stat(native.constData(), &info) != 0) {
+        opened.failure = errno == ENOENT || errno == ENOTDIR ? missing(name) : unreadable(name, errno);
+        return opened;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        opened.failure = failure(LoadError::Unreadable, tr("Cannot load %1: it is a folder, not a file.").arg(name));
+        return opened;
+    }
+    if (!S_ISREG(info.st_mode)) { // a pipe or a device would block or never end
+        opened.failure = failure(LoadError::Unreadable, tr("Cannot load %1: it is not a regular file.").arg(name));
+        return opened;
+    }
+    // No picture in the budget needs more bytes than an uncompressed 32-bit bitmap of it.
+    if (info.st_size > decodedBytes(1, 1) * budget.maxPixels + 1024 * 1024) {
+        opened.failure = failure(LoadError::TooLarge, tr("Cannot load %1: the file is too large (%2 bytes).")
+                                                          .arg(name).arg(qint64(info.st_size)));
+        return opened;
+    }
+    // O_NONBLOCK: a pipe swapped in since the look above must not block the open.
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        opened.failure = errno == ENOENT ? missing(name) : unreadable(name, errno);
+        return opened;
+    }
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        opened.failure = failure(LoadError::Unreadable, tr("Cannot load %1: it is not a regular file.").arg(name));
+        return opened;
+    }
+    opened.size = info.st_size;
+    opened.file = std::make_unique<QFile>();
+    if (!opened.file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        opened.file.reset();
+        opened.failure = unreadable(name, EIO);
+    }
+    return opened;
+}
+
+// An uncompressed bitmap decoded by Qt's reader from the file itself, the header already read
+// from head.
+Loaded loadPlainBmp(QFile &file, const QByteArray &head, qint64 size, const QString &name, const Budget &budget,
+                    Holding holding)
+{
+    const Header h = readHeader(head, Format::Bmp, size);
+    if (h.error != LoadError::None)
+        return fromHeaderError(name, h);
+    if (Loaded tooLarge = checkBudget(name, h, budget); tooLarge.error != LoadError::None)
+        return tooLarge;
+    if (!h.incomplete.isEmpty())
+        return damaged(name, h.incomplete, Format::Bmp);
+    if (!file.seek(0))
+        return unreadable(name, EIO);
+    QString error;
+    QImage image = readWithQt(&file, h, &error);
+    if (image.isNull())
+        return damaged(name, tr("the decoder refused it: %1").arg(error), Format::Bmp);
+    // Qt stops at a short read and leaves the rows it did not reach as they were: only a file
+    // that has shrunk since its header was read can cause one.
+    if (file.size() < size)
+        return damaged(name, tr("its picture data ends early"), Format::Bmp);
+    return finished(std::move(image), h, name, holding);
+}
+
+} // namespace
+
 Loaded load(const QString &path, const Budget &budget, Holding holding)
 {
-    const QFileInfo info(path);
-    const QString name = info.absoluteFilePath();
-    if (!info.exists())
-        return failure(LoadError::Missing, tr("Cannot load %1: the file does not exist.").arg(name));
-    if (info.isDir())
-        return failure(LoadError::Unreadable, tr("Cannot load %1: it is a folder, not a file.").arg(name));
-    if (!info.isFile()) // a pipe or a device would block or never end
-        return failure(LoadError::Unreadable, tr("Cannot load %1: it is not a regular file.").arg(name));
-    // No picture in the budget needs more bytes than an uncompressed 32-bit bitmap of it.
-    if (info.size() > decodedBytes(1, 1) * budget.maxPixels + 1024 * 1024)
-        return failure(LoadError::TooLarge, tr("Cannot load %1: the file is too large (%2 bytes).").arg(name).arg(info.size()));
-
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (!file.exists()) // deleted since we looked
-            return failure(LoadError::Missing, tr("Cannot load %1: the file does not exist.").arg(name));
-        return failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).").arg(name, file.errorString()));
-    }
-    const QByteArray data = file.readAll();
+    const QString name = displayPath(QFileInfo(path).absoluteFilePath());
+    OpenedFile opened = openPicture(path, name, budget);
+    if (!opened.file)
+        return opened.failure;
+    QFile &file = *opened.file;
+    QByteArray data = file.read(kHeadBytes);
+    if (file.error() == QFileDevice::NoError && opened.size >= kStreamFrom && sniffFormat(data) == Format::Bmp
+        && isPlainBmp(data))
+        return loadPlainBmp(file, data, opened.size, name, budget, holding);
+    if (file.error() == QFileDevice::NoError && !file.atEnd())
+        data += file.readAll();
     if (file.error() != QFileDevice::NoError)
         return failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).").arg(name, file.errorString()));
     return loadFromData(data, name, budget, holding);
+}
+
+QSize declaredSize(const QString &path)
+{
+    const OpenedFile opened = openPicture(path, path, {});
+    if (!opened.file)
+        return {};
+    const QByteArray head = opened.file->read(kHeadBytes);
+    const Format format = sniffFormat(head);
+    if (format == Format::Unknown)
+        return {};
+    const Header h = readHeader(head, format, format == Format::Bmp ? opened.size : -1);
+    const qint64 width = std::max(h.width, h.otherWidth);
+    const qint64 height = std::max(h.height, h.otherHeight);
+    if (width <= 0 || height <= 0 || width > INT_MAX || height > INT_MAX)
+        return {};
+    return QSize(int(width), int(height));
 }
 
 Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &budget, Holding holding)
@@ -206,34 +349,31 @@ Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &b
     if (!h.incomplete.isEmpty())
         return damaged(name, h.incomplete, format);
 
-    Loaded result;
-    result.format = format;
     if (format == Format::Jpeg) {
         JpegResult jpeg = decodeJpeg(data, decodedBytes(1, 1) * budget.maxPixels, holding);
         if (jpeg.error == LoadError::TooLarge)
             return failure(LoadError::TooLarge, tr("Cannot load %1: the picture is too large: %2.").arg(name, jpeg.cause), format);
         if (jpeg.error != LoadError::None)
             return damaged(name, jpeg.cause, format);
+        Loaded result;
+        result.format = format;
         result.image = std::move(jpeg.image);
-    } else {
-        QString error;
-        QImage image = readWithQt(data, h, &error);
+        return checkedSize(std::move(result), h, name);
+    }
+    if (h.rle.bits) {
+        QImage image = decodeRunLengthBmp(data, h);
         if (image.isNull())
-            return damaged(name, tr("the decoder refused it: %1").arg(error), format);
-        result.image = normalised(std::move(image));
-        if (format == Format::Bmp)
-            widenChannels(result.image, h.bmpChannelBits);
-        if (holding == Holding::WithOthers) // the decoder's own memory is then free for the next one
-            result.image = inLargePages(result.image);
+            return damaged(name, tr("there is not enough memory to decode it"), format);
+        return finished(std::move(image), h, name, holding);
     }
-
-    if (result.image.width() != h.width || result.image.height() != h.height) {
-        return damaged(name,
-                       tr("it declares %1 x %2 pixels but holds %3 x %4")
-                           .arg(h.width).arg(h.height).arg(result.image.width()).arg(result.image.height()),
-                       format);
-    }
-    return result;
+    QByteArray bytes = format == Format::Ico ? withTrustedIconSize(data, h) : data;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QString error;
+    QImage image = readWithQt(&buffer, h, &error);
+    if (image.isNull())
+        return damaged(name, tr("the decoder refused it: %1").arg(error), format);
+    return finished(std::move(image), h, name, holding);
 }
 
 } // namespace picture

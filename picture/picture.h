@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 namespace picture {
@@ -34,12 +35,18 @@ struct Loaded {
 Format sniffFormat(const QByteArray &head);
 
 // Loads the picture at path: a BMP, the first frame of a GIF, the first image of an icon, a JPEG.
-// The decoder follows the content, never the file name.
+// The decoder follows the content, never the file name. path may keep name bytes that are not
+// UTF-8 (see nativepath.h); messages show them as U+FFFD.
 Loaded load(const QString &path, const Budget &budget = {}, Holding holding = Holding::Alone);
 
 // The same from bytes already in memory; name only appears in messages.
 Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &budget = {},
                     Holding holding = Holding::Alone);
+
+// The size that the header of the picture at path declares, read from its first bytes without
+// decoding anything; empty when they do not tell. Lets a command charge its memory budget
+// before it decodes.
+QSize declaredSize(const QString &path);
 
 // Bytes one decoded picture of this size occupies at most; used to budget a whole command.
 qint64 decodedBytes(int width, int height);

@@ -1,6 +1,7 @@
 #include "strip/frames.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QThread>
 
 #include <algorithm>
@@ -9,7 +10,10 @@
 #include <limits>
 #include <vector>
 
+#include <unistd.h>
+
 #include "picture/bitmapfile.h"
+#include "picture/nativepath.h"
 #include "picture/surface.h"
 #include "picture/threads.h"
 
@@ -29,15 +33,49 @@ QString megabytes(qint64 bytes)
     return QString::number((bytes + (1 << 20) - 1) >> 20);
 }
 
+// The first of paths whose declared size takes the list past maxBytes, or count when none does.
+qsizetype firstOverBudget(const QStringList &paths, qsizetype count, qint64 maxBytes)
+{
+    qint64 declared = 0;
+    for (qsizetype k = 0; k < count; ++k) {
+        const QSize size = picture::declaredSize(paths[k]);
+        declared += picture::decodedBytes(size.width(), size.height());
+        if (declared > maxBytes)
+            return k;
+    }
+    return count;
+}
+
+QString overBudget(const QString &path, qint64 maxBytes)
+{
+    return tr("Cannot load %1: it is too large; together with the pictures before it, it needs more "
+              "than the %2 MB of memory one strip may use.")
+        .arg(picture::displayPath(QFileInfo(path).absoluteFilePath()), megabytes(maxBytes));
+}
+
 } // namespace
+
+qint64 defaultCommandMemory()
+{
+    constexpr qint64 most = qint64(6) * 1024 * 1024 * 1024;
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return most;
+    return std::min(most, qint64(pages) * pageSize / 2);
+}
 
 GatherResult loadPictures(const QStringList &paths, std::span<picture::PictureHolder *const> holders,
                           const CommandBudget &budget)
 {
     GatherResult result;
-    const qsizetype count = std::min<qsizetype>(paths.size(), qsizetype(holders.size()));
-    if (count <= 0)
+    const qsizetype listed = std::min<qsizetype>(paths.size(), qsizetype(holders.size()));
+    if (listed <= 0)
         return result;
+    // Only the pictures before the one that would pass the budget are decoded; that one is
+    // refused unless one of them fails first.
+    const qsizetype overBudgetAt = firstOverBudget(paths, listed, budget.maxTotalBytes);
+    const qsizetype count = overBudgetAt;
 
     // The files are decoded by worker threads, each taking the next file of the list, while the
     // caller waits: its event loop never runs in between. What they make is then taken in list
@@ -88,17 +126,18 @@ GatherResult loadPictures(const QStringList &paths, std::span<picture::PictureHo
             return result;
         }
         total += picture::decodedBytes(loaded.image.width(), loaded.image.height());
-        if (total > budget.maxTotalBytes) {
+        if (total > budget.maxTotalBytes) { // a size the header did not tell
             result.failure.error = picture::LoadError::TooLarge;
             result.failure.format = loaded.format;
-            result.failure.message =
-                tr("Cannot load %1: it is too large; together with the pictures before it, it needs more "
-                   "than the %2 MB of memory one strip may use.")
-                    .arg(paths[k], megabytes(budget.maxTotalBytes));
+            result.failure.message = overBudget(paths[k], budget.maxTotalBytes);
             return result;
         }
         holders[size_t(k)]->setPicture(std::move(loaded.image));
         result.loaded = int(k + 1);
+    }
+    if (overBudgetAt < listed) {
+        result.failure.error = picture::LoadError::TooLarge;
+        result.failure.message = overBudget(paths[overBudgetAt], budget.maxTotalBytes);
     }
     return result;
 }

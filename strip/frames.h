@@ -20,10 +20,15 @@ namespace strip {
 // The hidden frame holders a window keeps: theFrame(0 To 101).
 constexpr int kFrameHolders = 102;
 
+// What one run of the write command may hold in memory by default: half the machine's memory
+// and at most 6 GiB, so that a machine without room for more hears why rather than having the
+// system end the program.
+qint64 defaultCommandMemory();
+
 // What one run of the write command may hold in memory: its pictures and its strip together.
 struct CommandBudget {
     picture::Budget picture;
-    qint64 maxTotalBytes = qint64(6) * 1024 * 1024 * 1024;
+    qint64 maxTotalBytes = defaultCommandMemory();
 };
 
 struct GatherResult {
@@ -33,7 +38,8 @@ struct GatherResult {
 };
 
 // Loads paths[k] into holders[k] in list order; stops at the first picture that cannot be
-// loaded or that takes the command past its memory budget.
+// loaded or that takes the command past its memory budget. The budget is charged with the sizes
+// the headers declare before anything is decoded.
 GatherResult loadPictures(const QStringList &paths, std::span<picture::PictureHolder *const> holders,
                           const CommandBudget &budget = {});
 

@@ -6,6 +6,9 @@
 // file that makes the loader allocate far more than its data can hold fails here (the sanitizer
 // build, whose shadow memory no cap allows, replays them in the child without the cap).
 #include <QBuffer>
+#include <QCryptographicHash>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -15,6 +18,9 @@
 
 #include "picture/picture.h"
 #include "tests/support/testsupport.h"
+
+#include <array>
+#include <cstdio>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -209,6 +215,11 @@ private slots:
     void gifDataShortOfItsFrame_data();
     void gifDataShortOfItsFrame();
 
+    // Every pixel a decoder hands over is defined: the same file gives the same pixels whatever
+    // the allocator left in the memory they were decoded in.
+    void pixelsDoNotDependOnMemory();
+    void printDigests(); // the child's half of the test above
+
 private:
     QTemporaryDir m_dir;
 };
@@ -339,6 +350,114 @@ void TestRegressions::gifDataShortOfItsFrame()
     } else {
         QCOMPARE(r.message, QStringLiteral("Cannot load %1: the file is damaged or incomplete (its picture data holds "
                                            "%2 of its 10000 pixels).").arg(path).arg(pixels));
+    }
+}
+
+namespace {
+
+// An 8 x 4 run-length bitmap whose codes skip pixels: a move, an early end of line and an early
+// end of the picture.
+QByteArray rleWithSkippedPixels()
+{
+    // Bottom row first: three pixels, a move by (2, 1), two pixels, an end of line, one pixel,
+    // the end of the picture.
+    const QByteArray codes("\x03\x01" "\x00\x02\x02\x01" "\x02\x02" "\x00\x00" "\x01\x01" "\x00\x01", 16);
+    const QByteArray palette("\x00\x00\xff\x00" "\x00\xff\x00\x00" "\xff\x00\x00\x00" "\xff\xff\xff\x00", 16);
+    QByteArray b("BM");
+    auto le = [&b](quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            b.append(char((v >> (8 * i)) & 0xff));
+    };
+    const quint32 offset = 14 + 40 + quint32(palette.size());
+    le(offset + quint32(codes.size()), 4);
+    le(0, 4);
+    le(offset, 4);
+    for (const auto &[value, bytes] : {std::pair{40u, 4}, {8u, 4}, {4u, 4}, {1u, 2}, {8u, 2}, {1u, 4},
+                                       {quint32(codes.size()), 4}, {2835u, 4}, {2835u, 4}, {4u, 4}, {0u, 4}})
+        le(value, bytes);
+    return b + palette + codes;
+}
+
+// A GIF whose only frame covers 10 x 10 pixels of a 100 x 100 screen.
+QByteArray gifFrameSmallerThanItsScreen()
+{
+    QByteArray b = gifYielding(100);
+    const qsizetype descriptor = b.indexOf('\x2c', 25);
+    const char place[] = {5, 0, 5, 0, 10, 0, 10, 0};
+    b.replace(descriptor + 1, 8, QByteArray(place, 8));
+    return b;
+}
+
+QString digestOf(const picture::Loaded &r)
+{
+    if (!r.ok())
+        return testsupport::errorName(r.error);
+    const QImage image = r.image.convertToFormat(QImage::Format_ARGB32);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    for (int y = 0; y < image.height(); ++y)
+        hash.addData(QByteArrayView(image.constScanLine(y), qsizetype(image.width()) * 4));
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+} // namespace
+
+void TestRegressions::pixelsDoNotDependOnMemory()
+{
+    QStringList files;
+    for (const QString &dir : {RegressionsDir, testsupport::corpusDir()}) {
+        QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
+        while (!dir.isEmpty() && it.hasNext())
+            files << it.next();
+    }
+    const std::pair<const char *, QByteArray> made[] = {{"rle-skipping.bmp", rleWithSkippedPixels()},
+                                                        {"gif-small-frame.gif", gifFrameSmallerThanItsScreen()}};
+    for (const auto &[name, bytes] : made) {
+        testsupport::writeFile(m_dir.filePath(QLatin1String(name)), bytes);
+        files << m_dir.filePath(QLatin1String(name));
+    }
+    // What run-length codes skip is transparent; what they paint is not.
+    const QImage rle = picture::load(m_dir.filePath(QStringLiteral("rle-skipping.bmp"))).image;
+    QCOMPARE(rle.size(), QSize(8, 4));
+    QCOMPARE(qAlpha(rle.pixel(3, 3)), 0);
+    QCOMPARE(rle.pixel(2, 3), qRgb(0, 255, 0));
+    QCOMPARE(rle.pixel(5, 2), qRgb(0, 0, 255));
+    files.sort();
+    const QString list = m_dir.filePath(QStringLiteral("files.txt"));
+    testsupport::writeFile(list, files.join(u'\n').toUtf8());
+
+    QStringList outputs;
+    for (const char *fill : {"0x5a", "0xa5"}) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("CORVANE_DIGEST_LIST"), list);
+        env.insert(QStringLiteral("MALLOC_PERTURB_"), QString::number(QString::fromLatin1(fill).toInt(nullptr, 16)));
+        // The sanitizer build's allocator ignores the above and has its own fill.
+        env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS"))
+                                                      + QStringLiteral(":malloc_fill_byte=%1:max_malloc_fill_size=2147483647")
+                                                            .arg(QString::fromLatin1(fill).toInt(nullptr, 16)));
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("printDigests")});
+        QVERIFY(child.waitForFinished(600000));
+        QCOMPARE(child.exitCode(), 0);
+        outputs << QString::fromUtf8(child.readAllStandardOutput());
+    }
+    const QStringList a = outputs[0].split(u'\n').filter(QRegularExpression(QStringLiteral("^DIGEST ")));
+    const QStringList b = outputs[1].split(u'\n').filter(QRegularExpression(QStringLiteral("^DIGEST ")));
+    QCOMPARE(a.size(), b.size());
+    QCOMPARE(a.size(), files.size());
+    for (qsizetype i = 0; i < a.size(); ++i)
+        QVERIFY2(a[i] == b[i], qPrintable(a[i] + QStringLiteral(" / ") + b[i]));
+}
+
+void TestRegressions::printDigests()
+{
+    const QString list = qEnvironmentVariable("CORVANE_DIGEST_LIST");
+    if (list.isEmpty())
+        QSKIP("runs as the child of pixelsDoNotDependOnMemory");
+    for (const QString &path : QString::fromUtf8(testsupport::readFile(list)).split(u'\n')) {
+        const QString alone = digestOf(picture::load(path));
+        const QString held = digestOf(picture::load(path, {}, picture::Holding::WithOthers));
+        std::printf("DIGEST %s %s %s\n", qPrintable(path), qPrintable(alone), qPrintable(held));
     }
 }
 

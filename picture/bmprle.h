@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+
+#include "picture/headers.h"
+
+namespace picture {
+
+// Decodes a run-length BMP (4 or 8 bits) whose header h was read from data. Pixels that the
+// codes skip (moves and early line or picture ends) are transparent, so that what lies beneath
+// shows through; codes that run past the picture's edge are cut off there. Every pixel of the
+// result is defined. Format_ARGB32.
+QImage decodeRunLengthBmp(const QByteArray &data, const Header &h);
+
+} // namespace picture

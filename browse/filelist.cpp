@@ -52,19 +52,19 @@ void FileList::refresh()
 {
     // Until the load step has set the pattern there is nothing to match against.
     if (m_pattern.isEmpty() || m_wanted.isEmpty()) {
-        show(m_wanted, Listing{});
+        applyListing(m_wanted, Listing{});
         return;
     }
     const std::optional<Listing> listing = m_reader.read(
         [reader = m_listReader, folder = m_wanted] { return reader(folder); },
-        [this, folder = m_wanted](const Listing &late) { show(folder, late); });
+        [this, folder = m_wanted](const Listing &late) { applyListing(folder, late); });
     if (listing)
-        show(m_wanted, *listing);
+        applyListing(m_wanted, *listing);
     else
         setCursor(Qt::WaitCursor);
 }
 
-void FileList::show(const QString &folder, const Listing &listing)
+void FileList::applyListing(const QString &folder, const Listing &listing)
 {
     unsetCursor();
     m_path = folder;

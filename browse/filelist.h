@@ -58,7 +58,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void show(const QString &folder, const Listing &listing);
+    void applyListing(const QString &folder, const Listing &listing);
 
     QStringListModel *m_model;
     QString m_path;

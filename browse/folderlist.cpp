@@ -34,15 +34,15 @@ bool FolderList::setPath(const QString &root, const QString &folder, QString *er
 {
     const std::optional<FolderChain> chain = m_reader.read(
         [reader = m_chainReader, root, folder] { return reader(root, folder); },
-        [this, root](const FolderChain &late) { show(root, late, nullptr); });
+        [this, root](const FolderChain &late) { applyChain(root, late, nullptr); });
     if (!chain) {
         setCursor(Qt::WaitCursor);
         return false;
     }
-    return show(root, *chain, error);
+    return applyChain(root, *chain, error);
 }
 
-bool FolderList::show(const QString &root, const FolderChain &chain, QString *error)
+bool FolderList::applyChain(const QString &root, const FolderChain &chain, QString *error)
 {
     unsetCursor();
     if (!chain.ok) {

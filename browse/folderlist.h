@@ -45,7 +45,7 @@ protected:
     void drawBranches(QPainter *painter, const QRect &rect, const QModelIndex &index) const override;
 
 private:
-    bool show(const QString &root, const FolderChain &chain, QString *error);
+    bool applyChain(const QString &root, const FolderChain &chain, QString *error);
     void open(QTreeWidgetItem *item);
 
     QString m_root;

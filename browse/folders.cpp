@@ -130,9 +130,19 @@ QString currentFolder()
 {
     std::vector<char> buffer(4096);
     while (!getcwd(buffer.data(), buffer.size())) {
-        if (errno != ERANGE)
-            return {}; // removed since, or out of reach
-        buffer.resize(buffer.size() * 2);
+        if (errno == ERANGE) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (errno != ENOENT)
+            return {};
+        // Removed since: the kernel still knows where it was, which leads to the nearest folder
+        // above it that is left.
+        const ssize_t n = readlink("/proc/self/cwd", buffer.data(), buffer.size());
+        const QByteArrayView deleted(" (deleted)");
+        if (n <= 0 || size_t(n) >= buffer.size() || !QByteArrayView(buffer.data(), n).endsWith(deleted))
+            return {};
+        return picture::fromNativePath(QByteArrayView(buffer.data(), n).chopped(deleted.size()));
     }
     return picture::fromNativePath(QByteArrayView(buffer.data()));
 }

@@ -20,7 +20,8 @@ QList<Drive> drives();
 // The drive whose mount point holds path (the deepest such mount).
 int driveIndexFor(const QList<Drive> &drives, const QString &path);
 
-// The process's current folder, its name's bytes kept as picture::fromNativePath() keeps them.
+// The process's current folder, its name's bytes kept as picture::fromNativePath() keeps them;
+// where it was when it has been removed.
 QString currentFolder();
 
 // The folder the drive at index opens on: the current folder when that folder is on this very

@@ -234,8 +234,7 @@ FolderChain nearestFolderChain(const QString &root, const QString &folder)
         return wanted;
     const QString cleanRoot = QDir::cleanPath(root);
     QString at = QDir::cleanPath(folder);
-    // A folder off the drive (a current folder that no longer has a name, say) falls back on
-    // the drive's root.
+    // A folder off the drive, or no folder at all, falls back on the drive's root.
     const bool onDrive = cleanRoot == u'/' || at == cleanRoot || at.startsWith(cleanRoot + u'/');
     while (at != cleanRoot && at != u'/') {
         at = onDrive ? parentFolder(at) : cleanRoot;

@@ -1,6 +1,5 @@
 // The window's browsing handlers: drive -> folder -> files kept in step, and the preview.
 
-#include <QDir>
 #include <QLabel>
 #include <QPixmap>
 
@@ -10,44 +9,27 @@
 #include "browse/folderlist.h"
 #include "picture/picture.h"
 
-namespace {
-
-// The folder a drive opens on: the process's current folder when it lies on that drive.
-QString startFolder(const QString &root)
-{
-    const QString current = QDir::currentPath();
-    const bool onDrive = root == u'/' || current == root || current.startsWith(root + u'/');
-    return onDrive ? current : root;
-}
-
-} // namespace
-
 void MainWindow::buildBrowser()
 {
-    // The lists start on the current drive and folder; the file list reads it once the load
-    // step has given it its pattern.
-    Dir1->setPath(Drive1->rootPath(), startFolder(Drive1->rootPath()));
-    File1->setPath(Dir1->path());
-
-    int shownDrive = Drive1->currentIndex();
-    connect(Drive1, &browse::DriveList::driveChanged, this, [this, shownDrive]() mutable {
-        const int previous = shownDrive;
-        shownDrive = Drive1->currentIndex();
-        Drive1_Change();
-        // A drive that cannot be read leaves every list where it was.
-        if (Dir1->root() != Drive1->rootPath()) {
-            Drive1->restore(previous);
-            shownDrive = previous;
-        }
-    });
     connect(Dir1, &browse::FolderList::pathChanged, this, &MainWindow::Dir1_Change);
     connect(File1, &browse::FileList::itemClicked, this, &MainWindow::File1_Click);
+    connect(Drive1, &browse::DriveList::driveChanged, this, &MainWindow::Drive1_Change);
+    // A drive that cannot be read leaves every list where it was: the drive list steps back to
+    // the drive the folder list still shows.
+    connect(Dir1, &browse::FolderList::readingEnded, this, [this] {
+        const int shown = Drive1->findData(Dir1->root());
+        if (Drive1->rootPath() != Dir1->root() && shown >= 0)
+            Drive1->restore(shown);
+    });
+
+    // The lists start on the current drive and folder; the file list reads it once the load
+    // step has given it its pattern.
+    Drive1_Change();
 }
 
 void MainWindow::Drive1_Change()
 {
-    const QString root = Drive1->rootPath();
-    Dir1->setPath(root, startFolder(root));
+    Dir1->setPath(Drive1->rootPath(), browse::startFolder(Drive1->allDrives(), Drive1->currentIndex()));
 }
 
 void MainWindow::Dir1_Change()

@@ -1,21 +1,38 @@
 #include "browse/drivelist.h"
 
-#include <QDir>
 #include <QSignalBlocker>
-
-#include "browse/deadline.h"
+#include <QTimer>
 
 namespace browse {
 
-DriveList::DriveList(QWidget *parent)
+DriveList::DriveList(QWidget *parent, const std::function<QList<Drive>()> &enumerate)
     : QComboBox(parent)
-    , m_drives(within<QList<Drive>>(kFolderDeadline, [] { return drives(); })
-                   .value_or(QList<Drive>{{QStringLiteral("/"), QStringLiteral("/")}}))
 {
-    for (const Drive &d : std::as_const(m_drives))
-        addItem(d.label, d.rootPath);
-    setCurrentIndex(driveIndexFor(m_drives, QDir::currentPath()));
-    connect(this, &QComboBox::currentIndexChanged, this, &DriveList::driveChanged);
+    const std::optional<QList<Drive>> found = m_reader.read(enumerate, [this](const QList<Drive> &late) {
+        // The current drive stays current when the full list has it.
+        const int keep = int(std::find_if(late.cbegin(), late.cend(), [this](const Drive &d) {
+                                 return d.rootPath == rootPath();
+                             }) - late.cbegin());
+        setDrives(late, keep < late.size() ? keep : driveIndexFor(late, currentFolder()));
+        unsetCursor();
+    });
+    if (!found)
+        setCursor(Qt::WaitCursor);
+    setDrives(found.value_or(QList<Drive>{{QStringLiteral("/"), QStringLiteral("/")}}), -1);
+    setCurrentIndex(driveIndexFor(m_drives, currentFolder()));
+
+    connect(this, &QComboBox::currentIndexChanged, this, [this] {
+        // A pick that changes the drive is followed, in the same event, by "activated".
+        m_changeAnnounced = true;
+        QTimer::singleShot(0, this, [this] { m_changeAnnounced = false; });
+        emit driveChanged();
+    });
+    // Picking the current drive again changes no index, yet reads the drive anew: the way out
+    // when its folder has gone.
+    connect(this, &QComboBox::activated, this, [this] {
+        if (!m_changeAnnounced)
+            emit driveChanged();
+    });
 }
 
 const Drive &DriveList::drive() const

@@ -3,13 +3,30 @@
 #include <QKeyEvent>
 #include <QStringListModel>
 
-#include "browse/folders.h"
+#include "picture/nativepath.h"
 
 namespace browse {
 
+namespace {
+
+// The names as they are kept, shown as well as their text allows.
+class NameModel : public QStringListModel
+{
+public:
+    using QStringListModel::QStringListModel;
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        const QVariant value = QStringListModel::data(index, role == Qt::DisplayRole ? Qt::EditRole : role);
+        return role == Qt::DisplayRole ? QVariant(picture::displayPath(value.toString())) : value;
+    }
+};
+
+} // namespace
+
 FileList::FileList(QWidget *parent)
     : QListView(parent)
-    , m_model(new QStringListModel(this))
+    , m_model(new NameModel(this))
 {
     setModel(m_model);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -21,7 +38,7 @@ FileList::FileList(QWidget *parent)
 
 void FileList::setPath(const QString &folder)
 {
-    m_path = listPath(folder);
+    m_wanted = listPath(folder);
     refresh();
 }
 
@@ -34,13 +51,26 @@ void FileList::setPattern(const QString &pattern)
 void FileList::refresh()
 {
     // Until the load step has set the pattern there is nothing to match against.
-    if (m_pattern.isEmpty() || m_path.isEmpty()) {
-        m_model->setStringList({});
+    if (m_pattern.isEmpty() || m_wanted.isEmpty()) {
+        applyListing(m_wanted, Listing{});
         return;
     }
-    const Listing listing = listPictures(m_path);
+    const std::optional<Listing> listing = m_reader.read(
+        [reader = m_listReader, folder = m_wanted] { return reader(folder); },
+        [this, folder = m_wanted](const Listing &late) { applyListing(folder, late); });
+    if (listing)
+        applyListing(m_wanted, *listing);
+    else
+        setCursor(Qt::WaitCursor);
+}
+
+void FileList::applyListing(const QString &folder, const Listing &listing)
+{
+    unsetCursor();
+    m_path = folder;
     m_model->setStringList(listing.ok ? listing.names : QStringList());
     selectionModel()->clear();
+    emit listed();
 }
 
 int FileList::count() const
@@ -50,7 +80,7 @@ int FileList::count() const
 
 QString FileList::name(int position) const
 {
-    return m_model->index(position).data().toString();
+    return m_model->index(position).data(Qt::EditRole).toString();
 }
 
 bool FileList::isSelected(int position) const

@@ -3,6 +3,11 @@
 #include <QListView>
 #include <QStringList>
 
+#include <functional>
+
+#include "browse/folders.h"
+#include "browse/reader.h"
+
 class QStringListModel;
 
 namespace browse {
@@ -15,14 +20,24 @@ class FileList : public QListView
 public:
     explicit FileList(QWidget *parent = nullptr);
 
-    // The folder as other code reads it: "/" keeps its separator, no other folder has one.
+    using ListReader = std::function<Listing(const QString &folder)>;
+
+    // The folder listed, as other code reads it: "/" keeps its separator, no other folder has
+    // one. Names and paths keep their bytes (see picture::fromNativePath()); the list shows them
+    // through picture::displayPath().
     QString path() const { return m_path; }
-    // Lists folder anew: nothing selected, no current item.
+    // Lists folder anew: nothing selected, no current item. A reading not done within a short
+    // wait goes on while the window does; until its result comes the list keeps the folder and
+    // the items it had (isReading()), and a newer request drops it.
     void setPath(const QString &folder);
     QString pattern() const { return m_pattern; }
     void setPattern(const QString &pattern);
-    // Reads the folder again through the pattern.
+    // Reads the folder again through the pattern, as setPath() does.
     void refresh();
+    bool isReading() const { return m_reader.isReading(); }
+
+    // Tests stand in for a slow or dead mount with this.
+    void setListReader(ListReader reader) { m_listReader = std::move(reader); }
 
     int count() const;
     QString name(int position) const;
@@ -36,14 +51,21 @@ public:
 signals:
     // A mouse click on an item, or the keyboard moving the current item.
     void itemClicked();
+    // A folder's items have been put in the list.
+    void listed();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    void applyListing(const QString &folder, const Listing &listing);
+
     QStringListModel *m_model;
     QString m_path;
+    QString m_wanted; // the folder asked for, listed or not yet
     QString m_pattern;
+    ListReader m_listReader = listPictures;
+    Reader<Listing> m_reader{this};
 };
 
 } // namespace browse

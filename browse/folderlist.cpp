@@ -6,8 +6,7 @@
 #include <QStyle>
 #include <QTreeWidgetItemIterator>
 
-#include "browse/deadline.h"
-#include "browse/folders.h"
+#include "picture/nativepath.h"
 
 namespace browse {
 
@@ -33,11 +32,23 @@ FolderList::FolderList(QWidget *parent)
 
 bool FolderList::setPath(const QString &root, const QString &folder, QString *error)
 {
-    const FolderChain chain = within<FolderChain>(kFolderDeadline, [root, folder] { return folderChain(root, folder); })
-                                  .value_or(FolderChain{false, tr("The folder %1 does not answer.").arg(folder), {}, {}});
+    const std::optional<FolderChain> chain = m_reader.read(
+        [reader = m_chainReader, root, folder] { return reader(root, folder); },
+        [this, root](const FolderChain &late) { applyChain(root, late, nullptr); });
+    if (!chain) {
+        setCursor(Qt::WaitCursor);
+        return false;
+    }
+    return applyChain(root, *chain, error);
+}
+
+bool FolderList::applyChain(const QString &root, const FolderChain &chain, QString *error)
+{
+    unsetCursor();
     if (!chain.ok) {
         if (error)
             *error = chain.message;
+        emit readingEnded(false);
         return false;
     }
 
@@ -47,7 +58,7 @@ bool FolderList::setPath(const QString &root, const QString &folder, QString *er
     clear();
     QTreeWidgetItem *parentItem = nullptr;
     for (const QString &ancestor : chain.ancestors) {
-        const QString name = parentItem ? QDir(ancestor).dirName() : ancestor;
+        const QString name = picture::displayPath(parentItem ? QDir(ancestor).dirName() : ancestor);
         auto *item = parentItem ? new QTreeWidgetItem(parentItem, {name}) : new QTreeWidgetItem(this, {name});
         item->setIcon(0, openIcon);
         item->setData(0, kPathRole, ancestor);
@@ -56,7 +67,7 @@ bool FolderList::setPath(const QString &root, const QString &folder, QString *er
     }
     const QString base = chain.ancestors.constLast();
     for (const QString &name : chain.subfolders) {
-        auto *item = new QTreeWidgetItem(parentItem, {name});
+        auto *item = new QTreeWidgetItem(parentItem, {picture::displayPath(name)});
         item->setIcon(0, closedIcon);
         item->setData(0, kPathRole, QDir(base).filePath(name));
     }
@@ -69,6 +80,7 @@ bool FolderList::setPath(const QString &root, const QString &folder, QString *er
     m_path = chain.ancestors.constLast();
     if (changed)
         emit pathChanged();
+    emit readingEnded(true);
     return true;
 }
 
@@ -90,8 +102,8 @@ void FolderList::open(QTreeWidgetItem *item)
 {
     if (!item)
         return;
-    // An unreadable folder leaves the list where it was; it stays usable.
-    if (setPath(m_root, item->data(0, kPathRole).toString()))
+    // When nothing up to the root can be read the list stays where it was, usable.
+    if (setPath(m_root, item->data(0, kPathRole).toString()) || isReading())
         return;
     for (QTreeWidgetItemIterator it(this); *it; ++it) {
         if ((*it)->data(0, kPathRole).toString() == m_path) {

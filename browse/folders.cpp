@@ -2,17 +2,20 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
-#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QStorageInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include "picture/nativepath.h"
 
 namespace browse {
 
@@ -54,13 +57,33 @@ void sortIgnoringCase(QStringList &names)
 QString unreadable(const QString &folder)
 {
     return QCoreApplication::translate("browse", "Cannot read the folder %1: it does not exist or is not accessible.")
-        .arg(folder);
+        .arg(picture::displayPath(folder));
 }
 
+// On the name's own bytes: QFileInfo would look up a different name when they are not UTF-8.
 bool readableFolder(const QString &folder)
 {
-    const QFileInfo info(folder);
-    return info.isDir() && info.isReadable() && info.isExecutable();
+    const QByteArray native = picture::toNativePath(folder);
+    struct stat info;
+    return !native.isEmpty() && stat(native.constData(), &info) == 0 && S_ISDIR(info.st_mode)
+        && access(native.constData(), R_OK | X_OK) == 0;
+}
+
+// The entry is of the kind wanted; a link counts as what it leads to, one that leads nowhere
+// as nothing. Only links (and file systems that give no type) cost a look at the entry itself.
+bool entryIs(int dirFd, const dirent *entry, unsigned char type, mode_t mode)
+{
+    if (entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
+        return entry->d_type == type;
+    struct stat info;
+    return fstatat(dirFd, entry->d_name, &info, 0) == 0 && (info.st_mode & S_IFMT) == mode;
+}
+
+// The folder above path: "/" for a folder at the root, path itself for "/".
+QString parentFolder(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
 }
 
 } // namespace
@@ -103,6 +126,33 @@ int driveIndexFor(const QList<Drive> &drives, const QString &path)
     return best;
 }
 
+QString currentFolder()
+{
+    std::vector<char> buffer(4096);
+    while (!getcwd(buffer.data(), buffer.size())) {
+        if (errno == ERANGE) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (errno != ENOENT)
+            return {};
+        // Removed since: the kernel still knows where it was, which leads to the nearest folder
+        // above it that is left.
+        const ssize_t n = readlink("/proc/self/cwd", buffer.data(), buffer.size());
+        const QByteArrayView deleted(" (deleted)");
+        if (n <= 0 || size_t(n) >= buffer.size() || !QByteArrayView(buffer.data(), n).endsWith(deleted))
+            return {};
+        return picture::fromNativePath(QByteArrayView(buffer.data(), n).chopped(deleted.size()));
+    }
+    return picture::fromNativePath(QByteArrayView(buffer.data()));
+}
+
+QString startFolder(const QList<Drive> &drives, int index)
+{
+    const QString current = currentFolder();
+    return !current.isEmpty() && driveIndexFor(drives, current) == index ? current : drives.value(index).rootPath;
+}
+
 namespace {
 
 // The pattern on the name's bytes: its suffixes are plain ASCII.
@@ -133,27 +183,17 @@ Listing listPictures(const QString &folder)
         return listing;
     }
     listing.ok = true;
-    // The directory is read directly: the name and the entry's type come with each entry, so
-    // only links (and file systems that give no type) cost a look at the file itself. A folder
-    // of tens of thousands of pictures lists in a fraction of the time of a per-file query.
-    DIR *dir = opendir(QFile::encodeName(folder).constData());
+    // The directory is read directly: the name and the entry's type come with each entry. A
+    // folder of tens of thousands of pictures lists in a fraction of the time of a per-file query.
+    DIR *dir = opendir(picture::toNativePath(folder).constData());
     if (!dir)
         return listing; // gone or closed since it was checked, as if empty
-    const int fd = dirfd(dir);
     while (const dirent *entry = readdir(dir)) {
         const char *name = entry->d_name;
         if (name[0] == '.') // hidden, and "." and ".."
             continue;
-        if (!matchesPattern(QByteArrayView(name)))
-            continue;
-        bool file = entry->d_type == DT_REG;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            // A link counts as the file it leads to; one that leads nowhere is left out.
-            struct stat info;
-            file = fstatat(fd, name, &info, 0) == 0 && S_ISREG(info.st_mode);
-        }
-        if (file)
-            listing.names.append(QFile::decodeName(name));
+        if (matchesPattern(QByteArrayView(name)) && entryIs(dirfd(dir), entry, DT_REG, S_IFREG))
+            listing.names.append(picture::fromNativePath(QByteArrayView(name)));
     }
     closedir(dir);
     sortIgnoringCase(listing.names);
@@ -172,17 +212,37 @@ FolderChain folderChain(const QString &root, const QString &folder)
     QString at = clean;
     chain.ancestors.prepend(at);
     while (at != cleanRoot && at != u'/') {
-        at = QFileInfo(at).path();
+        at = parentFolder(at);
         chain.ancestors.prepend(at);
     }
-    QDirIterator it(clean, QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        chain.subfolders.append(it.fileName());
+    if (DIR *dir = opendir(picture::toNativePath(clean).constData())) {
+        while (const dirent *entry = readdir(dir)) {
+            if (entry->d_name[0] != '.' && entryIs(dirfd(dir), entry, DT_DIR, S_IFDIR))
+                chain.subfolders.append(picture::fromNativePath(QByteArrayView(entry->d_name)));
+        }
+        closedir(dir);
     }
     std::sort(chain.subfolders.begin(), chain.subfolders.end(), lessIgnoringCase);
     chain.ok = true;
     return chain;
+}
+
+FolderChain nearestFolderChain(const QString &root, const QString &folder)
+{
+    const FolderChain wanted = folderChain(root, folder);
+    if (wanted.ok)
+        return wanted;
+    const QString cleanRoot = QDir::cleanPath(root);
+    QString at = QDir::cleanPath(folder);
+    // A folder off the drive, or no folder at all, falls back on the drive's root.
+    const bool onDrive = cleanRoot == u'/' || at == cleanRoot || at.startsWith(cleanRoot + u'/');
+    while (at != cleanRoot && at != u'/') {
+        at = onDrive ? parentFolder(at) : cleanRoot;
+        FolderChain chain = folderChain(root, at);
+        if (chain.ok)
+            return chain;
+    }
+    return wanted;
 }
 
 QString listPath(const QString &folder)

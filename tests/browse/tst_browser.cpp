@@ -6,12 +6,54 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <condition_variable>
+#include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/mainwindow.h"
 #include "browse/drivelist.h"
 #include "browse/filelist.h"
 #include "browse/folderlist.h"
+#include "picture/nativepath.h"
 #include "tests/support/scriptedprompts.h"
 #include "tests/support/testsupport.h"
+
+namespace {
+
+// Stands in for a mount that answers late or never: a reading of the held folder waits until
+// the gate opens. It counts the readings held at once.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable opened;
+    QString held;
+    bool open = false;
+    int waiting = 0;
+    int mostWaiting = 0;
+
+    void pass(const QString &folder)
+    {
+        std::unique_lock lock(mutex);
+        mostWaiting = std::max(mostWaiting, ++waiting);
+        opened.wait(lock, [&] { return open || folder != held; });
+        --waiting;
+    }
+    void release()
+    {
+        const std::lock_guard lock(mutex);
+        open = true;
+        opened.notify_all();
+    }
+    int most()
+    {
+        const std::lock_guard lock(mutex);
+        return mostWaiting;
+    }
+};
+
+} // namespace
 
 class TestBrowser : public QObject
 {
@@ -33,9 +75,22 @@ private:
         QVERIFY2(image.save(path, "BMP"), qPrintable(path));
     }
 
+    // Opens path and waits for both lists, however long the folder takes to read.
     void openFolder(const QString &path)
     {
-        QVERIFY(window->Dir1->setPath(window->Drive1->rootPath(), path));
+        window->Dir1->setPath(window->Drive1->rootPath(), path);
+        settle();
+        QCOMPARE(window->Dir1->path(), path);
+    }
+
+    void settle() const
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!window->Dir1->isReading() && !window->File1->isReading(), 60000);
+    }
+
+    QTreeWidgetItem *folderItem(const QString &text) const
+    {
+        return window->Dir1->findItems(text, Qt::MatchExactly | Qt::MatchRecursive).value(0);
     }
 
     QPoint itemCentre(int row) const
@@ -335,7 +390,158 @@ private slots:
         QCOMPARE(window->File1->currentPosition(), kCount - 1);
         QCOMPARE(selectedRows(), QList<int>{kCount - 1});
         window->File1->refresh();
+        settle();
         QCOMPARE(window->File1->count(), kCount);
+    }
+
+    // The lists never end up empty while a folder above can be read.
+    void listsFallBackOnTheNearestReadableFolder()
+    {
+        // A folder whose parent has gone since the list showed it.
+        const QString top = folder(QStringLiteral("fallback"));
+        openFolder(folder(QStringLiteral("fallback/x/y/z")));
+        QVERIFY(QDir(top + QStringLiteral("/x")).removeRecursively());
+        QTreeWidgetItem *y = folderItem(QStringLiteral("y"));
+        QVERIFY(y);
+        doubleClick(window->Dir1->viewport(), window->Dir1->visualItemRect(y).center());
+        settle();
+        QCOMPARE(window->Dir1->path(), top);
+        QCOMPARE(window->File1->path(), top);
+
+        // Picking the current drive again when its folder has gone.
+        const QString drive = folder(QStringLiteral("fallback/drive"));
+        const QString inside = folder(QStringLiteral("fallback/drive/inside"));
+        window->Drive1->setDrives({{drive, drive}}, 0);
+        openFolder(inside);
+        QVERIFY(QDir(inside).removeRecursively());
+        window->Drive1->showPopup();
+        QTest::keyClick(window->Drive1->view(), Qt::Key_Return);
+        settle();
+        QCOMPARE(window->Dir1->path(), drive);
+        QCOMPARE(window->File1->path(), drive);
+
+        // Starting in a folder that has gone.
+        const QString gone = folder(QStringLiteral("fallback/gone/deeper"));
+        QVERIFY(QDir::setCurrent(gone));
+        auto back = qScopeGuard([this] { QDir::setCurrent(folder(QStringLiteral("start"))); });
+        QVERIFY(QDir(top + QStringLiteral("/gone")).removeRecursively());
+        window = std::make_unique<MainWindow>();
+        settle();
+        QCOMPARE(window->Dir1->path(), top);
+        QCOMPARE(window->File1->path(), top);
+    }
+
+    // A drive opens the current folder only when that folder is on that very mount.
+    void drivesOpenTheCurrentFolderOnlyOnTheirOwnMount_data()
+    {
+        QTest::addColumn<int>("drive");
+        QTest::addColumn<QString>("opens");
+        QTest::newRow("a mount above the current folder's own") << 0 << "mounts";
+        QTest::newRow("the current folder's own mount") << 1 << "mounts/inner/work";
+    }
+
+    void drivesOpenTheCurrentFolderOnlyOnTheirOwnMount()
+    {
+        QFETCH(int, drive);
+        QFETCH(QString, opens);
+        const QString outer = folder(QStringLiteral("mounts"));
+        const QString inner = folder(QStringLiteral("mounts/inner"));
+        const QString elsewhere = folder(QStringLiteral("elsewhere"));
+        QVERIFY(QDir::setCurrent(folder(QStringLiteral("mounts/inner/work"))));
+        auto back = qScopeGuard([this] { QDir::setCurrent(folder(QStringLiteral("start"))); });
+        window->Drive1->setDrives({{outer, outer}, {inner, inner}, {elsewhere, elsewhere}}, 2);
+        window->Drive1->setCurrentIndex(drive);
+        settle();
+        QCOMPARE(window->Dir1->path(), folder(opens));
+        QCOMPARE(window->File1->path(), folder(opens));
+    }
+
+    // A folder that takes its time is applied when it comes, unless another has been asked for
+    // since; meanwhile the window goes on, with one reading per list at most.
+    void slowFoldersKeepTheWindowResponsive()
+    {
+        const QString fast = folder(QStringLiteral("pace/fast"));
+        const QString slow = folder(QStringLiteral("pace/slow"));
+        testsupport::writeFile(QDir(fast).filePath(QStringLiteral("a.gif")), "x");
+        testsupport::writeFile(QDir(slow).filePath(QStringLiteral("b.gif")), "x");
+        openFolder(fast);
+        auto dirGate = std::make_shared<Gate>();
+        auto fileGate = std::make_shared<Gate>();
+        auto driveGate = std::make_shared<Gate>();
+        auto release = qScopeGuard([=] {
+            for (const auto &gate : {dirGate, fileGate, driveGate})
+                gate->release();
+        });
+        dirGate->held = fileGate->held = slow;
+        window->Dir1->setChainReader([dirGate](const QString &root, const QString &folder) {
+            dirGate->pass(folder);
+            return browse::nearestFolderChain(root, folder);
+        });
+        window->File1->setListReader([fileGate](const QString &folder) {
+            fileGate->pass(folder);
+            return browse::listPictures(folder);
+        });
+
+        // The folder list answered late, the window going on meanwhile.
+        QVERIFY(!window->Dir1->setPath(window->Drive1->rootPath(), slow));
+        QCOMPARE(window->Dir1->cursor().shape(), Qt::WaitCursor);
+        bool handled = false;
+        QTimer::singleShot(0, window.get(), [&] { handled = true; });
+        QTRY_VERIFY(handled);
+        QCOMPARE(window->Dir1->path(), fast);
+        QSignalSpy dirShown(window->Dir1, &browse::FolderList::pathChanged);
+        dirGate->release();
+        QVERIFY(dirShown.wait(60000));
+        QCOMPARE(window->Dir1->path(), slow);
+        QCOMPARE(window->Dir1->cursor().shape(), Qt::ArrowCursor);
+
+        // The file list: requests while a reading is held wait for it, and only the last counts.
+        QSignalSpy listed(window->File1, &browse::FileList::listed);
+        QCOMPARE(window->File1->cursor().shape(), Qt::WaitCursor);
+        for (const QString &asked : {fast, slow, fast})
+            window->File1->setPath(asked);
+        fileGate->release();
+        QVERIFY(listed.wait(60000));
+        settle();
+        QCOMPARE(listed.size(), 1);
+        QCOMPARE(window->File1->path(), fast);
+        QCOMPARE(window->File1->names(), QStringList{QStringLiteral("a.gif")});
+        QCOMPARE(fileGate->most(), 1);
+
+        // The drive list offers the root file system until the mount table answers.
+        driveGate->held = QStringLiteral("mount table");
+        browse::DriveList drives(nullptr, [driveGate, fast] {
+            driveGate->pass(QStringLiteral("mount table"));
+            return QList<browse::Drive>{{QStringLiteral("/"), QStringLiteral("/")}, {fast, fast}};
+        });
+        QCOMPARE(drives.driveCount(), 1);
+        driveGate->release();
+        QTRY_VERIFY_WITH_TIMEOUT(!drives.isReading(), 60000);
+        QCOMPARE(drives.driveCount(), 2);
+        QCOMPARE(drives.itemData(1).toString(), fast);
+    }
+
+    // A folder or file whose name is not UTF-8 opens and lists under its own bytes.
+    void namesThatAreNotUtf8()
+    {
+        const QString top = folder(QStringLiteral("latin1"));
+        const QByteArray folderBytes = QFile::encodeName(top) + "/dossier \xE9t\xE9";
+        const QByteArray fileBytes = folderBytes + "/caf\xE9.bmp";
+        QCOMPARE(::mkdir(folderBytes.constData(), 0755), 0);
+        const int fd = ::open(fileBytes.constData(), O_CREAT | O_WRONLY, 0644);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        openFolder(top);
+
+        QTreeWidgetItem *item = folderItem(QStringLiteral("dossier \uFFFDt\uFFFD"));
+        QVERIFY(item);
+        doubleClick(window->Dir1->viewport(), window->Dir1->visualItemRect(item).center());
+        settle();
+        QCOMPARE(picture::toNativePath(window->Dir1->path()), folderBytes);
+        QCOMPARE(picture::toNativePath(window->File1->path()), folderBytes);
+        QCOMPARE(window->File1->count(), 1);
+        QCOMPARE(picture::toNativePath(window->File1->path() + u'/' + window->File1->name(0)), fileBytes);
+        QCOMPARE(window->File1->model()->index(0, 0).data().toString(), QStringLiteral("caf\uFFFD.bmp"));
     }
 };
 

@@ -5,7 +5,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "browse/deadline.h"
 #include "browse/folders.h"
 
 namespace {
@@ -119,20 +118,6 @@ private slots:
         QFETCH(QString, folder);
         QFETCH(QString, expected);
         QCOMPARE(browse::listPath(folder), expected);
-    }
-
-    void aFolderThatDoesNotAnswerIsGivenUp()
-    {
-        // Stands in for a mount that no longer answers: the work blocks until released.
-        auto release = std::make_shared<std::promise<void>>();
-        std::shared_future<void> released = release->get_future().share();
-        const std::optional<int> late = browse::within<int>(std::chrono::milliseconds(50), [released] {
-            released.wait();
-            return 1;
-        });
-        QVERIFY(!late.has_value());
-        release->set_value();
-        QCOMPARE(browse::within<int>(std::chrono::seconds(10), [] { return 7; }), std::optional<int>(7));
     }
 
     void drivesAreRealDisks()

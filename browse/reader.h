@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+#include <atomic>
+
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -12,10 +14,18 @@
 
 namespace browse {
 
-// How long a list waits for its reading before it goes on without it. Folders are nearly always
-// read well within it, so the list is filled before the call returns, as its callers expect; a
-// slow disk or a mount that no longer answers costs this pause, and only once.
-inline constexpr std::chrono::milliseconds kReadWait{300};
+// How long a list waits for its reading before it goes on without it (300 ms unless set).
+// Folders are nearly always read well within it, so the list is filled before the call returns,
+// as its callers expect; a slow disk or a mount that no longer answers costs this pause, and
+// only once. Tests that are not about slow folders wait without end, so that none of their
+// results depends on how fast the machine reads.
+inline std::atomic<std::chrono::milliseconds::rep> &readWaitSetting()
+{
+    static std::atomic<std::chrono::milliseconds::rep> wait{300};
+    return wait;
+}
+inline std::chrono::milliseconds readWait() { return std::chrono::milliseconds(readWaitSetting().load()); }
+inline void setReadWait(std::chrono::milliseconds wait) { readWaitSetting() = wait.count(); }
 
 // Reads for one list, one reading at a time, on a thread of its own. A mount that no longer
 // answers blocks inside the kernel where nothing can interrupt it, so a reading is never given
@@ -45,7 +55,7 @@ public:
     // Starts work in place of any earlier request. Its result is returned when it comes within
     // wait; otherwise nothing is returned, and late(result) runs on the receiver's thread when it
     // comes, unless another request has been made since.
-    std::optional<T> read(Work work, Apply late, std::chrono::milliseconds wait = kReadWait)
+    std::optional<T> read(Work work, Apply late, std::chrono::milliseconds wait = readWait())
     {
         std::unique_lock lock(m_state->mutex);
         const quint64 id = ++m_state->latest;

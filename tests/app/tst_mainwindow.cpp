@@ -15,6 +15,7 @@
 #include <type_traits>
 
 #include "app/mainwindow.h"
+#include "browse/reader.h"
 #include "browse/drivelist.h"
 #include "browse/filelist.h"
 #include "browse/folderlist.h"
@@ -58,6 +59,7 @@ private slots:
     {
         QVERIFY(home.isValid());
         QDir::setCurrent(home.path());
+        browse::setReadWait(std::chrono::hours(1)); // every list filled before it is looked at
     }
 
     void init()

@@ -9,7 +9,6 @@
 #include <condition_variable>
 #include <mutex>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,7 +16,9 @@
 #include "browse/drivelist.h"
 #include "browse/filelist.h"
 #include "browse/folderlist.h"
+#include "browse/reader.h"
 #include "picture/nativepath.h"
+#include "picture/picture.h"
 #include "tests/support/scriptedprompts.h"
 #include "tests/support/testsupport.h"
 
@@ -127,6 +128,7 @@ private slots:
     {
         QVERIFY(sandbox.isValid());
         QDir::setCurrent(folder(QStringLiteral("start")));
+        browse::setReadWait(std::chrono::hours(1)); // only the slow-folder test goes on without a reading
     }
 
     void init()
@@ -473,6 +475,9 @@ private slots:
                 gate->release();
         });
         dirGate->held = fileGate->held = slow;
+        // A held reading is never answered in time, however long the wait.
+        browse::setReadWait(std::chrono::milliseconds(0));
+        auto restoreWait = qScopeGuard([] { browse::setReadWait(std::chrono::hours(1)); });
         window->Dir1->setChainReader([dirGate](const QString &root, const QString &folder) {
             dirGate->pass(folder);
             return browse::nearestFolderChain(root, folder);
@@ -528,9 +533,9 @@ private slots:
         const QByteArray folderBytes = QFile::encodeName(top) + "/dossier \xE9t\xE9";
         const QByteArray fileBytes = folderBytes + "/caf\xE9.bmp";
         QCOMPARE(::mkdir(folderBytes.constData(), 0755), 0);
-        const int fd = ::open(fileBytes.constData(), O_CREAT | O_WRONLY, 0644);
-        QVERIFY(fd >= 0);
-        ::close(fd);
+        const QString plain = QDir(top).filePath(QStringLiteral("plain.bmp"));
+        savePicture(plain, testsupport::solid(8, 8, Qt::darkGreen));
+        QCOMPARE(::rename(QFile::encodeName(plain).constData(), fileBytes.constData()), 0);
         openFolder(top);
 
         QTreeWidgetItem *item = folderItem(QStringLiteral("dossier \uFFFDt\uFFFD"));
@@ -542,6 +547,13 @@ private slots:
         QCOMPARE(window->File1->count(), 1);
         QCOMPARE(picture::toNativePath(window->File1->path() + u'/' + window->File1->name(0)), fileBytes);
         QCOMPARE(window->File1->model()->index(0, 0).data().toString(), QStringLiteral("caf\uFFFD.bmp"));
+        // It previews, and goes into a strip, by its own bytes.
+        click(0);
+        QCOMPARE(previewPixel(4, 4), QColor(Qt::darkGreen));
+        bool overLimit = false;
+        const QStringList selected = window->selectedPaths(&overLimit);
+        QCOMPARE(selected.size(), 1);
+        QVERIFY(picture::load(selected.constFirst()).ok());
     }
 };
 

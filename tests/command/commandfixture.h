@@ -12,6 +12,7 @@
 #include "browse/filelist.h"
 #include "browse/folderlist.h"
 #include "browse/drivelist.h"
+#include "browse/reader.h"
 #include "picture/surface.h"
 #include "tests/support/scriptedprompts.h"
 #include "tests/support/testsupport.h"
@@ -31,6 +32,7 @@ public:
 
     void open()
     {
+        browse::setReadWait(std::chrono::hours(1)); // every list filled before it is looked at
         window = std::make_unique<MainWindow>();
         auto p = std::make_unique<ScriptedPrompts>();
         prompts = p.get();

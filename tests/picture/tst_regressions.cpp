@@ -361,7 +361,7 @@ QByteArray rleWithSkippedPixels()
 {
     // Bottom row first: three pixels, a move by (2, 1), two pixels, an end of line, one pixel,
     // the end of the picture.
-    const QByteArray codes("\x03\x01" "\x00\x02\x02\x01" "\x02\x02" "\x00\x00" "\x01\x01" "\x00\x01", 16);
+    const QByteArray codes("\x03\x01" "\x00\x02\x02\x01" "\x02\x02" "\x00\x00" "\x01\x01" "\x00\x01", 14);
     const QByteArray palette("\x00\x00\xff\x00" "\x00\xff\x00\x00" "\xff\x00\x00\x00" "\xff\xff\xff\x00", 16);
     QByteArray b("BM");
     auto le = [&b](quint32 v, int bytes) {

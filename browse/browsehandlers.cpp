@@ -7,6 +7,7 @@
 #include "browse/drivelist.h"
 #include "browse/filelist.h"
 #include "browse/folderlist.h"
+#include "browse/preview.h"
 #include "picture/picture.h"
 
 void MainWindow::buildBrowser()
@@ -45,7 +46,10 @@ void MainWindow::File1_Click()
     QString folder = File1->path();
     if (!folder.endsWith(u'/'))
         folder += u'/';
-    const picture::Loaded loaded = picture::load(folder + File1->name(current));
+    // Drawn at the screen's own pixels, so that a scaled desktop shows it sharp.
+    const qreal ratio = Open->devicePixelRatioF();
+    const QSize pixels = (QSizeF(Open->size()) * ratio).toSize();
+    const picture::Loaded loaded = picture::loadForView(folder + File1->name(current), pixels);
     // A picture that cannot be loaded clears the preview rather than leaving a stale one that
     // looks like the clicked file; the write command reports the cause when it is used.
     if (!loaded.ok()) {
@@ -55,6 +59,7 @@ void MainWindow::File1_Click()
     }
     // Scaled once here to the area's size: stretched or reduced, the aspect ratio not kept.
     Open->setToolTip(QString());
-    Open->setPixmap(QPixmap::fromImage(
-        loaded.image.scaled(Open->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
+    QPixmap pixmap = QPixmap::fromImage(browse::previewImage(loaded.image, pixels));
+    pixmap.setDevicePixelRatio(ratio);
+    Open->setPixmap(pixmap);
 }

@@ -186,6 +186,7 @@ struct Attempt {
     jpeg_progress_mgr progress;
     long maxMemory = 0;             // for libjpeg's whole-picture buffers of multi-scan files
     Holding holding = Holding::Alone;
+    int shrink = 1;                 // decoded at 1/shrink of the stored size
     QImage image;
     Rows rows;
     std::vector<JSAMPLE> cmykRow;
@@ -319,6 +320,8 @@ void run(Attempt &a)
 
     const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
     cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = unsigned(a.shrink);
     jpeg_start_decompress(cinfo); // reads every scan of a multi-scan file
     noteScan(a);
     const unsigned all = (1u << std::min(cinfo->num_components, 31)) - 1;
@@ -359,10 +362,11 @@ void run(Attempt &a)
     jpeg_destroy_decompress(cinfo);
 }
 
-void decodeOnce(Attempt &a, const QByteArray &data, Padding padding, qint64 maxMemory, Holding holding)
+void decodeOnce(Attempt &a, const QByteArray &data, Padding padding, qint64 maxMemory, Holding holding, int shrink)
 {
     a.maxMemory = long(std::min<qint64>(maxMemory, LONG_MAX));
     a.holding = holding;
+    a.shrink = shrink;
     a.cinfo.err = jpeg_std_error(&a.err.pub);
     a.err.pub.error_exit = onError;
     a.err.pub.emit_message = onMessage;
@@ -396,12 +400,12 @@ void decodeOnce(Attempt &a, const QByteArray &data, Padding padding, qint64 maxM
 
 } // namespace
 
-JpegResult decodeJpeg(const QByteArray &data, qint64 maxMemory, Holding holding)
+JpegResult decodeJpeg(const QByteArray &data, qint64 maxMemory, Holding holding, int shrink)
 {
     maxMemory = std::max(maxMemory, MinMemory);
     JpegResult result;
     auto first = std::make_unique<Attempt>();
-    decodeOnce(*first, data, Padding::Zeros, maxMemory, holding);
+    decodeOnce(*first, data, Padding::Zeros, maxMemory, holding, shrink);
     if (first->err.corruptCode) {
         result.error = LoadError::Damaged;
         result.cause = first->err.corruptCode == JWRN_HIT_MARKER
@@ -438,7 +442,7 @@ JpegResult decodeJpeg(const QByteArray &data, qint64 maxMemory, Holding holding)
         bool whole = first->allScans;
         if (whole) {
             auto second = std::make_unique<Attempt>();
-            decodeOnce(*second, data, Padding::Ones, maxMemory, Holding::Alone); // only compared
+            decodeOnce(*second, data, Padding::Ones, maxMemory, Holding::Alone, shrink); // only compared
             whole = !second->failed && !second->err.corruptCode && second->image == first->image;
         }
         if (!whole) {

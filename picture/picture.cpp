@@ -300,7 +300,23 @@ Loaded loadPlainBmp(QFile &file, const QByteArray &head, qint64 size, const QStr
 
 } // namespace
 
-Loaded load(const QString &path, const Budget &budget, Holding holding)
+namespace {
+
+// The fraction of a JPEG's size that still covers view on both sides: 1, 2, 4 or 8.
+int shrinkFor(const Header &h, QSize view)
+{
+    int shrink = 1;
+    if (view.isEmpty())
+        return shrink;
+    for (int d : {2, 4, 8})
+        if ((h.width + d - 1) / d >= view.width() && (h.height + d - 1) / d >= view.height())
+            shrink = d;
+    return shrink;
+}
+
+Loaded loadData(const QByteArray &data, const QString &name, const Budget &budget, Holding holding, QSize view);
+
+Loaded loadFile(const QString &path, const Budget &budget, Holding holding, QSize view)
 {
     const QString name = displayPath(QFileInfo(path).absoluteFilePath());
     OpenedFile opened = openPicture(path, name, budget);
@@ -315,8 +331,10 @@ Loaded load(const QString &path, const Budget &budget, Holding holding)
         data += file.readAll();
     if (file.error() != QFileDevice::NoError)
         return failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).").arg(name, file.errorString()));
-    return loadFromData(data, name, budget, holding);
+    return loadData(data, name, budget, holding, view);
 }
+
+} // namespace
 
 QSize declaredSize(const QString &path)
 {
@@ -335,7 +353,9 @@ QSize declaredSize(const QString &path)
     return QSize(int(width), int(height));
 }
 
-Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &budget, Holding holding)
+namespace {
+
+Loaded loadData(const QByteArray &data, const QString &name, const Budget &budget, Holding holding, QSize view)
 {
     const Format format = sniffFormat(data);
     if (format == Format::Unknown)
@@ -350,7 +370,8 @@ Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &b
         return damaged(name, h.incomplete, format);
 
     if (format == Format::Jpeg) {
-        JpegResult jpeg = decodeJpeg(data, decodedBytes(1, 1) * budget.maxPixels, holding);
+        const int shrink = shrinkFor(h, view);
+        JpegResult jpeg = decodeJpeg(data, decodedBytes(1, 1) * budget.maxPixels, holding, shrink);
         if (jpeg.error == LoadError::TooLarge)
             return failure(LoadError::TooLarge, tr("Cannot load %1: the picture is too large: %2.").arg(name, jpeg.cause), format);
         if (jpeg.error != LoadError::None)
@@ -358,7 +379,10 @@ Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &b
         Loaded result;
         result.format = format;
         result.image = std::move(jpeg.image);
-        return checkedSize(std::move(result), h, name);
+        Header shrunk = h;
+        shrunk.width = (h.width + shrink - 1) / shrink;
+        shrunk.height = (h.height + shrink - 1) / shrink;
+        return checkedSize(std::move(result), shrunk, name);
     }
     if (h.rle.bits) {
         QImage image = decodeRunLengthBmp(data, h);
@@ -374,6 +398,23 @@ Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &b
     if (image.isNull())
         return damaged(name, tr("the decoder refused it: %1").arg(error), format);
     return finished(std::move(image), h, name, holding);
+}
+
+} // namespace
+
+Loaded load(const QString &path, const Budget &budget, Holding holding)
+{
+    return loadFile(path, budget, holding, QSize());
+}
+
+Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &budget, Holding holding)
+{
+    return loadData(data, name, budget, holding, QSize());
+}
+
+Loaded loadForView(const QString &path, QSize view)
+{
+    return loadFile(path, Budget(), Holding::Alone, view);
 }
 
 } // namespace picture

@@ -43,6 +43,11 @@ Loaded load(const QString &path, const Budget &budget = {}, Holding holding = Ho
 Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &budget = {},
                     Holding holding = Holding::Alone);
 
+// The picture at path for showing at view's size: a JPEG is decoded at the smallest of 1/2,
+// 1/4 and 1/8 of its size that still covers view on both sides, in a fraction of the time;
+// other pictures come at their natural size. Refuses what load() refuses.
+Loaded loadForView(const QString &path, QSize view);
+
 // The size that the header of the picture at path declares, read from its first bytes without
 // decoding anything; empty when they do not tell. Lets a command charge its memory budget
 // before it decodes.

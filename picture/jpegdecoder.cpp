@@ -14,7 +14,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "picture/surface.h"
+#include "picture/largepages.h"
 
 #if !defined(JCS_EXTENSIONS)
 #error "libjpeg-turbo is needed: pictures are decoded straight into BGR rows (JCS_EXT_BGR)"

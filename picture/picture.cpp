@@ -10,7 +10,7 @@
 #include "picture/headers.h"
 #include "picture/jpegdecoder.h"
 #include "picture/nativepath.h"
-#include "picture/surface.h"
+#include "picture/largepages.h"
 
 #include <climits>
 #include <cstring>

@@ -10,6 +10,7 @@
 
 #include "picture/bitmapfile.h"
 #include "picture/savefile.h"
+#include "picture/largepages.h"
 #include "picture/surface.h"
 #include "strip/frames.h"
 #include "tests/support/testsupport.h"

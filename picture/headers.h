@@ -37,4 +37,11 @@ struct Header {
 // the first icon image).
 Header readHeader(const QByteArray &data, Format format);
 
+// The frames of a GIF, each checked to be whole, up to its trailer.
+struct GifFrames {
+    int count = 0;
+    QString damage;   // non-empty when a frame or the trailer is missing or cut
+};
+GifFrames readGifFrames(const QByteArray &data);
+
 } // namespace picture

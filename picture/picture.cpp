@@ -64,6 +64,7 @@ QByteArray qtFormatName(Format format)
     case Format::Gif: return QByteArrayLiteral("gif");
     case Format::Ico: return QByteArrayLiteral("ico");
     case Format::Jpeg: return QByteArrayLiteral("jpeg");
+    case Format::Png: return QByteArrayLiteral("png");
     case Format::Unknown: break;
     }
     return {};
@@ -121,6 +122,22 @@ QImage normalised(QImage image)
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
+// PNG pictures keep straight (not premultiplied) alpha, so that a PNG written from them gives
+// back the colours of half-transparent pixels exactly; opaque ones become RGB32 as others do.
+QImage straightAlpha(QImage image)
+{
+    if (!image.hasAlphaChannel())
+        return image.convertToFormat(QImage::Format_RGB32);
+    image.convertTo(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(row[x]) != 255)
+                return image;
+    }
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
 // Widens channels of fewer than 8 bits as Pillow and the bmpsuite references do (v * 255 / max),
 // where Qt shifted them (v << (8 - bits)), leaving full intensity 7 short of white.
 void widenChannels(QImage &image, const int (&bits)[3])
@@ -161,6 +178,14 @@ Format sniffFormat(const QByteArray &head)
     return Format::Unknown;
 }
 
+Format sniffFormat(const QByteArray &head, const Budget &budget)
+{
+    const Format format = sniffFormat(head);
+    if (format == Format::Unknown && budget.acceptPng && head.startsWith("\x89PNG\r\n\x1a\n"))
+        return Format::Png;
+    return format;
+}
+
 qint64 decodedBytes(int width, int height)
 {
     return width > 0 && height > 0 ? qint64(width) * height * 4 : 0;
@@ -194,7 +219,7 @@ Loaded load(const QString &path, const Budget &budget, Holding holding)
 
 Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &budget, Holding holding)
 {
-    const Format format = sniffFormat(data);
+    const Format format = sniffFormat(data, budget);
     if (format == Format::Unknown)
         return notAPicture(name);
 
@@ -220,7 +245,7 @@ Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &b
         QImage image = readWithQt(data, h, &error);
         if (image.isNull())
             return damaged(name, tr("the decoder refused it: %1").arg(error), format);
-        result.image = normalised(std::move(image));
+        result.image = format == Format::Png ? straightAlpha(std::move(image)) : normalised(std::move(image));
         if (format == Format::Bmp)
             widenChannels(result.image, h.bmpChannelBits);
         if (holding == Holding::WithOthers) // the decoder's own memory is then free for the next one
@@ -233,6 +258,27 @@ Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &b
                            .arg(h.width).arg(h.height).arg(result.image.width()).arg(result.image.height()),
                        format);
     }
+    return result;
+}
+
+Inspected inspect(const QByteArray &data, const QString &name, const Budget &budget)
+{
+    Inspected result;
+    const Format format = sniffFormat(data, budget);
+    if (format == Format::Unknown) {
+        result.refusal = notAPicture(name);
+        return result;
+    }
+    const Header h = readHeader(data, format);
+    if (h.error != LoadError::None)
+        result.refusal = fromHeaderError(name, h);
+    else if (Loaded tooLarge = checkBudget(name, h, budget); !tooLarge.ok())
+        result.refusal = std::move(tooLarge);
+    else if (!h.incomplete.isEmpty())
+        result.refusal = damaged(name, h.incomplete, format);
+    result.refusal.format = format;
+    result.width = int(h.width);
+    result.height = int(h.height);
     return result;
 }
 

@@ -36,6 +36,16 @@ int countFrames(const QByteArray &data, const QString &name, const Budget &budge
         *refusal = damagedAnimation(name, frames.damage);
         return 0;
     }
+    // Each frame is held to the budget as the first one is: a frame declared far larger than
+    // the screen is a decompression bomb, whatever the decoder would clip it to.
+    if (frames.largestWidth > budget.maxSide || frames.largestHeight > budget.maxSide
+        || frames.largestWidth * frames.largestHeight > budget.maxPixels) {
+        refusal->error = LoadError::TooLarge;
+        refusal->format = Format::Gif;
+        refusal->message = QCoreApplication::translate("picture", "Cannot load %1: a frame is too large: %2 x %3 pixels.")
+                               .arg(name).arg(frames.largestWidth).arg(frames.largestHeight);
+        return 0;
+    }
     return frames.count;
 }
 

@@ -541,8 +541,8 @@ GifFrames readGifFrames(const QByteArray &data)
     const uchar flags = b.u8(10);
     qint64 pos = 13 + ((flags & 0x80) ? 3 * (qint64(2) << (flags & 7)) : 0);
     for (;;) {
-        if (!b.has(pos, 1)) // no trailer: the frames up to here are whole, the file is cut
-            break;
+        if (!b.has(pos, 1)) // only the trailer is missing: every frame is whole
+            return result;
         const uchar block = b.u8(pos++);
         if (block == 0x3b)
             return result;
@@ -550,6 +550,8 @@ GifFrames readGifFrames(const QByteArray &data)
             pos = b.has(pos, 1) ? skipSubBlocks(b, pos + 1) : -1;
         } else if (block == 0x2c && b.has(pos, 9)) {
             const qint64 area = qint64(b.le16(pos + 4)) * b.le16(pos + 6);
+            result.largestWidth = std::max<qint64>(result.largestWidth, b.le16(pos + 4));
+            result.largestHeight = std::max<qint64>(result.largestHeight, b.le16(pos + 6));
             const uchar imageFlags = b.u8(pos + 8);
             pos += 9 + ((imageFlags & 0x80) ? 3 * (qint64(2) << (imageFlags & 7)) : 0);
             const qint64 pixels = b.has(pos, 1) ? lzwPixels(b, pos, area) : -1;

@@ -63,7 +63,9 @@ Decoded decode(const SheetSource &source, const picture::Budget &budget)
 {
     Decoded result;
     if (!source.allFrames) {
-        picture::Loaded loaded = picture::load(source.path, budget);
+        // Into the shared large-page memory the window's pictures use: on some machines the
+        // page faults of fresh memory cost more than the decoding itself.
+        picture::Loaded loaded = picture::load(source.path, budget, picture::Holding::WithOthers);
         if (!loaded.ok())
             result.error = loaded.message;
         else

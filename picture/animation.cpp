@@ -46,6 +46,15 @@ int countFrames(const QByteArray &data, const QString &name, const Budget &budge
                                .arg(name).arg(frames.largestWidth).arg(frames.largestHeight);
         return 0;
     }
+    // All frames are held at once: together they get one picture's budget.
+    if (qint64(first.width) * first.height * frames.count > budget.maxPixels) {
+        refusal->error = LoadError::TooLarge;
+        refusal->format = Format::Gif;
+        refusal->message = QCoreApplication::translate("picture", "Cannot load %1: its %2 frames of %3 x %4 pixels are "
+                                                                  "too large together; the most is %5 pixels in all.")
+                               .arg(name).arg(frames.count).arg(first.width).arg(first.height).arg(budget.maxPixels);
+        return 0;
+    }
     return frames.count;
 }
 

@@ -78,7 +78,7 @@ Options readOptions(const QCoreApplication &app)
     const QCommandLineOption cell(QStringLiteral("cell"), QStringLiteral("The cell size (default: the first picture's size)."), QStringLiteral("WxH"));
     const QCommandLineOption clip(QStringLiteral("clip"), QStringLiteral("Cut each picture at its cell's edge; otherwise a larger one runs into the next cells."));
     const QCommandLineOption background(QStringLiteral("background"),
-                                        QStringLiteral("#rrggbb, or transparent (PNG only). Default: transparent for PNG; for BMP #efefef, the\n"
+                                        QStringLiteral("#rrggbb, or transparent (PNG only). Default: transparent for PNG; for BMP #efefef, the "
                                                        "menu-bar colour of Qt's default (Fusion) style that the window uses."),
                                         QStringLiteral("COLOR|transparent"));
     const QCommandLineOption allFrames(QStringLiteral("all-frames"), QStringLiteral("Every frame of an animated GIF, as a viewer shows it, not only the first."));

@@ -30,8 +30,10 @@ Loaded damaged(const QString &name, const QString &cause, Format format)
     return failure(LoadError::Damaged, tr("Cannot load %1: the file is damaged or incomplete (%2).").arg(name, cause), format);
 }
 
-Loaded notAPicture(const QString &name)
+Loaded notAPicture(const QString &name, bool png = false)
 {
+    if (png)
+        return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO, JPEG or PNG picture.").arg(name));
     return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO or JPEG picture.").arg(name));
 }
 
@@ -107,28 +109,13 @@ QImage readWithQt(const QByteArray &data, const Header &h, QString *error)
 }
 
 // Opaque pictures become RGB32; those with any transparent pixel ARGB32_Premultiplied, the
-// format that painting composes fastest.
-QImage normalised(QImage image)
+// format that painting composes fastest. PNG pictures keep straight alpha (ARGB32) instead, so
+// that a PNG written from them gives back the colours of half-transparent pixels exactly.
+QImage normalised(QImage image, QImage::Format withAlpha = QImage::Format_ARGB32_Premultiplied)
 {
     if (!image.hasAlphaChannel())
         return image.convertToFormat(QImage::Format_RGB32);
-    image.convertTo(QImage::Format_ARGB32_Premultiplied);
-    for (int y = 0; y < image.height(); ++y) {
-        const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(row[x]) != 255)
-                return image;
-    }
-    return image.convertToFormat(QImage::Format_RGB32);
-}
-
-// PNG pictures keep straight (not premultiplied) alpha, so that a PNG written from them gives
-// back the colours of half-transparent pixels exactly; opaque ones become RGB32 as others do.
-QImage straightAlpha(QImage image)
-{
-    if (!image.hasAlphaChannel())
-        return image.convertToFormat(QImage::Format_RGB32);
-    image.convertTo(QImage::Format_ARGB32);
+    image.convertTo(withAlpha);
     for (int y = 0; y < image.height(); ++y) {
         const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x)
@@ -221,7 +208,7 @@ Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &b
 {
     const Format format = sniffFormat(data, budget);
     if (format == Format::Unknown)
-        return notAPicture(name);
+        return notAPicture(name, budget.acceptPng);
 
     const Header h = readHeader(data, format);
     if (h.error != LoadError::None)
@@ -245,7 +232,8 @@ Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &b
         QImage image = readWithQt(data, h, &error);
         if (image.isNull())
             return damaged(name, tr("the decoder refused it: %1").arg(error), format);
-        result.image = format == Format::Png ? straightAlpha(std::move(image)) : normalised(std::move(image));
+        result.image = normalised(std::move(image), format == Format::Png ? QImage::Format_ARGB32
+                                                                          : QImage::Format_ARGB32_Premultiplied);
         if (format == Format::Bmp)
             widenChannels(result.image, h.bmpChannelBits);
         if (holding == Holding::WithOthers) // the decoder's own memory is then free for the next one
@@ -266,7 +254,7 @@ Inspected inspect(const QByteArray &data, const QString &name, const Budget &bud
     Inspected result;
     const Format format = sniffFormat(data, budget);
     if (format == Format::Unknown) {
-        result.refusal = notAPicture(name);
+        result.refusal = notAPicture(name, budget.acceptPng);
         return result;
     }
     const Header h = readHeader(data, format);

@@ -371,11 +371,13 @@ void TestCli::folderOrder()
         QVERIFY(sample(4, 4, 1).save(dir.filePath(QStringLiteral("in/") + QLatin1String(name)), name[qstrlen(name) - 1] == 'p' ? "bmp" : "png"));
     writeFile(dir.filePath(QStringLiteral("in/x.dat")), readFile(dir.filePath(QStringLiteral("in/walk2.png"))));
     writeFile(dir.filePath(QStringLiteral("in/notes.txt")), "not a picture");
+    // The sheet of an earlier run, written into the same folder, is no frame.
+    QVERIFY(sample(4, 4, 2).save(dir.filePath(QStringLiteral("in/sheet.png"))));
     const Run run = runStrip({QStringLiteral("in"), QStringLiteral("--order"), order, QStringLiteral("--json"), QStringLiteral("-o"),
-                              QStringLiteral("sheet.png")}, dir.path());
+                              QStringLiteral("in/sheet.png")}, dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QStringList got;
-    for (const QJsonValue &f : QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("sheet.json"))))[QStringLiteral("frames")].toArray())
+    for (const QJsonValue &f : QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("in/sheet.json"))))[QStringLiteral("frames")].toArray())
         got.append(f[QStringLiteral("filename")].toString());
     QCOMPARE(got, expected);
 }

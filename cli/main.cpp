@@ -192,7 +192,10 @@ int run(const Options &o)
         if (QFileInfo(input).isDir()) {
             files = strip::pictureFilesIn(input, o.order);
             // A sheet written into its own frames' folder is not a frame of the next run.
-            files.removeIf([&](const QString &file) { return QFileInfo(file) == QFileInfo(o.output); });
+            const QString outputName = QFileInfo(o.output).fileName();
+            files.removeIf([&](const QString &file) {
+                return QFileInfo(file).fileName() == outputName && QFileInfo(file) == QFileInfo(o.output);
+            });
             if (files.isEmpty()) {
                 say(QStringLiteral("Cannot read %1: the folder holds no picture files.").arg(input));
                 return Failed;

@@ -18,7 +18,7 @@ namespace {
 
 // Small enough to stay a small part of the memory a sheet takes, large enough that a band's
 // pictures are drawn with few passes.
-constexpr qint64 bandBytes = qint64(8) << 20;
+constexpr qint64 bandBytes = qint64(4) << 20;
 
 struct Lifetime {
     int first = -1; // band index in composing order

@@ -21,9 +21,15 @@ namespace {
 constexpr qint64 bandBytes = qint64(4) << 20;
 
 struct Lifetime {
-    int first = -1; // band index in composing order
+    int first = -1;    // band index in composing order
     int last = -1;
+    int decodedAt = -1; // the band that decodes it: its first, or an earlier one
 };
+
+// Small pictures are decoded ahead, with those of the bands before them, as long as the
+// pictures decoded together stay within this: a sheet of icons is then decoded in a few large
+// batches instead of a small one for every row.
+constexpr qint64 aheadBytes = qint64(16) << 20;
 
 qint64 sourceBytes(const SheetSource &s)
 {
@@ -49,6 +55,27 @@ std::vector<Lifetime> lifetimes(const SheetJob &job, const QList<Band> &bands)
             life.first = life.first < 0 ? b : std::min(life.first, b);
             life.last = std::max(life.last, b);
         }
+    }
+    // Batches: a band that needs new pictures starts one, and takes those of the next bands
+    // while they fit.
+    std::vector<std::vector<int>> firstAt(size_t(bands.size()));
+    for (size_t s = 0; s < result.size(); ++s)
+        if (result[s].first >= 0)
+            firstAt[size_t(result[s].first)].push_back(int(s));
+    for (int b = 0; b < bands.size();) {
+        qint64 batch = 0;
+        int next = b;
+        for (; next < bands.size(); ++next) {
+            qint64 bytes = 0;
+            for (int s : firstAt[size_t(next)])
+                bytes += sourceBytes(job.sources[s]);
+            if (next > b && batch + bytes > aheadBytes)
+                break;
+            batch += bytes;
+            for (int s : firstAt[size_t(next)])
+                result[size_t(s)].decodedAt = b;
+        }
+        b = next;
     }
     return result;
 }
@@ -142,7 +169,7 @@ qint64 peakBytes(const SheetJob &job, BandOrder order)
     for (int b = 0; b < bands.size(); ++b) {
         qint64 held = (bands[b].end - bands[b].top) * job.sheet.width * job.bytesPerPixel;
         for (size_t s = 0; s < lives.size(); ++s)
-            if (lives[s].first >= 0 && lives[s].first <= b && b <= lives[s].last)
+            if (lives[s].decodedAt >= 0 && lives[s].decodedAt <= b && b <= lives[s].last)
                 held += sourceBytes(job.sources[qsizetype(s)]);
         peak = std::max(peak, held);
     }
@@ -157,11 +184,11 @@ bool composeInBands(const SheetJob &job, BandOrder order, const BandCanvas &canv
     std::vector<QList<QImage>> held(lives.size());
     for (int b = 0; b < bands.size(); ++b) {
         const Band &band = bands[b];
-        // The sources this band is the first to need, decoded side by side; the first failure
-        // in input order is the one reported.
+        // The sources this band decodes, side by side; the first failure in input order is
+        // the one reported.
         std::vector<int> needed;
         for (size_t s = 0; s < lives.size(); ++s)
-            if (lives[s].first == b)
+            if (lives[s].decodedAt == b)
                 needed.push_back(int(s));
         std::vector<Decoded> decoded(needed.size());
         std::atomic<size_t> next{0};

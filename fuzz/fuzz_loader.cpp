@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "picture/animation.h"
 #include "picture/picture.h"
 #include "picture/surface.h"
 
@@ -50,10 +51,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Not copied: a read past the end of the input lands outside libFuzzer's buffer and ASan
     // reports it.
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
-    const picture::Format sniffed = picture::sniffFormat(bytes);
-    // Half the inputs decode as a strip's pictures do, into the shared large-page memory.
+    // Half the inputs decode as a strip's pictures do, into the shared large-page memory; an
+    // independent half as the command line reads them, PNG accepted and a GIF's every frame.
     const auto holding = size % 2 ? picture::Holding::WithOthers : picture::Holding::Alone;
-    const picture::Loaded loaded = picture::loadFromData(bytes, Name, FuzzBudget, holding);
+    picture::Budget budget = FuzzBudget;
+    budget.acceptPng = size % 4 >= 2;
+    const picture::Format sniffed = picture::sniffFormat(bytes, budget);
+    const picture::Loaded loaded = picture::loadFromData(bytes, Name, budget, holding);
+    if (budget.acceptPng && sniffed == picture::Format::Gif) {
+        const picture::Animation animation = picture::loadAnimation(bytes, Name, budget);
+        if (!animation.refusal.ok() && (!animation.frames.isEmpty() || !animation.refusal.message.contains(Name)))
+            broken("a refused animation carries frames or does not name the file");
+        for (const QImage &frame : animation.frames)
+            if (loaded.ok() && frame.size() != loaded.image.size())
+                broken("an animation's frame differs in size from its first picture");
+    }
 
     if (!loaded.ok()) {
         if (!loaded.image.isNull())

@@ -45,55 +45,66 @@ qint64 bitmapFileSize(int width, int height)
     return size > qint64(std::numeric_limits<quint32>::max()) ? -1 : size;
 }
 
+QByteArray bitmapHeader(int width, int height)
+{
+    const qint64 fileSize = bitmapFileSize(width, height);
+    uchar header[headerBytes] = {};
+    header[0] = 'B';
+    header[1] = 'M';
+    put32(header + 2, quint32(fileSize));
+    put32(header + 10, quint32(headerBytes));      // offset of the pixels
+    put32(header + 14, 40);                        // BITMAPINFOHEADER
+    put32(header + 18, quint32(width));
+    put32(header + 22, quint32(height));           // positive: bottom-up rows
+    put16(header + 26, 1);                         // planes
+    put16(header + 28, 24);                        // bits per pixel
+    put32(header + 30, 0);                         // BI_RGB
+    put32(header + 34, quint32(fileSize - headerBytes));
+    put32(header + 38, 2835);                      // 72 dots per inch
+    put32(header + 42, 2835);
+    return QByteArray(reinterpret_cast<const char *>(header), headerBytes);
+}
+
+bool writeBitmapRows(SaveSink &sink, const QImage &pixels, int firstRow, int endRow)
+{
+    const int width = pixels.width();
+    const qint64 stride = rowBytes(width);
+    // The surface's rows already have the file's layout (BGR, padded to four bytes); only
+    // the padding bytes are not guaranteed to be zero, so rows are copied into a buffer.
+    const qint64 rowsPerChunk = std::max<qint64>(1, chunkBytes / stride);
+    const auto buffer = std::make_unique_for_overwrite<char[]>(size_t(std::min<qint64>(rowsPerChunk, endRow - firstRow) * stride));
+    const size_t pixelBytes = size_t(width) * 3;
+    int y = endRow - 1;
+    while (y >= firstRow) {
+        char *out = buffer.get();
+        for (qint64 r = 0; r < rowsPerChunk && y >= firstRow; ++r, --y) {
+            std::memcpy(out, pixels.constScanLine(y), pixelBytes);
+            std::memset(out + pixelBytes, 0, size_t(stride) - pixelBytes);
+            out += stride;
+        }
+        if (!sink.write(buffer.get(), out - buffer.get()))
+            return false;
+    }
+    return true;
+}
+
+QString bitmapTooLarge(const QString &path, qint64 width, qint64 height)
+{
+    return QCoreApplication::translate("picture",
+                                       "Cannot write %1: a bitmap of %2 x %3 pixels does not fit "
+                                       "the format's 32-bit size fields.")
+        .arg(path).arg(width).arg(height);
+}
+
 SaveResult writeBitmap(const Surface &surface, const QString &path)
 {
     const int width = surface.width();
     const int height = surface.height();
-    const qint64 fileSize = bitmapFileSize(width, height);
-    if (fileSize < 0) {
-        return {false, QCoreApplication::translate("picture",
-                                                   "Cannot write %1: a bitmap of %2 x %3 pixels does not fit "
-                                                   "the format's 32-bit size fields.")
-                           .arg(path).arg(width).arg(height)};
-    }
-
-    const QImage &pixels = surface.pixels();
-    const qint64 stride = rowBytes(width);
+    if (bitmapFileSize(width, height) < 0)
+        return {false, bitmapTooLarge(path, width, height)};
     return saveAtomically(path, [&](SaveSink &sink) {
-        uchar header[headerBytes] = {};
-        header[0] = 'B';
-        header[1] = 'M';
-        put32(header + 2, quint32(fileSize));
-        put32(header + 10, quint32(headerBytes));      // offset of the pixels
-        put32(header + 14, 40);                        // BITMAPINFOHEADER
-        put32(header + 18, quint32(width));
-        put32(header + 22, quint32(height));           // positive: bottom-up rows
-        put16(header + 26, 1);                         // planes
-        put16(header + 28, 24);                        // bits per pixel
-        put32(header + 30, 0);                         // BI_RGB
-        put32(header + 34, quint32(fileSize - headerBytes));
-        put32(header + 38, 2835);                      // 72 dots per inch
-        put32(header + 42, 2835);
-        if (!sink.write(reinterpret_cast<const char *>(header), headerBytes))
-            return false;
-
-        // The surface's rows already have the file's layout (BGR, padded to four bytes); only
-        // the padding bytes are not guaranteed to be zero, so rows are copied into a buffer.
-        const qint64 rowsPerChunk = std::max<qint64>(1, chunkBytes / stride);
-        const auto buffer = std::make_unique_for_overwrite<char[]>(size_t(std::min<qint64>(rowsPerChunk, height) * stride));
-        const size_t pixelBytes = size_t(width) * 3;
-        int y = height - 1;
-        while (y >= 0) {
-            char *out = buffer.get();
-            for (qint64 r = 0; r < rowsPerChunk && y >= 0; ++r, --y) {
-                std::memcpy(out, pixels.constScanLine(y), pixelBytes);
-                std::memset(out + pixelBytes, 0, size_t(stride) - pixelBytes);
-                out += stride;
-            }
-            if (!sink.write(buffer.get(), out - buffer.get()))
-                return false;
-        }
-        return true;
+        const QByteArray header = bitmapHeader(width, height);
+        return sink.write(header.constData(), header.size()) && writeBitmapRows(sink, surface.pixels(), 0, height);
     });
 }
 

@@ -394,6 +394,39 @@ qint64 pngRawBytes(qint64 width, qint64 height, int bitDepth, int colourType)
     return height * row;
 }
 
+// A PNG at [offset, offset + bytes): its declared size, and whether its chunks reach IEND with
+// enough compressed data for that size.
+Header readPngAt(const Bytes &b, Header h, qint64 offset, qint64 bytes)
+{
+    if (!b.has(offset, 24))
+        return damaged(h, QStringLiteral("it ends inside its first picture's header"));
+    h.width = b.be32(offset + 16);
+    h.height = b.be32(offset + 20);
+    if (h.width == 0 || h.height == 0)
+        return damaged(h, QStringLiteral("its first picture declares %1 x %2 pixels").arg(h.width).arg(h.height));
+    qint64 compressed = 0;
+    if (!b.has(offset, bytes) || !pngComplete(b, offset, offset + bytes, &compressed)) {
+        h.incomplete = endsEarly();
+        return h;
+    }
+    // Deflate shrinks data 1032 times at the very most: less than that cannot hold the
+    // pixels, and would have the decoder allocate the whole picture for nothing.
+    if (h.width <= (qint64(1) << 31) && h.height <= (qint64(1) << 31)
+        && compressed * 1032 < pngRawBytes(h.width, h.height, b.u8(offset + 24), b.u8(offset + 25)))
+        h.incomplete = QStringLiteral("its picture data is too short for %1 x %2 pixels").arg(h.width).arg(h.height);
+    return h;
+}
+
+// A PNG file of its own: IHDR must come first.
+Header readPng(const Bytes &b, Header h)
+{
+    if (!b.startsWith(12, "IHDR", 4) || b.be32(8) != 13)
+        return damaged(h, QStringLiteral("its header chunk is missing"));
+    h.otherWidth = b.be32(16);
+    h.otherHeight = b.be32(20);
+    return readPngAt(b, h, 0, b.size());
+}
+
 Header readIco(const Bytes &b, Header h)
 {
     if (!b.has(0, 6 + 16))
@@ -404,25 +437,8 @@ Header readIco(const Bytes &b, Header h)
     h.otherHeight = b.u8(7) ? b.u8(7) : 256;
     const qint64 bytes = b.le32(6 + 8);
     const qint64 offset = b.le32(6 + 12);
-    if (b.startsWith(offset, "\x89PNG\r\n\x1a\n", 8)) {
-        if (!b.has(offset, 24))
-            return damaged(h, QStringLiteral("it ends inside its first picture's header"));
-        h.width = b.be32(offset + 16);
-        h.height = b.be32(offset + 20);
-        if (h.width == 0 || h.height == 0)
-            return damaged(h, QStringLiteral("its first picture declares %1 x %2 pixels").arg(h.width).arg(h.height));
-        qint64 compressed = 0;
-        if (!b.has(offset, bytes) || !pngComplete(b, offset, offset + bytes, &compressed)) {
-            h.incomplete = endsEarly();
-            return h;
-        }
-        // Deflate shrinks data 1032 times at the very most: less than that cannot hold the
-        // pixels, and would have the decoder allocate the whole picture for nothing.
-        if (h.width <= (qint64(1) << 31) && h.height <= (qint64(1) << 31)
-            && compressed * 1032 < pngRawBytes(h.width, h.height, b.u8(offset + 24), b.u8(offset + 25)))
-            h.incomplete = QStringLiteral("its picture data is too short for %1 x %2 pixels").arg(h.width).arg(h.height);
-        return h;
-    }
+    if (b.startsWith(offset, "\x89PNG\r\n\x1a\n", 8))
+        return readPngAt(b, h, offset, bytes);
     if (!b.has(offset, 16))
         return damaged(h, QStringLiteral("it ends inside its first picture's header"));
     const quint32 infoSize = b.le32(offset);
@@ -513,6 +529,8 @@ Header readHeader(const QByteArray &data, Format format, qint64 fileSize)
         return readIco(bytes, h);
     case Format::Jpeg:
         return readJpeg(bytes, h);
+    case Format::Png:
+        return readPng(bytes, h);
     case Format::Unknown:
         break;
     }
@@ -531,6 +549,49 @@ bool isPlainBmp(const QByteArray &data)
         return false;
     const quint32 compression = b.le32(30);
     return compression == 0 || compression == 3;
+}
+
+GifFrames readGifFrames(const QByteArray &data)
+{
+    const Bytes b(data);
+    GifFrames result;
+    if (!b.has(0, 13)) {
+        result.damage = QStringLiteral("it ends inside its header");
+        return result;
+    }
+    const uchar flags = b.u8(10);
+    qint64 pos = 13 + ((flags & 0x80) ? 3 * (qint64(2) << (flags & 7)) : 0);
+    for (;;) {
+        if (!b.has(pos, 1)) // only the trailer is missing: every frame is whole
+            return result;
+        const uchar block = b.u8(pos++);
+        if (block == 0x3b)
+            return result;
+        if (block == 0x21) {
+            pos = b.has(pos, 1) ? skipSubBlocks(b, pos + 1) : -1;
+        } else if (block == 0x2c && b.has(pos, 9)) {
+            const qint64 area = qint64(b.le16(pos + 4)) * b.le16(pos + 6);
+            result.largestWidth = std::max<qint64>(result.largestWidth, b.le16(pos + 4));
+            result.largestHeight = std::max<qint64>(result.largestHeight, b.le16(pos + 6));
+            const uchar imageFlags = b.u8(pos + 8);
+            pos += 9 + ((imageFlags & 0x80) ? 3 * (qint64(2) << (imageFlags & 7)) : 0);
+            const qint64 pixels = b.has(pos, 1) ? lzwPixels(b, pos, area) : -1;
+            pos = b.has(pos, 1) ? skipSubBlocks(b, pos + 1) : -1;
+            if (pos < 0 || (pixels >= 0 && pixels < area)) {
+                result.damage = QStringLiteral("its frame %1 ends early").arg(result.count + 1);
+                return result;
+            }
+            ++result.count;
+        } else {
+            result.damage = QStringLiteral("it holds an unknown block (0x%1) after frame %2")
+                                .arg(block, 2, 16, QLatin1Char('0')).arg(result.count);
+            return result;
+        }
+        if (pos < 0)
+            break;
+    }
+    result.damage = QStringLiteral("it ends after frame %1, before its trailer").arg(result.count);
+    return result;
 }
 
 } // namespace picture

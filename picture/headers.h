@@ -53,4 +53,13 @@ Header readHeader(const QByteArray &data, Format format, qint64 fileSize = -1);
 // straight from its file.
 bool isPlainBmp(const QByteArray &data);
 
+// The frames of a GIF, each checked to be whole, up to its trailer.
+struct GifFrames {
+    int count = 0;
+    qint64 largestWidth = 0;   // the widest and the tallest frame rectangle declared
+    qint64 largestHeight = 0;
+    QString damage;   // non-empty when a frame or the trailer is missing or cut
+};
+GifFrames readGifFrames(const QByteArray &data);
+
 } // namespace picture

@@ -40,8 +40,10 @@ Loaded damaged(const QString &name, const QString &cause, Format format)
     return failure(LoadError::Damaged, tr("Cannot load %1: the file is damaged or incomplete (%2).").arg(name, cause), format);
 }
 
-Loaded notAPicture(const QString &name)
+Loaded notAPicture(const QString &name, bool png = false)
 {
+    if (png)
+        return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO, JPEG or PNG picture.").arg(name));
     return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO or JPEG picture.").arg(name));
 }
 
@@ -74,6 +76,7 @@ QByteArray qtFormatName(Format format)
     case Format::Gif: return QByteArrayLiteral("gif");
     case Format::Ico: return QByteArrayLiteral("ico");
     case Format::Jpeg: return QByteArrayLiteral("jpeg");
+    case Format::Png: return QByteArrayLiteral("png");
     case Format::Unknown: break;
     }
     return {};
@@ -113,12 +116,13 @@ QImage readWithQt(QIODevice *device, const Header &h, QString *error)
 }
 
 // Opaque pictures become RGB32; those with any transparent pixel ARGB32_Premultiplied, the
-// format that painting composes fastest.
-QImage normalised(QImage image)
+// format that painting composes fastest. PNG pictures keep straight alpha (ARGB32) instead, so
+// that a PNG written from them gives back the colours of half-transparent pixels exactly.
+QImage normalised(QImage image, QImage::Format withAlpha = QImage::Format_ARGB32_Premultiplied)
 {
     if (!image.hasAlphaChannel())
         return image.convertToFormat(QImage::Format_RGB32);
-    image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    image.convertTo(withAlpha);
     for (int y = 0; y < image.height(); ++y) {
         const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x)
@@ -174,7 +178,8 @@ Loaded finished(QImage image, const Header &h, const QString &name, Holding hold
 {
     Loaded result;
     result.format = h.format;
-    result.image = normalised(std::move(image));
+    result.image = normalised(std::move(image), h.format == Format::Png ? QImage::Format_ARGB32
+                                                                         : QImage::Format_ARGB32_Premultiplied);
     if (h.format == Format::Bmp)
         widenChannels(result.image, h.bmpChannelBits);
     // The decoder's own memory is then free for the next one.
@@ -196,6 +201,14 @@ Format sniffFormat(const QByteArray &head)
     if (head.startsWith("\xff\xd8\xff"))
         return Format::Jpeg;
     return Format::Unknown;
+}
+
+Format sniffFormat(const QByteArray &head, const Budget &budget)
+{
+    const Format format = sniffFormat(head);
+    if (format == Format::Unknown && budget.acceptPng && head.startsWith("\x89PNG\r\n\x1a\n"))
+        return Format::Png;
+    return format;
 }
 
 qint64 decodedBytes(int width, int height)
@@ -357,9 +370,9 @@ namespace {
 
 Loaded loadData(const QByteArray &data, const QString &name, const Budget &budget, Holding holding, QSize view)
 {
-    const Format format = sniffFormat(data);
+    const Format format = sniffFormat(data, budget);
     if (format == Format::Unknown)
-        return notAPicture(name);
+        return notAPicture(name, budget.acceptPng);
 
     const Header h = readHeader(data, format);
     if (h.error != LoadError::None)
@@ -415,6 +428,27 @@ Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &b
 Loaded loadForView(const QString &path, QSize view)
 {
     return loadFile(path, Budget(), Holding::Alone, view);
+}
+
+Inspected inspect(const QByteArray &data, const QString &name, const Budget &budget)
+{
+    Inspected result;
+    const Format format = sniffFormat(data, budget);
+    if (format == Format::Unknown) {
+        result.refusal = notAPicture(name, budget.acceptPng);
+        return result;
+    }
+    const Header h = readHeader(data, format);
+    if (h.error != LoadError::None)
+        result.refusal = fromHeaderError(name, h);
+    else if (Loaded tooLarge = checkBudget(name, h, budget); !tooLarge.ok())
+        result.refusal = std::move(tooLarge);
+    else if (!h.incomplete.isEmpty())
+        result.refusal = damaged(name, h.incomplete, format);
+    result.refusal.format = format;
+    result.width = int(h.width);
+    result.height = int(h.height);
+    return result;
 }
 
 } // namespace picture

@@ -12,9 +12,10 @@ namespace picture {
 struct Budget {
     int maxSide = 32767;                        // pixels, either side
     qint64 maxPixels = qint64(256) * 1024 * 1024; // one picture (a 48-megapixel photo fits)
+    bool acceptPng = false;                     // the window reads no PNG; the command line does
 };
 
-enum class Format { Unknown, Bmp, Gif, Ico, Jpeg };
+enum class Format { Unknown, Bmp, Gif, Ico, Jpeg, Png };
 
 enum class LoadError { None, Missing, Unreadable, NotAPicture, Damaged, TooLarge };
 
@@ -33,6 +34,8 @@ struct Loaded {
 
 // The format that a file's first bytes announce; Unknown for anything but BMP, GIF, ICO and JPEG.
 Format sniffFormat(const QByteArray &head);
+// The same, and Png for a PNG when the budget accepts PNG.
+Format sniffFormat(const QByteArray &head, const Budget &budget);
 
 // Loads the picture at path: a BMP, the first frame of a GIF, the first image of an icon, a JPEG.
 // The decoder follows the content, never the file name. path may keep name bytes that are not
@@ -52,6 +55,15 @@ Loaded loadForView(const QString &path, QSize view);
 // decoding anything; empty when they do not tell. Lets a command charge its memory budget
 // before it decodes.
 QSize declaredSize(const QString &path);
+
+// What load() would find out before decoding anything: the size the picture will have, or the
+// refusal it would give for the header, the budget or a cut file. The image stays null.
+struct Inspected {
+    Loaded refusal;   // ok() when the header passed
+    int width = 0;
+    int height = 0;
+};
+Inspected inspect(const QByteArray &data, const QString &name, const Budget &budget = {});
 
 // Bytes one decoded picture of this size occupies at most; used to budget a whole command.
 qint64 decodedBytes(int width, int height);

@@ -1,0 +1,83 @@
+#include "picture/rgbaband.h"
+
+#include <algorithm>
+#include <new>
+
+namespace picture {
+
+namespace {
+
+// Straight-alpha source over: exact when either pixel is opaque or the one beneath is clear.
+inline void over(uchar *dst, QRgb src)
+{
+    const uint sa = qAlpha(src);
+    if (sa == 255 || dst[3] == 0) {
+        dst[0] = uchar(qRed(src));
+        dst[1] = uchar(qGreen(src));
+        dst[2] = uchar(qBlue(src));
+        dst[3] = uchar(sa);
+        return;
+    }
+    if (sa == 0)
+        return;
+    const uint da = dst[3] * (255 - sa);      // the part beneath that shows, times 255
+    const uint a = sa * 255 + da;             // the result's alpha, times 255
+    const uint channels[3] = {uint(qRed(src)), uint(qGreen(src)), uint(qBlue(src))};
+    for (int c = 0; c < 3; ++c)
+        dst[c] = uchar((channels[c] * sa * 255 + dst[c] * da + a / 2) / a);
+    dst[3] = uchar((a + 127) / 255);
+}
+
+} // namespace
+
+bool RgbaBand::reset(int width, int rows)
+{
+    if (m_pixels.width() != width || m_pixels.height() != rows) {
+        try {
+            m_pixels = QImage(width, rows, QImage::Format_RGBA8888);
+        } catch (const std::bad_alloc &) {
+            m_pixels = QImage();
+        }
+        if (m_pixels.isNull())
+            return false;
+    }
+    m_pixels.fill(QColor::fromRgba(m_background));
+    return true;
+}
+
+void RgbaBand::draw(const QImage &picture, int x, int y)
+{
+    const int left = std::max(x, 0);
+    const int top = std::max(y, 0);
+    const int right = int(std::min<qint64>(qint64(x) + picture.width(), m_pixels.width()));
+    const int bottom = int(std::min<qint64>(qint64(y) + picture.height(), m_pixels.height()));
+    if (left >= right || top >= bottom)
+        return;
+    const QImage::Format format = picture.format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32
+        && format != QImage::Format_ARGB32_Premultiplied) {
+        // Convert only the part that shows.
+        const QImage part = picture.copy(left - x, top - y, right - left, bottom - top);
+        draw(part.convertToFormat(part.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32), left, top);
+        return;
+    }
+    for (int row = top; row < bottom; ++row) {
+        const QRgb *src = reinterpret_cast<const QRgb *>(picture.constScanLine(row - y)) + (left - x);
+        uchar *dst = m_pixels.scanLine(row) + qsizetype(left) * 4;
+        for (int i = 0; i < right - left; ++i, dst += 4) {
+            switch (format) {
+            case QImage::Format_RGB32:
+                over(dst, src[i] | 0xff000000u);
+                break;
+            case QImage::Format_ARGB32:
+                over(dst, src[i]);
+                break;
+            default:
+                over(dst, qUnpremultiply(src[i]));
+                break;
+            }
+        }
+    }
+}
+
+} // namespace picture

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+
+namespace picture {
+
+// A band of rows of a sheet with straight (not premultiplied) alpha, the layout of an 8-bit
+// RGBA PNG row, so that a picture's half-transparent pixels keep their exact colour.
+class RgbaBand
+{
+public:
+    // background: any colour, or a fully transparent one.
+    explicit RgbaBand(const QColor &background) : m_background(background.rgba()) {}
+
+    // Becomes width x rows, every pixel the background; false when the memory cannot be had.
+    bool reset(int width, int rows);
+    // Draws picture with its top-left corner at (x, y), source over what lies beneath; what
+    // falls outside the band is cut off.
+    void draw(const QImage &picture, int x, int y);
+    const QImage &pixels() const { return m_pixels; } // Format_RGBA8888
+
+private:
+    QImage m_pixels;
+    QRgb m_background;
+};
+
+} // namespace picture

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+#include "picture/picture.h"
+#include "strip/sheet.h"
+
+namespace strip {
+
+// One input file of a sheet: a picture, or an animated GIF that gives every frame.
+struct SheetSource {
+    QString path;
+    bool allFrames = false;
+    int frames = 1;
+    QSize size;              // every frame's size, from the file's header
+};
+
+// Reads source.path and fills in its size and frame count from the file's header, after the
+// checks that loading it would make first; false with *error naming the file and the cause.
+bool probeSource(SheetSource &source, const picture::Budget &budget, QString *error);
+
+// One cell's picture: frame `frame` of source `source`.
+struct SheetFrame {
+    int source = 0;
+    int frame = 0;
+};
+
+// A sheet to compose: its inputs, its frames in cell order, its layout.
+struct SheetJob {
+    QList<SheetSource> sources;
+    QList<SheetFrame> frames;
+    Sheet sheet;
+    picture::Budget budget;  // each picture's
+    int bytesPerPixel = 3;   // of a band: 3 for a bitmap, 4 for RGBA
+};
+
+// Which end of the sheet is composed first: a bitmap stores its bottom row first.
+enum class BandOrder { TopDown, BottomUp };
+
+// Rows [top, end) of the sheet that are composed together.
+struct Band {
+    qint64 top = 0;
+    qint64 end = 0;
+};
+
+// The bands of a sheet in the order they are composed: one row of cells at a time, each split
+// so that no band takes more than a few megabytes.
+QList<Band> planBands(const SheetJob &job, BandOrder order);
+
+// The most memory composing the sheet holds at once: the band and every decoded picture that
+// this band or a later one still needs.
+qint64 peakBytes(const SheetJob &job, BandOrder order);
+
+// Draws pictures onto one band; the band is then handed on.
+struct BandCanvas {
+    std::function<bool(int width, int rows)> reset;                 // false: no memory for it
+    std::function<void(const QImage &picture, int x, int y)> draw;  // y from the band's top
+    std::function<bool(const Band &band)> handOn;                    // false: the output failed
+};
+
+// Composes the sheet band by band in that order: each picture decoded when the first band
+// that shows it comes, dropped after the last; in each band, pictures in cell order, later ones
+// over earlier ones. False with *error naming the file and the cause when a picture cannot be
+// read, or when the canvas or output fails (then *error is empty: the caller knows why).
+bool composeInBands(const SheetJob &job, BandOrder order, const BandCanvas &canvas, QString *error,
+                    const std::function<void(int done, int total)> &progress = {});
+
+} // namespace strip

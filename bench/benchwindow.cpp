@@ -2,15 +2,24 @@
 //
 //   corvane-bench-window startup [--phases]   the real window, offscreen, to idle
 //   corvane-bench-window bare                 a bare application that quits at once
+//   corvane-bench-window preview RUNS FILES...  the median time, in ms, from a click on each
+//                                             file to its picture in the preview, offscreen
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "browse/drivelist.h"
+#include "browse/filelist.h"
+#include "browse/folderlist.h"
 
 namespace {
 
@@ -56,6 +65,45 @@ int bare(int argc, char **argv)
     return app.exec();
 }
 
+// A click on each file in the real file list, RUNS times, each time from an empty preview.
+int preview(int argc, char **argv)
+{
+    offscreenUnlessSet();
+    QApplication app(argc, argv);
+    setUpApplication();
+    const QStringList args = app.arguments().mid(2);
+    const int runs = args.value(0).toInt();
+    if (runs < 1 || args.size() < 2)
+        return 2;
+    MainWindow window;
+    window.show();
+    for (const QString &path : args.mid(1)) {
+        const QFileInfo file(path);
+        window.Dir1->setPath(window.Drive1->rootPath(), file.absolutePath());
+        const int row = int(window.File1->names().indexOf(file.fileName()));
+        if (row < 0) {
+            std::fprintf(stderr, "%s is not in the file list\n", qPrintable(path));
+            return 1;
+        }
+        window.File1->setCurrentIndex(window.File1->model()->index(row, 0));
+        std::vector<double> times;
+        for (int r = 0; r < runs; ++r) {
+            window.Open->clear();
+            QElapsedTimer clock;
+            clock.start();
+            window.File1_Click();
+            times.push_back(double(clock.nsecsElapsed()) / 1e6);
+            if (window.Open->pixmap().isNull()) {
+                std::fprintf(stderr, "%s: no preview\n", qPrintable(path));
+                return 1;
+            }
+        }
+        std::sort(times.begin(), times.end());
+        std::printf("%s %.1f\n", qPrintable(file.fileName()), times[times.size() / 2]);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -65,6 +113,8 @@ int main(int argc, char **argv)
         return startup(argc, argv);
     if (mode == "bare")
         return bare(argc, argv);
-    std::fputs("usage: corvane-bench-window startup [--phases] | bare\n", stderr);
+    if (mode == "preview")
+        return preview(argc, argv);
+    std::fputs("usage: corvane-bench-window startup [--phases] | bare | preview RUNS FILES...\n", stderr);
     return 2;
 }

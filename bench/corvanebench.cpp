@@ -3,7 +3,7 @@
 //
 //   corvane-bench write N OUT FILES... [--background #rrggbb] [--phases]
 //                                                                load, compose, write the BMP
-//   corvane-bench decode FILES...                                decode only, with the same loader
+//   corvane-bench decode [--parallel] FILES...                   decode only, with the same loader
 //   corvane-bench list DIR                                       list a folder as the file list does
 //
 // It needs no widgets and does not load them: the program's start-up is measured by
@@ -12,14 +12,18 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 
 #include <array>
+#include <atomic>
+#include <mutex>
 #include <cstdio>
 
 #include "browse/folders.h"
 #include "picture/bitmapfile.h"
 #include "picture/picture.h"
 #include "picture/surface.h"
+#include "picture/threads.h"
 #include "strip/frames.h"
 
 namespace {
@@ -30,7 +34,7 @@ constexpr int maxImages = 100; // MAX_IMAGES once the window has loaded
 int usage()
 {
     std::fputs("usage: corvane-bench write N OUT FILES... [--background #rrggbb] [--phases]\n"
-               "       corvane-bench decode FILES...\n"
+               "       corvane-bench decode [--parallel] FILES...\n"
                "       corvane-bench list DIR\n",
                stderr);
     return 2;
@@ -112,23 +116,38 @@ int write(int argc, char **argv)
     return 0;
 }
 
-// The loader alone, one picture after another, each dropped once decoded: the floor's share.
+// The loader alone, each picture dropped once decoded: the floor's share. One after another,
+// or with --parallel spread over every core, as the write command spreads it.
 int decode(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList paths = app.arguments().mid(2);
+    QStringList paths = app.arguments().mid(2);
+    const bool parallel = paths.removeAll(QStringLiteral("--parallel")) > 0;
     if (paths.isEmpty())
         return usage();
-    qint64 pixels = 0;
-    for (const QString &path : paths) {
-        const picture::Loaded loaded = picture::load(path);
-        if (!loaded.ok()) {
-            fail(loaded.message);
-            return 1;
+    std::atomic<qsizetype> next{0};
+    std::atomic<qint64> pixels{0};
+    std::atomic<bool> failed{false};
+    std::mutex messageLock;
+    QString message;
+    auto work = [&] {
+        for (qsizetype k; !failed && (k = next.fetch_add(1)) < paths.size();) {
+            const picture::Loaded loaded = picture::load(paths[k]);
+            if (!loaded.ok()) {
+                const std::lock_guard lock(messageLock);
+                failed = true;
+                message = loaded.message;
+                return;
+            }
+            pixels += qint64(loaded.image.width()) * loaded.image.height();
         }
-        pixels += qint64(loaded.image.width()) * loaded.image.height();
+    };
+    picture::runOnThreads(parallel ? QThread::idealThreadCount() : 1, work);
+    if (failed) {
+        fail(message);
+        return 1;
     }
-    std::printf("%lld pixels\n", static_cast<long long>(pixels));
+    std::printf("%lld pixels\n", static_cast<long long>(pixels.load()));
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "picture/surface.h"
 
@@ -14,9 +15,6 @@ namespace picture {
 namespace {
 
 constexpr qint64 headerBytes = 14 + 40;
-// Rows are gathered into writes of about this size: a buffer that stays in the cache, and that
-// costs few page faults to set up.
-constexpr qint64 chunkBytes = qint64(128) << 10;
 
 qint64 rowBytes(int width)
 {
@@ -67,22 +65,23 @@ QByteArray bitmapHeader(int width, int height)
 
 bool writeBitmapRows(SaveSink &sink, const QImage &pixels, int firstRow, int endRow)
 {
-    const int width = pixels.width();
-    const qint64 stride = rowBytes(width);
-    // The surface's rows already have the file's layout (BGR, padded to four bytes); only
-    // the padding bytes are not guaranteed to be zero, so rows are copied into a buffer.
-    const qint64 rowsPerChunk = std::max<qint64>(1, chunkBytes / stride);
-    const auto buffer = std::make_unique_for_overwrite<char[]>(size_t(std::min<qint64>(rowsPerChunk, endRow - firstRow) * stride));
-    const size_t pixelBytes = size_t(width) * 3;
-    int y = endRow - 1;
-    while (y >= firstRow) {
-        char *out = buffer.get();
-        for (qint64 r = 0; r < rowsPerChunk && y >= firstRow; ++r, --y) {
-            std::memcpy(out, pixels.constScanLine(y), pixelBytes);
-            std::memset(out + pixelBytes, 0, size_t(stride) - pixelBytes);
-            out += stride;
+    // The rows already have the file's layout (BGR); they go to the file from where they lie,
+    // bottom-up, each followed by zeros up to four bytes where the width needs them: the
+    // image's own padding bytes are not guaranteed to be zero.
+    static constexpr char zeros[4] = {};
+    const size_t pixelBytes = size_t(pixels.width()) * 3;
+    const qint64 padding = rowBytes(pixels.width()) - qint64(pixelBytes);
+    constexpr int rowsPerCall = 512;
+    std::vector<SaveSink::Part> parts;
+    parts.reserve(size_t(rowsPerCall) * 2);
+    for (int y = endRow - 1; y >= firstRow;) {
+        parts.clear();
+        for (int r = 0; r < rowsPerCall && y >= firstRow; ++r, --y) {
+            parts.push_back({reinterpret_cast<const char *>(pixels.constScanLine(y)), qint64(pixelBytes)});
+            if (padding)
+                parts.push_back({zeros, padding});
         }
-        if (!sink.write(buffer.get(), out - buffer.get()))
+        if (!sink.write(std::span<const SaveSink::Part>(parts)))
             return false;
     }
     return true;

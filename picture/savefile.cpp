@@ -5,6 +5,16 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#if defined(Q_OS_UNIX)
+#include <climits>
+#include <sys/uio.h>
+#include <unistd.h>
+#endif
 #if defined(Q_OS_LINUX)
 #include <fcntl.h>
 #endif
@@ -43,6 +53,56 @@ public:
             startWriteBack(written);
         }
         return true;
+    }
+
+    bool write(std::span<const Part> parts) override
+    {
+#if defined(Q_OS_UNIX)
+        const int fd = m_file.handle();
+        if (failed() || fd < 0)
+            return !failed() && SaveSink::write(parts);
+        std::vector<iovec> vectors;
+        vectors.reserve(std::min<size_t>(parts.size(), IOV_MAX));
+        size_t next = 0;
+        while (next < parts.size()) {
+            vectors.clear();
+            qint64 batch = 0;
+            for (size_t i = next; i < parts.size() && vectors.size() < IOV_MAX; ++i) {
+                vectors.push_back({const_cast<char *>(parts[i].data), size_t(parts[i].size)});
+                batch += parts[i].size;
+            }
+            next += vectors.size();
+            // A short write leaves the rest of the batch for the next call, from where it stopped.
+            iovec *at = vectors.data();
+            int left = int(vectors.size());
+            qint64 written = 0;
+            while (left > 0) {
+                const ssize_t n = ::writev(fd, at, left);
+                if (n <= 0) {
+                    if (n < 0 && errno == EINTR)
+                        continue;
+                    m_cause = n < 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                                    : QCoreApplication::translate("picture", "the file system accepted no more data");
+                    return false;
+                }
+                written += n;
+                size_t done = size_t(n);
+                while (left > 0 && done >= at->iov_len) {
+                    done -= at->iov_len;
+                    ++at;
+                    --left;
+                }
+                if (left > 0) {
+                    at->iov_base = static_cast<char *>(at->iov_base) + done;
+                    at->iov_len -= done;
+                }
+            }
+            startWriteBack(written);
+        }
+        return true;
+#else
+        return SaveSink::write(parts);
+#endif
     }
 
     bool failed() const { return !m_cause.isNull(); }
@@ -89,6 +149,14 @@ QString openFailureCause(const QString &path, const QString &saveFileCause)
 }
 
 } // namespace
+
+bool SaveSink::write(std::span<const Part> parts)
+{
+    for (const Part &part : parts)
+        if (!write(part.data, part.size))
+            return false;
+    return true;
+}
 
 SaveResult saveAtomically(const QString &path, const std::function<bool(SaveSink &)> &produce)
 {

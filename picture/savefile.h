@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <functional>
+#include <span>
 
 namespace picture {
 
@@ -16,8 +17,16 @@ struct SaveResult {
 class SaveSink
 {
 public:
+    struct Part {
+        const char *data;
+        qint64 size;
+    };
+
     virtual ~SaveSink() = default;
     virtual bool write(const char *data, qint64 size) = 0;
+    // The parts one after another, as write() would take them, in as few calls to the system as
+    // it allows: rows go to the file straight from where they lie.
+    virtual bool write(std::span<const Part> parts);
 };
 
 // Replaces path atomically with what produce writes: a temporary file in the same folder is

@@ -167,10 +167,10 @@ void TestCli::bitmapMatchesWindow()
     QTemporaryDir dir;
     QStringList paths;
     for (int i = 0; i < files.size(); ++i) {
-        const QStringList spec = files[i].split(u':');
-        const QImage image = spec[0] == QLatin1String("ico") ? sample(spec[1].toInt(), spec[2].toInt(), i, Alpha::Partial)
-                                                            : testsupport::pattern(spec[1].toInt(), spec[2].toInt(), i);
-        paths.append(dir.filePath(QStringLiteral("f%1.%2").arg(i).arg(spec[0])));
+        const QStringList fields = files[i].split(u':');
+        const QImage image = fields[0] == QLatin1String("ico") ? sample(fields[1].toInt(), fields[2].toInt(), i, Alpha::Partial)
+                                                            : testsupport::pattern(fields[1].toInt(), fields[2].toInt(), i);
+        paths.append(dir.filePath(QStringLiteral("f%1.%2").arg(i).arg(fields[0])));
         QVERIFY(image.save(paths.last()));
     }
 

@@ -2,10 +2,7 @@
 
 #include <QCoreApplication>
 
-#include <algorithm>
-#include <cstring>
 #include <limits>
-#include <memory>
 #include <vector>
 
 #include "picture/surface.h"

@@ -69,6 +69,19 @@ Loaded checkBudget(const QString &name, const Header &h, const Budget &budget)
     return {};
 }
 
+// What load() refuses a picture for before decoding it: its header, its size against the
+// budget, or data that ends before the picture does; ok() when none of these.
+Loaded refusalFor(const Header &h, const QString &name, const Budget &budget)
+{
+    if (h.error != LoadError::None)
+        return fromHeaderError(name, h);
+    if (Loaded tooLarge = checkBudget(name, h, budget); !tooLarge.ok())
+        return tooLarge;
+    if (!h.incomplete.isEmpty())
+        return damaged(name, h.incomplete, h.format);
+    return {};
+}
+
 QByteArray qtFormatName(Format format)
 {
     switch (format) {
@@ -292,12 +305,8 @@ Loaded loadPlainBmp(QFile &file, const QByteArray &head, qint64 size, const QStr
                     Holding holding)
 {
     const Header h = readHeader(head, Format::Bmp, size);
-    if (h.error != LoadError::None)
-        return fromHeaderError(name, h);
-    if (Loaded tooLarge = checkBudget(name, h, budget); tooLarge.error != LoadError::None)
-        return tooLarge;
-    if (!h.incomplete.isEmpty())
-        return damaged(name, h.incomplete, Format::Bmp);
+    if (Loaded refusal = refusalFor(h, name, budget); !refusal.ok())
+        return refusal;
     if (!file.seek(0))
         return unreadable(name, EIO);
     QString error;
@@ -375,12 +384,8 @@ Loaded loadData(const QByteArray &data, const QString &name, const Budget &budge
         return notAPicture(name, budget.acceptPng);
 
     const Header h = readHeader(data, format);
-    if (h.error != LoadError::None)
-        return fromHeaderError(name, h);
-    if (Loaded tooLarge = checkBudget(name, h, budget); tooLarge.error != LoadError::None)
-        return tooLarge;
-    if (!h.incomplete.isEmpty())
-        return damaged(name, h.incomplete, format);
+    if (Loaded refusal = refusalFor(h, name, budget); !refusal.ok())
+        return refusal;
 
     if (format == Format::Jpeg) {
         const int shrink = shrinkFor(h, view);
@@ -439,12 +444,7 @@ Inspected inspect(const QByteArray &data, const QString &name, const Budget &bud
         return result;
     }
     const Header h = readHeader(data, format);
-    if (h.error != LoadError::None)
-        result.refusal = fromHeaderError(name, h);
-    else if (Loaded tooLarge = checkBudget(name, h, budget); !tooLarge.ok())
-        result.refusal = std::move(tooLarge);
-    else if (!h.incomplete.isEmpty())
-        result.refusal = damaged(name, h.incomplete, format);
+    result.refusal = refusalFor(h, name, budget);
     result.refusal.format = format;
     result.width = int(h.width);
     result.height = int(h.height);

@@ -102,9 +102,9 @@ protected:
 private:
     void buildElements();
     void buildMenus();
-    void buildBrowser();     // browse/browsehandlers.cpp
-    void buildHelp();        // about/helpabout.cpp
-    void closeCommand();     // strip/writecommand.cpp: "10"-less closing shared by every run
+    void buildBrowser();     // browsehandlers.cpp
+    void buildHelp();        // helpabout.cpp
+    void closeCommand();     // writecommand.cpp: "10"-less closing shared by every run
 
     std::unique_ptr<Prompts> m_prompts;
     QPointer<AboutForm> m_aboutForm;

@@ -3,7 +3,7 @@
 
 #include <QTimer>
 
-#include "tests/command/commandfixture.h"
+#include "tests/app/commandfixture.h"
 
 namespace {
 

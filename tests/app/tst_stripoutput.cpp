@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include "tests/command/commandfixture.h"
+#include "tests/app/commandfixture.h"
 
 namespace {
 

@@ -71,6 +71,9 @@ public:
     picture::Surface *Image_strip = nullptr;
     picture::Surface *clearimage = nullptr;
 
+    // The size of the strip the last command laid out (it is written band by band, never held).
+    QSize stripSize() const { return m_stripSize; }
+
     // The help component: it hands the help file and the request to the help viewer.
     HelpDialog *CommonDialog1 = nullptr;
 
@@ -108,4 +111,5 @@ private:
 
     std::unique_ptr<Prompts> m_prompts;
     QPointer<AboutForm> m_aboutForm;
+    QSize m_stripSize;
 };

@@ -1,5 +1,7 @@
 // The "&Write Image Strip" command: frame-count rules, gathering the selection, composing the
-// strip and writing the output files, in that order, all inside the button's handler.
+// strip and writing the output files, in that order, all inside the button's handler. The
+// pictures are decoded before the save dialog, so that every refusal comes before it; the strip
+// itself is composed band by band straight into its file, never held whole.
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -7,11 +9,11 @@
 
 #include "app/mainwindow.h"
 #include "browse/filelist.h"
-#include "picture/bitmapfile.h"
 #include "picture/surface.h"
 #include "strip/frames.h"
 #include "strip/names.h"
 #include "strip/numbers.h"
+#include "strip/sheetfile.h"
 
 namespace {
 
@@ -51,7 +53,9 @@ void MainWindow::Cmd_Write_File_Click()
 
     bool overLimit = false;
     const QStringList paths = selectedPaths(&overLimit);
-    const strip::GatherResult gathered = strip::loadPictures(paths, theFrame);
+    const strip::GatherResult gathered = strip::loadPictures(paths);
+    for (int k = 0; k < gathered.loaded(); ++k)
+        theFrame[k]->setPicture(gathered.pictures[k].decoded.constFirst());
     if (!gathered.ok()) {
         // Nothing is composed or written from a run with a picture that cannot be loaded.
         setCursor(Qt::ArrowCursor);
@@ -63,7 +67,7 @@ void MainWindow::Cmd_Write_File_Click()
         m_prompts->message(this, limitMessage(MAX_IMAGES, int(paths.size())));
         m_prompts->message(this, firstFramesMessage(MAX_IMAGES));
     }
-    const int frameTotal = gathered.loaded;
+    const int frameTotal = gathered.loaded();
 
     setCursor(Qt::ArrowCursor);
 
@@ -82,10 +86,15 @@ void MainWindow::Cmd_Write_File_Click()
     if (frameTotal < horizontal)
         horizontal = frameTotal;
 
-    const strip::ComposeResult composed = strip::compose(theFrame, frameTotal, horizontal, *Image_strip,
-                                                         *clearimage, bmp_width, bmp_height);
-    if (!composed.ok) {
-        m_prompts->message(this, composed.message);
+    const strip::StripPlan plan = strip::planStrip(gathered.pictures, frameTotal, horizontal);
+    if (!plan.cell.isEmpty()) {
+        bmp_width = qint16(plan.cell.width());
+        bmp_height = qint16(plan.cell.height());
+    }
+    if (plan.ok)
+        m_stripSize = QSize(int(plan.job.sheet.width), int(plan.job.sheet.height));
+    if (!plan.ok) {
+        m_prompts->message(this, plan.message);
         numhFrames->setText(QStringLiteral("10"));
         closeCommand();
         return;
@@ -104,7 +113,8 @@ void MainWindow::Cmd_Write_File_Click()
         m_prompts->message(this, QStringLiteral("Operation Cancelled"));
     } else {
         setCursor(Qt::WaitCursor);
-        const picture::SaveResult bitmap = picture::writeBitmap(*Image_strip, bitmapPath);
+        const strip::SheetWritten bitmap =
+            strip::writeSheet(plan.job, bitmapPath, strip::SheetFormat::Bmp, Image_strip->background());
         if (!bitmap.ok) {
             setCursor(Qt::ArrowCursor);
             m_prompts->message(this, bitmap.message);
@@ -143,6 +153,9 @@ QStringList MainWindow::selectedPaths(bool *overLimit) const
 
 void MainWindow::closeCommand()
 {
+    // The command's pictures go with it: the next command decodes its own.
+    for (picture::PictureHolder *holder : theFrame)
+        holder->setPicture(QImage());
     setCursor(Qt::ArrowCursor);
     File1->refresh();
 }

@@ -2,7 +2,7 @@
 // as whole processes for bench/run.
 //
 //   corvane-bench write N OUT FILES... [--background #rrggbb] [--phases]
-//                                                                load, compose, write the BMP
+//                                                                load, lay out, compose and write the BMP in bands
 //   corvane-bench decode [--parallel] FILES...                   decode only, with the same loader
 //   corvane-bench list DIR                                       list a folder as the file list does
 //
@@ -14,21 +14,18 @@
 #include <QFile>
 #include <QThread>
 
-#include <array>
 #include <atomic>
 #include <mutex>
 #include <cstdio>
 
 #include "browse/folders.h"
-#include "picture/bitmapfile.h"
 #include "picture/picture.h"
-#include "picture/surface.h"
 #include "picture/threads.h"
 #include "strip/frames.h"
+#include "strip/sheetfile.h"
 
 namespace {
 
-constexpr int frameHolders = strip::kFrameHolders;
 constexpr int maxImages = 100; // MAX_IMAGES once the window has loaded
 
 int usage()
@@ -45,8 +42,8 @@ void fail(const QString &message)
     std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
-// The write command from the moment the paths are gathered to the bitmap on disk, with the
-// window's objects: 102 frame holders, the strip and its clearimage, both 32 x 25 at first.
+// The write command from the moment the paths are gathered to the bitmap on disk: the very
+// calls the window's command makes.
 int write(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -66,13 +63,6 @@ int write(int argc, char **argv)
         return usage();
     const QStringList paths = args.mid(0, maxImages);
 
-    QObject owner;
-    std::array<picture::PictureHolder *, frameHolders> theFrame{};
-    for (int i = 0; i < frameHolders; ++i)
-        theFrame[size_t(i)] = new picture::PictureHolder(i, &owner);
-    auto *Image_strip = new picture::Surface(32, 25, background, &owner);
-    auto *clearimage = new picture::Surface(32, 25, background, &owner);
-
     QElapsedTimer clock;
     clock.start();
     auto phase = [&](const char *name) {
@@ -80,27 +70,24 @@ int write(int argc, char **argv)
             std::fprintf(stderr, "%-8s %7.1f ms\n", name, double(clock.nsecsElapsed()) / 1e6);
         clock.restart();
     };
-    const strip::GatherResult gathered = strip::loadPictures(paths, theFrame);
+    const strip::GatherResult gathered = strip::loadPictures(paths);
     phase("load");
     if (!gathered.ok()) {
         fail(gathered.failure.message);
         return 1;
     }
-    if (gathered.loaded == 0) {
+    if (gathered.loaded() == 0) {
         fail(QStringLiteral("No images were selected!"));
         return 1;
     }
-    const double horizontal = std::min(perRow, gathered.loaded);
-    qint16 bmpWidth = 0;
-    qint16 bmpHeight = 0;
-    const strip::ComposeResult composed =
-        strip::compose(theFrame, gathered.loaded, horizontal, *Image_strip, *clearimage, bmpWidth, bmpHeight);
-    if (!composed.ok) {
-        fail(composed.message);
+    const double horizontal = std::min(perRow, gathered.loaded());
+    const strip::StripPlan plan = strip::planStrip(gathered.pictures, gathered.loaded(), horizontal);
+    if (!plan.ok) {
+        fail(plan.message);
         return 1;
     }
-    phase("compose");
-    const picture::SaveResult saved = picture::writeBitmap(*Image_strip, out);
+    phase("plan");
+    const strip::SheetWritten saved = strip::writeSheet(plan.job, out, strip::SheetFormat::Bmp, background);
     phase("write");
     if (phases) { // how much of the memory came in large pages
         QFile rollup(QStringLiteral("/proc/self/smaps_rollup"));

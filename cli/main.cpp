@@ -13,12 +13,10 @@
 
 #include "picture/bitmapfile.h"
 #include "picture/pngwriter.h"
-#include "picture/rgbaband.h"
-#include "picture/surface.h"
 #include "strip/bands.h"
-#include "strip/frames.h"
 #include "strip/inputs.h"
 #include "strip/names.h"
+#include "strip/sheetfile.h"
 #include "strip/sheetjson.h"
 
 namespace {
@@ -154,11 +152,6 @@ Options readOptions(const QCoreApplication &app)
     return o;
 }
 
-QString mebibytes(qint64 bytes)
-{
-    return QString::number((bytes + (1 << 20) - 1) >> 20);
-}
-
 // A bar on standard error, redrawn in place; only where someone watches it.
 class Progress
 {
@@ -202,7 +195,9 @@ int run(const Options &o)
             }
         }
         for (const QString &file : files) {
-            strip::SheetSource source{file, o.allFrames, 1, {}};
+            strip::SheetSource source;
+            source.path = file;
+            source.allFrames = o.allFrames;
             QString error;
             if (!strip::probeSource(source, job.budget, &error)) {
                 say(error);
@@ -223,7 +218,7 @@ int run(const Options &o)
         std::printf("frames: %d\ncolumns: %d\nrows: %d\ncell: %d x %d\npadding: %d\nmargin: %d\nsheet: %s\n"
                     "estimated memory: %s MiB\n",
                     sheet.frameTotal, sheet.columns, sheet.rows, sheet.cell.width(), sheet.cell.height(), sheet.padding,
-                    sheet.margin, qUtf8Printable(size), qUtf8Printable(mebibytes(memory)));
+                    sheet.margin, qUtf8Printable(size), qUtf8Printable(picture::mebibytes(memory)));
     }
     if (!o.quiet) {
         for (const int limit : {16384, 8192, 4096}) {
@@ -243,53 +238,21 @@ int run(const Options &o)
                   : picture::bitmapTooLarge(o.output, sheet.width, sheet.height));
         return Failed;
     }
-    const qint64 budget = strip::CommandBudget{}.maxTotalBytes;
+    const qint64 budget = job.budget.maxTotalBytes;
     if (memory > budget) {
         say(QStringLiteral("Cannot write %1: at %2 the sheet needs %3 MiB at once, more than the %4 MiB it may use.")
-                .arg(o.output, size, mebibytes(memory), mebibytes(budget)));
+                .arg(o.output, size, picture::mebibytes(memory), picture::mebibytes(budget)));
         return Failed;
     }
     if (o.dryRun)
         return Written;
 
     Progress progress(!o.quiet && isatty(STDERR_FILENO) && job.frames.size() >= 20);
-    QString inputError;
-    QString encoderError;
-    const int width = int(sheet.width);
     const QColor background = o.background.value_or(o.png ? QColor(Qt::transparent) : windowBackground);
-    const picture::SaveResult saved = picture::saveAtomically(o.output, [&](picture::SaveSink &sink) {
-        if (o.png) {
-            picture::PngWriter writer(sink, width, int(sheet.height));
-            picture::RgbaBand band(background);
-            const strip::BandCanvas canvas{
-                [&](int w, int rows) { return band.reset(w, rows); },
-                [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
-                [&](const strip::Band &b) { return writer.writeRows(band.pixels(), 0, int(b.end - b.top)); }};
-            const bool ok = strip::composeInBands(job, bandOrder, canvas, &inputError, std::ref(progress)) && writer.finish();
-            encoderError = writer.error();
-            return ok;
-        }
-        // The window's own surface and bitmap rows, a band at a time, from the bottom up.
-        picture::Surface band(0, 0, background);
-        const QByteArray header = picture::bitmapHeader(width, int(sheet.height));
-        const strip::BandCanvas canvas{
-            [&](int w, int rows) {
-                const bool sized = band.setWidth(w) && band.setHeight(rows);
-                band.clear();
-                return sized;
-            },
-            [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
-            [&](const strip::Band &) { return picture::writeBitmapRows(sink, band.pixels(), 0, band.height()); }};
-        return sink.write(header.constData(), header.size())
-            && strip::composeInBands(job, bandOrder, canvas, &inputError, std::ref(progress));
-    });
-    if (!saved.ok) {
-        if (!inputError.isEmpty())
-            say(inputError + QStringLiteral(" Nothing was written."));
-        else if (!encoderError.isEmpty())
-            say(QStringLiteral("Cannot write %1: %2").arg(o.output, encoderError));
-        else
-            say(saved.message);
+    const strip::SheetWritten written = strip::writeSheet(job, o.output, o.png ? strip::SheetFormat::Png : strip::SheetFormat::Bmp,
+                                                          background, std::ref(progress));
+    if (!written.ok) {
+        say(written.inputFailed ? written.message + QStringLiteral(" Nothing was written.") : written.message);
         return Failed;
     }
 

@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const picture::Format sniffed = picture::sniffFormat(bytes, budget);
     const picture::Loaded loaded = picture::loadFromData(bytes, Name, budget, holding);
     if (budget.acceptPng && sniffed == picture::Format::Gif) {
-        const picture::Animation animation = picture::loadAnimation(bytes, Name, budget);
+        const picture::Animation animation = picture::Source::fromData(bytes, Name, budget, true).decodeFrames();
         if (!animation.refusal.ok() && (!animation.frames.isEmpty() || !animation.refusal.message.contains(Name)))
             broken("a refused animation carries frames or does not name the file");
         for (const QImage &frame : animation.frames)

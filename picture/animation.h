@@ -16,11 +16,9 @@ struct Animation {
     Loaded refusal;         // ok() when every frame was read
 };
 
-// The number of frames of the GIF in data after the checks load() makes on its first frame,
-// each later frame checked to be whole; 0 with refusal set when it is refused.
-int countFrames(const QByteArray &data, const QString &name, const Budget &budget, Loaded *refusal);
-
-// Decodes every frame of the GIF in data; a frame that cannot be read refuses the whole file.
-Animation loadAnimation(const QByteArray &data, const QString &name, const Budget &budget);
+// Decodes count frames of the GIF in data, whose logical screen is screen (both from its
+// header, checked before); a frame that cannot be read, or that comes out at another size,
+// refuses the whole file. Reached through Source::decodeFrames().
+Animation decodeGifFrames(const QByteArray &data, const QString &name, QSize screen, int count);
 
 } // namespace picture

@@ -308,52 +308,126 @@ qint64 lzwPixels(const Bytes &b, qint64 pos, qint64 enough)
     }
 }
 
+// One GIF frame as its image descriptor and the blocks before it declare it.
+struct GifFrame {
+    qint64 width = 0;
+    qint64 height = 0;
+    int delay = 0;          // milliseconds, from the graphic control extension before it
+    qint64 dataStart = 0;   // the LZW code size, then the data sub-blocks
+};
+
+// How a walk over a GIF's blocks ended.
+// EndsAtBlock: the data ends where a block would start, as it does when only the trailer is missing.
+enum class GifEnd { Trailer, Stopped, EndsAtBlock, CutInHeader, CutInExtension, CutInDescriptor, CutInFrame, UnknownBlock };
+
+struct GifWalk {
+    GifEnd end = GifEnd::Trailer;
+    int frames = 0;         // frames whose data was whole
+    uchar unknown = 0;      // the block that stopped the walk (UnknownBlock)
+};
+
+// Walks the blocks of the GIF in b, calling frame() for each image in order; frame() returns
+// false to stop there. Every reader of GIF structure goes through here.
+template<typename Visit>
+GifWalk walkGif(const Bytes &b, Visit frame)
+{
+    GifWalk walk;
+    if (!b.has(0, 13)) {
+        walk.end = GifEnd::CutInHeader;
+        return walk;
+    }
+    const uchar flags = b.u8(10);
+    qint64 pos = 13 + ((flags & 0x80) ? 3 * (qint64(2) << (flags & 7)) : 0);
+    int delay = 0;
+    for (;;) {
+        if (!b.has(pos, 1)) {
+            walk.end = GifEnd::EndsAtBlock;
+            return walk;
+        }
+        const uchar block = b.u8(pos++);
+        if (block == 0x3b) {
+            walk.end = GifEnd::Trailer;
+            return walk;
+        }
+        if (block == 0x21) { // extension: a label, then sub-blocks
+            if (b.u8(pos) == 0xf9 && b.u8(pos + 1) >= 4) // graphic control: the next frame's delay
+                delay = b.le16(pos + 3) * 10;
+            pos = b.has(pos, 1) ? skipSubBlocks(b, pos + 1) : -1;
+            if (pos < 0) {
+                walk.end = GifEnd::CutInExtension;
+                return walk;
+            }
+        } else if (block == 0x2c) { // image descriptor
+            if (!b.has(pos, 9)) {
+                walk.end = GifEnd::CutInDescriptor;
+                return walk;
+            }
+            GifFrame f;
+            f.width = b.le16(pos + 4);
+            f.height = b.le16(pos + 6);
+            f.delay = delay;
+            delay = 0;
+            const uchar imageFlags = b.u8(pos + 8);
+            f.dataStart = pos + 9 + ((imageFlags & 0x80) ? 3 * (qint64(2) << (imageFlags & 7)) : 0);
+            const bool go = frame(f);
+            pos = b.has(f.dataStart, 1) ? skipSubBlocks(b, f.dataStart + 1) : -1;
+            if (!go) {
+                walk.end = GifEnd::Stopped;
+                return walk;
+            }
+            if (pos < 0) {
+                walk.end = GifEnd::CutInFrame;
+                return walk;
+            }
+            ++walk.frames;
+        } else {
+            walk.end = GifEnd::UnknownBlock;
+            walk.unknown = block;
+            return walk;
+        }
+    }
+}
+
+// The pixels the frame's data decodes to when fewer than its rectangle holds; -1 when whole
+// or when the data is not LZW as GIF writes it (the decoder decides then).
+qint64 shortOfPixels(const Bytes &b, const GifFrame &f)
+{
+    const qint64 area = f.width * f.height;
+    const qint64 pixels = b.has(f.dataStart, 1) ? lzwPixels(b, f.dataStart, area) : -1;
+    return pixels >= 0 && pixels < area ? pixels : -1;
+}
+
 Header readGif(const Bytes &b, Header h)
 {
-    if (!b.has(0, 13))
-        return damaged(h, QStringLiteral("it ends inside its header"));
     h.width = b.le16(6);
     h.height = b.le16(8);
-    const uchar flags = b.u8(10);
-    qint64 pos = 13;
-    if (flags & 0x80)
-        pos += 3 * (qint64(2) << (flags & 7));
-    for (;;) {
-        if (!b.has(pos, 1))
-            return damaged(h, QStringLiteral("it ends before its first picture"));
-        const uchar block = b.u8(pos++);
-        if (block == 0x21) { // extension: a label, then sub-blocks
-            const qint64 next = b.has(pos, 1) ? skipSubBlocks(b, pos + 1) : -1;
-            if (next < 0)
-                return damaged(h, QStringLiteral("it ends before its first picture"));
-            pos = next;
-        } else if (block == 0x2c) { // image descriptor
-            if (!b.has(pos, 9))
-                return damaged(h, QStringLiteral("it ends before its first picture"));
-            h.otherWidth = b.le16(pos + 4);
-            h.otherHeight = b.le16(pos + 6);
-            const uchar imageFlags = b.u8(pos + 8);
-            pos += 9;
-            if (imageFlags & 0x80)
-                pos += 3 * (qint64(2) << (imageFlags & 7));
-            if (h.width == 0 || h.height == 0)
-                return damaged(h, QStringLiteral("its header declares %1 x %2 pixels").arg(h.width).arg(h.height));
-            // The LZW code size, then the image's data sub-blocks up to their terminator.
-            if (!b.has(pos, 1) || skipSubBlocks(b, pos + 1) < 0) {
-                h.incomplete = endsEarly();
-                return h;
-            }
-            const qint64 area = h.otherWidth * h.otherHeight;
-            const qint64 pixels = lzwPixels(b, pos, area);
-            if (pixels >= 0 && pixels < area)
-                h.incomplete = QStringLiteral("its picture data holds %1 of its %2 pixels").arg(pixels).arg(area);
-            return h;
-        } else if (block == 0x3b) {
-            return damaged(h, QStringLiteral("it holds no picture"));
-        } else {
-            return damaged(h, QStringLiteral("it holds an unknown block (0x%1) before its first picture")
-                                  .arg(block, 2, 16, QLatin1Char('0')));
-        }
+    bool seen = false;
+    const GifWalk walk = walkGif(b, [&](const GifFrame &f) {
+        seen = true;
+        h.otherWidth = f.width;
+        h.otherHeight = f.height;
+        if (h.width == 0 || h.height == 0)
+            return false;
+        if (!b.has(f.dataStart, 1) || skipSubBlocks(b, f.dataStart + 1) < 0)
+            h.incomplete = endsEarly();
+        else if (const qint64 pixels = shortOfPixels(b, f); pixels >= 0)
+            h.incomplete = QStringLiteral("its picture data holds %1 of its %2 pixels").arg(pixels).arg(f.width * f.height);
+        return false;
+    });
+    if (walk.end == GifEnd::CutInHeader)
+        return damaged(h, QStringLiteral("it ends inside its header"));
+    if (seen && (h.width == 0 || h.height == 0))
+        return damaged(h, QStringLiteral("its header declares %1 x %2 pixels").arg(h.width).arg(h.height));
+    if (seen)
+        return h;
+    switch (walk.end) {
+    case GifEnd::Trailer:
+        return damaged(h, QStringLiteral("it holds no picture"));
+    case GifEnd::UnknownBlock:
+        return damaged(h, QStringLiteral("it holds an unknown block (0x%1) before its first picture")
+                              .arg(walk.unknown, 2, 16, QLatin1Char('0')));
+    default:
+        return damaged(h, QStringLiteral("it ends before its first picture"));
     }
 }
 
@@ -555,42 +629,37 @@ GifFrames readGifFrames(const QByteArray &data)
 {
     const Bytes b(data);
     GifFrames result;
-    if (!b.has(0, 13)) {
+    const GifWalk walk = walkGif(b, [&](const GifFrame &f) {
+        result.largestWidth = std::max(result.largestWidth, f.width);
+        result.largestHeight = std::max(result.largestHeight, f.height);
+        if (shortOfPixels(b, f) >= 0)
+            return false;
+        result.delays.append(f.delay);
+        return true;
+    });
+    result.count = walk.frames;
+    switch (walk.end) {
+    case GifEnd::Trailer:
+    case GifEnd::EndsAtBlock: // only the trailer is missing: every frame is whole
+        break;
+    case GifEnd::CutInHeader:
         result.damage = QStringLiteral("it ends inside its header");
-        return result;
+        break;
+    case GifEnd::CutInExtension:
+        result.damage = QStringLiteral("it ends after frame %1, before its trailer").arg(result.count);
+        break;
+    case GifEnd::CutInDescriptor:
+        result.damage = QStringLiteral("it holds an unknown block (0x2c) after frame %1").arg(result.count);
+        break;
+    case GifEnd::Stopped:
+    case GifEnd::CutInFrame:
+        result.damage = QStringLiteral("its frame %1 ends early").arg(result.count + 1);
+        break;
+    case GifEnd::UnknownBlock:
+        result.damage = QStringLiteral("it holds an unknown block (0x%1) after frame %2")
+                            .arg(walk.unknown, 2, 16, QLatin1Char('0')).arg(result.count);
+        break;
     }
-    const uchar flags = b.u8(10);
-    qint64 pos = 13 + ((flags & 0x80) ? 3 * (qint64(2) << (flags & 7)) : 0);
-    for (;;) {
-        if (!b.has(pos, 1)) // only the trailer is missing: every frame is whole
-            return result;
-        const uchar block = b.u8(pos++);
-        if (block == 0x3b)
-            return result;
-        if (block == 0x21) {
-            pos = b.has(pos, 1) ? skipSubBlocks(b, pos + 1) : -1;
-        } else if (block == 0x2c && b.has(pos, 9)) {
-            const qint64 area = qint64(b.le16(pos + 4)) * b.le16(pos + 6);
-            result.largestWidth = std::max<qint64>(result.largestWidth, b.le16(pos + 4));
-            result.largestHeight = std::max<qint64>(result.largestHeight, b.le16(pos + 6));
-            const uchar imageFlags = b.u8(pos + 8);
-            pos += 9 + ((imageFlags & 0x80) ? 3 * (qint64(2) << (imageFlags & 7)) : 0);
-            const qint64 pixels = b.has(pos, 1) ? lzwPixels(b, pos, area) : -1;
-            pos = b.has(pos, 1) ? skipSubBlocks(b, pos + 1) : -1;
-            if (pos < 0 || (pixels >= 0 && pixels < area)) {
-                result.damage = QStringLiteral("its frame %1 ends early").arg(result.count + 1);
-                return result;
-            }
-            ++result.count;
-        } else {
-            result.damage = QStringLiteral("it holds an unknown block (0x%1) after frame %2")
-                                .arg(block, 2, 16, QLatin1Char('0')).arg(result.count);
-            return result;
-        }
-        if (pos < 0)
-            break;
-    }
-    result.damage = QStringLiteral("it ends after frame %1, before its trailer").arg(result.count);
     return result;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include "picture/picture.h"
@@ -59,6 +60,7 @@ struct GifFrames {
     qint64 largestWidth = 0;   // the widest and the tallest frame rectangle declared
     qint64 largestHeight = 0;
     QString damage;   // non-empty when a frame or the trailer is missing or cut
+    QList<int> delays; // each whole frame's delay in milliseconds; 0 where the file gives none
 };
 GifFrames readGifFrames(const QByteArray &data);
 

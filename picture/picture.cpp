@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 
+#include "picture/animation.h"
 #include "picture/bmprle.h"
 #include "picture/headers.h"
 #include "picture/jpegdecoder.h"
@@ -15,6 +16,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,7 +39,7 @@ Loaded failure(LoadError error, const QString &message, Format format = Format::
 
 Loaded damaged(const QString &name, const QString &cause, Format format)
 {
-    return failure(LoadError::Damaged, tr("Cannot load %1: the file is damaged or incomplete (%2).").arg(name, cause), format);
+    return refusedAsDamaged(name, cause, format);
 }
 
 Loaded notAPicture(const QString &name, bool png = false)
@@ -299,27 +301,6 @@ OpenedFile openPicture(const QString &path, const QString &name, const Budget &b
     return opened;
 }
 
-// An uncompressed bitmap decoded by Qt's reader from the file itself, the header already read
-// from head.
-Loaded loadPlainBmp(QFile &file, const QByteArray &head, qint64 size, const QString &name, const Budget &budget,
-                    Holding holding)
-{
-    const Header h = readHeader(head, Format::Bmp, size);
-    if (Loaded refusal = refusalFor(h, name, budget); !refusal.ok())
-        return refusal;
-    if (!file.seek(0))
-        return unreadable(name, EIO);
-    QString error;
-    QImage image = readWithQt(&file, h, &error);
-    if (image.isNull())
-        return damaged(name, tr("the decoder refused it: %1").arg(error), Format::Bmp);
-    // Qt stops at a short read and leaves the rows it did not reach as they were: only a file
-    // that has shrunk since its header was read can cause one.
-    if (file.size() < size)
-        return damaged(name, tr("its picture data ends early"), Format::Bmp);
-    return finished(std::move(image), h, name, holding);
-}
-
 } // namespace
 
 namespace {
@@ -336,66 +317,19 @@ int shrinkFor(const Header &h, QSize view)
     return shrink;
 }
 
-Loaded loadData(const QByteArray &data, const QString &name, const Budget &budget, Holding holding, QSize view);
-
-Loaded loadFile(const QString &path, const Budget &budget, Holding holding, QSize view)
+// Decodes the first picture of data, whose header h has passed every check.
+Loaded decodeData(const QByteArray &data, const Header &h, const QString &name, const Budget &budget, Holding holding,
+                  QSize view)
 {
-    const QString name = displayPath(QFileInfo(path).absoluteFilePath());
-    OpenedFile opened = openPicture(path, name, budget);
-    if (!opened.file)
-        return opened.failure;
-    QFile &file = *opened.file;
-    QByteArray data = file.read(kHeadBytes);
-    if (file.error() == QFileDevice::NoError && opened.size >= kStreamFrom && sniffFormat(data) == Format::Bmp
-        && isPlainBmp(data))
-        return loadPlainBmp(file, data, opened.size, name, budget, holding);
-    if (file.error() == QFileDevice::NoError && !file.atEnd())
-        data += file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).").arg(name, file.errorString()));
-    return loadData(data, name, budget, holding, view);
-}
-
-} // namespace
-
-QSize declaredSize(const QString &path)
-{
-    const OpenedFile opened = openPicture(path, path, {});
-    if (!opened.file)
-        return {};
-    const QByteArray head = opened.file->read(kHeadBytes);
-    const Format format = sniffFormat(head);
-    if (format == Format::Unknown)
-        return {};
-    const Header h = readHeader(head, format, format == Format::Bmp ? opened.size : -1);
-    const qint64 width = std::max(h.width, h.otherWidth);
-    const qint64 height = std::max(h.height, h.otherHeight);
-    if (width <= 0 || height <= 0 || width > INT_MAX || height > INT_MAX)
-        return {};
-    return QSize(int(width), int(height));
-}
-
-namespace {
-
-Loaded loadData(const QByteArray &data, const QString &name, const Budget &budget, Holding holding, QSize view)
-{
-    const Format format = sniffFormat(data, budget);
-    if (format == Format::Unknown)
-        return notAPicture(name, budget.acceptPng);
-
-    const Header h = readHeader(data, format);
-    if (Loaded refusal = refusalFor(h, name, budget); !refusal.ok())
-        return refusal;
-
-    if (format == Format::Jpeg) {
+    if (h.format == Format::Jpeg) {
         const int shrink = shrinkFor(h, view);
         JpegResult jpeg = decodeJpeg(data, decodedBytes(1, 1) * budget.maxPixels, holding, shrink);
         if (jpeg.error == LoadError::TooLarge)
-            return failure(LoadError::TooLarge, tr("Cannot load %1: the picture is too large: %2.").arg(name, jpeg.cause), format);
+            return failure(LoadError::TooLarge, tr("Cannot load %1: the picture is too large: %2.").arg(name, jpeg.cause), h.format);
         if (jpeg.error != LoadError::None)
-            return damaged(name, jpeg.cause, format);
+            return damaged(name, jpeg.cause, h.format);
         Loaded result;
-        result.format = format;
+        result.format = h.format;
         result.image = std::move(jpeg.image);
         Header shrunk = h;
         shrunk.width = (h.width + shrink - 1) / shrink;
@@ -405,50 +339,231 @@ Loaded loadData(const QByteArray &data, const QString &name, const Budget &budge
     if (h.rle.bits) {
         QImage image = decodeRunLengthBmp(data, h);
         if (image.isNull())
-            return damaged(name, tr("there is not enough memory to decode it"), format);
+            return damaged(name, tr("there is not enough memory to decode it"), h.format);
         return finished(std::move(image), h, name, holding);
     }
-    QByteArray bytes = format == Format::Ico ? withTrustedIconSize(data, h) : data;
+    QByteArray bytes = h.format == Format::Ico ? withTrustedIconSize(data, h) : data;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QString error;
     QImage image = readWithQt(&buffer, h, &error);
     if (image.isNull())
-        return damaged(name, tr("the decoder refused it: %1").arg(error), format);
+        return damaged(name, tr("the decoder refused it: %1").arg(error), h.format);
     return finished(std::move(image), h, name, holding);
+}
+
+// The frame count of a GIF whose first frame passed the checks, every later frame checked to be
+// whole and held to the budget; 0 with *refusal set when it is refused.
+int countGifFrames(const QByteArray &data, const Header &first, const QString &name, const Budget &budget,
+                   Loaded *refusal, QList<int> *delays)
+{
+    const GifFrames frames = readGifFrames(data);
+    *delays = frames.delays;
+    if (!frames.damage.isEmpty()) {
+        *refusal = damaged(name, frames.damage, Format::Gif);
+        return 0;
+    }
+    // Each frame is held to the budget as the first one is: a frame declared far larger than
+    // the screen is a decompression bomb, whatever the decoder would clip it to.
+    if (frames.largestWidth > budget.maxSide || frames.largestHeight > budget.maxSide
+        || frames.largestWidth * frames.largestHeight > budget.maxPixels) {
+        *refusal = failure(LoadError::TooLarge, tr("Cannot load %1: a frame is too large: %2 x %3 pixels.")
+                                                    .arg(name).arg(frames.largestWidth).arg(frames.largestHeight),
+                           Format::Gif);
+        return 0;
+    }
+    // All frames may be held at once: together they get one picture's budget.
+    if (first.width * first.height * frames.count > budget.maxPixels) {
+        *refusal = failure(LoadError::TooLarge, tr("Cannot load %1: its %2 frames of %3 x %4 pixels are too large "
+                                                   "together; the most is %5 pixels in all.")
+                                                    .arg(name).arg(frames.count).arg(first.width).arg(first.height)
+                                                    .arg(budget.maxPixels),
+                           Format::Gif);
+        return 0;
+    }
+    return frames.count;
 }
 
 } // namespace
 
+Loaded refusedAsDamaged(const QString &name, const QString &cause, Format format)
+{
+    return failure(LoadError::Damaged, tr("Cannot load %1: the file is damaged or incomplete (%2).").arg(name, cause), format);
+}
+
+struct Source::Data {
+    QByteArray bytes;               // the whole file, or only its head when rows are read from file
+    Header header;
+    std::unique_ptr<QFile> file;    // an uncompressed bitmap too large to hold beside its pixels
+    qint64 fileSize = 0;
+    mutable std::mutex reading;     // the file's position is shared by the copies
+};
+
+qint64 Budget::defaultCommandMemory()
+{
+    constexpr qint64 most = qint64(6) * 1024 * 1024 * 1024;
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return most;
+    return std::min(most, qint64(pages) * pageSize / 2);
+}
+
+QString mebibytes(qint64 bytes)
+{
+    return QString::number((bytes + (1 << 20) - 1) >> 20);
+}
+
+Source Source::fromData(const QByteArray &data, const QString &name, const Budget &budget, bool allFrames)
+{
+    Source source;
+    source.m_name = name;
+    source.m_budget = budget;
+    auto held = std::make_shared<Data>();
+    held->bytes = data;
+    held->fileSize = data.size();
+    const Format format = sniffFormat(data, budget);
+    if (format == Format::Unknown) {
+        source.m_refusal = notAPicture(name, budget.acceptPng);
+        return source;
+    }
+    held->header = readHeader(data, format);
+    const Header &h = held->header;
+    source.m_refusal = refusalFor(h, name, budget);
+    source.m_refusal.format = format;
+    if (!source.m_refusal.ok())
+        return source;
+    source.m_size = QSize(int(h.width), int(h.height));
+    if (allFrames && format == Format::Gif) {
+        source.m_allFrames = true;
+        source.m_frames = countGifFrames(data, h, name, budget, &source.m_refusal, &source.m_delays);
+        if (!source.m_refusal.ok())
+            return source;
+    } else if (format == Format::Gif) {
+        source.m_delays = readGifFrames(data).delays.mid(0, 1);
+    }
+    source.m_data = std::move(held);
+    return source;
+}
+
+Source Source::open(const QString &path, const QString &name, const Budget &budget, bool allFrames)
+{
+    OpenedFile opened = openPicture(path, name, budget);
+    if (!opened.file) {
+        Source source;
+        source.m_name = name;
+        source.m_budget = budget;
+        source.m_refusal = opened.failure;
+        return source;
+    }
+    QFile &file = *opened.file;
+    QByteArray data = file.read(kHeadBytes);
+    if (file.error() == QFileDevice::NoError && opened.size >= kStreamFrom && sniffFormat(data) == Format::Bmp
+        && isPlainBmp(data)) {
+        Source source;
+        source.m_name = name;
+        source.m_budget = budget;
+        auto held = std::make_shared<Data>();
+        held->header = readHeader(data, Format::Bmp, opened.size);
+        source.m_refusal = refusalFor(held->header, name, budget);
+        source.m_refusal.format = Format::Bmp;
+        source.m_size = QSize(int(held->header.width), int(held->header.height));
+        if (!source.m_refusal.ok())
+            return source;
+        held->bytes = std::move(data);
+        held->file = std::move(opened.file);
+        held->fileSize = opened.size;
+        source.m_data = std::move(held);
+        return source;
+    }
+    if (file.error() == QFileDevice::NoError && !file.atEnd())
+        data += file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        Source source;
+        source.m_name = name;
+        source.m_budget = budget;
+        source.m_refusal = failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).").arg(name, file.errorString()));
+        return source;
+    }
+    return fromData(data, name, budget, allFrames);
+}
+
+qint64 Source::chargedBytes() const
+{
+    if (!m_data)
+        return 0;
+    const Header &h = m_data->header;
+    const qint64 picture = decodedBytes(int(std::max(h.width, h.otherWidth)), int(std::max(h.height, h.otherHeight)));
+    return picture * m_frames;
+}
+
+qint64 Source::heldBytes() const
+{
+    return m_data ? m_data->bytes.size() : 0;
+}
+
+Loaded Source::decode(Holding holding, QSize view) const
+{
+    if (!m_refusal.ok())
+        return m_refusal;
+    if (!m_data)
+        return failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).")
+                                                  .arg(m_name, QString::fromLocal8Bit(std::strerror(EBADF))));
+    const Data &d = *m_data;
+    if (!d.file)
+        return decodeData(d.bytes, d.header, m_name, m_budget, holding, view);
+    // An uncompressed bitmap decoded by Qt's reader from the file itself.
+    const std::lock_guard lock(d.reading);
+    if (!d.file->seek(0))
+        return unreadable(m_name, EIO);
+    QString error;
+    QImage image = readWithQt(d.file.get(), d.header, &error);
+    if (image.isNull())
+        return damaged(m_name, tr("the decoder refused it: %1").arg(error), Format::Bmp);
+    // Qt stops at a short read and leaves the rows it did not reach as they were: only a file
+    // that has shrunk since its header was read can cause one.
+    if (d.file->size() < d.fileSize)
+        return damaged(m_name, tr("its picture data ends early"), Format::Bmp);
+    return finished(std::move(image), d.header, m_name, holding);
+}
+
+Animation Source::decodeFrames() const
+{
+    if (!m_allFrames) {
+        Animation result;
+        Loaded first = decode(Holding::WithOthers);
+        if (first.ok())
+            result.frames.append(std::move(first.image));
+        else
+            result.refusal = std::move(first);
+        return result;
+    }
+    if (!m_data) {
+        Animation result;
+        result.refusal = m_refusal.ok() ? unreadable(m_name, EBADF) : m_refusal;
+        return result;
+    }
+    return decodeGifFrames(m_data->bytes, m_name, m_size, m_frames);
+}
+
+void Source::release()
+{
+    m_data.reset();
+}
+
 Loaded load(const QString &path, const Budget &budget, Holding holding)
 {
-    return loadFile(path, budget, holding, QSize());
+    return Source::open(path, displayPath(QFileInfo(path).absoluteFilePath()), budget).decode(holding);
 }
 
 Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &budget, Holding holding)
 {
-    return loadData(data, name, budget, holding, QSize());
+    return Source::fromData(data, name, budget).decode(holding);
 }
 
 Loaded loadForView(const QString &path, QSize view)
 {
-    return loadFile(path, Budget(), Holding::Alone, view);
-}
-
-Inspected inspect(const QByteArray &data, const QString &name, const Budget &budget)
-{
-    Inspected result;
-    const Format format = sniffFormat(data, budget);
-    if (format == Format::Unknown) {
-        result.refusal = notAPicture(name, budget.acceptPng);
-        return result;
-    }
-    const Header h = readHeader(data, format);
-    result.refusal = refusalFor(h, name, budget);
-    result.refusal.format = format;
-    result.width = int(h.width);
-    result.height = int(h.height);
-    return result;
+    return Source::open(path, displayPath(QFileInfo(path).absoluteFilePath()), Budget()).decode(Holding::Alone, view);
 }
 
 } // namespace picture

@@ -2,8 +2,11 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
 #include <QSize>
 #include <QString>
+
+#include <memory>
 
 namespace picture {
 
@@ -13,7 +16,16 @@ struct Budget {
     int maxSide = 32767;                        // pixels, either side
     qint64 maxPixels = qint64(256) * 1024 * 1024; // one picture (a 48-megapixel photo fits)
     bool acceptPng = false;                     // the window reads no PNG; the command line does
+    // What one command may hold in memory at once: its decoded pictures and what it composes.
+    qint64 maxTotalBytes = defaultCommandMemory();
+
+    // Half the machine's memory and at most 6 GiB, so that a machine without room for more
+    // hears why rather than having the system end the program.
+    static qint64 defaultCommandMemory();
 };
+
+// A memory figure as both programs' messages give it: mebibytes, rounded up.
+QString mebibytes(qint64 bytes);
 
 enum class Format { Unknown, Bmp, Gif, Ico, Jpeg, Png };
 
@@ -37,6 +49,60 @@ Format sniffFormat(const QByteArray &head);
 // The same, and Png for a PNG when the budget accepts PNG.
 Format sniffFormat(const QByteArray &head, const Budget &budget);
 
+struct Animation;
+
+// The refusal of a file whose data is not what it claims to be, naming it and the cause: the
+// one wording every reader of pictures uses for damage.
+Loaded refusedAsDamaged(const QString &name, const QString &cause, Format format);
+
+// A picture file, opened once by the exact bytes of its name (see nativepath.h) and read once:
+// what its header declares and what is decoded come from the same bytes, and a decoded picture
+// whose size differs from the declared one is refused as damaged. Copies share the bytes.
+class Source
+{
+public:
+    Source() = default;
+    // The file at path; name is how messages show it. With allFrames, a GIF gives every frame.
+    static Source open(const QString &path, const QString &name, const Budget &budget, bool allFrames = false);
+    // The same from bytes already in memory.
+    static Source fromData(const QByteArray &data, const QString &name, const Budget &budget, bool allFrames = false);
+
+    // ok() when the header passed every check made before decoding.
+    const Loaded &refusal() const { return m_refusal; }
+    bool ok() const { return m_refusal.ok(); }
+    Format format() const { return m_refusal.format; }
+    const QString &name() const { return m_name; }
+    // Every frame's size: the picture's, or for all frames of a GIF its logical screen's.
+    QSize size() const { return m_size; }
+    int frames() const { return m_frames; }
+    bool allFrames() const { return m_allFrames; }
+    // Each frame's delay in milliseconds as the file gives it (0 when it gives none).
+    QList<int> delays() const { return m_delays; }
+    // The most memory its decoded frames hold at once, from what the header declares.
+    qint64 chargedBytes() const;
+    // The memory its file's bytes hold until it is released.
+    qint64 heldBytes() const;
+
+    // The first picture, or for a JPEG the smallest of 1/2, 1/4 and 1/8 of it that still
+    // covers view on both sides.
+    Loaded decode(Holding holding = Holding::Alone, QSize view = QSize()) const;
+    // Every frame, each as a viewer shows it; refused as a whole when one cannot be read.
+    Animation decodeFrames() const;
+    // Lets go of the file and its bytes; the header's facts stay.
+    void release();
+
+private:
+    struct Data;
+    std::shared_ptr<const Data> m_data;
+    Loaded m_refusal;
+    QString m_name;
+    Budget m_budget;
+    QSize m_size;
+    int m_frames = 1;
+    bool m_allFrames = false;
+    QList<int> m_delays;
+};
+
 // Loads the picture at path: a BMP, the first frame of a GIF, the first image of an icon, a JPEG.
 // The decoder follows the content, never the file name. path may keep name bytes that are not
 // UTF-8 (see nativepath.h); messages show them as U+FFFD.
@@ -50,20 +116,6 @@ Loaded loadFromData(const QByteArray &data, const QString &name, const Budget &b
 // 1/4 and 1/8 of its size that still covers view on both sides, in a fraction of the time;
 // other pictures come at their natural size. Refuses what load() refuses.
 Loaded loadForView(const QString &path, QSize view);
-
-// The size that the header of the picture at path declares, read from its first bytes without
-// decoding anything; empty when they do not tell. Lets a command charge its memory budget
-// before it decodes.
-QSize declaredSize(const QString &path);
-
-// What load() would find out before decoding anything: the size the picture will have, or the
-// refusal it would give for the header, the budget or a cut file. The image stays null.
-struct Inspected {
-    Loaded refusal;   // ok() when the header passed
-    int width = 0;
-    int height = 0;
-};
-Inspected inspect(const QByteArray &data, const QString &name, const Budget &budget = {});
 
 // Bytes one decoded picture of this size occupies at most; used to budget a whole command.
 qint64 decodedBytes(int width, int height);

@@ -66,11 +66,8 @@ public:
         size_t next = 0;
         while (next < parts.size()) {
             vectors.clear();
-            qint64 batch = 0;
-            for (size_t i = next; i < parts.size() && vectors.size() < IOV_MAX; ++i) {
+            for (size_t i = next; i < parts.size() && vectors.size() < IOV_MAX; ++i)
                 vectors.push_back({const_cast<char *>(parts[i].data), size_t(parts[i].size)});
-                batch += parts[i].size;
-            }
             next += vectors.size();
             // A short write leaves the rest of the batch for the next call, from where it stopped.
             iovec *at = vectors.data();

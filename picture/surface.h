@@ -33,28 +33,10 @@ public:
     // source-over what lies beneath; what falls outside the surface is cut off.
     void draw(const QImage &picture, int x, int y);
 
-    struct Placement {
-        QImage picture;
-        int x = 0;
-        int y = 0;
-    };
-    // Draws each picture in turn as draw() does, later ones over earlier ones. A large surface
-    // is split into bands of rows that worker threads draw at once; the caller waits for them.
-    void drawInOrder(const QList<Placement> &placements);
-    // Becomes width x height, every pixel the background, with the placements drawn on it as
-    // drawInOrder() draws them: the same as takeOver() of an empty surface, setHeight(),
-    // setWidth() and drawInOrder(), going over the memory once. Returns false, leaving the
-    // surface as it was, when the memory cannot be had.
-    bool clearAndDraw(int width, int height, const QList<Placement> &placements);
-
 private:
     bool resize(int width, int height);
-    // draw() into the rows firstRow .. endRow - 1 of pixels that start at base; touches no
-    // QImage but the picture, so that threads can share one surface.
+    // draw() into the rows firstRow .. endRow - 1 of pixels that start at base.
     void drawRows(const QImage &picture, int x, int y, int firstRow, int endRow, uchar *base) const;
-    // Draws the placements band by band, each band first cleared where no opaque picture
-    // covers it when clearFirst is set.
-    void paint(const QList<Placement> &placements, bool clearFirst);
 
     QImage m_pixels; // Format_BGR888; null while either side is 0
     QColor m_background;

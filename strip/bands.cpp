@@ -1,15 +1,15 @@
 #include "strip/bands.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
 #include <QThread>
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <vector>
 
 #include "picture/animation.h"
+#include "picture/nativepath.h"
 #include "picture/threads.h"
 
 namespace strip {
@@ -31,9 +31,22 @@ struct Lifetime {
 // batches instead of a small one for every row.
 constexpr qint64 aheadBytes = qint64(16) << 20;
 
+// What a source holds while it is needed: its decoded frames, and its file's bytes.
 qint64 sourceBytes(const SheetSource &s)
 {
-    return picture::decodedBytes(s.size.width(), s.size.height()) * (s.allFrames ? s.frames : 1);
+    if (!s.decoded.isEmpty())
+        return 0; // decoded ahead: held for the whole sheet, counted apart
+    const qint64 frames = picture::decodedBytes(s.size.width(), s.size.height()) * (s.allFrames ? s.frames : 1);
+    return std::max(frames, s.picture.chargedBytes()) + s.picture.heldBytes();
+}
+
+qint64 decodedAheadBytes(const SheetJob &job)
+{
+    qint64 bytes = 0;
+    for (const SheetSource &s : job.sources)
+        for (const QImage &frame : s.decoded)
+            bytes += frame.sizeInBytes();
+    return bytes;
 }
 
 bool overlaps(const QRect &r, const Band &band)
@@ -86,29 +99,36 @@ struct Decoded {
     QString error;
 };
 
-Decoded decode(const SheetSource &source, const picture::Budget &budget)
+// A source's frames, from the bytes its header was read from, each checked to be the size the
+// header declared before anything of it is drawn.
+Decoded decode(const SheetSource &source)
 {
     Decoded result;
-    if (!source.allFrames) {
-        // Into the shared large-page memory the window's pictures use: on some machines the
-        // page faults of fresh memory cost more than the decoding itself.
-        picture::Loaded loaded = picture::load(source.path, budget, picture::Holding::WithOthers);
-        if (!loaded.ok())
-            result.error = loaded.message;
-        else
-            result.frames.append(std::move(loaded.image));
-        return result;
+    try {
+        picture::Animation animation = source.picture.decodeFrames();
+        if (!animation.refusal.ok()) {
+            result.error = animation.refusal.message;
+            return result;
+        }
+        for (const QImage &frame : animation.frames) {
+            if (frame.size() != source.size) {
+                result.error = picture::refusedAsDamaged(source.picture.name(),
+                                                         QCoreApplication::translate("strip", "it declares %1 x %2 pixels but holds %3 x %4")
+                                                             .arg(source.size.width()).arg(source.size.height())
+                                                             .arg(frame.width()).arg(frame.height()),
+                                                         source.picture.format()).message;
+                return result;
+            }
+        }
+        result.frames = std::move(animation.frames);
+    } catch (const std::bad_alloc &) { // a worker thread's failure is the caller's refusal, never an escape
+        result.error = picture::refusedAsDamaged(source.picture.name(),
+                                                 QCoreApplication::translate("strip", "there is not enough memory to decode it"),
+                                                 source.picture.format()).message;
+    } catch (const std::exception &e) {
+        result.error = picture::refusedAsDamaged(source.picture.name(), QString::fromLocal8Bit(e.what()),
+                                                 source.picture.format()).message;
     }
-    QFile file(source.path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.error = QCoreApplication::translate("strip", "Cannot load %1: the file cannot be read (%2).")
-                           .arg(source.path, file.errorString());
-        return result;
-    }
-    picture::Animation animation = picture::loadAnimation(file.readAll(), source.path, budget);
-    if (!animation.refusal.ok())
-        result.error = animation.refusal.message;
-    result.frames = std::move(animation.frames);
     return result;
 }
 
@@ -116,29 +136,14 @@ Decoded decode(const SheetSource &source, const picture::Budget &budget)
 
 bool probeSource(SheetSource &source, const picture::Budget &budget, QString *error)
 {
-    QFile file(source.path);
-    const QFileInfo info(source.path);
-    if (!info.exists())
-        *error = QCoreApplication::translate("strip", "Cannot load %1: the file does not exist.").arg(source.path);
-    else if (!info.isFile())
-        *error = QCoreApplication::translate("strip", "Cannot load %1: it is not a regular file.").arg(source.path);
-    else if (!file.open(QIODevice::ReadOnly))
-        *error = QCoreApplication::translate("strip", "Cannot load %1: the file cannot be read (%2).")
-                     .arg(source.path, file.errorString());
-    if (!error->isEmpty())
-        return false;
-    const QByteArray data = file.readAll();
-    const picture::Inspected inspected = picture::inspect(data, source.path, budget);
-    picture::Loaded refusal = inspected.refusal;
-    source.frames = 1;
-    if (refusal.ok() && source.allFrames && refusal.format == picture::Format::Gif)
-        source.frames = picture::countFrames(data, source.path, budget, &refusal);
-    source.allFrames = source.allFrames && refusal.format == picture::Format::Gif;
-    if (!refusal.ok()) {
-        *error = refusal.message;
+    source.picture = picture::Source::open(source.path, picture::displayPath(source.path), budget, source.allFrames);
+    if (!source.picture.ok()) {
+        *error = source.picture.refusal().message;
         return false;
     }
-    source.size = QSize(inspected.width, inspected.height);
+    source.allFrames = source.picture.allFrames();
+    source.frames = source.picture.frames();
+    source.size = source.picture.size();
     return true;
 }
 
@@ -165,9 +170,10 @@ qint64 peakBytes(const SheetJob &job, BandOrder order)
 {
     const QList<Band> bands = planBands(job, order);
     const std::vector<Lifetime> lives = lifetimes(job, bands);
-    qint64 peak = 0;
+    const qint64 ahead = decodedAheadBytes(job);
+    qint64 peak = ahead;
     for (int b = 0; b < bands.size(); ++b) {
-        qint64 held = (bands[b].end - bands[b].top) * job.sheet.width * job.bytesPerPixel;
+        qint64 held = ahead + (bands[b].end - bands[b].top) * job.sheet.width * job.bytesPerPixel;
         for (size_t s = 0; s < lives.size(); ++s)
             if (lives[s].decodedAt >= 0 && lives[s].decodedAt <= b && b <= lives[s].last)
                 held += sourceBytes(job.sources[qsizetype(s)]);
@@ -187,14 +193,19 @@ bool composeInBands(const SheetJob &job, BandOrder order, const BandCanvas &canv
         // The sources this band decodes, side by side; the first failure in input order is
         // the one reported.
         std::vector<int> needed;
-        for (size_t s = 0; s < lives.size(); ++s)
-            if (lives[s].decodedAt == b)
+        for (size_t s = 0; s < lives.size(); ++s) {
+            if (lives[s].decodedAt != b)
+                continue;
+            if (!job.sources[qsizetype(s)].decoded.isEmpty())
+                held[s] = job.sources[qsizetype(s)].decoded;
+            else
                 needed.push_back(int(s));
+        }
         std::vector<Decoded> decoded(needed.size());
         std::atomic<size_t> next{0};
         picture::runOnThreads(int(std::min<size_t>(std::clamp(QThread::idealThreadCount(), 1, 8), needed.size())), [&] {
             for (size_t k; (k = next.fetch_add(1)) < needed.size();)
-                decoded[k] = decode(job.sources[needed[k]], job.budget);
+                decoded[k] = decode(job.sources[needed[k]]);
         });
         for (size_t k = 0; k < needed.size(); ++k) {
             if (!decoded[k].error.isEmpty()) {
@@ -215,13 +226,16 @@ bool composeInBands(const SheetJob &job, BandOrder order, const BandCanvas &canv
                 continue;
             const QList<QImage> &frames = held[size_t(f.source)];
             if (f.frame >= frames.size()) {
-                *error = QCoreApplication::translate("strip", "Cannot load %1: it holds fewer frames than it declared.")
-                             .arg(job.sources[f.source].path);
+                const picture::Source &source = job.sources[f.source].picture;
+                *error = picture::refusedAsDamaged(source.name(), QCoreApplication::translate("strip", "it holds fewer frames than it declared"),
+                                                   source.format()).message;
                 return false;
             }
             const QImage &picture = frames[f.frame];
             // Only what is covered: clipping to the cell leaves a view of the picture's top-left part.
-            const QImage shown(picture.constBits(), r.width(), r.height(), picture.bytesPerLine(), picture.format());
+            QImage shown(picture.constBits(), r.width(), r.height(), picture.bytesPerLine(), picture.format());
+            shown.setColorTable(picture.colorTable()); // a view of an indexed picture needs its palette
+
             canvas.draw(shown, r.x(), int(r.y() - band.top));
         }
         if (!canvas.handOn(band)) {

@@ -16,11 +16,15 @@ struct SheetSource {
     QString path;
     bool allFrames = false;
     int frames = 1;
-    QSize size;              // every frame's size, from the file's header
+    QSize size;                // every frame's size, from the file's header
+    picture::Source picture;   // the file, opened once; its header gave the facts above
+    QList<QImage> decoded;     // its frames when the caller decoded them ahead; otherwise they
+                               // are decoded when the first band that shows them comes
 };
 
-// Reads source.path and fills in its size and frame count from the file's header, after the
-// checks that loading it would make first; false with *error naming the file and the cause.
+// Opens source.path and fills in its size and frame count from the file's header, after the
+// checks that decoding it would make first; false with *error naming the file (as given) and
+// the cause.
 bool probeSource(SheetSource &source, const picture::Budget &budget, QString *error);
 
 // One cell's picture: frame `frame` of source `source`.
@@ -34,7 +38,7 @@ struct SheetJob {
     QList<SheetSource> sources;
     QList<SheetFrame> frames;
     Sheet sheet;
-    picture::Budget budget;  // each picture's
+    picture::Budget budget;
     int bytesPerPixel = 3;   // of a band: 3 for a bitmap, 4 for RGBA
 };
 
@@ -51,8 +55,8 @@ struct Band {
 // so that no band takes more than a few megabytes.
 QList<Band> planBands(const SheetJob &job, BandOrder order);
 
-// The most memory composing the sheet holds at once: the band and every decoded picture that
-// this band or a later one still needs.
+// The most memory composing the sheet holds at once: the band, the pictures decoded ahead, and
+// every picture that this band or a later one still needs.
 qint64 peakBytes(const SheetJob &job, BandOrder order);
 
 // Draws pictures onto one band; the band is then handed on.

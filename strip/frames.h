@@ -1,58 +1,41 @@
 #pragma once
 
 #include <QColor>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
-#include <span>
-
 #include "picture/picture.h"
-#include "picture/savefile.h"
-#include "strip/grid.h"
-
-namespace picture {
-class PictureHolder;
-class Surface;
-}
+#include "strip/bands.h"
 
 namespace strip {
 
 // The hidden frame holders a window keeps: theFrame(0 To 101).
 constexpr int kFrameHolders = 102;
 
-// What one run of the write command may hold in memory by default: half the machine's memory
-// and at most 6 GiB, so that a machine without room for more hears why rather than having the
-// system end the program.
-qint64 defaultCommandMemory();
-
-// What one run of the write command may hold in memory: its pictures and its strip together.
-struct CommandBudget {
-    picture::Budget picture;
-    qint64 maxTotalBytes = defaultCommandMemory();
-};
-
 struct GatherResult {
-    int loaded = 0;              // holders 0 .. loaded-1 hold the pictures
+    QList<SheetSource> pictures; // the pictures that were loaded, in list order, decoded
     picture::Loaded failure;     // the first file, in list order, that could not be loaded
+    int loaded() const { return int(pictures.size()); }
     bool ok() const { return failure.ok(); }
 };
 
-// Loads paths[k] into holders[k] in list order; stops at the first picture that cannot be
-// loaded or that takes the command past its memory budget. The budget is charged with the sizes
-// the headers declare before anything is decoded.
-GatherResult loadPictures(const QStringList &paths, std::span<picture::PictureHolder *const> holders,
-                          const CommandBudget &budget = {});
+// Opens and decodes paths in list order, with every core; stops at the first picture that
+// cannot be loaded or that takes the command past budget.maxTotalBytes. The budget is charged
+// with the sizes the headers declare before anything is decoded.
+GatherResult loadPictures(const QStringList &paths, const picture::Budget &budget = {});
 
-struct ComposeResult {
+struct StripPlan {
     bool ok = true;
-    QString message; // why the strip cannot be made (too large), with its size
-    Grid grid;
+    QString message; // why the strip cannot be made, with its size
+    QSize cell;      // the first picture's size, once it is known to fit a cell
+    SheetJob job;    // the pictures and their layout, ready to write
 };
 
-// Cell size from holder 0, the strip cleared from clearimage and sized (height, then width),
-// then each picture drawn at its cell, later ones over earlier ones.
-ComposeResult compose(std::span<picture::PictureHolder *const> holders, int frameTotal, double horizontal,
-                      picture::Surface &strip, const picture::Surface &clearimage,
-                      qint16 &bmpWidth, qint16 &bmpHeight, const CommandBudget &budget = {});
+// The window's strip of the first frameTotal pictures, horizontal of them a row, each cell the
+// first picture's size: refused before anything is written when the layout, the bitmap format
+// or the memory budget cannot hold it.
+StripPlan planStrip(const QList<SheetSource> &pictures, int frameTotal, double horizontal,
+                    const picture::Budget &budget = {});
 
 } // namespace strip

@@ -1,6 +1,8 @@
 #include "strip/sheet.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace strip {
 
@@ -23,10 +25,46 @@ Sheet arrangeSheet(int frameTotal, QSize firstPicture, const SheetOptions &optio
     return sheet;
 }
 
+long long roundHalfEven(double value)
+{
+    constexpr double limit = 9.0e18; // beyond it there is no fraction left to round
+    if (std::isnan(value))
+        return 0;
+    if (value >= limit)
+        return std::numeric_limits<long long>::max();
+    if (value <= -limit)
+        return std::numeric_limits<long long>::min();
+    // The default floating-point rounding mode takes halves to the even neighbour.
+    return static_cast<long long>(std::nearbyint(value));
+}
+
+Sheet windowSheet(int frameTotal, double horizontal, QSize cell)
+{
+    Sheet sheet;
+    sheet.frameTotal = std::max(frameTotal, 0);
+    sheet.cell = cell;
+    sheet.windowColumns = horizontal;
+    if (!(horizontal > 0) || frameTotal <= 0)
+        return sheet;
+    sheet.columns = int(std::min<long long>(roundHalfEven(horizontal), std::numeric_limits<int>::max()));
+    if (sheet.columns <= 0)
+        return sheet;
+    sheet.rows = frameTotal / sheet.columns + (frameTotal % sheet.columns > 0 ? 1 : 0);
+    // Far too large values stay far too large, never wrap.
+    const double width = horizontal * double(cell.width());
+    sheet.width = width < 4.0e18 ? std::llround(width) : std::numeric_limits<qint64>::max();
+    sheet.height = qint64(sheet.rows) * cell.height();
+    return sheet;
+}
+
 QPoint Sheet::origin(int i) const
 {
     if (columns <= 0 || rows <= 0)
         return {};
+    if (windowColumns > 0) {
+        const qint64 column = i < windowColumns ? i : i % columns;
+        return QPoint(int(column * cell.width()), int(qint64(i / columns) * cell.height()));
+    }
     const int column = fill == Fill::Rows ? i % columns : i / rows;
     const int row = fill == Fill::Rows ? i / columns : i % rows;
     return QPoint(int(margin + qint64(column) * (cell.width() + padding)),

@@ -31,6 +31,11 @@ struct Sheet {
     Fill fill = Fill::Rows;
     qint64 width = 0;
     qint64 height = 0;
+    // The window's own count of frames a row, which need not be whole: the sheet's width
+    // follows it, and frame i stays at column i while i is below it. 0 for the command line.
+    double windowColumns = 0;
+
+    bool valid() const { return columns > 0 && frameTotal > 0; }
 
     // Top-left corner of frame i's cell.
     QPoint origin(int i) const;
@@ -43,5 +48,13 @@ struct Sheet {
 };
 
 Sheet arrangeSheet(int frameTotal, QSize firstPicture, const SheetOptions &options);
+
+// The window's strip: frameTotal cells of cell's size, horizontal of them a row. A count that is
+// not whole gives the width from its real value (rounded to the nearest pixel, halves away from
+// zero); the columns are the count rounded half to even. Not valid() when that leaves no column.
+Sheet windowSheet(int frameTotal, double horizontal, QSize cell);
+
+// Rounds half to even, as the old platform's integer conversions did.
+long long roundHalfEven(double value);
 
 } // namespace strip

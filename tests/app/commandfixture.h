@@ -72,5 +72,5 @@ public:
         window->Cmd_Write_File_Click();
     }
 
-    QSize stripSize() const { return {window->Image_strip->width(), window->Image_strip->height()}; }
+    QSize stripSize() const { return window->stripSize(); }
 };

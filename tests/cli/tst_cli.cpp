@@ -13,6 +13,7 @@
 #include "picture/bitmapfile.h"
 #include "picture/surface.h"
 #include "strip/frames.h"
+#include "strip/sheetfile.h"
 #include "tests/support/testsupport.h"
 
 using testsupport::readFile;
@@ -174,17 +175,13 @@ void TestCli::bitmapMatchesWindow()
         QVERIFY(image.save(paths.last()));
     }
 
-    // The window's path: its loader, its composition on its background colour, its writer.
-    std::vector<std::unique_ptr<picture::PictureHolder>> owned;
-    std::vector<picture::PictureHolder *> holders;
-    for (int i = 0; i < strip::kFrameHolders; ++i)
-        holders.push_back(owned.emplace_back(std::make_unique<picture::PictureHolder>(i)).get());
-    QVERIFY(strip::loadPictures(paths, holders).ok());
-    picture::Surface window(0, 0, MainWindow::menuBarColor()), clearimage(0, 0, MainWindow::menuBarColor());
-    qint16 cellWidth = 0, cellHeight = 0;
-    QVERIFY(strip::compose(holders, int(paths.size()), std::min<int>(columns, int(paths.size())), window, clearimage,
-                           cellWidth, cellHeight).ok);
-    QVERIFY(picture::writeBitmap(window, dir.filePath(QStringLiteral("window.bmp"))).ok);
+    // The window's path: its gathering, its layout rules, on its background colour.
+    const strip::GatherResult gathered = strip::loadPictures(paths);
+    QVERIFY(gathered.ok());
+    const strip::StripPlan plan = strip::planStrip(gathered.pictures, int(paths.size()), std::min<int>(columns, int(paths.size())));
+    QVERIFY(plan.ok);
+    QVERIFY(strip::writeSheet(plan.job, dir.filePath(QStringLiteral("window.bmp")), strip::SheetFormat::Bmp,
+                              MainWindow::menuBarColor()).ok);
 
     const Run run = runStrip(QStringList(paths) << QStringLiteral("-c") << QString::number(columns) << QStringLiteral("--txt")
                                                 << QStringLiteral("-o") << QStringLiteral("walk.bmp"),

@@ -1,15 +1,8 @@
 #include <QtTest>
 
-#include "picture/bitmapfile.h"
-#include "picture/surface.h"
 #include "strip/frames.h"
+#include "strip/sheetfile.h"
 #include "tests/support/testsupport.h"
-
-#include <memory>
-#include <vector>
-
-using picture::PictureHolder;
-using picture::Surface;
 
 namespace {
 
@@ -42,28 +35,18 @@ QImage expectedStrip(QSize size, const QList<Placed> &placed)
     return out;
 }
 
-class Frames
+// The pictures as the window's gathering hands them on: decoded, in list order.
+QList<strip::SheetSource> sourcesOf(const QList<QImage> &pictures)
 {
-public:
-    explicit Frames(const QList<QImage> &pictures)
-    {
-        for (int i = 0; i < 102; ++i)
-            m_owned.push_back(std::make_unique<PictureHolder>(i));
-        for (const auto &h : m_owned)
-            m_holders.push_back(h.get());
-        put(pictures);
+    QList<strip::SheetSource> sources;
+    for (const QImage &p : pictures) {
+        strip::SheetSource s;
+        s.size = p.size();
+        s.decoded = {p};
+        sources << s;
     }
-    void put(const QList<QImage> &pictures)
-    {
-        for (int i = 0; i < pictures.size(); ++i)
-            m_holders[size_t(i)]->setPicture(pictures[i]);
-    }
-    std::span<PictureHolder *const> holders() const { return m_holders; }
-
-private:
-    std::vector<std::unique_ptr<PictureHolder>> m_owned;
-    std::vector<PictureHolder *> m_holders;
-};
+    return sources;
+}
 
 QList<QImage> patterns(const QList<QSize> &sizes)
 {
@@ -85,32 +68,23 @@ class ComposeTest : public QObject
     Q_OBJECT
 
 private:
-    Surface clearimage{1, 1, background};
+    QTemporaryDir m_dir;
 
-    // Composes a fresh strip and compares it with the expected one, then writes it as a bitmap
-    // and compares what Pillow reads from the file.
-    void check(const QList<QImage> &pictures, double horizontal, QSize size, const QList<QPoint> &origins,
-               Surface *reuse = nullptr)
+    // Lays out and writes a strip as the window does, then compares what Pillow reads from the
+    // file with the strip painted here from hand-written positions.
+    void check(const QList<QImage> &pictures, double horizontal, QSize size, const QList<QPoint> &origins)
     {
-        Frames frames(pictures);
-        Surface fresh(1, 1, background);
-        Surface &strip = reuse ? *reuse : fresh;
-        qint16 bmpWidth = 0, bmpHeight = 0;
-        const strip::ComposeResult r = strip::compose(frames.holders(), int(pictures.size()), horizontal, strip,
-                                                      clearimage, bmpWidth, bmpHeight);
-        QVERIFY2(r.ok, qPrintable(r.message));
-        QCOMPARE(bmpWidth, qint16(pictures[0].width()));
-        QCOMPARE(bmpHeight, qint16(pictures[0].height()));
-        QCOMPARE(QSize(strip.width(), strip.height()), size);
+        const strip::StripPlan plan = strip::planStrip(sourcesOf(pictures), int(pictures.size()), horizontal);
+        QVERIFY2(plan.ok, qPrintable(plan.message));
+        QCOMPARE(plan.cell, pictures[0].size());
+        QCOMPARE(QSize(int(plan.job.sheet.width), int(plan.job.sheet.height)), size);
         QList<Placed> placed;
         for (int i = 0; i < pictures.size(); ++i)
             placed << Placed{pictures[i], origins[i]};
         const QImage expected = expectedStrip(size, placed);
-        QCOMPARE(testsupport::firstDifference(strip.pixels(), expected), QString());
 
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("strip.bmp"));
-        const picture::SaveResult saved = picture::writeBitmap(strip, path);
+        const QString path = m_dir.filePath(QStringLiteral("strip.bmp"));
+        const strip::SheetWritten saved = strip::writeSheet(plan.job, path, strip::SheetFormat::Bmp, background);
         QVERIFY2(saved.ok, qPrintable(saved.message));
         QString error;
         const QImage back = testsupport::readWithPillow(path, &error);
@@ -122,6 +96,12 @@ private slots:
     void sevenWithThreeARow()
     {
         check(squares(7, 32), 3, QSize(96, 96), {{0, 0}, {32, 0}, {64, 0}, {0, 32}, {32, 32}, {64, 32}, {0, 64}});
+    }
+
+    // Rows of cells taller than one band: each band shows its share of every picture.
+    void cellsTallerThanABand()
+    {
+        check(squares(3, 700), 3, QSize(2100, 700), {{0, 0}, {700, 0}, {1400, 0}});
     }
 
     void sixPictures_data()
@@ -173,8 +153,8 @@ private slots:
         check(squares(5, 32), 2.5, QSize(80, 96), {{0, 0}, {32, 0}, {64, 32}, {32, 32}, {0, 64}});
     }
 
-    // A later run with fewer or smaller pictures shows nothing of the run before, also when the
-    // strip keeps its size.
+    // A later run with fewer or smaller pictures over the same file shows nothing of the run
+    // before, also when the strip keeps its size.
     void laterRunLeavesNothingOfEarlier_data()
     {
         QTest::addColumn<int>("count");
@@ -193,12 +173,11 @@ private slots:
         QFETCH(double, horizontal);
         QFETCH(QSize, size);
         QFETCH(QList<QPoint>, origins);
-        Surface strip(1, 1, background);
         QList<QImage> first;
         for (int i = 0; i < 6; ++i)
             first << testsupport::solid(48, 48, Qt::red);
-        check(first, 3, QSize(144, 96), {{0, 0}, {48, 0}, {96, 0}, {0, 48}, {48, 48}, {96, 48}}, &strip);
-        check(squares(count, side), horizontal, size, origins, &strip);
+        check(first, 3, QSize(144, 96), {{0, 0}, {48, 0}, {96, 0}, {0, 48}, {48, 48}, {96, 48}});
+        check(squares(count, side), horizontal, size, origins);
     }
 
     void transparentPixelsShowBackground()
@@ -225,19 +204,13 @@ private slots:
     {
         QFETCH(QSize, first);
         QFETCH(QString, message);
-        Frames frames({QImage(first, QImage::Format_RGB888), testsupport::solid(4, 4, Qt::red)});
-        Surface strip(3, 3, background);
-        strip.draw(testsupport::solid(3, 3, Qt::green), 0, 0);
-        qint16 bmpWidth = 7, bmpHeight = 9;
-        const strip::ComposeResult r = strip::compose(frames.holders(), 2, 2, strip, clearimage, bmpWidth, bmpHeight);
+        const strip::StripPlan r = strip::planStrip(sourcesOf({QImage(first, QImage::Format_RGB888), testsupport::solid(4, 4, Qt::red)}), 2, 2);
         QVERIFY(!r.ok);
         QCOMPARE(r.message, message);
-        QCOMPARE(bmpWidth, qint16(7));
-        QCOMPARE(bmpHeight, qint16(9));
-        QCOMPARE(testsupport::firstDifference(strip.pixels(), testsupport::solid(3, 3, Qt::green)), QString());
+        QVERIFY(r.cell.isEmpty()); // the window's cell size stays as it was
     }
 
-    // Refused before the strip is touched: its size is named, nothing is allocated.
+    // Refused before anything is written: its size is named.
     void stripTooLarge_data()
     {
         QTest::addColumn<QSize>("first");
@@ -247,7 +220,7 @@ private slots:
         QTest::addColumn<QString>("size");
         QTest::newRow("beyond a bitmap's 4 GB") << QSize(32000, 500) << 100 << 100.0 << (qint64(6) << 30)
                                                 << QStringLiteral("3200000 x 500 pixels");
-        QTest::newRow("beyond the memory budget") << QSize(32, 32) << 100 << 10.0 << (qint64(256) << 10)
+        QTest::newRow("beyond the memory budget") << QSize(32, 32) << 100 << 10.0 << (qint64(16) << 10)
                                                   << QStringLiteral("320 x 320 pixels");
     }
     void stripTooLarge()
@@ -261,22 +234,15 @@ private slots:
         pictures.first().fill(Qt::red);
         for (int i = 1; i < frames; ++i)
             pictures << testsupport::solid(1, 1, Qt::red);
-        Frames holders(pictures);
-        strip::CommandBudget limits;
+        picture::Budget limits;
         limits.maxTotalBytes = budget;
-        Surface strip(3, 3, background);
-        strip.draw(testsupport::solid(3, 3, Qt::green), 0, 0);
-        qint16 bmpWidth = 0, bmpHeight = 0;
-        const strip::ComposeResult r =
-            strip::compose(holders.holders(), frames, horizontal, strip, clearimage, bmpWidth, bmpHeight, limits);
+        const strip::StripPlan r = strip::planStrip(sourcesOf(pictures), frames, horizontal, limits);
         QVERIFY(!r.ok);
         QVERIFY2(r.message.startsWith(QStringLiteral("The strip cannot be made: ")), qPrintable(r.message));
         QVERIFY2(r.message.contains(size), qPrintable(r.message));
-        QCOMPARE(QSize(strip.width(), strip.height()), QSize(3, 3));
-        QCOMPARE(testsupport::firstDifference(strip.pixels(), testsupport::solid(3, 3, Qt::green)), QString());
     }
 
-    // Pictures go into holders 0, 1, 2... in list order, each holder taking its picture's size.
+    // Pictures come in list order, each at its own size.
     void gatherInListOrder()
     {
         QTemporaryDir dir;
@@ -286,13 +252,12 @@ private slots:
             paths << dir.filePath(QStringLiteral("p%1.bmp").arg(i));
             QVERIFY(testsupport::pattern(sizes[i].width(), sizes[i].height(), i).save(paths.last(), "BMP"));
         }
-        Frames frames({});
-        const strip::GatherResult r = strip::loadPictures(paths, frames.holders());
+        const strip::GatherResult r = strip::loadPictures(paths);
         QVERIFY2(r.ok(), qPrintable(r.failure.message));
-        QCOMPARE(r.loaded, 3);
+        QCOMPARE(r.loaded(), 3);
         for (int i = 0; i < sizes.size(); ++i) {
-            QCOMPARE(QSize(frames.holders()[size_t(i)]->width(), frames.holders()[size_t(i)]->height()), sizes[i]);
-            QCOMPARE(testsupport::firstDifference(frames.holders()[size_t(i)]->picture(),
+            QCOMPARE(r.pictures[i].size, sizes[i]);
+            QCOMPARE(testsupport::firstDifference(r.pictures[i].decoded.constFirst(),
                                                   testsupport::pattern(sizes[i].width(), sizes[i].height(), i)),
                      QString());
         }
@@ -307,13 +272,11 @@ private slots:
         const QString later = dir.filePath(QStringLiteral("later.bmp"));
         QVERIFY(testsupport::solid(3, 3, Qt::red).save(good, "BMP"));
         QVERIFY(testsupport::solid(3, 3, Qt::red).save(later, "BMP"));
-        Frames frames({});
-        const strip::GatherResult r = strip::loadPictures({good, gone, later}, frames.holders());
+        const strip::GatherResult r = strip::loadPictures({good, gone, later});
         QVERIFY(!r.ok());
-        QCOMPARE(r.loaded, 1);
+        QCOMPARE(r.loaded(), 1);
         QCOMPARE(r.failure.error, picture::LoadError::Missing);
         QVERIFY2(r.failure.message.contains(gone), qPrintable(r.failure.message));
-        QVERIFY(frames.holders()[1]->picture().isNull());
     }
 
     // Pictures that each fit but together pass the command's memory budget: the one that
@@ -326,24 +289,19 @@ private slots:
             paths << dir.filePath(QStringLiteral("p%1.bmp").arg(i));
             QVERIFY(testsupport::solid(100, 100, Qt::blue).save(paths.last(), "BMP"));
         }
-        strip::CommandBudget budget;
+        picture::Budget budget;
         budget.maxTotalBytes = 2 * picture::decodedBytes(100, 100) + 1;
-        Frames frames({});
-        const strip::GatherResult r = strip::loadPictures(paths, frames.holders(), budget);
+        const strip::GatherResult r = strip::loadPictures(paths, budget);
         QVERIFY(!r.ok());
-        QCOMPARE(r.loaded, 2);
+        QCOMPARE(r.loaded(), 2);
         QCOMPARE(r.failure.error, picture::LoadError::TooLarge);
         QVERIFY2(r.failure.message.startsWith(QStringLiteral("Cannot load ") + paths[2] + QStringLiteral(": ")),
                  qPrintable(r.failure.message));
-        QVERIFY(frames.holders()[2]->picture().isNull());
     }
 
     void noColumnIsRefused()
     {
-        Frames frames(squares(3, 8));
-        Surface strip(1, 1, background);
-        qint16 w = 0, h = 0;
-        const strip::ComposeResult r = strip::compose(frames.holders(), 3, 0.5, strip, clearimage, w, h);
+        const strip::StripPlan r = strip::planStrip(sourcesOf(squares(3, 8)), 3, 0.5);
         QVERIFY(!r.ok);
         QVERIFY2(r.message.startsWith(QStringLiteral("The strip cannot be made: ")), qPrintable(r.message));
     }

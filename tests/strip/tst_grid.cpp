@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "strip/grid.h"
+#include "strip/sheet.h"
 
 using Points = QList<QPoint>;
 
@@ -79,7 +79,7 @@ private slots:
         QFETCH(int, rows);
         QFETCH(QSize, size);
         QFETCH(Points, origins);
-        const strip::Grid g = strip::layout(frames, horizontal, cell.width(), cell.height());
+        const strip::Sheet g = strip::windowSheet(frames, horizontal, cell);
         QVERIFY(g.valid());
         QCOMPARE(g.columns, columns);
         QCOMPARE(g.rows, rows);
@@ -103,7 +103,7 @@ private slots:
     {
         QFETCH(double, horizontal);
         const int n = int(horizontal);
-        const strip::Grid g = strip::layout(100, horizontal, 24, 18);
+        const strip::Sheet g = strip::windowSheet(100, horizontal, QSize(24, 18));
         QCOMPARE(g.columns, n);
         QCOMPARE(g.rows, (100 + n - 1) / n);
         QCOMPARE(g.width, qint64(24) * n);
@@ -127,16 +127,16 @@ private slots:
     {
         QFETCH(int, frames);
         QFETCH(double, horizontal);
-        QVERIFY(!strip::layout(frames, horizontal, 32, 32).valid());
+        QVERIFY(!strip::windowSheet(frames, horizontal, QSize(32, 32)).valid());
     }
 
     // Far too wide a request stays far too wide (to be refused), never wraps to a small size.
     void hugeWidthDoesNotWrap()
     {
-        const strip::Grid g = strip::layout(1, 1e300, 32767, 32767);
+        const strip::Sheet g = strip::windowSheet(1, 1e300, QSize(32767, 32767));
         QVERIFY(g.valid());
         QVERIFY(g.width > qint64(std::numeric_limits<int>::max()));
-        const strip::Grid h = strip::layout(100, 100, 32767, 32767);
+        const strip::Sheet h = strip::windowSheet(100, 100, QSize(32767, 32767));
         QCOMPARE(h.width, qint64(3276700));
     }
 };

@@ -1,5 +1,5 @@
 // Strips and lists large enough for the write command's fast paths: pictures decoded by worker
-// threads and kept in large pages, strips cleared and drawn band by band by several threads,
+// threads and kept in large pages, strips of many bands composed straight into their file,
 // files of many megabytes written in pieces. Every result is held against a plain reference:
 // the list order, Qt's own painter, and Pillow reading the file.
 
@@ -11,35 +11,11 @@
 #include "picture/bitmapfile.h"
 #include "picture/savefile.h"
 #include "picture/largepages.h"
-#include "picture/surface.h"
 #include "strip/frames.h"
+#include "strip/sheetfile.h"
 #include "tests/support/testsupport.h"
 
-#include <memory>
-#include <vector>
-
-using picture::PictureHolder;
-using picture::Surface;
-
 namespace {
-
-class Frames
-{
-public:
-    Frames()
-    {
-        for (int i = 0; i < 102; ++i)
-            m_owned.push_back(std::make_unique<PictureHolder>(i));
-        for (const auto &h : m_owned)
-            m_holders.push_back(h.get());
-    }
-    std::span<PictureHolder *const> holders() const { return m_holders; }
-    const QImage &operator[](int i) const { return m_holders[size_t(i)]->picture(); }
-
-private:
-    std::vector<std::unique_ptr<PictureHolder>> m_owned;
-    std::vector<PictureHolder *> m_holders;
-};
 
 // A picture in the given format whose pixels all differ from those of other seeds; with alpha,
 // a ring of transparency around an opaque middle and fully clear corners.
@@ -72,14 +48,6 @@ QImage painted(const Case &c, const QColor &background)
     QPainter painter(&out);
     for (int i = 0; i < c.pictures.size(); ++i)
         painter.drawImage(c.at[i], c.pictures[i]);
-    return out;
-}
-
-QList<Surface::Placement> placements(const Case &c)
-{
-    QList<Surface::Placement> out;
-    for (int i = 0; i < c.pictures.size(); ++i)
-        out.append({c.pictures[i], c.at[i].x(), c.at[i].y()});
     return out;
 }
 
@@ -140,23 +108,19 @@ private slots:
             else if (!missing.contains(i))
                 QVERIFY(testsupport::pattern(40 + i, 30, i).save(paths.last(), "BMP"));
         }
-        Frames frames;
-        const strip::GatherResult r = strip::loadPictures(paths, frames.holders());
+        const strip::GatherResult r = strip::loadPictures(paths);
         const int held = first < 0 ? 60 : first;
         QCOMPARE(r.ok(), first < 0);
-        QCOMPARE(r.loaded, held);
+        QCOMPARE(r.loaded(), held);
         if (first >= 0) {
             QCOMPARE(r.failure.error, missing.contains(first) ? picture::LoadError::Missing
                                                               : picture::LoadError::NotAPicture);
             QVERIFY2(r.failure.message.startsWith(QStringLiteral("Cannot load ") + paths[first] + u':'),
                      qPrintable(r.failure.message));
         }
-        for (int i = 0; i < 60; ++i) {
-            if (i < held)
-                QCOMPARE(testsupport::firstDifference(frames[i], testsupport::pattern(40 + i, 30, i)), QString());
-            else
-                QVERIFY2(frames[i].isNull(), qPrintable(QString::number(i)));
-        }
+        for (int i = 0; i < held; ++i)
+            QCOMPARE(testsupport::firstDifference(r.pictures[i].decoded.constFirst(), testsupport::pattern(40 + i, 30, i)),
+                     QString());
     }
 
     // Pictures that pass the command's budget together: the one that passes it is named, after
@@ -177,20 +141,17 @@ private slots:
             paths << dir.filePath(QStringLiteral("p%1.bmp").arg(i));
             QVERIFY(testsupport::pattern(100, 100, i).save(paths.last(), "BMP"));
         }
-        strip::CommandBudget budget;
+        picture::Budget budget;
         budget.maxTotalBytes = fit * picture::decodedBytes(100, 100) + 1;
-        Frames frames;
-        const strip::GatherResult r = strip::loadPictures(paths, frames.holders(), budget);
+        const strip::GatherResult r = strip::loadPictures(paths, budget);
         QVERIFY(!r.ok());
-        QCOMPARE(r.loaded, fit);
+        QCOMPARE(r.loaded(), fit);
         QCOMPARE(r.failure.error, picture::LoadError::TooLarge);
         QVERIFY2(r.failure.message.startsWith(QStringLiteral("Cannot load ") + paths[fit] + QStringLiteral(": ")),
                  qPrintable(r.failure.message));
-        QVERIFY(!frames[fit - 1].isNull());
-        QVERIFY(frames[fit].isNull());
     }
 
-    // What the holders keep is what the loader gives, pixel for pixel and in its format, for
+    // What the gathering keeps is what the loader gives, pixel for pixel and in its format, for
     // small pictures sharing memory and for pictures larger than a large page.
     void heldPicturesAreTheLoadedOnes()
     {
@@ -203,14 +164,14 @@ private slots:
             paths << dir.filePath(QStringLiteral("p%1.%2").arg(i).arg(i % 2 ? u"bmp" : u"jpg"));
             QVERIFY(img.save(paths.last(), i % 2 ? "BMP" : "JPEG", 90));
         }
-        Frames frames;
-        const strip::GatherResult r = strip::loadPictures(paths, frames.holders());
+        const strip::GatherResult r = strip::loadPictures(paths);
         QVERIFY2(r.ok(), qPrintable(r.failure.message));
         for (int i = 0; i < sizes.size(); ++i) {
+            const QImage &held = r.pictures[i].decoded.constFirst();
             const QImage direct = picture::load(paths[i]).image;
-            QCOMPARE(frames[i].format(), direct.format());
-            QCOMPARE(frames[i].size(), direct.size());
-            QCOMPARE(testsupport::firstDifference(frames[i], direct), QString());
+            QCOMPARE(held.format(), direct.format());
+            QCOMPARE(held.size(), direct.size());
+            QCOMPARE(testsupport::firstDifference(held, direct), QString());
         }
     }
 
@@ -234,8 +195,8 @@ private slots:
         }
     }
 
-    // Strips of several megabytes: cleared and drawn band by band, by several threads, they
-    // are the strip Qt's painter makes of the same pictures.
+    // Strips of several megabytes, composed band by band into their file: Pillow reads from it
+    // the strip Qt's painter makes of the same pictures.
     void largeStripIsThePaintedOne_data()
     {
         QTest::addColumn<QList<QSize>>("sizes");
@@ -276,59 +237,26 @@ private slots:
         const Case c = grid(sizes, formats, perRow);
         QVERIFY(qint64(c.size.width()) * c.size.height() * 3 > 2 * 1024 * 1024);
 
-        Frames frames;
-        for (int i = 0; i < c.pictures.size(); ++i)
-            frames.holders()[size_t(i)]->setPicture(c.pictures[i]);
-        Surface strip(32, 25, background);
-        const Surface clearimage(32, 25, background);
-        strip.draw(testsupport::solid(32, 25, Qt::red), 0, 0); // what an earlier run left
-        qint16 w = 0, h = 0;
-        const strip::ComposeResult r =
-            strip::compose(frames.holders(), int(c.pictures.size()), perRow, strip, clearimage, w, h);
-        QVERIFY2(r.ok, qPrintable(r.message));
-        QCOMPARE(QSize(strip.width(), strip.height()), c.size);
+        QList<strip::SheetSource> sources;
+        for (const QImage &p : c.pictures) {
+            strip::SheetSource source;
+            source.size = p.size();
+            source.decoded = {p};
+            sources << source;
+        }
+        const strip::StripPlan plan = strip::planStrip(sources, int(sources.size()), perRow);
+        QVERIFY2(plan.ok, qPrintable(plan.message));
+        QCOMPARE(QSize(int(plan.job.sheet.width), int(plan.job.sheet.height)), c.size);
         const QImage expected = painted(c, background);
-        QCOMPARE(testsupport::firstDifference(strip.pixels(), expected, tolerance), QString());
-
-        // Drawn one picture at a time on a surface sized step by step: the very same bytes.
-        Surface stepwise(32, 25, background);
-        stepwise.takeOver(clearimage);
-        QVERIFY(stepwise.setHeight(c.size.height()));
-        QVERIFY(stepwise.setWidth(c.size.width()));
-        for (int i = 0; i < c.pictures.size(); ++i)
-            stepwise.draw(c.pictures[i], c.at[i].x(), c.at[i].y());
-        QCOMPARE(testsupport::firstDifference(strip.pixels(), stepwise.pixels()), QString());
 
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("strip.bmp"));
-        const picture::SaveResult saved = picture::writeBitmap(strip, path);
+        const strip::SheetWritten saved = strip::writeSheet(plan.job, path, strip::SheetFormat::Bmp, background);
         QVERIFY2(saved.ok, qPrintable(saved.message));
         QString error;
         const QImage back = testsupport::readWithPillow(path, &error);
         QVERIFY2(!back.isNull(), qPrintable(error));
         QCOMPARE(testsupport::firstDifference(back, expected, tolerance), QString());
-    }
-
-    // Pictures placed partly or wholly outside a large surface are cut off at every edge.
-    void placementsOutsideAreCutOff()
-    {
-        const QColor background(0x12, 0x34, 0x56);
-        Case c;
-        c.size = QSize(1200, 900);
-        const QList<QPoint> at{QPoint(-150, -100), QPoint(1100, 850), QPoint(-5000, 10), QPoint(600, -899),
-                               QPoint(1199, 0), QPoint(0, 899), QPoint(300, 300), QPoint(1200, 900)};
-        for (int i = 0; i < at.size(); ++i) {
-            c.pictures << sample(400, 300, i, i % 2 ? QImage::Format_RGB888 : QImage::Format_ARGB32_Premultiplied);
-            c.at << at[i];
-        }
-        Surface surface(1, 1, background);
-        surface.draw(testsupport::solid(1, 1, Qt::red), 0, 0);
-        QVERIFY(surface.clearAndDraw(c.size.width(), c.size.height(), placements(c)));
-        QCOMPARE(testsupport::firstDifference(surface.pixels(), painted(c, background), 1), QString());
-
-        Surface again(c.size.width(), c.size.height(), background);
-        again.drawInOrder(placements(c));
-        QCOMPARE(testsupport::firstDifference(again.pixels(), surface.pixels()), QString());
     }
 
     // A file of many megabytes produced in uneven pieces arrives whole, and alone.

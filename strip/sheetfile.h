@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+
+#include <functional>
+
+#include "picture/savefile.h"
+#include "strip/bands.h"
+
+namespace strip {
+
+enum class SheetFormat { Bmp, Png };
+
+struct SheetWritten {
+    bool ok = true;
+    QString message;     // names the file that failed and the cause
+    bool inputFailed = false; // an input could not be read (rather than the output written)
+};
+
+// Composes job's sheet band by band straight into path, replacing it atomically: a 24-bit
+// bitmap (rows from the bottom up, on background) or an 8-bit RGBA PNG. On any failure the
+// file at path is left as it was.
+SheetWritten writeSheet(const SheetJob &job, const QString &path, SheetFormat format, const QColor &background,
+                        const std::function<void(int done, int total)> &progress = {});
+
+} // namespace strip

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
+
 #include "picture/picture.h"
 
 namespace picture {
@@ -16,9 +18,30 @@ struct Animation {
     Loaded refusal;         // ok() when every frame was read
 };
 
-// Decodes count frames of the GIF in data, whose logical screen is screen (both from its
-// header, checked before); a frame that cannot be read, or that comes out at another size,
-// refuses the whole file. Reached through Source::decodeFrames().
-Animation decodeGifFrames(const QByteArray &data, const QString &name, QSize screen, int count);
+// A source's frames one after another, in order: each GIF frame is drawn on one screen carried
+// from frame to frame, so only that screen and the frame handed out are held, however many
+// frames there are. Any other picture gives one frame. A frame that cannot be read, or that
+// comes out at another size than the header's, refuses the whole file.
+class FrameStream
+{
+public:
+    explicit FrameStream(const Source &source);
+    ~FrameStream();
+    FrameStream(const FrameStream &) = delete;
+    FrameStream &operator=(const FrameStream &) = delete;
+
+    // The index of the frame next() hands out.
+    int position() const { return m_next; }
+    // The next frame; false with *refusal set when it cannot be read or there is none.
+    bool next(QImage *frame, Loaded *refusal);
+    // Back to the first frame: a GIF is read again from its start.
+    void restart();
+
+private:
+    struct Gif;
+    Source m_source;
+    int m_next = 0;
+    std::unique_ptr<Gif> m_gif;
+};
 
 } // namespace picture

@@ -529,21 +529,22 @@ Loaded Source::decode(Holding holding, QSize view) const
 
 Animation Source::decodeFrames() const
 {
-    if (!m_allFrames) {
-        Animation result;
-        Loaded first = decode(Holding::WithOthers);
-        if (first.ok())
-            result.frames.append(std::move(first.image));
-        else
-            result.refusal = std::move(first);
-        return result;
+    Animation result;
+    FrameStream stream(*this);
+    for (int f = 0; f < m_frames; ++f) {
+        QImage frame;
+        if (!stream.next(&frame, &result.refusal)) {
+            result.frames.clear();
+            return result;
+        }
+        result.frames.append(std::move(frame));
     }
-    if (!m_data) {
-        Animation result;
-        result.refusal = m_refusal.ok() ? unreadable(m_name, EBADF) : m_refusal;
-        return result;
-    }
-    return decodeGifFrames(m_data->bytes, m_name, m_size, m_frames);
+    return result;
+}
+
+QByteArray Source::bytes() const
+{
+    return m_data ? m_data->bytes : QByteArray();
 }
 
 void Source::release()

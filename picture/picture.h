@@ -90,6 +90,9 @@ public:
     Animation decodeFrames() const;
     // Lets go of the file and its bytes; the header's facts stay.
     void release();
+    // The bytes the header was read from: the whole file, or only its head for a bitmap that is
+    // read from its file.
+    QByteArray bytes() const;
 
 private:
     struct Data;

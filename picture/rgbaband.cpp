@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <vector>
 
 namespace picture {
 
@@ -78,6 +79,54 @@ void RgbaBand::draw(const QImage &picture, int x, int y)
             }
         }
     }
+}
+
+QImage withTransparentColour(const QImage &picture, TransparentColour mode)
+{
+    if (mode == TransparentColour::Keep || !picture.hasAlphaChannel())
+        return picture;
+    QImage out = picture.convertToFormat(QImage::Format_ARGB32);
+    const int w = out.width();
+    const int h = out.height();
+    auto at = [&](int x, int y) -> QRgb & { return reinterpret_cast<QRgb *>(out.scanLine(y))[x]; };
+    if (mode == TransparentColour::Clean) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if (qAlpha(at(x, y)) == 0)
+                    at(x, y) = 0;
+        return out;
+    }
+    // Bleed: a breadth-first walk outward from the visible pixels, one ring at a time, each
+    // transparent pixel taking the colour of the first visible neighbour (in a fixed order) that
+    // reached it, so that the result never depends on anything but the picture.
+    std::vector<int> ring;
+    std::vector<char> done(size_t(w) * size_t(h), 0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (qAlpha(at(x, y)) != 0) {
+                done[size_t(y) * size_t(w) + size_t(x)] = 1;
+                ring.push_back(y * w + x);
+            }
+    if (ring.empty())
+        return out;
+    std::vector<int> next;
+    while (!ring.empty()) {
+        next.clear();
+        for (const int p : ring) {
+            const int x = p % w, y = p / w;
+            const QRgb colour = at(x, y) & 0x00ffffffu;
+            for (const auto &[dx, dy] : {std::pair{-1, 0}, std::pair{1, 0}, std::pair{0, -1}, std::pair{0, 1}}) {
+                const int nx = x + dx, ny = y + dy;
+                if (nx < 0 || ny < 0 || nx >= w || ny >= h || done[size_t(ny) * size_t(w) + size_t(nx)])
+                    continue;
+                done[size_t(ny) * size_t(w) + size_t(nx)] = 1;
+                at(nx, ny) = colour; // alpha stays 0
+                next.push_back(ny * w + nx);
+            }
+        }
+        ring.swap(next);
+    }
+    return out;
 }
 
 } // namespace picture

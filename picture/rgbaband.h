@@ -25,4 +25,15 @@ private:
     QRgb m_background;
 };
 
+// What becomes of the colour of a picture's fully transparent pixels on a sheet with alpha.
+enum class TransparentColour {
+    Keep,   // as the file gives it
+    Clean,  // 0, which compresses better
+    Bleed,  // the colour of the nearest visible pixel, so that filtering leaves no dark fringes
+};
+
+// The picture with straight alpha (ARGB32) and its fully transparent pixels' colours so made;
+// alpha is never changed. Opaque pictures come back as they are.
+QImage withTransparentColour(const QImage &picture, TransparentColour mode);
+
 } // namespace picture

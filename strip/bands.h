@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "picture/picture.h"
+#include "picture/rgbaband.h"
 #include "strip/sheet.h"
 
 namespace strip {
@@ -16,7 +17,7 @@ struct SheetSource {
     QString path;
     bool allFrames = false;
     int frames = 1;
-    QSize size;                // every frame's size, from the file's header
+    QSize size;                // every frame's size on the sheet: the header's, times the job's scale
     picture::Source picture;   // the file, opened once; its header gave the facts above
     QList<QImage> decoded;     // its frames when the caller decoded them ahead; otherwise they
                                // are decoded when the first band that shows them comes
@@ -40,6 +41,8 @@ struct SheetJob {
     Sheet sheet;
     picture::Budget budget;
     int bytesPerPixel = 3;   // of a band: 3 for a bitmap, 4 for RGBA
+    int scale = 1;           // each frame enlarged this many times, pixel for pixel
+    picture::TransparentColour transparent = picture::TransparentColour::Keep;
 };
 
 // Which end of the sheet is composed first: a bitmap stores its bottom row first.
@@ -67,8 +70,9 @@ struct BandCanvas {
 };
 
 // Composes the sheet band by band in that order: each picture decoded when the first band
-// that shows it comes, dropped after the last; in each band, pictures in cell order, later ones
-// over earlier ones. False with *error naming the file and the cause when a picture cannot be
+// that shows it comes, dropped after the last (an animation's frames read in order, one screen
+// carried from frame to frame); in each band, pictures in cell order, later ones over earlier
+// ones, each cell's edges then repeated outward when the sheet extrudes them. False with *error naming the file and the cause when a picture cannot be
 // read, or when the canvas or output fails (then *error is empty: the caller knows why).
 bool composeInBands(const SheetJob &job, BandOrder order, const BandCanvas &canvas, QString *error,
                     const std::function<void(int done, int total)> &progress = {});

@@ -16,9 +16,14 @@ Sheet arrangeSheet(int frameTotal, QSize firstPicture, const SheetOptions &optio
     sheet.padding = options.padding;
     sheet.margin = options.margin;
     sheet.clip = options.clip;
+    sheet.anchor = options.anchor;
+    sheet.extrude = options.extrude;
     sheet.fill = options.fill;
+    // Each cell takes its extruded edges with it: they are part of the step from cell to cell.
     auto side = [&](int cells, int cellSide) {
-        return cells > 0 ? 2 * qint64(sheet.margin) + qint64(cells) * cellSide + qint64(cells - 1) * sheet.padding : 0;
+        return cells > 0 ? 2 * qint64(sheet.margin) + qint64(cells) * (cellSide + 2 * qint64(sheet.extrude))
+                               + qint64(cells - 1) * sheet.padding
+                         : 0;
     };
     sheet.width = side(sheet.columns, sheet.cell.width());
     sheet.height = side(sheet.rows, sheet.cell.height());
@@ -67,24 +72,54 @@ QPoint Sheet::origin(int i) const
     }
     const int column = fill == Fill::Rows ? i % columns : i / rows;
     const int row = fill == Fill::Rows ? i / columns : i % rows;
-    return QPoint(int(margin + qint64(column) * (cell.width() + padding)),
-                  int(margin + qint64(row) * (cell.height() + padding)));
+    return QPoint(int(margin + extrude + qint64(column) * (cell.width() + 2 * extrude + padding)),
+                  int(margin + extrude + qint64(row) * (cell.height() + 2 * extrude + padding)));
 }
 
-QRect Sheet::covered(int i, QSize picture) const
+namespace {
+
+// Floor division, so that a picture larger than its cell is centred the same way as a smaller one.
+qint64 halfOf(qint64 v)
+{
+    return v >= 0 ? v / 2 : -((-v + 1) / 2);
+}
+
+} // namespace
+
+Sheet::Drawn Sheet::drawn(int i, QSize picture) const
 {
     const QPoint at = origin(i);
-    qint64 right = qint64(at.x()) + picture.width();
-    qint64 bottom = qint64(at.y()) + picture.height();
+    qint64 x = at.x();
+    qint64 y = at.y();
+    if (anchor != Anchor::TopLeft) {
+        x += halfOf(qint64(cell.width()) - picture.width());
+        y += anchor == Anchor::Center ? halfOf(qint64(cell.height()) - picture.height())
+                                      : qint64(cell.height()) - picture.height();
+    }
+    qint64 left = x, top = y;
+    qint64 right = x + picture.width();
+    qint64 bottom = y + picture.height();
     if (clip) {
+        left = std::max<qint64>(left, at.x());
+        top = std::max<qint64>(top, at.y());
         right = std::min(right, qint64(at.x()) + cell.width());
         bottom = std::min(bottom, qint64(at.y()) + cell.height());
     }
+    left = std::max<qint64>(left, 0);
+    top = std::max<qint64>(top, 0);
     right = std::min(right, width);
     bottom = std::min(bottom, height);
-    if (right <= at.x() || bottom <= at.y())
+    if (right <= left || bottom <= top)
         return {};
-    return QRect(at.x(), at.y(), int(right - at.x()), int(bottom - at.y()));
+    return {QRect(int(left), int(top), int(right - left), int(bottom - top)), QPoint(int(left - x), int(top - y))};
+}
+
+QRect Sheet::reach(int i, QSize picture) const
+{
+    const QRect shown = covered(i, picture);
+    if (extrude <= 0 || shown.isEmpty())
+        return shown;
+    return shown.united(cellRect(i).adjusted(-extrude, -extrude, extrude, extrude));
 }
 
 qint64 Sheet::rowTop(int r) const
@@ -93,7 +128,7 @@ qint64 Sheet::rowTop(int r) const
         return 0;
     if (r >= rows)
         return height;
-    return margin + qint64(r) * (cell.height() + padding);
+    return margin + qint64(r) * (cell.height() + 2 * qint64(extrude) + padding);
 }
 
 } // namespace strip

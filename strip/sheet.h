@@ -9,6 +9,9 @@ namespace strip {
 // Which way a sheet's cells are filled: along each row first, or down each column first.
 enum class Fill { Rows, Columns };
 
+// Where a picture of another size than its cell sits in the cell.
+enum class Anchor { TopLeft, Center, Bottom }; // Bottom: bottom centre, where a character stands
+
 // How the command line lays out a sheet. The defaults lay it out as the window does.
 struct SheetOptions {
     int columns = 10;        // cells a row; lowered to the frame total
@@ -17,6 +20,8 @@ struct SheetOptions {
     int margin = 0;          // pixels around the sheet
     QSize cell;              // empty: the first picture's size
     bool clip = false;       // a picture larger than its cell is cut at the cell's edge
+    Anchor anchor = Anchor::TopLeft;
+    int extrude = 0;         // pixels each cell's edge is repeated outward (needs clip)
 };
 
 // A sheet of frameTotal equal cells; sizes in 64-bit so that impossible sheets can be refused.
@@ -28,6 +33,8 @@ struct Sheet {
     int padding = 0;
     int margin = 0;
     bool clip = false;
+    Anchor anchor = Anchor::TopLeft;
+    int extrude = 0;
     Fill fill = Fill::Rows;
     qint64 width = 0;
     qint64 height = 0;
@@ -39,9 +46,21 @@ struct Sheet {
 
     // Top-left corner of frame i's cell.
     QPoint origin(int i) const;
-    // The part of the sheet that frame i, of that size, covers: cut at the sheet's edges and,
-    // when clipping, at its cell's. Empty when nothing of it shows.
-    QRect covered(int i, QSize picture) const;
+    // Frame i's cell: where an engine finds the frame.
+    QRect cellRect(int i) const { return QRect(origin(i), cell); }
+
+    // What shows of frame i when the picture has that size: the part of the sheet it covers,
+    // cut at the sheet's edges and, when clipping, at its cell's; and the picture's pixel that
+    // lands on that part's top-left corner. shown is empty when nothing of it shows.
+    struct Drawn {
+        QRect shown;
+        QPoint from;
+    };
+    Drawn drawn(int i, QSize picture) const;
+    // The part of the sheet that frame i, of that size, covers.
+    QRect covered(int i, QSize picture) const { return drawn(i, picture).shown; }
+    // The part of the sheet that drawing frame i touches, its cell's extruded edges included.
+    QRect reach(int i, QSize picture) const;
     // The first pixel row of cell row r (0 for the first row, so the margin goes with it); the
     // sheet's height for r == rows.
     qint64 rowTop(int r) const;

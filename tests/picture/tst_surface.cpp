@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "picture/rgbaband.h"
 #include "picture/surface.h"
 #include "tests/support/testsupport.h"
 
@@ -280,6 +281,33 @@ private slots:
         holder.setPicture(testsupport::solid(33, 17, Qt::red));
         QCOMPARE(holder.width(), 33);
         QCOMPARE(holder.height(), 17);
+    }
+
+    // The colour that fully transparent pixels carry onto a sheet with alpha. A 4 x 1 picture:
+    // visible red at x 0, visible blue at x 3, two transparent pixels of stray green between.
+    void transparentPixelsColour_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QList<QRgb>>("row");
+        const QRgb red = qRgba(255, 0, 0, 255), blue = qRgba(0, 0, 255, 128), stray = qRgba(0, 255, 0, 0);
+        QTest::newRow("keep") << int(picture::TransparentColour::Keep) << QList<QRgb>{red, stray, stray, blue};
+        QTest::newRow("clean") << int(picture::TransparentColour::Clean) << QList<QRgb>{red, 0, 0, blue};
+        QTest::newRow("bleed: each from its nearest visible neighbour")
+            << int(picture::TransparentColour::Bleed) << QList<QRgb>{red, qRgba(255, 0, 0, 0), qRgba(0, 0, 255, 0), blue};
+    }
+    void transparentPixelsColour()
+    {
+        QFETCH(int, mode);
+        QFETCH(QList<QRgb>, row);
+        QImage in(4, 1, QImage::Format_ARGB32);
+        const QList<QRgb> given{qRgba(255, 0, 0, 255), qRgba(0, 255, 0, 0), qRgba(0, 255, 0, 0), qRgba(0, 0, 255, 128)};
+        for (int x = 0; x < 4; ++x)
+            in.setPixel(x, 0, given[x]);
+        const QImage out = picture::withTransparentColour(in, picture::TransparentColour(mode));
+        QList<QRgb> got;
+        for (int x = 0; x < 4; ++x)
+            got << out.convertToFormat(QImage::Format_ARGB32).pixel(x, 0);
+        QCOMPARE(got, row);
     }
 };
 

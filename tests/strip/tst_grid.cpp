@@ -139,6 +139,54 @@ private slots:
         const strip::Sheet h = strip::windowSheet(100, 100, QSize(32767, 32767));
         QCOMPARE(h.width, qint64(3276700));
     }
+
+    // Where a picture of another size than its cell shows, for each anchor, clipped to the cell
+    // or running over it; and what an extruded cell's drawing reaches.
+    void placementInTheCell_data()
+    {
+        QTest::addColumn<int>("anchor");
+        QTest::addColumn<bool>("clip");
+        QTest::addColumn<int>("extrude");
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<QRect>("shown");
+        QTest::addColumn<QPoint>("from");
+        QTest::addColumn<QRect>("reach");
+        // Frame 1 of a 2-column sheet of 10 x 8 cells, 2 pixels of padding: its cell is at (12, 0), or
+        // at (18, 2) when each cell takes 2 pixels of extruded edge on every side.
+        const int topLeft = int(strip::Anchor::TopLeft), centre = int(strip::Anchor::Center),
+                  bottom = int(strip::Anchor::Bottom);
+        QTest::newRow("smaller, top left") << topLeft << true << 0 << QSize(4, 2) << QRect(12, 0, 4, 2) << QPoint(0, 0) << QRect(12, 0, 4, 2);
+        QTest::newRow("smaller, centred") << centre << true << 0 << QSize(4, 2) << QRect(15, 3, 4, 2) << QPoint(0, 0) << QRect(15, 3, 4, 2);
+        QTest::newRow("smaller, bottom centre") << bottom << true << 0 << QSize(4, 2) << QRect(15, 6, 4, 2) << QPoint(0, 0) << QRect(15, 6, 4, 2);
+        QTest::newRow("odd difference, centred") << centre << true << 0 << QSize(5, 3) << QRect(14, 2, 5, 3) << QPoint(0, 0) << QRect(14, 2, 5, 3);
+        QTest::newRow("larger, centred, clipped") << centre << true << 0 << QSize(14, 12) << QRect(12, 0, 10, 8) << QPoint(2, 2) << QRect(12, 0, 10, 8);
+        QTest::newRow("larger, bottom, clipped") << bottom << true << 0 << QSize(14, 12) << QRect(12, 0, 10, 8) << QPoint(2, 4) << QRect(12, 0, 10, 8);
+        QTest::newRow("larger, top left, running over") << topLeft << false << 0 << QSize(14, 12) << QRect(12, 0, 10, 12) << QPoint(0, 0) << QRect(12, 0, 10, 12);
+        QTest::newRow("larger, odd difference, centred, running over") << centre << false << 0 << QSize(13, 9) << QRect(10, 0, 12, 8) << QPoint(0, 1) << QRect(10, 0, 12, 8);
+        QTest::newRow("extruded by 2") << topLeft << true << 2 << QSize(10, 8) << QRect(18, 2, 10, 8) << QPoint(0, 0) << QRect(16, 0, 14, 12);
+    }
+    void placementInTheCell()
+    {
+        QFETCH(int, anchor);
+        QFETCH(bool, clip);
+        QFETCH(int, extrude);
+        QFETCH(QSize, picture);
+        QFETCH(QRect, shown);
+        QFETCH(QPoint, from);
+        QFETCH(QRect, reach);
+        strip::SheetOptions options;
+        options.columns = 2;
+        options.padding = 2;
+        options.cell = QSize(10, 8);
+        options.clip = clip;
+        options.anchor = strip::Anchor(anchor);
+        options.extrude = extrude;
+        const strip::Sheet sheet = strip::arrangeSheet(4, QSize(1, 1), options);
+        const strip::Sheet::Drawn d = sheet.drawn(1, picture);
+        QCOMPARE(d.shown, shown);
+        QCOMPARE(d.from, from);
+        QCOMPARE(sheet.reach(1, picture), reach);
+    }
 };
 
 QTEST_GUILESS_MAIN(GridTest)

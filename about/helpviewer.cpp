@@ -14,8 +14,8 @@ namespace help {
 
 QStringList defaultFolders()
 {
-    return {QDir::currentPath(), QCoreApplication::applicationDirPath(),
-            QStringLiteral(CORVANE_DATADIR)};
+    const QString program = QCoreApplication::applicationDirPath();
+    return {QDir::currentPath(), program, QDir::cleanPath(program + QStringLiteral("/" CORVANE_DATA_FROM_PROGRAM))};
 }
 
 QString findFile(const QString &name, const QStringList &folders)

@@ -9,7 +9,7 @@ class QTextBrowser;
 namespace help {
 
 // Where a bare help file name is looked for, in order: the current folder, the program's
-// folder, the installed data folder.
+// folder (a build tree keeps a copy there), the data folder installed beside it.
 QStringList defaultFolders();
 
 // The path of the first folder in folders that holds a file called name, or "" when none does.

@@ -186,7 +186,7 @@ void MainWindow::buildMenus()
 
 void MainWindow::Form_Load()
 {
-    File1->setPattern(QString::fromUtf16(browse::kPicturePattern));
+    File1->setPattern(browse::picturePattern());
     MAX_IMAGES = 100;
 }
 

@@ -56,7 +56,7 @@ void FileList::refresh()
         return;
     }
     const std::optional<Listing> listing = m_reader.read(
-        [reader = m_listReader, folder = m_wanted] { return reader(folder); },
+        [reader = m_listReader, folder = m_wanted, pattern = m_pattern] { return reader(folder, pattern); },
         [this, folder = m_wanted](const Listing &late) { applyListing(folder, late); });
     if (listing)
         applyListing(m_wanted, *listing);

@@ -20,7 +20,7 @@ class FileList : public QListView
 public:
     explicit FileList(QWidget *parent = nullptr);
 
-    using ListReader = std::function<Listing(const QString &folder)>;
+    using ListReader = std::function<Listing(const QString &folder, const QString &pattern)>;
 
     // The folder listed, as other code reads it: "/" keeps its separator, no other folder has
     // one. Names and paths keep their bytes (see picture::fromNativePath()); the list shows them
@@ -30,6 +30,8 @@ public:
     // wait goes on while the window does; until its result comes the list keeps the folder and
     // the items it had (isReading()), and a newer request drops it.
     void setPath(const QString &folder);
+    // The names listed: ";"-separated wildcards, "*" any run of characters, case ignored. Until
+    // one is set the list stays empty.
     QString pattern() const { return m_pattern; }
     void setPattern(const QString &pattern);
     // Reads the folder again through the pattern, as setPath() does.
@@ -64,7 +66,7 @@ private:
     QString m_path;
     QString m_wanted; // the folder asked for, listed or not yet
     QString m_pattern;
-    ListReader m_listReader = listPictures;
+    ListReader m_listReader = [](const QString &folder, const QString &pattern) { return listPictures(folder, pattern); };
     Reader<Listing> m_reader{this};
 };
 

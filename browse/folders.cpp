@@ -8,14 +8,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "picture/nativepath.h"
+#include "picture/picture.h"
 
 namespace browse {
 
@@ -41,17 +42,6 @@ bool isSystemMountPoint(const QString &root)
             return !root.startsWith(QStringLiteral("/run/media/")); // removable media live there
     }
     return false;
-}
-
-bool lessIgnoringCase(const QString &a, const QString &b)
-{
-    const int c = QString::compare(a, b, Qt::CaseInsensitive);
-    return c != 0 ? c < 0 : a < b; // names that differ only in case keep a fixed order
-}
-
-void sortIgnoringCase(QStringList &names)
-{
-    std::sort(names.begin(), names.end(), lessIgnoringCase);
 }
 
 QString unreadable(const QString &folder)
@@ -155,27 +145,115 @@ QString startFolder(const QList<Drive> &drives, int index)
 
 namespace {
 
-// The pattern on the name's bytes: its suffixes are plain ASCII.
-bool matchesPattern(QByteArrayView name)
+bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+
+// Compares the digit runs starting at a[i] and b[j] by value; moves i and j past them.
+// *zeros gets which has more leading zeros, for the final tie.
+int compareNumbers(const QString &a, qsizetype &i, const QString &b, qsizetype &j, int *zeros)
 {
-    static const char *const suffixes[] = {".bmp", ".gif", ".ico", ".jpg", ".jpeg"};
-    return std::any_of(std::begin(suffixes), std::end(suffixes), [&](const char *s) {
-        const qsizetype n = qsizetype(std::strlen(s));
-        return name.size() >= n && qstrnicmp(name.data() + name.size() - n, n, s, n) == 0;
-    });
+    auto skipZeros = [](const QString &s, qsizetype &k) {
+        const qsizetype start = k;
+        while (k + 1 < s.size() && s[k] == u'0' && isDigit(s[k + 1]))
+            ++k;
+        return k - start;
+    };
+    const qsizetype za = skipZeros(a, i);
+    const qsizetype zb = skipZeros(b, j);
+    qsizetype ea = i, eb = j;
+    while (ea < a.size() && isDigit(a[ea]))
+        ++ea;
+    while (eb < b.size() && isDigit(b[eb]))
+        ++eb;
+    int c = ea - i != eb - j ? (ea - i < eb - j ? -1 : 1) : QStringView(a).mid(i, ea - i).compare(QStringView(b).mid(j, eb - j));
+    if (c == 0 && *zeros == 0 && za != zb)
+        *zeros = za < zb ? -1 : 1;
+    i = ea;
+    j = eb;
+    return c;
+}
+
+char asciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// One wildcard against a name's bytes: "*" stands for any run, letters match without regard
+// to case. On bytes, so that a name that is not UTF-8 matches as well as any other.
+bool wildcardMatches(QByteArrayView wildcard, QByteArrayView name)
+{
+    qsizetype w = 0, n = 0;
+    qsizetype star = -1, resume = 0; // the last "*" seen, and where its run would end next
+    while (n < name.size()) {
+        if (w < wildcard.size() && wildcard[w] == '*') {
+            star = w++;
+            resume = n;
+        } else if (w < wildcard.size() && asciiLower(wildcard[w]) == asciiLower(name[n])) {
+            ++w;
+            ++n;
+        } else if (star >= 0) {
+            w = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (w < wildcard.size() && wildcard[w] == '*')
+        ++w;
+    return w == wildcard.size();
+}
+
+// The file's first bytes announce a picture corvane-strip reads.
+bool announcesPicture(int dirFd, const char *name)
+{
+    const int fd = openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    char head[16];
+    const ssize_t n = read(fd, head, sizeof head);
+    close(fd);
+    return n > 0
+        && picture::sniffFormat(QByteArray(head, n), picture::Budget{.acceptPng = true}) != picture::Format::Unknown;
 }
 
 } // namespace
 
-bool matchesPattern(const QString &name)
+bool nameLess(const QString &a, const QString &b)
 {
-    static const QString suffixes[] = {QStringLiteral(".bmp"), QStringLiteral(".gif"), QStringLiteral(".ico"),
-                                       QStringLiteral(".jpg"), QStringLiteral(".jpeg")};
-    return std::any_of(std::begin(suffixes), std::end(suffixes),
-                       [&](const QString &s) { return name.endsWith(s, Qt::CaseInsensitive); });
+    const int c = QString::compare(a, b, Qt::CaseInsensitive);
+    return c != 0 ? c < 0 : a < b; // names that differ only in case keep a fixed order
 }
 
-Listing listPictures(const QString &folder)
+bool naturalLess(const QString &a, const QString &b)
+{
+    qsizetype i = 0, j = 0;
+    int zeros = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            if (const int c = compareNumbers(a, i, b, j, &zeros))
+                return c < 0;
+            continue;
+        }
+        const QString ca = a[i].toCaseFolded();
+        const QString cb = b[j].toCaseFolded();
+        if (ca != cb)
+            return ca < cb;
+        ++i;
+        ++j;
+    }
+    if ((i < a.size()) != (j < b.size()))
+        return j < b.size();
+    if (zeros != 0)
+        return zeros < 0;
+    return a < b;
+}
+
+QString picturePattern(bool png)
+{
+    const QString pattern = QStringLiteral("*.BMP;*.gif;*.ico;*.jpg;*.jpeg");
+    return png ? pattern + QStringLiteral(";*.png") : pattern;
+}
+
+Listing listPictures(const QString &folder, const QString &pattern, Order order, Match match)
 {
     Listing listing;
     if (!readableFolder(folder)) {
@@ -183,6 +261,12 @@ Listing listPictures(const QString &folder)
         return listing;
     }
     listing.ok = true;
+    QList<QByteArray> wildcards = picture::toNativePath(pattern).split(';');
+    wildcards.removeAll(QByteArray());
+    const auto matches = [&](QByteArrayView name) {
+        return std::any_of(wildcards.cbegin(), wildcards.cend(),
+                           [&](const QByteArray &wildcard) { return wildcardMatches(wildcard, name); });
+    };
     // The directory is read directly: the name and the entry's type come with each entry. A
     // folder of tens of thousands of pictures lists in a fraction of the time of a per-file query.
     DIR *dir = opendir(picture::toNativePath(folder).constData());
@@ -192,12 +276,24 @@ Listing listPictures(const QString &folder)
         const char *name = entry->d_name;
         if (name[0] == '.') // hidden, and "." and ".."
             continue;
-        if (matchesPattern(QByteArrayView(name)) && entryIs(dirfd(dir), entry, DT_REG, S_IFREG))
+        const bool byName = matches(QByteArrayView(name));
+        if (!byName && match == Match::Name)
+            continue;
+        if (entryIs(dirfd(dir), entry, DT_REG, S_IFREG) && (byName || announcesPicture(dirfd(dir), name)))
             listing.names.append(picture::fromNativePath(QByteArrayView(name)));
     }
     closedir(dir);
-    sortIgnoringCase(listing.names);
+    std::sort(listing.names.begin(), listing.names.end(), order == Order::Natural ? naturalLess : nameLess);
     return listing;
+}
+
+QStringList pictureFilesIn(const QString &folder, Order order)
+{
+    const QDir dir(folder);
+    QStringList paths;
+    for (const QString &name : listPictures(folder, picturePattern(true), order, Match::NameOrContent).names)
+        paths.append(dir.filePath(name));
+    return paths;
 }
 
 FolderChain folderChain(const QString &root, const QString &folder)
@@ -222,7 +318,7 @@ FolderChain folderChain(const QString &root, const QString &folder)
         }
         closedir(dir);
     }
-    std::sort(chain.subfolders.begin(), chain.subfolders.end(), lessIgnoringCase);
+    std::sort(chain.subfolders.begin(), chain.subfolders.end(), nameLess);
     chain.ok = true;
     return chain;
 }

@@ -5,9 +5,6 @@
 
 namespace browse {
 
-// The file list's pattern, as the user sees it.
-inline constexpr char16_t kPicturePattern[] = u"*.BMP;*.gif;*.ico;*.jpg;*.jpeg";
-
 // A mounted file system a user would call a disk.
 struct Drive {
     QString rootPath;     // its mount point
@@ -31,17 +28,42 @@ QString startFolder(const QList<Drive> &drives, int index);
 // Paths and names below keep bytes that are not UTF-8 as picture::fromNativePath() does; show
 // them through picture::displayPath().
 
+// The orders a folder's names come in.
+enum class Order {
+    Name,    // the file list's
+    Natural, // corvane-strip's default
+};
+
+// The file list's order: by name without regard to case, names equal but for case by character.
+bool nameLess(const QString &a, const QString &b);
+
+// Natural order: runs of digits compare by value (walk2 before walk10), letters ignore case.
+// Names equal by that (walk2, walk02, Walk2) keep a fixed order: fewer leading zeros first,
+// then by their exact characters.
+bool naturalLess(const QString &a, const QString &b);
+
+// The picture files' pattern as the file list shows it, "*.BMP;*.gif;*.ico;*.jpg;*.jpeg";
+// with png, "*.png" too (corvane-strip reads PNG, the window does not).
+QString picturePattern(bool png = false);
+
+// What makes a file a picture to a listing: its name, or also its first bytes.
+enum class Match { Name, NameOrContent };
+
 struct Listing {
     bool ok = false;
     QString message;      // why the folder could not be read
-    QStringList names;    // matching file names, case-insensitively sorted
+    QStringList names;    // the files taken, in the order asked for
 };
 
-// The non-hidden files of folder matching the pattern, names only, without regard to case.
-Listing listPictures(const QString &folder);
+// The non-hidden files of folder (a link counts as what it leads to) whose names match pattern
+// - ";"-separated wildcards, "*" standing for any run of characters, ASCII letters in either case - and,
+// with NameOrContent, those whose first bytes announce a picture (PNG too). Names only.
+Listing listPictures(const QString &folder, const QString &pattern = picturePattern(), Order order = Order::Name,
+                     Match match = Match::Name);
 
-// True when name matches the pattern, without regard to case.
-bool matchesPattern(const QString &name);
+// corvane-strip's folder input: the folder's pictures by name (PNG too) or by content, as paths
+// in folder, in order; none when the folder cannot be read.
+QStringList pictureFilesIn(const QString &folder, Order order);
 
 struct FolderChain {
     bool ok = false;

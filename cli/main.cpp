@@ -11,10 +11,10 @@
 
 #include <unistd.h>
 
+#include "browse/folders.h"
 #include "picture/bitmapfile.h"
 #include "picture/pngwriter.h"
 #include "strip/bands.h"
-#include "strip/inputs.h"
 #include "strip/names.h"
 #include "strip/sheetfile.h"
 #include "strip/sheetjson.h"
@@ -49,7 +49,7 @@ struct Options {
     QString output;
     bool png = false;
     strip::SheetOptions sheet;
-    strip::Order order = strip::Order::Natural;
+    browse::Order order = browse::Order::Natural;
     std::optional<QColor> background; // unset: transparent for PNG, the window's colour for BMP
     bool allFrames = false, txt = false, json = false, dryRun = false, quiet = false;
 };
@@ -126,7 +126,7 @@ Options readOptions(const QCoreApplication &app)
     const QString orderValue = parser.value(order);
     if (orderValue != QLatin1String("natural") && orderValue != QLatin1String("name"))
         throw UsageError{QStringLiteral("--order takes natural or name, not '%1'").arg(orderValue)};
-    o.order = orderValue == QLatin1String("name") ? strip::Order::Name : strip::Order::Natural;
+    o.order = orderValue == QLatin1String("name") ? browse::Order::Name : browse::Order::Natural;
     const QString fillValue = parser.value(fill);
     if (fillValue != QLatin1String("rows") && fillValue != QLatin1String("columns"))
         throw UsageError{QStringLiteral("--fill takes rows or columns, not '%1'").arg(fillValue)};
@@ -183,7 +183,7 @@ int run(const Options &o)
     for (const QString &input : o.inputs) {
         QStringList files{input};
         if (QFileInfo(input).isDir()) {
-            files = strip::pictureFilesIn(input, o.order);
+            files = browse::pictureFilesIn(input, o.order);
             // A sheet written into its own frames' folder is not a frame of the next run.
             const QString outputName = QFileInfo(o.output).fileName();
             files.removeIf([&](const QString &file) {

@@ -1,6 +1,6 @@
 # Everything installed apart from the programs themselves, and the Debian package made by
-# `cpack -G DEB` from the build folder. Configure with -DCMAKE_INSTALL_PREFIX=/usr for the
-# package: the help viewer looks for its file in the data folder given at build time.
+# `cpack -G DEB` from the build folder. The package installs under /usr whatever prefix the
+# build was configured with: the programs find their files from their own folder.
 
 set(CORVANE_DATA ${CMAKE_CURRENT_SOURCE_DIR}/data)
 install(FILES ${CORVANE_DATA}/${CORVANE_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -41,7 +41,7 @@ sprite sheet), with an optional one-line text file that records its
 name and frame counts. The window is corvane; corvane-strip makes the
 same strips from the command line, also from PNG frames and animated
 GIFs, and writes PNG sheets with a JSON description for game engines.")
-set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)

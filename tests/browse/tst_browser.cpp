@@ -159,6 +159,10 @@ private slots:
         QCOMPARE(window->File1->path(), dir);
         QCOMPARE(window->File1->names(), (QStringList{QStringLiteral("a.BMP"), QStringLiteral("b.bmp"), QStringLiteral("c.Gif"),
                                                       QStringLiteral("d.ICO"), QStringLiteral("e.jpeg"), QStringLiteral("f.JPG")}));
+
+        // What it lists goes by its pattern.
+        window->File1->setPattern(QStringLiteral("*.PNG;h*"));
+        QCOMPARE(window->File1->names(), (QStringList{QStringLiteral("g.png"), QStringLiteral("h.tif")}));
     }
 
     void selectionGesturesAndPreview()
@@ -493,9 +497,9 @@ private slots:
             dirGate->pass(folder);
             return browse::nearestFolderChain(root, folder);
         });
-        window->File1->setListReader([fileGate](const QString &folder) {
+        window->File1->setListReader([fileGate](const QString &folder, const QString &pattern) {
             fileGate->pass(folder);
-            return browse::listPictures(folder);
+            return browse::listPictures(folder, pattern);
         });
 
         // The folder list answered late, the window going on meanwhile.

@@ -27,8 +27,19 @@ QPoint Sheet::origin(int i) const
 {
     if (columns <= 0 || rows <= 0)
         return {};
-    const int column = fill == Fill::Rows ? i % columns : i / rows;
-    const int row = fill == Fill::Rows ? i / columns : i % rows;
+    int column = i % columns;
+    int row = i / columns;
+    if (fill == Fill::Columns) {
+        // The first `tall` columns reach the last row; the others end a row above it.
+        const int tall = frameTotal - columns * (rows - 1);
+        if (i < tall * rows) {
+            column = i / rows;
+            row = i % rows;
+        } else {
+            column = tall + (i - tall * rows) / (rows - 1);
+            row = (i - tall * rows) % (rows - 1);
+        }
+    }
     return QPoint(int(margin + qint64(column) * (cell.width() + padding)),
                   int(margin + qint64(row) * (cell.height() + padding)));
 }

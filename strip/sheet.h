@@ -32,8 +32,12 @@ struct Sheet {
     qint64 width = 0;
     qint64 height = 0;
 
-    // Top-left corner of frame i's cell.
+    // Top-left corner of frame i's cell. Both fills use the same cells, the first frameTotal in
+    // reading order, so that every column asked for is used; filling by columns takes them
+    // top to bottom, a column at a time, the last row's columns first.
     QPoint origin(int i) const;
+    // Frame i's whole cell.
+    QRect cellRect(int i) const { return QRect(origin(i), cell); }
     // The part of the sheet that frame i, of that size, covers: cut at the sheet's edges and,
     // when clipping, at its cell's. Empty when nothing of it shows.
     QRect covered(int i, QSize picture) const;

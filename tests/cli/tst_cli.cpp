@@ -127,8 +127,8 @@ private slots:
     void bitmapMatchesWindow();
     void layouts_data();
     void layouts();
-    void jsonFindsEveryFrame_data();
-    void jsonFindsEveryFrame();
+    void enginesFindEveryFrame_data();
+    void enginesFindEveryFrame();
     void animatedGif_data();
     void animatedGif();
     void folderOrder_data();
@@ -236,68 +236,139 @@ void TestCli::layouts()
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
-void TestCli::jsonFindsEveryFrame_data()
+// Two folders of PNG frames (one picture smaller than the cell) and an animated GIF.
+static QList<QImage> writeFolderInputs(const QString &dir)
 {
-    QTest::addColumn<QList<QImage>>("pictures");
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QString>("format");
-    QTest::addColumn<int>("columns");
-    QTest::addColumn<int>("rows");
-    const QList<QImage> mixed = {sample(24, 16, 1, Alpha::Partial), sample(12, 16, 2), sample(24, 8, 3, Alpha::Binary),
-                                 sample(24, 16, 4)};
-    QTest::newRow("png, padding") << mixed << QStringList{QStringLiteral("-c"), QStringLiteral("3"), QStringLiteral("--padding"), QStringLiteral("2")}
-                                  << QStringLiteral("png") << 3 << 2;
-    QTest::newRow("bmp, columns first, margin")
-        << mixed << QStringList{QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("--fill"), QStringLiteral("columns"), QStringLiteral("--margin"), QStringLiteral("1")}
-        << QStringLiteral("bmp") << 2 << 2;
+    QDir(dir).mkpath(QStringLiteral("anim/walk"));
+    QDir(dir).mkpath(QStringLiteral("anim/run"));
+    const QList<QImage> pictures = {sample(8, 6, 1, Alpha::Partial), sample(8, 6, 2), sample(8, 6, 3, Alpha::Binary),
+                                    sample(5, 4, 4, Alpha::Partial)};
+    const char *names[] = {"anim/walk/1.png", "anim/walk/2.png", "anim/run/1.png", "anim/run/2.png"};
+    QList<QImage> frames;
+    for (int i = 0; i < 4; ++i) {
+        if (!pictures[i].save(dir + u'/' + QLatin1String(names[i])))
+            qFatal("cannot write a test picture");
+        frames.append(pillowFrames(dir + u'/' + QLatin1String(names[i])));
+    }
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral(
+        "from PIL import Image, ImageDraw\n"
+        "fr=[]\n"
+        "for i in range(3):\n"
+        "    im=Image.new('P',(8,6),0); im.putpalette([0,0,0,255,0,0,0,255,0,0,0,255]+[9]*756)\n"
+        "    ImageDraw.Draw(im).rectangle((i*2,i,i*2+3,i+2),fill=1+i); fr.append(im)\n"
+        "fr[0].save('%1/spin.gif',save_all=True,append_images=fr[1:],transparency=0,disposal=2,duration=[40,60,80])\n").arg(dir)});
+    if (!p.waitForFinished() || p.exitCode() != 0)
+        qFatal("cannot write the test GIF");
+    return frames + pillowFrames(dir + QStringLiteral("/spin.gif"));
 }
 
-void TestCli::jsonFindsEveryFrame()
+// "name:a,b" for each animation, in order.
+static QStringList animationList(const QJsonObject &animations)
 {
-    QFETCH(QList<QImage>, pictures);
+    QStringList out;
+    for (auto it = animations.begin(); it != animations.end(); ++it) {
+        QStringList frames;
+        for (const QJsonValue &v : it.value().toArray())
+            frames.append(v.isArray() ? QStringLiteral("%1=%2").arg(v[0].toString()).arg(v[1].toInt()) : v.toString());
+        out.append(it.key() + u':' + frames.join(u','));
+    }
+    out.sort();
+    return out;
+}
+
+void TestCli::enginesFindEveryFrame_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("names");      // in sheet order
+    QTest::addColumn<QStringList>("animations"); // PixiJS's, sorted
+    QTest::addColumn<QStringList>("tags");       // what Phaser builds from meta.frameTags, sorted
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<int>("rows");
+    const QStringList paths = {QStringLiteral("walk/1.png"), QStringLiteral("walk/2.png"), QStringLiteral("run/1.png"),
+                               QStringLiteral("run/2.png"), QStringLiteral("spin.gif#0"), QStringLiteral("spin.gif#1"),
+                               QStringLiteral("spin.gif#2")};
+    const QStringList numbers = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                                 QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6")};
+    const QStringList indexAnimations = {QStringLiteral("run:2,3"), QStringLiteral("spin:4,5,6"), QStringLiteral("walk:0,1")};
+    // Phaser's helper finds frames by their number only; with path names it builds empty animations.
+    QTest::newRow("hash, path names") << QStringList{QStringLiteral("--json")} << paths
+        << QStringList{QStringLiteral("run:run/1.png,run/2.png"), QStringLiteral("spin:spin.gif#0,spin.gif#1,spin.gif#2"),
+                       QStringLiteral("walk:walk/1.png,walk/2.png")}
+        << QStringList{QStringLiteral("run:"), QStringLiteral("spin:"), QStringLiteral("walk:")} << 7 << 1;
+    QTest::newRow("array, index names, padding")
+        << QStringList{QStringLiteral("--format"), QStringLiteral("json-array"), QStringLiteral("--names"), QStringLiteral("index"),
+                       QStringLiteral("--padding"), QStringLiteral("2"), QStringLiteral("-c"), QStringLiteral("3")}
+        << numbers << indexAnimations
+        << QStringList{QStringLiteral("run:2=100,3=100"), QStringLiteral("spin:4=100,5=100,6=100"), QStringLiteral("walk:0=100,1=100")}
+        << 3 << 3;
+    // Seven frames in five columns: every column holds a frame.
+    QTest::newRow("hash, index names, columns first, margin, duration")
+        << QStringList{QStringLiteral("--names"), QStringLiteral("index"), QStringLiteral("--fill"), QStringLiteral("columns"),
+                       QStringLiteral("-c"), QStringLiteral("5"), QStringLiteral("--margin"), QStringLiteral("1"),
+                       QStringLiteral("--duration"), QStringLiteral("80")}
+        << numbers << indexAnimations
+        << QStringList{QStringLiteral("run:2=80,3=80"), QStringLiteral("spin:4=80,5=80,6=80"), QStringLiteral("walk:0=80,1=80")}
+        << 5 << 2;
+}
+
+void TestCli::enginesFindEveryFrame()
+{
     QFETCH(QStringList, options);
-    QFETCH(QString, format);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, animations);
+    QFETCH(QStringList, tags);
     QFETCH(int, columns);
     QFETCH(int, rows);
+    const QString engines = QStringLiteral(CORVANE_ENGINES_DIR);
+    if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty())
+        QSKIP("node is not installed; the engines' parsers cannot run");
+    if (!QFileInfo::exists(engines + QStringLiteral("/node_modules/pixi.js")) || !QFileInfo::exists(engines + QStringLiteral("/node_modules/phaser")))
+        QSKIP(qPrintable(QStringLiteral("PixiJS and Phaser are not installed: npm ci --prefix %1 (./dev test does it)").arg(engines)));
     QTemporaryDir dir;
-    const QStringList names = savePngs(dir.path(), pictures);
-    const QString sheetName = QStringLiteral("sheet.") + format;
-    const Run run = runStrip(names + options << QStringLiteral("--json") << QStringLiteral("-o") << sheetName, dir.path());
+    const QList<QImage> pictures = writeFolderInputs(dir.path());
+    const Run run = runStrip(QStringList{QStringLiteral("anim/walk"), QStringLiteral("anim/run"), QStringLiteral("spin.gif"),
+                                         QStringLiteral("--all-frames"), QStringLiteral("-o"), QStringLiteral("sheet.png")} + options,
+                             dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
-
-    QJsonParseError error;
-    const QJsonObject json = QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("sheet.json"))), &error).object();
-    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
-    const QImage sheet = pillowFrames(dir.filePath(sheetName)).value(0);
-    const QJsonObject meta = json[QStringLiteral("meta")].toObject();
-    QCOMPARE(meta[QStringLiteral("image")].toString(), sheetName);
-    QCOMPARE(meta[QStringLiteral("size")][QStringLiteral("w")].toInt(), sheet.width());
-    QCOMPARE(meta[QStringLiteral("size")][QStringLiteral("h")].toInt(), sheet.height());
+    const QImage sheet = pillowFrames(dir.filePath(QStringLiteral("sheet.png"))).value(0);
+    const QJsonObject meta = QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("sheet.json"))))[QStringLiteral("meta")].toObject();
     QCOMPARE(meta[QStringLiteral("columns")].toInt(), columns);
     QCOMPARE(meta[QStringLiteral("rows")].toInt(), rows);
-    QCOMPARE(meta[QStringLiteral("cell")][QStringLiteral("w")].toInt(), pictures[0].width());
 
-    // Every frame where the sheet has it: cut out at its rectangle, it is the picture itself.
-    const QJsonArray frames = json[QStringLiteral("frames")].toArray();
-    QCOMPARE(frames.size(), pictures.size());
-    for (int i = 0; i < frames.size(); ++i) {
-        const QJsonObject f = frames[i].toObject();
-        QCOMPARE(f[QStringLiteral("filename")].toString(), names[i]);
-        QCOMPARE(f[QStringLiteral("rotated")].toBool(true), false);
-        const QJsonObject r = f[QStringLiteral("frame")].toObject();
-        const QRect rect(r[QStringLiteral("x")].toInt(), r[QStringLiteral("y")].toInt(), r[QStringLiteral("w")].toInt(),
-                         r[QStringLiteral("h")].toInt());
-        QCOMPARE(rect.size(), pictures[i].size());
-        QCOMPARE(f[QStringLiteral("sourceSize")][QStringLiteral("w")].toInt(), rect.width());
-        // A bitmap has no alpha: there only the picture's opaque pixels are compared.
-        QImage source = pillowFrames(dir.filePath(names[i])).value(0);
-        QImage cut = sheet.copy(rect);
-        for (int y = 0; y < source.height(); ++y)
-            for (int x = 0; x < source.width(); ++x)
-                if (format == QLatin1String("bmp") && source.constScanLine(y)[x * 4 + 3] != 255)
-                    memset(source.scanLine(y) + x * 4, 0, 4), memset(cut.scanLine(y) + x * 4, 0, 4);
-        const QString difference = compareRgba(cut, source);
-        QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("frame %1: %2").arg(i).arg(difference)));
+    QProcess node;
+    node.start(QStringLiteral("node"), {engines + QStringLiteral("/read-sheet.cjs"), dir.filePath(QStringLiteral("sheet.json"))});
+    QVERIFY(node.waitForFinished(60000));
+    QVERIFY2(node.exitCode() == 0, node.readAllStandardError().constData());
+    const QJsonObject found = QJsonDocument::fromJson(node.readAllStandardOutput()).object();
+    const QJsonObject pixi = found[QStringLiteral("pixi")].toObject();
+    const QJsonObject phaser = found[QStringLiteral("phaser")].toObject();
+    QCOMPARE(animationList(pixi[QStringLiteral("animations")].toObject()), animations);
+    QJsonObject phaserTags;
+    for (const QJsonValue &a : phaser[QStringLiteral("anims")].toArray())
+        phaserTags.insert(a[QStringLiteral("key")].toString(), a[QStringLiteral("frames")]);
+    QCOMPARE(animationList(phaserTags), tags);
+
+    // Each engine finds every frame by name; cut out at the rectangle it found, the frame is its
+    // picture at the top-left corner of a cell the first picture's size, the rest transparent.
+    const QSize cell = pictures[0].size();
+    for (const QString &engine : {QStringLiteral("pixi"), QStringLiteral("phaser")}) {
+        const QJsonObject frames = found[engine][QStringLiteral("frames")].toObject();
+        QStringList got = frames.keys(), want = names;
+        got.sort();
+        want.sort();
+        QCOMPARE(got, want);
+        QSet<int> lefts;
+        for (int i = 0; i < names.size(); ++i) {
+            const QJsonObject f = frames[names[i]].toObject();
+            const QRect rect(f[QStringLiteral("x")].toInt(), f[QStringLiteral("y")].toInt(), f[QStringLiteral("w")].toInt(), f[QStringLiteral("h")].toInt());
+            QCOMPARE(rect.size(), cell);
+            QCOMPARE(QSize(f[QStringLiteral("ow")].toInt(), f[QStringLiteral("oh")].toInt()), cell);
+            lefts.insert(rect.x());
+            const QString difference = compareRgba(sheet.copy(rect), expectedSheet(cell, {pictures[i]}, {QRect(QPoint(0, 0), pictures[i].size())}));
+            QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("%1, %2: %3").arg(engine, names[i], difference)));
+        }
+        QCOMPARE(int(lefts.size()), columns);
     }
 }
 
@@ -373,13 +444,13 @@ void TestCli::folderOrder()
     writeFile(dir.filePath(QStringLiteral("in/notes.txt")), "not a picture");
     // The sheet of an earlier run, written into the same folder, is no frame.
     QVERIFY(sample(4, 4, 2).save(dir.filePath(QStringLiteral("in/sheet.png"))));
-    const Run run = runStrip({QStringLiteral("in"), QStringLiteral("--order"), order, QStringLiteral("--json"), QStringLiteral("-o"),
+    const Run run = runStrip({QStringLiteral("in"), QStringLiteral("--order"), order, QStringLiteral("--format"), QStringLiteral("json-array"), QStringLiteral("-o"),
                               QStringLiteral("in/sheet.png")}, dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QStringList got;
     for (const QJsonValue &f : QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("in/sheet.json"))))[QStringLiteral("frames")].toArray())
         got.append(f[QStringLiteral("filename")].toString());
-    QCOMPARE(got, expected);
+    QCOMPARE(got, QStringList(expected).replaceInStrings(QRegularExpression(QStringLiteral("^")), QStringLiteral("in/")));
 }
 
 void TestCli::badUsage_data()

@@ -135,6 +135,16 @@ private slots:
     void folderOrder();
     void badUsage_data();
     void badUsage();
+    void helpAndVersion_data();
+    void helpAndVersion();
+    void refusedBeforeWriting_data();
+    void refusedBeforeWriting();
+    void reports_data();
+    void reports();
+    void splitRoundTrip_data();
+    void splitRoundTrip();
+    void splitRefused_data();
+    void splitRefused();
     void unreadableInput_data();
     void unreadableInput();
     void sheetSize_data();
@@ -469,7 +479,23 @@ void TestCli::badUsage_data()
     QTest::newRow("unknown fill") << QStringList{in, QStringLiteral("--fill"), QStringLiteral("spiral"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("rows or columns");
     QTest::newRow("colour by name") << QStringList{in, QStringLiteral("--background"), QStringLiteral("red"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("#rrggbb");
     QTest::newRow("transparent bitmap") << QStringList{in, QStringLiteral("--background"), QStringLiteral("transparent"), QStringLiteral("-o"), QStringLiteral("s.bmp")} << QStringLiteral("transparency");
-    QTest::newRow("unknown option") << QStringList{in, QStringLiteral("--frames"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("frames");
+    QTest::newRow("unknown option") << QStringList{in, QStringLiteral("--frames"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("Unknown option '--frames'.");
+    QTest::newRow("typo gets a suggestion") << QStringList{in, QStringLiteral("--colums"), QStringLiteral("3"), QStringLiteral("-o"), QStringLiteral("s.png")}
+                                            << QStringLiteral("Unknown option '--colums'. Did you mean --columns?");
+    QTest::newRow("abbreviation refused") << QStringList{in, QStringLiteral("--pad"), QStringLiteral("3"), QStringLiteral("-o"), QStringLiteral("s.png")}
+                                          << QStringLiteral("Unknown option '--pad'. Did you mean --padding?");
+    QTest::newRow("ambiguous abbreviation") << QStringList{in, QStringLiteral("--c"), QStringLiteral("-o"), QStringLiteral("s.png")}
+                                            << QStringLiteral("Did you mean --columns, --cell or --clip?");
+    QTest::newRow("unknown short option") << QStringList{in, QStringLiteral("-qx"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("Unknown option '-x'.");
+    QTest::newRow("switch with a value") << QStringList{in, QStringLiteral("--clip=yes"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("'--clip' takes no value");
+    QTest::newRow("value missing") << QStringList{in, QStringLiteral("-o")} << QStringLiteral("'-o' needs a value");
+    QTest::newRow("unknown format") << QStringList{in, QStringLiteral("--format=xml"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("json-hash or json-array");
+    QTest::newRow("unknown names") << QStringList{in, QStringLiteral("--names"), QStringLiteral("file"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("path or index");
+    QTest::newRow("duration 0") << QStringList{in, QStringLiteral("--duration"), QStringLiteral("0"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("--duration");
+    QTest::newRow("split without a way to cut") << QStringList{QStringLiteral("--split"), in, QStringLiteral("-o"), QStringLiteral("out")} << QStringLiteral("--cell WxH or --data");
+    QTest::newRow("split with inputs") << QStringList{QStringLiteral("--split"), in, in, QStringLiteral("--cell"), QStringLiteral("4x4"), QStringLiteral("-o"), QStringLiteral("out")} << QStringLiteral("one sheet");
+    QTest::newRow("split with a sheet option") << QStringList{QStringLiteral("--split"), in, QStringLiteral("--cell"), QStringLiteral("4x4"), QStringLiteral("--padding"), QStringLiteral("1"), QStringLiteral("-o"), QStringLiteral("out")} << QStringLiteral("--padding has no meaning with --split");
+    QTest::newRow("data without split") << QStringList{in, QStringLiteral("--data"), QStringLiteral("s.json"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("--data goes with --split");
 }
 
 void TestCli::badUsage()
@@ -480,8 +506,122 @@ void TestCli::badUsage()
     QVERIFY(sample(4, 4, 1).save(dir.filePath(QStringLiteral("a.png"))));
     const Run run = runStrip(args, dir.path());
     QCOMPARE(run.status, 2);
-    QVERIFY2(run.err.contains(message) && run.err.contains(QLatin1String("--help")), qPrintable(run.err));
+    QVERIFY2(run.err.startsWith(QLatin1String("corvane-strip: ")) && run.err.contains(message)
+                 && run.err.contains(QLatin1String("Try 'corvane-strip --help'")), qPrintable(run.err));
     QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("a.png")});
+}
+
+void TestCli::helpAndVersion_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("starts");
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << QStringLiteral("Usage: corvane-strip [OPTIONS] INPUT... -o OUTPUT\n");
+    QTest::newRow("-h among others") << QStringList{QStringLiteral("a.png"), QStringLiteral("-h")} << QStringLiteral("Usage: corvane-strip ");
+    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << QStringLiteral("corvane-strip " CORVANE_VERSION "\n");
+    QTest::newRow("-V") << QStringList{QStringLiteral("-V")} << QStringLiteral("corvane-strip " CORVANE_VERSION "\n");
+}
+
+void TestCli::helpAndVersion()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, starts);
+    QTemporaryDir dir;
+    const Run run = runStrip(args, dir.path());
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.out.startsWith(starts) && run.err.isEmpty(), qPrintable(run.out + run.err));
+    // Only the program's own options: none of the toolkit's.
+    for (const char *foreign : {"--help-all", "-platform", "-qwindowgeometry", "-v,"})
+        QVERIFY2(!run.out.contains(QLatin1String(foreign)), foreign);
+}
+
+// What the run would refuse is refused before anything is written, with or without --dry-run.
+void TestCli::refusedBeforeWriting_data()
+{
+    QTest::addColumn<QString>("setup");     // folders to make before the run, comma-separated
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    const QStringList clash = {QStringLiteral("x/1.png"), QStringLiteral("y/1.png"), QStringLiteral("--json"), QStringLiteral("-o"), QStringLiteral("s.png")};
+    QTest::newRow("frames named alike") << QString() << clash
+                                        << QStringLiteral("x/1.png and y/1.png would both be named '1.png'");
+    QTest::newRow("frames named alike, dry run") << QString() << (QStringList(clash) << QStringLiteral("--dry-run")) << QStringLiteral("x/1.png and y/1.png would both be named '1.png'");
+    QTest::newRow("a file twice") << QString() << QStringList{QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("--json"), QStringLiteral("-o"), QStringLiteral("s.png")}
+                                  << QStringLiteral("would both be named 'x/1.png'");
+    QTest::newRow("two folders of one name") << QString() << QStringList{QStringLiteral("x"), QStringLiteral("z/x"), QStringLiteral("--names"), QStringLiteral("index"), QStringLiteral("-o"), QStringLiteral("s.png")}
+                                             << QStringLiteral("two would be named 'x'");
+    QTest::newRow("missing output folder") << QString() << QStringList{QStringLiteral("x"), QStringLiteral("-o"), QStringLiteral("gone/s.png")}
+                                           << QStringLiteral("Cannot write gone/s.png: No such file or directory");
+    QTest::newRow("missing output folder, dry run") << QString() << QStringList{QStringLiteral("x"), QStringLiteral("--dry-run"), QStringLiteral("-o"), QStringLiteral("gone/s.png")}
+                                                    << QStringLiteral("Cannot write gone/s.png: No such file or directory");
+    QTest::newRow("folder in the way of the JSON") << QStringLiteral("s.json") << QStringList{QStringLiteral("x"), QStringLiteral("--json"), QStringLiteral("-o"), QStringLiteral("s.png")}
+                                                   << QStringLiteral("Cannot write s.json: a folder of that name is in the way");
+    QTest::newRow("folder in the way of the text file, dry run") << QStringLiteral("s.TXT") << QStringList{QStringLiteral("x"), QStringLiteral("--txt"), QStringLiteral("--dry-run"), QStringLiteral("-o"), QStringLiteral("s.png")}
+                                                                 << QStringLiteral("Cannot write s.TXT: a folder of that name is in the way");
+    QTest::newRow("folder in the way of the sheet") << QStringLiteral("s.bmp") << QStringList{QStringLiteral("x"), QStringLiteral("-o"), QStringLiteral("s.bmp")}
+                                                    << QStringLiteral("Cannot write s.bmp: a folder of that name is in the way");
+}
+
+void TestCli::refusedBeforeWriting()
+{
+    QFETCH(QString, setup);
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    for (const char *name : {"x/1.png", "y/1.png", "z/x/2.png"}) {
+        QDir(dir.path()).mkpath(QFileInfo(QLatin1String(name)).path());
+        QVERIFY(sample(4, 4, 1).save(dir.filePath(QLatin1String(name))));
+    }
+    for (const QString &folder : setup.split(u',', Qt::SkipEmptyParts))
+        QVERIFY(QDir(dir.path()).mkpath(folder));
+    // An earlier run's sheet, which must stay as it was.
+    writeFile(dir.filePath(QStringLiteral("s.png")), "old sheet");
+    const QStringList before = testsupport::entries(dir.path());
+    const Run run = runStrip(args, dir.path());
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err == QStringLiteral("corvane-strip: ") + message + u'\n'
+                 || (run.err.startsWith(QStringLiteral("corvane-strip: Cannot name")) && run.err.contains(message)),
+             qPrintable(run.err));
+    QVERIFY2(!run.err.contains(dir.path()), "paths are shown as given");
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("s.png"))), QByteArray("old sheet"));
+    QCOMPARE(testsupport::entries(dir.path()), before);
+}
+
+// The warning that a GIF gives only its first frame; the lines a dry run prints.
+void TestCli::reports_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<QString>("out"); // lines stdout must hold, in this order
+    const QString warning = QStringLiteral("corvane-strip: warning: spin.gif is animated (3 frames); only its first frame is taken. "
+                                           "--all-frames takes them all.\n");
+    QTest::newRow("first frame only") << QStringList{QStringLiteral("spin.gif"), QStringLiteral("-o"), QStringLiteral("s.png")} << warning << QString();
+    QTest::newRow("quiet") << QStringList{QStringLiteral("spin.gif"), QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("s.png")} << QString() << QString();
+    QTest::newRow("all frames") << QStringList{QStringLiteral("spin.gif"), QStringLiteral("--all-frames"), QStringLiteral("-o"), QStringLiteral("s.png")} << QString() << QString();
+    QTest::newRow("dry run lists frames and files")
+        << QStringList{QStringLiteral("anim/walk"), QStringLiteral("spin.gif"), QStringLiteral("--all-frames"), QStringLiteral("--txt"),
+                       QStringLiteral("--json"), QStringLiteral("-c"), QStringLiteral("4"), QStringLiteral("--dry-run"), QStringLiteral("-o"), QStringLiteral("s.png")}
+        << QString()
+        << QStringLiteral("frames: 5\ncolumns: 4\nrows: 2\ncell: 8 x 6\n|frame order:\n"
+                          "  0: anim/walk/1.png, named walk/1.png\n  1: anim/walk/2.png, named walk/2.png\n"
+                          "  2: spin.gif, frame 0, named spin.gif#0\n  3: spin.gif, frame 1, named spin.gif#1\n"
+                          "  4: spin.gif, frame 2, named spin.gif#2\nwould write:\n  s.png\n  s.json\n  s.TXT\n");
+}
+
+void TestCli::reports()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, err);
+    QFETCH(QString, out);
+    QTemporaryDir dir;
+    writeFolderInputs(dir.path());
+    const Run run = runStrip(args, dir.path());
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.err, err);
+    qsizetype at = 0;
+    for (const QString &part : out.split(u'|', Qt::SkipEmptyParts)) {
+        at = run.out.indexOf(part, at);
+        QVERIFY2(at >= 0, qPrintable(QStringLiteral("no '%1' in:\n%2").arg(part, run.out)));
+    }
+    QCOMPARE(QFileInfo::exists(dir.filePath(QStringLiteral("s.png"))), !args.contains(QStringLiteral("--dry-run")));
 }
 
 void TestCli::unreadableInput_data()
@@ -565,6 +705,127 @@ void TestCli::sheetSize()
     QCOMPARE(run.status, status);
     QVERIFY2(run.err.contains(message) && run.err.count(QLatin1String("warning")) <= 1, qPrintable(run.err));
     QVERIFY2(run.out.contains(QLatin1String("frames: ")) || status != 0, qPrintable(run.out));
+    QCOMPARE(testsupport::entries(dir.path()), before);
+}
+
+// A sheet made and split again gives back its pixels, and the names it was made with.
+void TestCli::splitRoundTrip_data()
+{
+    QTest::addColumn<QStringList>("make");  // options that make the sheet from anim/walk and anim/run
+    QTest::addColumn<QString>("sheet");
+    QTest::addColumn<QStringList>("cut");   // how it is split into out/
+    QTest::addColumn<QStringList>("files"); // what out/ then holds
+    const QStringList byPath = {QStringLiteral("run"), QStringLiteral("run/1.png"), QStringLiteral("run/2.png"), QStringLiteral("walk"),
+                                QStringLiteral("walk/1.png"), QStringLiteral("walk/2.png")};
+    const QStringList byNumber = {QStringLiteral("0.png"), QStringLiteral("1.png"), QStringLiteral("2.png"), QStringLiteral("3.png")};
+    const QStringList data = {QStringLiteral("--data"), QStringLiteral("sheet.json")};
+    QTest::newRow("path names, padding and margin")
+        << QStringList{QStringLiteral("-c"), QStringLiteral("3"), QStringLiteral("--padding"), QStringLiteral("1"), QStringLiteral("--margin"), QStringLiteral("2"), QStringLiteral("--json")}
+        << QStringLiteral("sheet.png") << data << byPath;
+    QTest::newRow("index names in a list, columns first")
+        << QStringList{QStringLiteral("--format"), QStringLiteral("json-array"), QStringLiteral("--names"), QStringLiteral("index"), QStringLiteral("--fill"), QStringLiteral("columns"), QStringLiteral("-c"), QStringLiteral("2")}
+        << QStringLiteral("sheet.png") << data << byNumber;
+    QTest::newRow("bitmap by its JSON") << QStringList{QStringLiteral("--json")} << QStringLiteral("sheet.bmp") << data << byPath;
+    QTest::newRow("by cell size") << QStringList{QStringLiteral("-c"), QStringLiteral("2")} << QStringLiteral("sheet.png")
+                                  << QStringList{QStringLiteral("--cell"), QStringLiteral("8x6")} << byNumber;
+}
+
+void TestCli::splitRoundTrip()
+{
+    QFETCH(QStringList, make);
+    QFETCH(QString, sheet);
+    QFETCH(QStringList, cut);
+    QFETCH(QStringList, files);
+    QTemporaryDir dir;
+    writeFolderInputs(dir.path());
+    const QStringList inputs{QStringLiteral("anim/walk"), QStringLiteral("anim/run")};
+    Run run = runStrip(inputs + make << QStringLiteral("-o") << sheet, dir.path());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    run = runStrip(QStringList{QStringLiteral("--split"), sheet, QStringLiteral("-o"), QStringLiteral("out")} + cut, dir.path());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QStringList got;
+    QDirIterator it(dir.filePath(QStringLiteral("out")), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        got.append(QDir(dir.filePath(QStringLiteral("out"))).relativeFilePath(it.next()));
+    got.sort();
+    QCOMPARE(got, files);
+
+    // Each file is its rectangle of the sheet, as Pillow reads both.
+    const QImage whole = pillowFrames(dir.filePath(sheet)).value(0);
+    QHash<QString, QRect> rects;
+    if (cut.contains(QStringLiteral("--cell"))) {
+        for (int i = 0; i < 4; ++i)
+            rects.insert(QStringLiteral("%1.png").arg(i), QRect(i % 2 * 8, i / 2 * 6, 8, 6));
+    } else {
+        // A frame's file is its name, with ".png" added when it does not end so.
+        auto add = [&rects](QString name, const QJsonObject &f) {
+            const QJsonObject r = f[QStringLiteral("frame")].toObject();
+            if (!name.endsWith(QLatin1String(".png")))
+                name += QStringLiteral(".png");
+            rects.insert(name, QRect(r[QStringLiteral("x")].toInt(), r[QStringLiteral("y")].toInt(), r[QStringLiteral("w")].toInt(), r[QStringLiteral("h")].toInt()));
+        };
+        const QJsonValue frames = QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("sheet.json"))))[QStringLiteral("frames")];
+        for (const QJsonValue &f : frames.toArray())
+            add(f[QStringLiteral("filename")].toString(), f.toObject());
+        const QJsonObject byName = frames.toObject();
+        for (auto k = byName.begin(); k != byName.end(); ++k)
+            add(k.key(), k.value().toObject());
+    }
+    QCOMPARE(rects.size(), files.filter(QStringLiteral(".png")).size());
+    for (auto r = rects.begin(); r != rects.end(); ++r) {
+        const QString difference = compareRgba(pillowFrames(dir.filePath(QStringLiteral("out/") + r.key())).value(0), whole.copy(r.value()));
+        QVERIFY2(difference.isEmpty(), qPrintable(r.key() + QStringLiteral(": ") + difference));
+    }
+
+    // Made again from the frames split off, the sheet and its names are what they were.
+    if (files == QStringList{QStringLiteral("run"), QStringLiteral("run/1.png"), QStringLiteral("run/2.png"), QStringLiteral("walk"),
+                             QStringLiteral("walk/1.png"), QStringLiteral("walk/2.png")} && sheet.endsWith(QLatin1String(".png"))) {
+        run = runStrip(QStringList{QStringLiteral("out/walk"), QStringLiteral("out/run")} + make << QStringLiteral("-o") << QStringLiteral("again.png"), dir.path());
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QVERIFY(readFile(dir.filePath(QStringLiteral("again.png"))) == readFile(dir.filePath(sheet)));
+        const QJsonObject first = QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("sheet.json")))).object();
+        const QJsonObject again = QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("again.json")))).object();
+        QCOMPARE(again[QStringLiteral("frames")], first[QStringLiteral("frames")]);
+        QCOMPARE(again[QStringLiteral("animations")], first[QStringLiteral("animations")]);
+    }
+}
+
+// A JSON file is input like any other: what it names is checked before anything is written.
+void TestCli::splitRefused_data()
+{
+    QTest::addColumn<QByteArray>("json"); // frames of the 8 x 6 sheet, or the whole file when it has no "{"
+    QTest::addColumn<QString>("message");
+    auto frame = [](const char *name, int x, int y, int w, int h) {
+        return QStringLiteral("\"%1\": {\"frame\": {\"x\": %2, \"y\": %3, \"w\": %4, \"h\": %5}}").arg(QLatin1String(name)).arg(x).arg(y).arg(w).arg(h).toUtf8();
+    };
+    const QByteArray good = frame("a", 0, 0, 4, 6);
+    QTest::newRow("absolute name") << good + ", " + frame("/tmp/x", 4, 0, 4, 6) << QStringLiteral("'/tmp/x' is empty, absolute or holds '..'");
+    QTest::newRow("name going up") << good + ", " + frame("../x", 4, 0, 4, 6) << QStringLiteral("'../x' is empty, absolute or holds '..'");
+    QTest::newRow("name going up inside") << good + ", " + frame("b/../../x", 4, 0, 4, 6) << QStringLiteral("holds '..'");
+    QTest::newRow("empty name") << good + ", " + frame("", 4, 0, 4, 6) << QStringLiteral("'' is empty");
+    QTest::newRow("past the right edge") << good + ", " + frame("b", 6, 0, 4, 6) << QStringLiteral("frame 'b' (4 x 6 at 6, 0) lies outside the sheet of 8 x 6 pixels");
+    QTest::newRow("negative corner") << good + ", " + frame("b", -1, 0, 4, 6) << QStringLiteral("lies outside the sheet");
+    QTest::newRow("empty rectangle") << good + ", " + frame("b", 0, 0, 0, 6) << QStringLiteral("lies outside the sheet");
+    QTest::newRow("same file twice") << good + ", " + frame("a.png", 4, 0, 4, 6) << QStringLiteral("the same file, or one inside the other: 'a.png'");
+    QTest::newRow("a file inside another") << good + ", " + frame("a.png/b", 4, 0, 4, 6) << QStringLiteral("one inside the other: 'a.png/b'");
+    QTest::newRow("not whole numbers") << good + ", " + frame("b", 4, 0, 4, 6).replace("\"x\": 4", "\"x\": 4.5") << QStringLiteral("frame 'b' has no whole-number rectangle");
+    QTest::newRow("rotated") << QByteArray("\"a\": {\"frame\": {\"x\": 0, \"y\": 0, \"w\": 4, \"h\": 6}, \"rotated\": true}") << QStringLiteral("rotated");
+    QTest::newRow("not JSON") << QByteArray("frames: a") << QStringLiteral("Cannot read s.json: it is not JSON");
+    QTest::newRow("no frames") << QByteArray("{\"meta\": {}}") << QStringLiteral("no \"frames\" object or list");
+}
+
+void TestCli::splitRefused()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    QVERIFY(sample(8, 6, 1).save(dir.filePath(QStringLiteral("s.png"))));
+    writeFile(dir.filePath(QStringLiteral("s.json")), json.startsWith('"') ? "{\"frames\": {" + json + "}}" : json);
+    const QStringList before = testsupport::entries(dir.path());
+    const Run run = runStrip({QStringLiteral("--split"), QStringLiteral("s.png"), QStringLiteral("--data"), QStringLiteral("s.json"),
+                              QStringLiteral("-o"), QStringLiteral("out")}, dir.path());
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(testsupport::entries(dir.path()), before);
 }
 

@@ -73,6 +73,12 @@ int framesInGif(const QString &path, const picture::Budget &budget)
     return strip::probeSource(all, budget, &ignored) ? all.frames : 0;
 }
 
+// The decoder names a file by its absolute path; messages here name it as it was given.
+QString asGiven(QString message, const QString &path)
+{
+    return message.replace(QFileInfo(path).absoluteFilePath(), path);
+}
+
 // Every file a run writes is refused, before any input is read, for what would stop it.
 bool writable(const QStringList &paths)
 {
@@ -228,8 +234,11 @@ int compose(const cli::Options &o)
             && strip::composeInBands(job, bandOrder, canvas, &inputError, std::ref(progress));
     });
     if (!staged.ok) {
-        if (!inputError.isEmpty())
+        if (!inputError.isEmpty()) {
+            for (const strip::SheetSource &source : std::as_const(job.sources))
+                inputError = asGiven(inputError, source.path);
             say(inputError);
+        }
         else if (!encoderError.isEmpty())
             say(QStringLiteral("Cannot write %1: %2").arg(o.output, encoderError));
         else
@@ -271,9 +280,15 @@ int split(const cli::Options &o)
 {
     picture::Budget budget;
     budget.acceptPng = true;
+    strip::SheetSource probed{o.splitSheet, false, 1, {}};
+    QString probeError;
+    if (!strip::probeSource(probed, budget, &probeError)) {
+        say(probeError);
+        return Failed;
+    }
     const picture::Loaded sheet = picture::load(o.splitSheet, budget);
     if (!sheet.ok()) {
-        say(sheet.message);
+        say(asGiven(sheet.message, o.splitSheet));
         return Failed;
     }
     strip::SplitPlan plan;

@@ -267,23 +267,37 @@ QString helpText()
         "Usage: corvane-strip [OPTIONS] INPUT... -o OUTPUT\n"
         "       corvane-strip --split SHEET (--cell WxH | --data SHEET.json) -o FOLDER\n"
         "\n"
-        "Composes pictures (BMP, GIF, ICO, JPEG, PNG) into one sheet of equal cells: a 24-bit BMP as the\n"
-        "Corvane window writes it, or an RGBA PNG; or cuts a sheet back into PNG frames.\n"
-        "An INPUT is a picture file or a folder (its picture files, no hidden ones, no subfolders).\n"
+        "Composes pictures (BMP, GIF, ICO, JPEG, PNG) into one sheet of equal cells: a\n"
+        "24-bit BMP as the Corvane window writes it, or an RGBA PNG; or cuts a sheet back\n"
+        "into PNG frames. An INPUT is a picture file or a folder (its picture files, no\n"
+        "hidden ones, no subfolders).\n"
         "\n"
         "Options:\n");
+    // Each option's help wrapped at 80 columns, beside its names or below them when they are long.
+    constexpr int indent = 32, width = 80;
     for (const Spec &s : specs) {
-        QString left = s.letter ? QStringLiteral("  -%1, --%2").arg(QLatin1Char(s.letter)).arg(QLatin1String(s.name))
+        QString line = s.letter ? QStringLiteral("  -%1, --%2").arg(QLatin1Char(s.letter)).arg(QLatin1String(s.name))
                                 : QStringLiteral("      --%1").arg(QLatin1String(s.name));
         if (s.value)
-            left += u' ' + QLatin1String(s.value);
-        text += left.leftJustified(34) + (left.size() >= 34 ? QStringLiteral("\n") + QString(34, u' ') : QString())
-            + QLatin1String(s.help) + u'\n';
+            line += u' ' + QLatin1String(s.value);
+        if (line.size() >= indent) {
+            text += line + u'\n';
+            line.clear();
+        }
+        line = line.leftJustified(indent);
+        for (const QString &word : QString::fromLatin1(s.help).split(u' ')) {
+            if (line.size() + 1 + word.size() > width && line.size() > indent) {
+                text += line + u'\n';
+                line = QString(indent, u' ');
+            }
+            line += (line.size() > indent ? QStringLiteral(" ") : QString()) + word;
+        }
+        text += line + u'\n';
     }
     text += QStringLiteral(
         "\nLong options are written in full; an abbreviation is refused with a suggestion.\n"
-        "Exit status: 0 written, 1 an input could not be read or an output not written (nothing is\n"
-        "written or replaced then), 2 a usage error.\n");
+        "Exit status: 0 written, 1 an input could not be read or an output not written\n"
+        "(nothing is written or replaced then), 2 a usage error.\n");
     return text;
 }
 

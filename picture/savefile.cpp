@@ -234,7 +234,9 @@ SaveResult StagedSave::stage(const QString &path, const std::function<bool(SaveS
 
 SaveResult StagedSave::commit()
 {
-    // Every file but the last may have to be put back: the old ones get a second name first.
+    // Put in place from the last staged to the first, so that the first (a sheet, usually far
+    // larger than the files described after it) is never the one kept aside: every file but
+    // the one put in place last may have to be put back, and the old ones get a second name.
     struct Undo {
         QString target;
         QString kept; // empty: there was no file
@@ -245,36 +247,39 @@ SaveResult StagedSave::commit()
             if (!u.kept.isEmpty())
                 QFile::remove(u.kept);
     };
-    for (size_t i = 0; i + 1 < m_files.size(); ++i) {
-        Undo u{replacedFile(m_files[i]->path), {}};
-        if (QFileInfo::exists(u.target)) {
-            u.kept = keepOldFile(u.target);
-            if (u.kept.isEmpty()) {
-                forget();
-                const QString path = m_files[i]->path;
-                m_files.clear();
-                return {false, failure(path, QCoreApplication::translate("picture", "the old file could not be kept "
-                                                                                    "aside while the new one is put in place"))};
-            }
-        }
-        undo.push_back(u);
-    }
-    for (size_t i = 0; i < m_files.size(); ++i) {
-        if (m_files[i]->file.commit())
-            continue;
-        QString cause = m_files[i]->file.errorString();
-        if (cause.isEmpty() || cause == QLatin1String("Unknown error"))
-            cause = QCoreApplication::translate("picture", "the finished file could not be put in its place");
-        const QString path = m_files[i]->path;
-        for (size_t j = 0; j < i; ++j) {
-            if (undo[j].kept.isEmpty())
-                QFile::remove(undo[j].target);
-            else
-                ::rename(QFile::encodeName(undo[j].kept).constData(), QFile::encodeName(undo[j].target).constData());
-        }
+    auto fail = [&](const QString &path, const QString &cause) {
+        SaveResult result{false, failure(path, cause)}; // before path's file is let go
         forget();
         m_files.clear();
-        return {false, failure(path, cause)};
+        return result;
+    };
+    for (size_t i = m_files.size(); i-- > 1;) {
+        Undo u{replacedFile(m_files[i]->path), {}};
+        if (QFileInfo::exists(u.target) && (u.kept = keepOldFile(u.target)).isEmpty())
+            return fail(m_files[i]->path, QCoreApplication::translate("picture", "the old file could not be kept aside "
+                                                                                "while the new one is put in place"));
+        undo.push_back(u);
+    }
+    for (size_t done = 0; done < m_files.size(); ++done) {
+        Staged &staged = *m_files[m_files.size() - 1 - done];
+        if (staged.file.commit())
+            continue;
+        QString cause = staged.file.errorString();
+        if (cause.isEmpty() || cause == QLatin1String("Unknown error"))
+            cause = QCoreApplication::translate("picture", "the finished file could not be put in its place");
+        for (size_t j = 0; j < done; ++j) {
+            if (undo[j].kept.isEmpty()) {
+                QFile::remove(undo[j].target);
+            } else if (::rename(QFile::encodeName(undo[j].kept).constData(), QFile::encodeName(undo[j].target).constData()) == 0) {
+                undo[j].kept.clear();
+            } else {
+                // Never lost: the old file stays under its second name, and the message says where.
+                cause += QCoreApplication::translate("picture", "; the old %1 could not be put back and is kept as %2")
+                             .arg(undo[j].target, undo[j].kept);
+                undo[j].kept.clear();
+            }
+        }
+        return fail(staged.path, cause);
     }
     forget();
     m_files.clear();

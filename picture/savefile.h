@@ -38,8 +38,9 @@ public:
 SaveResult saveAtomically(const QString &path, const std::function<bool(SaveSink &)> &produce);
 
 // Several files replaced together or not at all: each is written to a temporary file beside
-// its target first; commit() then puts them in place one after another and, when one cannot
-// be, puts back what the others replaced. Anything staged and not committed is discarded.
+// its target first; commit() then puts them in place one after another, the first staged last,
+// and when one cannot be, puts back what the others replaced. Anything staged and not
+// committed is discarded.
 class StagedSave
 {
 public:

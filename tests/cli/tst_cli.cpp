@@ -105,6 +105,12 @@ QString compareRgba(const QImage &got, const QImage &want)
     return {};
 }
 
+// Arguments written as one string, split at blanks.
+QStringList words(const char *text)
+{
+    return QString::fromUtf8(text).split(u' ', Qt::SkipEmptyParts);
+}
+
 // Writes pictures as PNG files p0.png, p1.png ... in dir; returns their names.
 QStringList savePngs(const QString &dir, const QList<QImage> &pictures)
 {
@@ -213,11 +219,10 @@ void TestCli::layouts_data()
     const QList<QImage> five = {sample(20, 10, 1, Alpha::Partial), sample(20, 10, 2, Alpha::Partial), sample(20, 10, 3),
                                 sample(20, 10, 4, Alpha::Binary), sample(20, 10, 5)};
     QTest::newRow("padding and margin")
-        << five << QStringList{QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("--padding"), QStringLiteral("3"), QStringLiteral("--margin"), QStringLiteral("5")}
-        << QSize(53, 46)
-        << QList<QRect>{{5, 5, 20, 10}, {28, 5, 20, 10}, {5, 18, 20, 10}, {28, 18, 20, 10}, {5, 31, 20, 10}};
+        << five << words("-c 2 --padding 3 --margin 5")
+        << QSize(53, 46) << QList<QRect>{{5, 5, 20, 10}, {28, 5, 20, 10}, {5, 18, 20, 10}, {28, 18, 20, 10}, {5, 31, 20, 10}};
     QTest::newRow("columns filled first")
-        << five << QStringList{QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("--fill"), QStringLiteral("columns")}
+        << five << words("-c 2 --fill columns")
         << QSize(40, 30) << QList<QRect>{{0, 0, 20, 10}, {0, 10, 20, 10}, {0, 20, 20, 10}, {20, 0, 20, 10}, {20, 10, 20, 10}};
     const QList<QImage> oversized = {sample(20, 10, 1), sample(30, 16, 2), sample(20, 10, 3, Alpha::Partial)};
     QTest::newRow("a larger picture runs into the empty cell below")
@@ -295,31 +300,19 @@ void TestCli::enginesFindEveryFrame_data()
     QTest::addColumn<QStringList>("tags");       // what Phaser builds from meta.frameTags, sorted
     QTest::addColumn<int>("columns");
     QTest::addColumn<int>("rows");
-    const QStringList paths = {QStringLiteral("walk/1.png"), QStringLiteral("walk/2.png"), QStringLiteral("run/1.png"),
-                               QStringLiteral("run/2.png"), QStringLiteral("spin.gif#0"), QStringLiteral("spin.gif#1"),
-                               QStringLiteral("spin.gif#2")};
-    const QStringList numbers = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
-                                 QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6")};
-    const QStringList indexAnimations = {QStringLiteral("run:2,3"), QStringLiteral("spin:4,5,6"), QStringLiteral("walk:0,1")};
+    const QStringList paths = words("walk/1.png walk/2.png run/1.png run/2.png spin.gif#0 spin.gif#1 spin.gif#2");
+    const QStringList numbers = words("0 1 2 3 4 5 6");
+    const QStringList indexAnimations = words("run:2,3 spin:4,5,6 walk:0,1");
     // Phaser's helper finds frames by their number only; with path names it builds empty animations.
-    QTest::newRow("hash, path names") << QStringList{QStringLiteral("--json")} << paths
-        << QStringList{QStringLiteral("run:run/1.png,run/2.png"), QStringLiteral("spin:spin.gif#0,spin.gif#1,spin.gif#2"),
-                       QStringLiteral("walk:walk/1.png,walk/2.png")}
-        << QStringList{QStringLiteral("run:"), QStringLiteral("spin:"), QStringLiteral("walk:")} << 7 << 1;
-    QTest::newRow("array, index names, padding")
-        << QStringList{QStringLiteral("--format"), QStringLiteral("json-array"), QStringLiteral("--names"), QStringLiteral("index"),
-                       QStringLiteral("--padding"), QStringLiteral("2"), QStringLiteral("-c"), QStringLiteral("3")}
-        << numbers << indexAnimations
-        << QStringList{QStringLiteral("run:2=100,3=100"), QStringLiteral("spin:4=100,5=100,6=100"), QStringLiteral("walk:0=100,1=100")}
-        << 3 << 3;
+    QTest::newRow("hash, path names") << words("--json") << paths
+        << words("run:run/1.png,run/2.png spin:spin.gif#0,spin.gif#1,spin.gif#2 walk:walk/1.png,walk/2.png")
+        << words("run: spin: walk:") << 7 << 1;
+    QTest::newRow("array, index names, padding") << words("--format json-array --names index --padding 2 -c 3")
+        << numbers << indexAnimations << words("run:2=100,3=100 spin:4=100,5=100,6=100 walk:0=100,1=100") << 3 << 3;
     // Seven frames in five columns: every column holds a frame.
     QTest::newRow("hash, index names, columns first, margin, duration")
-        << QStringList{QStringLiteral("--names"), QStringLiteral("index"), QStringLiteral("--fill"), QStringLiteral("columns"),
-                       QStringLiteral("-c"), QStringLiteral("5"), QStringLiteral("--margin"), QStringLiteral("1"),
-                       QStringLiteral("--duration"), QStringLiteral("80")}
-        << numbers << indexAnimations
-        << QStringList{QStringLiteral("run:2=80,3=80"), QStringLiteral("spin:4=80,5=80,6=80"), QStringLiteral("walk:0=80,1=80")}
-        << 5 << 2;
+        << words("--names index --fill columns -c 5 --margin 1 --duration 80") << numbers << indexAnimations
+        << words("run:2=80,3=80 spin:4=80,5=80,6=80 walk:0=80,1=80") << 5 << 2;
 }
 
 void TestCli::enginesFindEveryFrame()
@@ -337,8 +330,7 @@ void TestCli::enginesFindEveryFrame()
         QSKIP(qPrintable(QStringLiteral("PixiJS and Phaser are not installed: npm ci --prefix %1 (./dev test does it)").arg(engines)));
     QTemporaryDir dir;
     const QList<QImage> pictures = writeFolderInputs(dir.path());
-    const Run run = runStrip(QStringList{QStringLiteral("anim/walk"), QStringLiteral("anim/run"), QStringLiteral("spin.gif"),
-                                         QStringLiteral("--all-frames"), QStringLiteral("-o"), QStringLiteral("sheet.png")} + options,
+    const Run run = runStrip(words("anim/walk anim/run spin.gif --all-frames -o sheet.png") + options,
                              dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
     const QImage sheet = pillowFrames(dir.filePath(QStringLiteral("sheet.png"))).value(0);
@@ -433,12 +425,8 @@ void TestCli::folderOrder_data()
 {
     QTest::addColumn<QString>("order");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("natural") << QStringLiteral("natural")
-                             << QStringList{QStringLiteral("Walk1.png"), QStringLiteral("walk2.png"), QStringLiteral("walk02.png"),
-                                            QStringLiteral("walk10.png"), QStringLiteral("walk10b.bmp"), QStringLiteral("x.dat")};
-    QTest::newRow("name") << QStringLiteral("name")
-                          << QStringList{QStringLiteral("walk02.png"), QStringLiteral("Walk1.png"), QStringLiteral("walk10.png"),
-                                         QStringLiteral("walk10b.bmp"), QStringLiteral("walk2.png"), QStringLiteral("x.dat")};
+    QTest::newRow("natural") << QStringLiteral("natural") << words("Walk1.png walk2.png walk02.png walk10.png walk10b.bmp x.dat");
+    QTest::newRow("name") << QStringLiteral("name") << words("walk02.png Walk1.png walk10.png walk10b.bmp walk2.png x.dat");
 }
 
 void TestCli::folderOrder()
@@ -467,35 +455,31 @@ void TestCli::badUsage_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("message");
-    const QString in = QStringLiteral("a.png");
-    QTest::newRow("no output") << QStringList{in} << QStringLiteral("no output");
-    QTest::newRow("no input") << QStringList{QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("no INPUT");
-    QTest::newRow("other extension") << QStringList{in, QStringLiteral("-o"), QStringLiteral("s.jpg")} << QStringLiteral(".bmp or .png");
-    QTest::newRow("columns not whole") << QStringList{in, QStringLiteral("-c"), QStringLiteral("2.5"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("--columns");
-    QTest::newRow("columns 0") << QStringList{in, QStringLiteral("-c"), QStringLiteral("0"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("--columns");
-    QTest::newRow("negative padding") << QStringList{in, QStringLiteral("--padding"), QStringLiteral("-1"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("--padding");
-    QTest::newRow("cell without height") << QStringList{in, QStringLiteral("--cell"), QStringLiteral("32"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("WxH");
-    QTest::newRow("unknown order") << QStringList{in, QStringLiteral("--order"), QStringLiteral("date"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("natural or name");
-    QTest::newRow("unknown fill") << QStringList{in, QStringLiteral("--fill"), QStringLiteral("spiral"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("rows or columns");
-    QTest::newRow("colour by name") << QStringList{in, QStringLiteral("--background"), QStringLiteral("red"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("#rrggbb");
-    QTest::newRow("transparent bitmap") << QStringList{in, QStringLiteral("--background"), QStringLiteral("transparent"), QStringLiteral("-o"), QStringLiteral("s.bmp")} << QStringLiteral("transparency");
-    QTest::newRow("unknown option") << QStringList{in, QStringLiteral("--frames"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("Unknown option '--frames'.");
-    QTest::newRow("typo gets a suggestion") << QStringList{in, QStringLiteral("--colums"), QStringLiteral("3"), QStringLiteral("-o"), QStringLiteral("s.png")}
-                                            << QStringLiteral("Unknown option '--colums'. Did you mean --columns?");
-    QTest::newRow("abbreviation refused") << QStringList{in, QStringLiteral("--pad"), QStringLiteral("3"), QStringLiteral("-o"), QStringLiteral("s.png")}
-                                          << QStringLiteral("Unknown option '--pad'. Did you mean --padding?");
-    QTest::newRow("ambiguous abbreviation") << QStringList{in, QStringLiteral("--c"), QStringLiteral("-o"), QStringLiteral("s.png")}
-                                            << QStringLiteral("Did you mean --columns, --cell or --clip?");
-    QTest::newRow("unknown short option") << QStringList{in, QStringLiteral("-qx"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("Unknown option '-x'.");
-    QTest::newRow("switch with a value") << QStringList{in, QStringLiteral("--clip=yes"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("'--clip' takes no value");
-    QTest::newRow("value missing") << QStringList{in, QStringLiteral("-o")} << QStringLiteral("'-o' needs a value");
-    QTest::newRow("unknown format") << QStringList{in, QStringLiteral("--format=xml"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("json-hash or json-array");
-    QTest::newRow("unknown names") << QStringList{in, QStringLiteral("--names"), QStringLiteral("file"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("path or index");
-    QTest::newRow("duration 0") << QStringList{in, QStringLiteral("--duration"), QStringLiteral("0"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("--duration");
-    QTest::newRow("split without a way to cut") << QStringList{QStringLiteral("--split"), in, QStringLiteral("-o"), QStringLiteral("out")} << QStringLiteral("--cell WxH or --data");
-    QTest::newRow("split with inputs") << QStringList{QStringLiteral("--split"), in, in, QStringLiteral("--cell"), QStringLiteral("4x4"), QStringLiteral("-o"), QStringLiteral("out")} << QStringLiteral("one sheet");
-    QTest::newRow("split with a sheet option") << QStringList{QStringLiteral("--split"), in, QStringLiteral("--cell"), QStringLiteral("4x4"), QStringLiteral("--padding"), QStringLiteral("1"), QStringLiteral("-o"), QStringLiteral("out")} << QStringLiteral("--padding has no meaning with --split");
-    QTest::newRow("data without split") << QStringList{in, QStringLiteral("--data"), QStringLiteral("s.json"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("--data goes with --split");
+    QTest::newRow("no output") << words("a.png") << QStringLiteral("no output");
+    QTest::newRow("no input") << words("-o s.png") << QStringLiteral("no INPUT");
+    QTest::newRow("other extension") << words("a.png -o s.jpg") << QStringLiteral(".bmp or .png");
+    QTest::newRow("columns not whole") << words("a.png -c 2.5 -o s.png") << QStringLiteral("--columns");
+    QTest::newRow("columns 0") << words("a.png -c 0 -o s.png") << QStringLiteral("--columns");
+    QTest::newRow("negative padding") << words("a.png --padding -1 -o s.png") << QStringLiteral("--padding");
+    QTest::newRow("cell without height") << words("a.png --cell 32 -o s.png") << QStringLiteral("WxH");
+    QTest::newRow("unknown order") << words("a.png --order date -o s.png") << QStringLiteral("natural or name");
+    QTest::newRow("unknown fill") << words("a.png --fill spiral -o s.png") << QStringLiteral("rows or columns");
+    QTest::newRow("colour by name") << words("a.png --background red -o s.png") << QStringLiteral("#rrggbb");
+    QTest::newRow("transparent bitmap") << words("a.png --background transparent -o s.bmp") << QStringLiteral("transparency");
+    QTest::newRow("unknown option") << words("a.png --frames -o s.png") << QStringLiteral("Unknown option '--frames'.");
+    QTest::newRow("typo gets a suggestion") << words("a.png --colums 3 -o s.png") << QStringLiteral("Unknown option '--colums'. Did you mean --columns?");
+    QTest::newRow("abbreviation refused") << words("a.png --pad 3 -o s.png") << QStringLiteral("Unknown option '--pad'. Did you mean --padding?");
+    QTest::newRow("ambiguous abbreviation") << words("a.png --c -o s.png") << QStringLiteral("Did you mean --columns, --cell or --clip?");
+    QTest::newRow("unknown short option") << words("a.png -qx -o s.png") << QStringLiteral("Unknown option '-x'.");
+    QTest::newRow("switch with a value") << words("a.png --clip=yes -o s.png") << QStringLiteral("'--clip' takes no value");
+    QTest::newRow("value missing") << words("a.png -o") << QStringLiteral("'-o' needs a value");
+    QTest::newRow("unknown format") << words("a.png --format=xml -o s.png") << QStringLiteral("json-hash or json-array");
+    QTest::newRow("unknown names") << words("a.png --names file -o s.png") << QStringLiteral("path or index");
+    QTest::newRow("duration 0") << words("a.png --duration 0 -o s.png") << QStringLiteral("--duration");
+    QTest::newRow("split without a way to cut") << words("--split a.png -o out") << QStringLiteral("--cell WxH or --data");
+    QTest::newRow("split with inputs") << words("--split a.png a.png --cell 4x4 -o out") << QStringLiteral("one sheet");
+    QTest::newRow("split with a sheet option") << words("--split a.png --cell 4x4 --padding 1 -o out") << QStringLiteral("--padding has no meaning with --split");
+    QTest::newRow("data without split") << words("a.png --data s.json -o s.png") << QStringLiteral("--data goes with --split");
 }
 
 void TestCli::badUsage()
@@ -508,17 +492,17 @@ void TestCli::badUsage()
     QCOMPARE(run.status, 2);
     QVERIFY2(run.err.startsWith(QLatin1String("corvane-strip: ")) && run.err.contains(message)
                  && run.err.contains(QLatin1String("Try 'corvane-strip --help'")), qPrintable(run.err));
-    QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("a.png")});
+    QCOMPARE(testsupport::entries(dir.path()), words("a.png"));
 }
 
 void TestCli::helpAndVersion_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("starts");
-    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << QStringLiteral("Usage: corvane-strip [OPTIONS] INPUT... -o OUTPUT\n");
-    QTest::newRow("-h among others") << QStringList{QStringLiteral("a.png"), QStringLiteral("-h")} << QStringLiteral("Usage: corvane-strip ");
-    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << QStringLiteral("corvane-strip " CORVANE_VERSION "\n");
-    QTest::newRow("-V") << QStringList{QStringLiteral("-V")} << QStringLiteral("corvane-strip " CORVANE_VERSION "\n");
+    QTest::newRow("--help") << words("--help") << QStringLiteral("Usage: corvane-strip [OPTIONS] INPUT... -o OUTPUT\n");
+    QTest::newRow("-h among others") << words("a.png -h") << QStringLiteral("Usage: corvane-strip ");
+    QTest::newRow("--version") << words("--version") << QStringLiteral("corvane-strip " CORVANE_VERSION "\n");
+    QTest::newRow("-V") << words("-V") << QStringLiteral("corvane-strip " CORVANE_VERSION "\n");
 }
 
 void TestCli::helpAndVersion()
@@ -541,22 +525,20 @@ void TestCli::refusedBeforeWriting_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("message");
     const QStringList clash = {QStringLiteral("x/1.png"), QStringLiteral("y/1.png"), QStringLiteral("--json"), QStringLiteral("-o"), QStringLiteral("s.png")};
-    QTest::newRow("frames named alike") << QString() << clash
-                                        << QStringLiteral("x/1.png and y/1.png would both be named '1.png'");
+    QTest::newRow("frames named alike") << QString() << clash << QStringLiteral("x/1.png and y/1.png would both be named '1.png'");
     QTest::newRow("frames named alike, dry run") << QString() << (QStringList(clash) << QStringLiteral("--dry-run")) << QStringLiteral("x/1.png and y/1.png would both be named '1.png'");
-    QTest::newRow("a file twice") << QString() << QStringList{QStringLiteral("x"), QStringLiteral("x"), QStringLiteral("--json"), QStringLiteral("-o"), QStringLiteral("s.png")}
-                                  << QStringLiteral("would both be named 'x/1.png'");
-    QTest::newRow("two folders of one name") << QString() << QStringList{QStringLiteral("x"), QStringLiteral("z/x"), QStringLiteral("--names"), QStringLiteral("index"), QStringLiteral("-o"), QStringLiteral("s.png")}
+    QTest::newRow("a file twice") << QString() << words("x x --json -o s.png") << QStringLiteral("would both be named 'x/1.png'");
+    QTest::newRow("two folders of one name") << QString() << words("x z/x --names index -o s.png")
                                              << QStringLiteral("two would be named 'x'");
-    QTest::newRow("missing output folder") << QString() << QStringList{QStringLiteral("x"), QStringLiteral("-o"), QStringLiteral("gone/s.png")}
+    QTest::newRow("missing output folder") << QString() << words("x -o gone/s.png")
                                            << QStringLiteral("Cannot write gone/s.png: No such file or directory");
-    QTest::newRow("missing output folder, dry run") << QString() << QStringList{QStringLiteral("x"), QStringLiteral("--dry-run"), QStringLiteral("-o"), QStringLiteral("gone/s.png")}
+    QTest::newRow("missing output folder, dry run") << QString() << words("x --dry-run -o gone/s.png")
                                                     << QStringLiteral("Cannot write gone/s.png: No such file or directory");
-    QTest::newRow("folder in the way of the JSON") << QStringLiteral("s.json") << QStringList{QStringLiteral("x"), QStringLiteral("--json"), QStringLiteral("-o"), QStringLiteral("s.png")}
+    QTest::newRow("folder in the way of the JSON") << QStringLiteral("s.json") << words("x --json -o s.png")
                                                    << QStringLiteral("Cannot write s.json: a folder of that name is in the way");
-    QTest::newRow("folder in the way of the text file, dry run") << QStringLiteral("s.TXT") << QStringList{QStringLiteral("x"), QStringLiteral("--txt"), QStringLiteral("--dry-run"), QStringLiteral("-o"), QStringLiteral("s.png")}
+    QTest::newRow("folder in the way of the text file, dry run") << QStringLiteral("s.TXT") << words("x --txt --dry-run -o s.png")
                                                                  << QStringLiteral("Cannot write s.TXT: a folder of that name is in the way");
-    QTest::newRow("folder in the way of the sheet") << QStringLiteral("s.bmp") << QStringList{QStringLiteral("x"), QStringLiteral("-o"), QStringLiteral("s.bmp")}
+    QTest::newRow("folder in the way of the sheet") << QStringLiteral("s.bmp") << words("x -o s.bmp")
                                                     << QStringLiteral("Cannot write s.bmp: a folder of that name is in the way");
 }
 
@@ -593,14 +575,11 @@ void TestCli::reports_data()
     QTest::addColumn<QString>("out"); // lines stdout must hold, in this order
     const QString warning = QStringLiteral("corvane-strip: warning: spin.gif is animated (3 frames); only its first frame is taken. "
                                            "--all-frames takes them all.\n");
-    QTest::newRow("first frame only") << QStringList{QStringLiteral("spin.gif"), QStringLiteral("-o"), QStringLiteral("s.png")} << warning << QString();
-    QTest::newRow("quiet") << QStringList{QStringLiteral("spin.gif"), QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("s.png")} << QString() << QString();
-    QTest::newRow("all frames") << QStringList{QStringLiteral("spin.gif"), QStringLiteral("--all-frames"), QStringLiteral("-o"), QStringLiteral("s.png")} << QString() << QString();
-    QTest::newRow("dry run lists frames and files")
-        << QStringList{QStringLiteral("anim/walk"), QStringLiteral("spin.gif"), QStringLiteral("--all-frames"), QStringLiteral("--txt"),
-                       QStringLiteral("--json"), QStringLiteral("-c"), QStringLiteral("4"), QStringLiteral("--dry-run"), QStringLiteral("-o"), QStringLiteral("s.png")}
-        << QString()
-        << QStringLiteral("frames: 5\ncolumns: 4\nrows: 2\ncell: 8 x 6\n|frame order:\n"
+    QTest::newRow("first frame only") << words("spin.gif -o s.png") << warning << QString();
+    QTest::newRow("quiet") << words("spin.gif -q -o s.png") << QString() << QString();
+    QTest::newRow("all frames") << words("spin.gif --all-frames -o s.png") << QString() << QString();
+    QTest::newRow("dry run lists frames and files") << words("anim/walk spin.gif --all-frames --txt --json -c 4 --dry-run -o s.png")
+        << QString() << QStringLiteral("frames: 5\ncolumns: 4\nrows: 2\ncell: 8 x 6\n|frame order:\n"
                           "  0: anim/walk/1.png, named walk/1.png\n  1: anim/walk/2.png, named walk/2.png\n"
                           "  2: spin.gif, frame 0, named spin.gif#0\n  3: spin.gif, frame 1, named spin.gif#1\n"
                           "  4: spin.gif, frame 2, named spin.gif#2\nwould write:\n  s.png\n  s.json\n  s.TXT\n");
@@ -647,7 +626,7 @@ void TestCli::unreadableInput_data()
     const QByteArray gif = QByteArray::fromHex("47494638376104000400810000ffffff0000000000000000002c0000000004000400000809"
                                                "0001081c48b0208080002c000000000400040081000000ffffff00000000000008090001"
                                                "081c48b0208080003b").chopped(6);
-    QTest::newRow("gif frame cut") << gif << QStringLiteral("bad.gif") << QStringList{QStringLiteral("--all-frames")};
+    QTest::newRow("gif frame cut") << gif << QStringLiteral("bad.gif") << words("--all-frames");
     QTest::newRow("missing") << QByteArray() << QStringLiteral("gone.png") << QStringList{};
 }
 
@@ -678,11 +657,11 @@ void TestCli::sheetSize_data()
     QTest::addColumn<int>("wideGifs"); // inputs: that many 16000 x 16000 GIFs, or two small PNGs
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("message");
-    QTest::newRow("over 4096 warns") << QStringList{QStringLiteral("--cell"), QStringLiteral("5000x10"), QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-o"), QStringLiteral("s.png")} << 0 << 0 << QStringLiteral("more than 4096 pixels");
-    QTest::newRow("over 16384 warns once") << QStringList{QStringLiteral("--cell"), QStringLiteral("10x20000"), QStringLiteral("-o"), QStringLiteral("s.png")} << 0 << 0 << QStringLiteral("more than 16384 pixels");
-    QTest::newRow("bitmap over 4 GB refused") << QStringList{QStringLiteral("--cell"), QStringLiteral("30000x30000"), QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-o"), QStringLiteral("s.bmp")} << 0 << 1 << QStringLiteral("32-bit size fields");
+    QTest::newRow("over 4096 warns") << words("--cell 5000x10 -c 1 -o s.png") << 0 << 0 << QStringLiteral("more than 4096 pixels");
+    QTest::newRow("over 16384 warns once") << words("--cell 10x20000 -o s.png") << 0 << 0 << QStringLiteral("more than 16384 pixels");
+    QTest::newRow("bitmap over 4 GB refused") << words("--cell 30000x30000 -c 2 -o s.bmp") << 0 << 1 << QStringLiteral("32-bit size fields");
     // Each one a gigabyte decoded, all in the same row: more than one sheet may hold at once.
-    QTest::newRow("memory budget refused") << QStringList{QStringLiteral("-o"), QStringLiteral("s.png")} << 10 << 1 << QStringLiteral("MiB it may use");
+    QTest::newRow("memory budget refused") << words("-o s.png") << 10 << 1 << QStringLiteral("MiB it may use");
 }
 
 void TestCli::sheetSize()
@@ -702,7 +681,7 @@ void TestCli::sheetSize()
         inputs = QStringList(wideGifs, QStringLiteral("wide.gif"));
     }
     const QStringList before = testsupport::entries(dir.path());
-    const Run run = runStrip(inputs + QStringList{QStringLiteral("--dry-run")} + options, dir.path());
+    const Run run = runStrip(inputs + words("--dry-run") + options, dir.path());
     QCOMPARE(run.status, status);
     QVERIFY2(run.err.contains(message) && run.err.count(QLatin1String("warning")) <= 1, qPrintable(run.err));
     QVERIFY2(run.out.contains(QLatin1String("frames: ")) || status != 0, qPrintable(run.out));
@@ -716,19 +695,15 @@ void TestCli::splitRoundTrip_data()
     QTest::addColumn<QString>("sheet");
     QTest::addColumn<QStringList>("cut");   // how it is split into out/
     QTest::addColumn<QStringList>("files"); // what out/ then holds
-    const QStringList byPath = {QStringLiteral("run"), QStringLiteral("run/1.png"), QStringLiteral("run/2.png"), QStringLiteral("walk"),
-                                QStringLiteral("walk/1.png"), QStringLiteral("walk/2.png")};
-    const QStringList byNumber = {QStringLiteral("0.png"), QStringLiteral("1.png"), QStringLiteral("2.png"), QStringLiteral("3.png")};
-    const QStringList data = {QStringLiteral("--data"), QStringLiteral("sheet.json")};
-    QTest::newRow("path names, padding and margin")
-        << QStringList{QStringLiteral("-c"), QStringLiteral("3"), QStringLiteral("--padding"), QStringLiteral("1"), QStringLiteral("--margin"), QStringLiteral("2"), QStringLiteral("--json")}
+    const QStringList byPath = words("run run/1.png run/2.png walk walk/1.png walk/2.png");
+    const QStringList byNumber = words("0.png 1.png 2.png 3.png");
+    const QStringList data = words("--data sheet.json");
+    QTest::newRow("path names, padding and margin") << words("-c 3 --padding 1 --margin 2 --json")
         << QStringLiteral("sheet.png") << data << byPath;
-    QTest::newRow("index names in a list, columns first")
-        << QStringList{QStringLiteral("--format"), QStringLiteral("json-array"), QStringLiteral("--names"), QStringLiteral("index"), QStringLiteral("--fill"), QStringLiteral("columns"), QStringLiteral("-c"), QStringLiteral("2")}
+    QTest::newRow("index names in a list, columns first") << words("--format json-array --names index --fill columns -c 2")
         << QStringLiteral("sheet.png") << data << byNumber;
-    QTest::newRow("bitmap by its JSON") << QStringList{QStringLiteral("--json")} << QStringLiteral("sheet.bmp") << data << byPath;
-    QTest::newRow("by cell size") << QStringList{QStringLiteral("-c"), QStringLiteral("2")} << QStringLiteral("sheet.png")
-                                  << QStringList{QStringLiteral("--cell"), QStringLiteral("8x6")} << byNumber;
+    QTest::newRow("bitmap by its JSON") << words("--json") << QStringLiteral("sheet.bmp") << data << byPath;
+    QTest::newRow("by cell size") << words("-c 2") << QStringLiteral("sheet.png") << words("--cell 8x6") << byNumber;
 }
 
 void TestCli::splitRoundTrip()
@@ -739,10 +714,9 @@ void TestCli::splitRoundTrip()
     QFETCH(QStringList, files);
     QTemporaryDir dir;
     writeFolderInputs(dir.path());
-    const QStringList inputs{QStringLiteral("anim/walk"), QStringLiteral("anim/run")};
-    Run run = runStrip(inputs + make << QStringLiteral("-o") << sheet, dir.path());
+    Run run = runStrip(words("anim/walk anim/run") + make << QStringLiteral("-o") << sheet, dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
-    run = runStrip(QStringList{QStringLiteral("--split"), sheet, QStringLiteral("-o"), QStringLiteral("out")} + cut, dir.path());
+    run = runStrip(QStringList{QStringLiteral("--split"), sheet} + words("-o out") + cut, dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QStringList got;
     QDirIterator it(dir.filePath(QStringLiteral("out")), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
@@ -779,9 +753,8 @@ void TestCli::splitRoundTrip()
     }
 
     // Made again from the frames split off, the sheet and its names are what they were.
-    if (files == QStringList{QStringLiteral("run"), QStringLiteral("run/1.png"), QStringLiteral("run/2.png"), QStringLiteral("walk"),
-                             QStringLiteral("walk/1.png"), QStringLiteral("walk/2.png")} && sheet.endsWith(QLatin1String(".png"))) {
-        run = runStrip(QStringList{QStringLiteral("out/walk"), QStringLiteral("out/run")} + make << QStringLiteral("-o") << QStringLiteral("again.png"), dir.path());
+    if (files == words("run run/1.png run/2.png walk walk/1.png walk/2.png") && sheet.endsWith(QLatin1String(".png"))) {
+        run = runStrip(words("out/walk out/run") + make << QStringLiteral("-o") << QStringLiteral("again.png"), dir.path());
         QVERIFY2(run.status == 0, qPrintable(run.err));
         QVERIFY(readFile(dir.filePath(QStringLiteral("again.png"))) == readFile(dir.filePath(sheet)));
         const QJsonObject first = QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("sheet.json")))).object();

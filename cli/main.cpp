@@ -309,6 +309,8 @@ int split(const cli::Options &o)
                     .arg(o.sheet.cell.width()).arg(o.sheet.cell.height()));
     }
     strip::placeFrames(plan, sheet.image.size(), o.output);
+    if (plan.error.isEmpty())
+        plan.error = strip::blockedOnDisk(plan);
     if (!plan.error.isEmpty()) {
         say(plan.error);
         return Failed;

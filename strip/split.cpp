@@ -132,22 +132,27 @@ void placeFrames(SplitPlan &plan, QSize sheet, const QString &folder)
     }
 }
 
-bool writeFrames(const SplitPlan &plan, const QImage &sheet, QString *error)
+QString blockedOnDisk(const SplitPlan &plan)
 {
-    // What is already on disk in the way, before the first file is written.
     for (const QString &file : plan.files) {
-        if (QFileInfo(file).isDir()) {
-            *error = tr("Cannot write %1: a folder of that name is in the way.").arg(file);
-            return false;
-        }
+        if (QFileInfo(file).isDir())
+            return tr("Cannot write %1: a folder of that name is in the way.").arg(file);
         for (QFileInfo up(QFileInfo(file).path()); !up.exists() || !up.isDir(); up.setFile(up.path())) {
-            if (up.exists()) {
-                *error = tr("Cannot write %1: %2 is a file, not a folder.").arg(file, up.filePath());
-                return false;
-            }
+            if (up.exists())
+                return tr("Cannot write %1: %2 is a file, not a folder.").arg(file, up.filePath());
             if (up.path() == up.filePath())
                 break;
         }
+    }
+    return {};
+}
+
+bool writeFrames(const SplitPlan &plan, const QImage &sheet, QString *error)
+{
+    // What is already on disk in the way, before the first file is written.
+    if (const QString blocked = blockedOnDisk(plan); !blocked.isEmpty()) {
+        *error = blocked;
+        return false;
     }
     for (qsizetype i = 0; i < plan.frames.size(); ++i) {
         const QString &file = plan.files[i];

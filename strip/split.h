@@ -35,6 +35,10 @@ SplitPlan framesFromGrid(QSize sheet, QSize cell);
 // would be the same or one inside the other.
 void placeFrames(SplitPlan &plan, QSize sheet, const QString &folder);
 
+// Why the plan's files cannot be written for what is on disk already (a folder where a frame
+// goes, a file where a folder must be made); empty when nothing is in the way.
+QString blockedOnDisk(const SplitPlan &plan);
+
 // Writes each frame of the plan, cut from sheet, as an RGBA PNG; every file replaced atomically.
 // Folders the names hold are made. False with *error naming the file and the cause.
 bool writeFrames(const SplitPlan &plan, const QImage &sheet, QString *error);

@@ -786,6 +786,7 @@ void TestCli::splitRefused_data()
     QTest::newRow("rotated") << QByteArray("\"a\": {\"frame\": {\"x\": 0, \"y\": 0, \"w\": 4, \"h\": 6}, \"rotated\": true}") << QStringLiteral("rotated");
     QTest::newRow("not JSON") << QByteArray("frames: a") << QStringLiteral("Cannot read s.json: it is not JSON");
     QTest::newRow("no frames") << QByteArray("{\"meta\": {}}") << QStringLiteral("no \"frames\" object or list");
+    QTest::newRow("a file where a folder goes") << good + ", " + frame("in/b", 4, 0, 4, 6) << QStringLiteral("Cannot write out/in/b.png: out/in is a file, not a folder.");
 }
 
 void TestCli::splitRefused()
@@ -795,12 +796,15 @@ void TestCli::splitRefused()
     QTemporaryDir dir;
     QVERIFY(sample(8, 6, 1).save(dir.filePath(QStringLiteral("s.png"))));
     writeFile(dir.filePath(QStringLiteral("s.json")), json.startsWith('"') ? "{\"frames\": {" + json + "}}" : json);
+    QDir(dir.path()).mkpath(QStringLiteral("out"));
+    writeFile(dir.filePath(QStringLiteral("out/in")), "a file");
     const QStringList before = testsupport::entries(dir.path());
     const Run run = runStrip({QStringLiteral("--split"), QStringLiteral("s.png"), QStringLiteral("--data"), QStringLiteral("s.json"),
                               QStringLiteral("-o"), QStringLiteral("out")}, dir.path());
     QCOMPARE(run.status, 1);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(testsupport::entries(dir.path()), before);
+    QCOMPARE(testsupport::entries(dir.filePath(QStringLiteral("out"))), QStringList{QStringLiteral("in")});
 }
 
 QTEST_MAIN(TestCli)

@@ -1,23 +1,25 @@
-// corvane-strip: the window's strips from the command line, and PNG sheets with JSON for game
-// engines. Everything it does lives in the core library; this file reads options and reports.
-#include <QCommandLineParser>
+// corvane-strip: the window's strips from the command line, PNG sheets with JSON for game
+// engines, and sheets cut back into frames. Everything it does lives in the core library; this
+// file gathers the inputs and reports.
 #include <QCoreApplication>
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <cstdio>
-#include <optional>
 
 #include <unistd.h>
 
 #include "browse/folders.h"
+#include "cli/options.h"
 #include "picture/bitmapfile.h"
+#include "picture/nativepath.h"
 #include "picture/pngwriter.h"
 #include "strip/bands.h"
+#include "strip/framenames.h"
 #include "strip/names.h"
 #include "strip/sheetfile.h"
 #include "strip/sheetjson.h"
+#include "strip/split.h"
 
 namespace {
 
@@ -26,130 +28,9 @@ const QColor windowBackground(0xef, 0xef, 0xef);
 
 enum Status { Written = 0, Failed = 1, Usage = 2 };
 
-struct UsageError {
-    QString message;
-};
-
 void say(const QString &text)
 {
     std::fprintf(stderr, "corvane-strip: %s\n", qUtf8Printable(text));
-}
-
-int wholeNumber(const QString &value, const QString &option, int least, int most)
-{
-    bool ok = false;
-    const int n = value.toInt(&ok);
-    if (!QRegularExpression(QStringLiteral("^[0-9]+$")).match(value).hasMatch() || !ok || n < least || n > most)
-        throw UsageError{QStringLiteral("%1 takes a whole number from %2 to %3, not '%4'").arg(option).arg(least).arg(most).arg(value)};
-    return n;
-}
-
-struct Options {
-    QStringList inputs;
-    QString output;
-    bool png = false;
-    strip::SheetOptions sheet;
-    browse::Order order = browse::Order::Natural;
-    std::optional<QColor> background; // unset: transparent for PNG, the window's colour for BMP
-    bool allFrames = false, txt = false, json = false, dryRun = false, quiet = false;
-};
-
-Options readOptions(const QCoreApplication &app)
-{
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Composes pictures (BMP, GIF, ICO, JPEG, PNG) into one sheet of equal cells: a 24-bit BMP as the\n"
-        "Corvane window writes it, or an RGBA PNG."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("The sheet to write: .bmp or .png (required)."), QStringLiteral("FILE"));
-    const QCommandLineOption columns({QStringLiteral("c"), QStringLiteral("columns")},
-                                     QStringLiteral("Frames per row (default 10; lowered to the frame total)."), QStringLiteral("N"), QStringLiteral("10"));
-    const QCommandLineOption order(QStringLiteral("order"),
-                                   QStringLiteral("A folder's files in natural order (frame2 before frame10) or by name as the window lists them (default natural)."),
-                                   QStringLiteral("natural|name"), QStringLiteral("natural"));
-    const QCommandLineOption fill(QStringLiteral("fill"), QStringLiteral("Fill each row first, or each column top to bottom first (default rows)."),
-                                  QStringLiteral("rows|columns"), QStringLiteral("rows"));
-    const QCommandLineOption padding(QStringLiteral("padding"), QStringLiteral("Pixels between cells (default 0)."), QStringLiteral("P"), QStringLiteral("0"));
-    const QCommandLineOption margin(QStringLiteral("margin"), QStringLiteral("Pixels around the sheet (default 0)."), QStringLiteral("M"), QStringLiteral("0"));
-    const QCommandLineOption cell(QStringLiteral("cell"), QStringLiteral("The cell size (default: the first picture's size)."), QStringLiteral("WxH"));
-    const QCommandLineOption clip(QStringLiteral("clip"), QStringLiteral("Cut each picture at its cell's edge; otherwise a larger one runs into the next cells."));
-    const QCommandLineOption background(QStringLiteral("background"),
-                                        QStringLiteral("#rrggbb, or transparent (PNG only). Default: transparent for PNG; for BMP #efefef, the "
-                                                       "menu-bar colour of Qt's default (Fusion) style that the window uses."),
-                                        QStringLiteral("COLOR|transparent"));
-    const QCommandLineOption allFrames(QStringLiteral("all-frames"), QStringLiteral("Every frame of an animated GIF, as a viewer shows it, not only the first."));
-    const QCommandLineOption txt(QStringLiteral("txt"), QStringLiteral("Also write the window's one-line text file (NAME.TXT)."));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Also write OUTPUT-stem.json: the frames in the JSON-array layout of Phaser and PixiJS."));
-    const QCommandLineOption dryRun(QStringLiteral("dry-run"), QStringLiteral("Print the layout and the memory it needs; write nothing."));
-    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, QStringLiteral("No warnings and no progress bar."));
-    parser.addOptions({output, columns, order, fill, padding, margin, cell, clip, background, allFrames, txt, json, dryRun, quiet});
-    parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("Picture files and folders (a folder gives its picture files, no hidden ones, no subfolders)."),
-                                 QStringLiteral("INPUT..."));
-    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
-
-    if (!parser.parse(app.arguments()))
-        throw UsageError{parser.errorText()};
-    if (parser.isSet(help)) {
-        std::fputs(qUtf8Printable(parser.helpText()), stdout);
-        std::fputs("\nExit status: 0 written, 1 an input could not be read or an output not written, 2 a usage error.\n", stdout);
-        std::exit(Written);
-    }
-    if (parser.isSet(version)) {
-        std::printf("corvane-strip %s\n", CORVANE_VERSION);
-        std::exit(Written);
-    }
-
-    Options o;
-    o.inputs = parser.positionalArguments();
-    if (o.inputs.isEmpty())
-        throw UsageError{QStringLiteral("no INPUT given")};
-    o.output = parser.value(output);
-    if (o.output.isEmpty())
-        throw UsageError{QStringLiteral("no output given (-o FILE)")};
-    const QString suffix = QFileInfo(o.output).suffix().toLower();
-    if (suffix != QLatin1String("bmp") && suffix != QLatin1String("png"))
-        throw UsageError{QStringLiteral("the output must end in .bmp or .png, not '%1'").arg(o.output)};
-    o.png = suffix == QLatin1String("png");
-
-    o.sheet.columns = wholeNumber(parser.value(columns), QStringLiteral("--columns"), 1, 1 << 20);
-    o.sheet.padding = wholeNumber(parser.value(padding), QStringLiteral("--padding"), 0, 1 << 16);
-    o.sheet.margin = wholeNumber(parser.value(margin), QStringLiteral("--margin"), 0, 1 << 16);
-    if (parser.isSet(cell)) {
-        const auto m = QRegularExpression(QStringLiteral("^([0-9]+)x([0-9]+)$")).match(parser.value(cell));
-        if (!m.hasMatch())
-            throw UsageError{QStringLiteral("--cell takes WxH, such as 32x48, not '%1'").arg(parser.value(cell))};
-        o.sheet.cell = QSize(wholeNumber(m.captured(1), QStringLiteral("--cell"), 1, 1 << 20),
-                             wholeNumber(m.captured(2), QStringLiteral("--cell"), 1, 1 << 20));
-    }
-    const QString orderValue = parser.value(order);
-    if (orderValue != QLatin1String("natural") && orderValue != QLatin1String("name"))
-        throw UsageError{QStringLiteral("--order takes natural or name, not '%1'").arg(orderValue)};
-    o.order = orderValue == QLatin1String("name") ? browse::Order::Name : browse::Order::Natural;
-    const QString fillValue = parser.value(fill);
-    if (fillValue != QLatin1String("rows") && fillValue != QLatin1String("columns"))
-        throw UsageError{QStringLiteral("--fill takes rows or columns, not '%1'").arg(fillValue)};
-    o.sheet.fill = fillValue == QLatin1String("columns") ? strip::Fill::Columns : strip::Fill::Rows;
-    o.sheet.clip = parser.isSet(clip);
-    if (parser.isSet(background)) {
-        const QString value = parser.value(background);
-        if (value == QLatin1String("transparent")) {
-            if (!o.png)
-                throw UsageError{QStringLiteral("--background transparent needs a .png output; a BMP has no transparency")};
-            o.background = QColor(Qt::transparent);
-        } else if (QRegularExpression(QStringLiteral("^#[0-9a-fA-F]{6}$")).match(value).hasMatch()) {
-            o.background = QColor::fromString(value);
-        } else {
-            throw UsageError{QStringLiteral("--background takes #rrggbb or transparent, not '%1'").arg(value)};
-        }
-    }
-    o.allFrames = parser.isSet(allFrames);
-    o.txt = parser.isSet(txt);
-    o.json = parser.isSet(json);
-    o.dryRun = parser.isSet(dryRun);
-    o.quiet = parser.isSet(quiet);
-    return o;
 }
 
 // A bar on standard error, redrawn in place; only where someone watches it.
@@ -174,15 +55,39 @@ private:
     bool m_shown;
 };
 
-int run(const Options &o)
+// Every file a run writes is refused, before any input is read, for what would stop it.
+bool writable(const QStringList &paths)
 {
+    for (const QString &path : paths) {
+        if (const QString why = picture::cannotSave(path); !why.isEmpty()) {
+            say(why);
+            return false;
+        }
+    }
+    return true;
+}
+
+int compose(const cli::Options &o)
+{
+    QStringList outputs{o.output};
+    const QString jsonPath = strip::besideSheet(o.output, QStringLiteral(".json"));
+    const QString textPath = strip::sheetTextPath(o.output);
+    if (o.json)
+        outputs.append(jsonPath);
+    if (o.txt)
+        outputs.append(textPath);
+    if (!writable(outputs))
+        return Failed;
+
     // Inputs in the order given; a folder's files in the chosen order.
     strip::SheetJob job;
     job.budget.acceptPng = true;
     job.bytesPerPixel = o.png ? 4 : 3;
+    QList<strip::SourceOrigin> origins;
     for (const QString &input : o.inputs) {
         QStringList files{input};
-        if (QFileInfo(input).isDir()) {
+        const bool folder = QFileInfo(input).isDir();
+        if (folder) {
             files = browse::pictureFilesIn(input, o.order);
             // A sheet written into its own frames' folder is not a frame of the next run.
             const QString outputName = QFileInfo(o.output).fileName();
@@ -203,9 +108,15 @@ int run(const Options &o)
                 say(error);
                 return Failed;
             }
+            if (!o.allFrames && !o.quiet) {
+                if (const int frames = source.picture.framesInFile(); frames > 1)
+                    say(QStringLiteral("warning: %1 is animated (%2 frames); only its first frame is taken. "
+                                       "--all-frames takes them all.").arg(file).arg(frames));
+            }
             for (int f = 0; f < source.frames; ++f)
                 job.frames.append({int(job.sources.size()), f});
             job.sources.append(source);
+            origins.append({input, folder});
         }
     }
     job.sheet = strip::arrangeSheet(int(job.frames.size()), job.sources.first().size, o.sheet);
@@ -214,12 +125,14 @@ int run(const Options &o)
     const qint64 memory = strip::peakBytes(job, bandOrder);
     const QString size = QStringLiteral("%1 x %2 pixels").arg(sheet.width).arg(sheet.height);
 
-    if (o.dryRun) {
-        std::printf("frames: %d\ncolumns: %d\nrows: %d\ncell: %d x %d\npadding: %d\nmargin: %d\nsheet: %s\n"
-                    "estimated memory: %s MiB\n",
-                    sheet.frameTotal, sheet.columns, sheet.rows, sheet.cell.width(), sheet.cell.height(), sheet.padding,
-                    sheet.margin, qUtf8Printable(size), qUtf8Printable(picture::mebibytes(memory)));
+    // Names that engines look frames up by: unique, or nothing is written.
+    const strip::FrameNaming naming = strip::nameFrames(job, origins, o.names,
+                                                        QFileInfo(strip::besideSheet(o.output, {})).fileName());
+    if (o.json && !naming.clash.isEmpty()) {
+        say(naming.clash);
+        return Failed;
     }
+
     if (!o.quiet) {
         for (const int limit : {16384, 8192, 4096}) {
             if (std::max(sheet.width, sheet.height) > limit) {
@@ -244,45 +157,122 @@ int run(const Options &o)
                 .arg(o.output, size, picture::mebibytes(memory), picture::mebibytes(budget)));
         return Failed;
     }
-    if (o.dryRun)
-        return Written;
 
+    if (o.dryRun) {
+        std::printf("frames: %d\ncolumns: %d\nrows: %d\ncell: %d x %d\npadding: %d\nmargin: %d\nsheet: %s\n"
+                    "estimated memory: %s MiB\nframe order:\n",
+                    sheet.frameTotal, sheet.columns, sheet.rows, sheet.cell.width(), sheet.cell.height(), sheet.padding,
+                    sheet.margin, qUtf8Printable(size), qUtf8Printable(picture::mebibytes(memory)));
+        for (int i = 0; i < job.frames.size(); ++i) {
+            const strip::SheetSource &s = job.sources[job.frames[i].source];
+            QString line = QStringLiteral("  %1: %2").arg(i).arg(s.path);
+            if (s.allFrames)
+                line += QStringLiteral(", frame %1").arg(job.frames[i].frame);
+            if (o.json)
+                line += QStringLiteral(", named %1").arg(naming.names[i]);
+            std::printf("%s\n", qUtf8Printable(line));
+        }
+        std::printf("would write:\n");
+        for (const QString &path : std::as_const(outputs))
+            std::printf("  %s\n", qUtf8Printable(path));
+        return Written;
+    }
+
+    // The sheet, its JSON and its text file are replaced together or not at all.
+    picture::StagedSave save;
     Progress progress(!o.quiet && isatty(STDERR_FILENO) && job.frames.size() >= 20);
     const QColor background = o.background.value_or(o.png ? QColor(Qt::transparent) : windowBackground);
-    const strip::SheetWritten written = strip::writeSheet(job, o.output, o.png ? strip::SheetFormat::Png : strip::SheetFormat::Bmp,
-                                                          background, std::ref(progress));
-    if (!written.ok) {
-        say(written.inputFailed ? written.message + QStringLiteral(" Nothing was written.") : written.message);
+    strip::SheetWritten failure;
+    const picture::SaveResult staged = save.stage(o.output, [&](picture::SaveSink &sink) {
+        return strip::produceSheet(sink, o.output, job, o.png ? strip::SheetFormat::Png : strip::SheetFormat::Bmp, background,
+                                   &failure, std::ref(progress));
+    });
+    if (!staged.ok) {
+        say(failure.message.isEmpty() ? staged.message : failure.message);
         return Failed;
     }
 
-    const QFileInfo out(o.output);
-    auto writeText = [](const QString &path, const QByteArray &bytes) {
-        const picture::SaveResult r = picture::saveAtomically(path, [&](picture::SaveSink &sink) {
+    auto stageText = [&save](const QString &path, const QByteArray &bytes) {
+        const picture::SaveResult r = save.stage(path, [&](picture::SaveSink &sink) {
             return sink.write(bytes.constData(), bytes.size());
         });
         if (!r.ok)
             say(r.message);
         return r.ok;
     };
+    const QString sheetName = QFileInfo(o.output).fileName();
     if (o.json) {
+        // Every frame is its whole cell, so that a picture smaller than the cell keeps its place
+        // in it from frame to frame.
         QList<strip::JsonFrame> frames;
+        // A GIF frame lasts as long as the file says; one that says nothing, or a still picture,
+        // lasts --duration.
         for (int i = 0; i < job.frames.size(); ++i) {
-            const strip::SheetFrame &f = job.frames[i];
-            const strip::SheetSource &s = job.sources[f.source];
-            QString name = QFileInfo(s.path).fileName();
-            if (s.allFrames)
-                name += QStringLiteral("#%1").arg(f.frame);
-            frames.append({name, sheet.covered(i, s.size)});
+            const QList<int> delays = job.sources[job.frames[i].source].picture.delays();
+            const int delay = delays.value(job.frames[i].frame);
+            frames.append({naming.names[i], sheet.cellRect(i), sheet.cell, delay > 0 ? delay : o.duration});
         }
-        const QString path = out.dir().filePath(out.completeBaseName() + QStringLiteral(".json"));
-        if (!writeText(path, strip::sheetJson(sheet, frames, out.fileName(), o.png ? QStringLiteral("RGBA8888")
-                                                                                        : QStringLiteral("RGB888"))))
+        const QByteArray json = strip::sheetJson(sheet, frames, naming.runs, sheetName,
+                                                 o.png ? QStringLiteral("RGBA8888") : QStringLiteral("RGB888"), o.layout);
+        if (!stageText(jsonPath, json))
             return Failed;
     }
-    if (o.txt && !writeText(strip::textPath(o.output), strip::companionLine(strip::imageName(out.fileName()),
-                                                                           sheet.columns, sheet.frameTotal)))
+    if (o.txt && !stageText(textPath, strip::companionLine(strip::imageName(sheetName), sheet.columns, sheet.frameTotal)))
         return Failed;
+    if (const picture::SaveResult committed = save.commit(); !committed.ok) {
+        say(committed.message);
+        return Failed;
+    }
+    return Written;
+}
+
+// A sheet cut back into its frames, each a PNG file in the output folder.
+int split(const cli::Options &o)
+{
+    picture::Budget budget;
+    budget.acceptPng = true;
+    const picture::Loaded sheet = picture::Source::open(o.splitSheet, picture::displayPath(o.splitSheet), budget).decode();
+    if (!sheet.ok()) {
+        say(sheet.message);
+        return Failed;
+    }
+    strip::SplitPlan plan;
+    if (!o.splitData.isEmpty()) {
+        QFile data(o.splitData);
+        if (!data.open(QIODevice::ReadOnly)) {
+            say(QStringLiteral("Cannot read %1: %2").arg(o.splitData, data.errorString()));
+            return Failed;
+        }
+        plan = strip::framesFromJson(data.readAll(), o.splitData);
+    } else {
+        plan = strip::framesFromGrid(sheet.image.size(), o.sheet.cell);
+        if (!o.quiet && plan.error.isEmpty()
+            && (sheet.image.width() % o.sheet.cell.width() || sheet.image.height() % o.sheet.cell.height()))
+            say(QStringLiteral("warning: %1 is %2 x %3 pixels, not a whole number of %4 x %5 cells; "
+                               "the pixels to the right and below the last whole cells are left out.")
+                    .arg(o.splitSheet).arg(sheet.image.width()).arg(sheet.image.height())
+                    .arg(o.sheet.cell.width()).arg(o.sheet.cell.height()));
+    }
+    strip::placeFrames(plan, sheet.image.size(), o.output);
+    if (plan.error.isEmpty())
+        plan.error = strip::blockedOnDisk(plan);
+    if (!plan.error.isEmpty()) {
+        say(plan.error);
+        return Failed;
+    }
+    if (o.dryRun) {
+        std::printf("frames: %d\nwould write:\n", int(plan.frames.size()));
+        for (qsizetype i = 0; i < plan.frames.size(); ++i) {
+            const QRect &r = plan.frames[i].rect;
+            std::printf("  %s: %d x %d at %d, %d\n", qUtf8Printable(plan.files[i]), r.width(), r.height(), r.x(), r.y());
+        }
+        return Written;
+    }
+    QString error;
+    if (!strip::writeFrames(plan, sheet.image, &error)) {
+        say(error);
+        return Failed;
+    }
     return Written;
 }
 
@@ -295,8 +285,21 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("corvane-strip"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
     try {
-        return run(readOptions(app));
-    } catch (const UsageError &e) {
+        const cli::Options o = cli::parseOptions(app.arguments().mid(1));
+        switch (o.action) {
+        case cli::Options::Action::Help:
+            std::fputs(qUtf8Printable(cli::helpText()), stdout);
+            return Written;
+        case cli::Options::Action::Version:
+            std::printf("corvane-strip %s\n", CORVANE_VERSION);
+            return Written;
+        case cli::Options::Action::Split:
+            return split(o);
+        case cli::Options::Action::Compose:
+            break;
+        }
+        return compose(o);
+    } catch (const cli::UsageError &e) {
         say(e.message);
         std::fprintf(stderr, "Try 'corvane-strip --help' for more information.\n");
         return Usage;

@@ -437,10 +437,13 @@ Source Source::fromData(const QByteArray &data, const QString &name, const Budge
     if (allFrames && format == Format::Gif) {
         source.m_allFrames = true;
         source.m_frames = countGifFrames(data, h, name, budget, &source.m_refusal, &source.m_delays);
+        source.m_framesInFile = source.m_frames;
         if (!source.m_refusal.ok())
             return source;
     } else if (format == Format::Gif) {
-        source.m_delays = readGifFrames(data).delays.mid(0, 1);
+        const GifFrames frames = readGifFrames(data);
+        source.m_delays = frames.delays.mid(0, 1);
+        source.m_framesInFile = std::max(1, frames.count);
     }
     source.m_data = std::move(held);
     return source;

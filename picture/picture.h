@@ -75,6 +75,8 @@ public:
     // Every frame's size: the picture's, or for all frames of a GIF its logical screen's.
     QSize size() const { return m_size; }
     int frames() const { return m_frames; }
+    // The frames the file holds, also when only its first is taken.
+    int framesInFile() const { return m_framesInFile; }
     bool allFrames() const { return m_allFrames; }
     // Each frame's delay in milliseconds as the file gives it (0 when it gives none).
     QList<int> delays() const { return m_delays; }
@@ -102,6 +104,7 @@ private:
     Budget m_budget;
     QSize m_size;
     int m_frames = 1;
+    int m_framesInFile = 1;
     bool m_allFrames = false;
     QList<int> m_delays;
 };

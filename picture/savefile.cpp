@@ -1,12 +1,15 @@
 #include "picture/savefile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -131,13 +134,45 @@ private:
     qint64 m_pending = 0; // bytes written since
 };
 
+QString folderInTheWay()
+{
+    return QCoreApplication::translate("picture", "a folder of that name is in the way");
+}
+
+// The file that replacing path replaces: a symbolic link's target, as QSaveFile follows it.
+QString replacedFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isSymLink() ? info.symLinkTarget() : path;
+}
+
+// A second name for the file at path, beside it, so that it can be put back after another file
+// of the same save failed; a hard link costs nothing, a copy is the fallback.
+QString keepOldFile(const QString &path)
+{
+    const QFileInfo info(path);
+    QTemporaryFile name(info.dir().filePath(QStringLiteral(".") + info.fileName() + QStringLiteral(".old-XXXXXX")));
+    if (!name.open())
+        return {};
+    const QString kept = name.fileName();
+    name.close();
+    name.remove();
+#if defined(Q_OS_UNIX)
+    if (::link(QFile::encodeName(path).constData(), QFile::encodeName(kept).constData()) == 0)
+        return kept;
+#endif
+    return QFile::copy(path, kept) ? kept : QString();
+}
+
 // QSaveFile refuses an existing file that may not be written with a sentence of its own that
 // repeats the path and hides the reason ("Read-only file system", "Permission denied"). Opening
 // the file for appending, without creating or changing it, gets the system's own answer.
 QString openFailureCause(const QString &path, const QString &saveFileCause)
 {
     const QFileInfo info(path);
-    if (!info.exists() || info.isDir())
+    if (info.isDir())
+        return folderInTheWay();
+    if (!info.exists())
         return saveFileCause;
     QFile probe(path);
     if (probe.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
@@ -157,9 +192,26 @@ bool SaveSink::write(std::span<const Part> parts)
 
 SaveResult saveAtomically(const QString &path, const std::function<bool(SaveSink &)> &produce)
 {
+    StagedSave save;
+    const SaveResult staged = save.stage(path, produce);
+    return staged.ok ? save.commit() : staged;
+}
+
+struct StagedSave::Staged {
+    QString path;
+    QSaveFile file;
+    explicit Staged(const QString &p) : path(p), file(p) {}
+};
+
+StagedSave::StagedSave() = default;
+StagedSave::~StagedSave() = default; // QSaveFile discards an uncommitted temporary file
+
+SaveResult StagedSave::stage(const QString &path, const std::function<bool(SaveSink &)> &produce)
+{
     // QSaveFile replaces the file a symbolic link points to and keeps the link, keeps the old
     // file's permissions, and syncs the temporary file before renaming it over the target.
-    QSaveFile file(path);
+    auto staged = std::make_unique<Staged>(path);
+    QSaveFile &file = staged->file;
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return {false, failure(path, openFailureCause(path, file.errorString()))};
@@ -173,12 +225,77 @@ SaveResult saveAtomically(const QString &path, const std::function<bool(SaveSink
             : QCoreApplication::translate("picture", "its content could not be made");
         return {false, failure(path, cause)};
     }
-    if (!file.commit()) {
-        QString cause = file.errorString();
+    m_files.push_back(std::move(staged));
+    return {};
+}
+
+SaveResult StagedSave::commit()
+{
+    // Put in place from the last staged to the first, so that the first (a sheet, usually far
+    // larger than the files described after it) is never the one kept aside: every file but
+    // the one put in place last may have to be put back, and the old ones get a second name.
+    struct Undo {
+        QString target;
+        QString kept; // empty: there was no file
+    };
+    std::vector<Undo> undo;
+    auto forget = [&] {
+        for (const Undo &u : undo)
+            if (!u.kept.isEmpty())
+                QFile::remove(u.kept);
+    };
+    auto fail = [&](const QString &path, const QString &cause) {
+        SaveResult result{false, failure(path, cause)}; // before path's file is let go
+        forget();
+        m_files.clear();
+        return result;
+    };
+    for (size_t i = m_files.size(); i-- > 1;) {
+        Undo u{replacedFile(m_files[i]->path), {}};
+        if (QFileInfo::exists(u.target) && (u.kept = keepOldFile(u.target)).isEmpty())
+            return fail(m_files[i]->path, QCoreApplication::translate("picture", "the old file could not be kept aside "
+                                                                                "while the new one is put in place"));
+        undo.push_back(u);
+    }
+    for (size_t done = 0; done < m_files.size(); ++done) {
+        Staged &staged = *m_files[m_files.size() - 1 - done];
+        if (staged.file.commit())
+            continue;
+        QString cause = staged.file.errorString();
         if (cause.isEmpty() || cause == QLatin1String("Unknown error"))
             cause = QCoreApplication::translate("picture", "the finished file could not be put in its place");
-        return {false, failure(path, cause)};
+        for (size_t j = 0; j < done; ++j) {
+            if (undo[j].kept.isEmpty()) {
+                QFile::remove(undo[j].target);
+            } else if (::rename(QFile::encodeName(undo[j].kept).constData(), QFile::encodeName(undo[j].target).constData()) == 0) {
+                undo[j].kept.clear();
+            } else {
+                // Never lost: the old file stays under its second name, and the message says where.
+                cause += QCoreApplication::translate("picture", "; the old %1 could not be put back and is kept as %2")
+                             .arg(undo[j].target, undo[j].kept);
+                undo[j].kept.clear();
+            }
+        }
+        return fail(staged.path, cause);
     }
+    forget();
+    m_files.clear();
+    return {};
+}
+
+QString cannotSave(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return failure(path, folderInTheWay());
+#if defined(Q_OS_UNIX)
+    // The system's own answers, as opening the temporary file would give them.
+    const QString folder = info.absolutePath();
+    if (::access(QFile::encodeName(folder).constData(), W_OK) != 0)
+        return failure(path, QString::fromLocal8Bit(std::strerror(errno)));
+    if (info.exists() && ::access(QFile::encodeName(replacedFile(path)).constData(), W_OK) != 0)
+        return failure(path, QString::fromLocal8Bit(std::strerror(errno)));
+#endif
     return {};
 }
 

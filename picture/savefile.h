@@ -4,7 +4,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <span>
+#include <vector>
 
 namespace picture {
 
@@ -34,5 +36,32 @@ public:
 // stays byte-identical and no temporary file is left. A symbolic link is followed: the
 // linked file is replaced and the link kept.
 SaveResult saveAtomically(const QString &path, const std::function<bool(SaveSink &)> &produce);
+
+// Several files replaced together or not at all: each is written to a temporary file beside
+// its target first; commit() then puts them in place one after another, the first staged last,
+// and when one cannot be, puts back what the others replaced. Anything staged and not
+// committed is discarded.
+class StagedSave
+{
+public:
+    StagedSave();
+    ~StagedSave();
+    StagedSave(const StagedSave &) = delete;
+    StagedSave &operator=(const StagedSave &) = delete;
+
+    // Writes what produce makes into path's temporary file; nothing on disk is replaced yet.
+    SaveResult stage(const QString &path, const std::function<bool(SaveSink &)> &produce);
+    // Replaces every staged file, or none of them.
+    SaveResult commit();
+
+private:
+    struct Staged;
+    std::vector<std::unique_ptr<Staged>> m_files;
+};
+
+// Why saving to path would be refused before a byte is written (a missing folder, a folder in
+// the way, no permission, a read-only file system), in saveAtomically's words; empty when
+// nothing stands in the way. Lets a dry run refuse what the real one would.
+QString cannotSave(const QString &path);
 
 } // namespace picture

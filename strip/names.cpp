@@ -40,6 +40,19 @@ QString textPath(const QString &bitmapPath)
     return (at < 0 ? bitmapPath : bitmapPath.left(at)) + QLatin1String(".TXT");
 }
 
+QString besideSheet(const QString &sheetPath, const QString &suffix)
+{
+    const qsizetype dot = sheetPath.lastIndexOf(u'.');
+    return (dot > fileNameStart(sheetPath) ? sheetPath.left(dot) : sheetPath) + suffix;
+}
+
+QString sheetTextPath(const QString &sheetPath)
+{
+    if (sheetPath.indexOf(QLatin1String(".BMP"), fileNameStart(sheetPath), Qt::CaseInsensitive) >= 0)
+        return textPath(sheetPath);
+    return besideSheet(sheetPath, QStringLiteral(".TXT"));
+}
+
 QByteArray companionLine(const QString &imageName, double horizontal, int frameTotal)
 {
     const QString line = imageName + u',' + numberForm(horizontal) + u',' + numberForm(frameTotal)

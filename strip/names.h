@@ -17,6 +17,14 @@ QString imageName(const QString &chosenTitle);
 // (any case), then ".TXT"; the whole path then ".TXT" when the file name holds none.
 QString textPath(const QString &bitmapPath);
 
+// A file beside a sheet: the sheet's path without the last extension of its file name, then
+// suffix (walk.png and ".json" give walk.json).
+QString besideSheet(const QString &sheetPath, const QString &suffix);
+
+// The companion text path of any sheet: the window's rule for a bitmap, and for other sheets
+// (walk.png) the path without its last extension, then ".TXT" (walk.TXT), as a bitmap gets.
+QString sheetTextPath(const QString &sheetPath);
+
 // The companion file's one line: name, then each count after a comma and a blank, CR LF.
 // Encoded in the locale's 8-bit encoding.
 QByteArray companionLine(const QString &imageName, double horizontal, int frameTotal);

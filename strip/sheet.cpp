@@ -70,8 +70,19 @@ QPoint Sheet::origin(int i) const
         const qint64 column = i < windowColumns ? i : i % columns;
         return QPoint(int(column * cell.width()), int(qint64(i / columns) * cell.height()));
     }
-    const int column = fill == Fill::Rows ? i % columns : i / rows;
-    const int row = fill == Fill::Rows ? i / columns : i % rows;
+    int column = i % columns;
+    int row = i / columns;
+    if (fill == Fill::Columns) {
+        // The first `tall` columns reach the last row; the others end a row above it.
+        const int tall = frameTotal - columns * (rows - 1);
+        if (i < tall * rows) {
+            column = i / rows;
+            row = i % rows;
+        } else {
+            column = tall + (i - tall * rows) / (rows - 1);
+            row = (i - tall * rows) % (rows - 1);
+        }
+    }
     return QPoint(int(margin + extrude + qint64(column) * (cell.width() + 2 * extrude + padding)),
                   int(margin + extrude + qint64(row) * (cell.height() + 2 * extrude + padding)));
 }

@@ -44,7 +44,9 @@ struct Sheet {
 
     bool valid() const { return columns > 0 && frameTotal > 0; }
 
-    // Top-left corner of frame i's cell.
+    // Top-left corner of frame i's cell. Both fills use the same cells, the first frameTotal in
+    // reading order, so that every column asked for is used; filling by columns takes them
+    // top to bottom, a column at a time, the last row's columns first.
     QPoint origin(int i) const;
     // Frame i's cell: where an engine finds the frame.
     QRect cellRect(int i) const { return QRect(origin(i), cell); }

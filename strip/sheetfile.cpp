@@ -1,5 +1,7 @@
 #include "strip/sheetfile.h"
 
+#include <QCoreApplication>
+
 #include "picture/bitmapfile.h"
 #include "picture/pngwriter.h"
 #include "picture/rgbaband.h"
@@ -7,28 +9,24 @@
 
 namespace strip {
 
-SheetWritten writeSheet(const SheetJob &job, const QString &path, SheetFormat format, const QColor &background,
-                        const std::function<void(int done, int total)> &progress)
+bool produceSheet(picture::SaveSink &sink, const QString &path, const SheetJob &job, SheetFormat format, const QColor &background,
+                  SheetWritten *failure, const std::function<void(int done, int total)> &progress)
 {
-    const Sheet &sheet = job.sheet;
-    const int width = int(sheet.width);
-    const int height = int(sheet.height);
-    if (format == SheetFormat::Bmp && picture::bitmapFileSize(width, height) < 0)
-        return {false, picture::bitmapTooLarge(path, sheet.width, sheet.height)};
+    const int width = int(job.sheet.width);
+    const int height = int(job.sheet.height);
     QString inputError;
-    QString encoderError;
-    const picture::SaveResult saved = picture::saveAtomically(path, [&](picture::SaveSink &sink) {
-        if (format == SheetFormat::Png) {
-            picture::PngWriter writer(sink, width, height);
-            picture::RgbaBand band(background);
-            const BandCanvas canvas{
-                [&](int w, int rows) { return band.reset(w, rows); },
-                [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
-                [&](const Band &b) { return writer.writeRows(band.pixels(), 0, int(b.end - b.top)); }};
-            const bool ok = composeInBands(job, BandOrder::TopDown, canvas, &inputError, progress) && writer.finish();
-            encoderError = writer.error();
-            return ok;
-        }
+    bool ok = false;
+    if (format == SheetFormat::Png) {
+        picture::PngWriter writer(sink, width, height);
+        picture::RgbaBand band(background);
+        const BandCanvas canvas{
+            [&](int w, int rows) { return band.reset(w, rows); },
+            [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
+            [&](const Band &b) { return writer.writeRows(band.pixels(), 0, int(b.end - b.top)); }};
+        ok = composeInBands(job, BandOrder::TopDown, canvas, &inputError, progress) && writer.finish();
+        if (!ok && inputError.isEmpty() && !writer.error().isEmpty())
+            *failure = {false, QCoreApplication::translate("strip", "Cannot write %1: %2").arg(path, writer.error())};
+    } else {
         // The window's own surface and bitmap rows, a band at a time, from the bottom up.
         picture::Surface band(0, 0, background);
         const QByteArray header = picture::bitmapHeader(width, height);
@@ -40,15 +38,25 @@ SheetWritten writeSheet(const SheetJob &job, const QString &path, SheetFormat fo
             },
             [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
             [&](const Band &) { return picture::writeBitmapRows(sink, band.pixels(), 0, band.height()); }};
-        return sink.write(header.constData(), header.size())
-            && composeInBands(job, BandOrder::BottomUp, canvas, &inputError, progress);
-    });
+        ok = sink.write(header.constData(), header.size()) && composeInBands(job, BandOrder::BottomUp, canvas, &inputError, progress);
+    }
+    if (!inputError.isEmpty())
+        *failure = {false, inputError, true};
+    return ok;
+}
+
+SheetWritten writeSheet(const SheetJob &job, const QString &path, SheetFormat format, const QColor &background,
+                        const std::function<void(int done, int total)> &progress)
+{
+    if (format == SheetFormat::Bmp && picture::bitmapFileSize(int(job.sheet.width), int(job.sheet.height)) < 0)
+        return {false, picture::bitmapTooLarge(path, job.sheet.width, job.sheet.height)};
+    SheetWritten failure;
+    const picture::SaveResult saved = picture::saveAtomically(
+        path, [&](picture::SaveSink &sink) { return produceSheet(sink, path, job, format, background, &failure, progress); });
     if (saved.ok)
         return {};
-    if (!inputError.isEmpty())
-        return {false, inputError, true};
-    if (!encoderError.isEmpty())
-        return {false, QStringLiteral("Cannot write %1: %2").arg(path, encoderError)};
+    if (!failure.message.isEmpty())
+        return failure;
     return {false, saved.message};
 }
 

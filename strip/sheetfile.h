@@ -18,9 +18,13 @@ struct SheetWritten {
     bool inputFailed = false; // an input could not be read (rather than the output written)
 };
 
-// Composes job's sheet band by band straight into path, replacing it atomically: a 24-bit
-// bitmap (rows from the bottom up, on background) or an 8-bit RGBA PNG. On any failure the
-// file at path is left as it was.
+// Composes job's sheet band by band straight into sink, the file at path: a 24-bit bitmap
+// (rows from the bottom up, on background) or an 8-bit RGBA PNG. False with *failure saying why
+// when an input cannot be read or the encoder fails (its message empty when the sink failed).
+bool produceSheet(picture::SaveSink &sink, const QString &path, const SheetJob &job, SheetFormat format, const QColor &background,
+                  SheetWritten *failure, const std::function<void(int done, int total)> &progress = {});
+
+// The same into path, replacing it atomically: on any failure the file is left as it was.
 SheetWritten writeSheet(const SheetJob &job, const QString &path, SheetFormat format, const QColor &background,
                         const std::function<void(int done, int total)> &progress = {});
 

@@ -3,21 +3,30 @@
 #include <QByteArray>
 #include <QList>
 #include <QRect>
+#include <QSize>
 #include <QString>
 
+#include "strip/framenames.h"
 #include "strip/sheet.h"
 
 namespace strip {
 
+// How the frames are listed: an object keyed by name, which PixiJS and Phaser both read, or a
+// list of objects that carry their name as "filename".
+enum class JsonLayout { Hash, Array };
+
 // One frame as a game engine finds it on the sheet.
 struct JsonFrame {
-    QString name;   // unique per frame: the file name, with "#n" for a GIF's frame n
-    QRect rect;     // where it is on the sheet
+    QString name;       // unique in the sheet
+    QRect rect;         // where it is on the sheet
+    QSize sourceSize;   // the size the engine places it in
+    int duration = 100; // milliseconds
 };
 
-// The sheet described in the JSON-array layout that Phaser and PixiJS load, with the grid
-// (columns, rows, cell, padding, margin) under "meta" for engines that slice by grid.
-QByteArray sheetJson(const Sheet &sheet, const QList<JsonFrame> &frames, const QString &imageName,
-                     const QString &pixelFormat);
+// The sheet for game engines: its frames in sheet order; each run both as PixiJS's
+// "animations" (name -> frame names) and as "meta.frameTags" (name, from, to, direction); the
+// grid (columns, rows, cell, padding, margin) under "meta" for engines that slice by grid.
+QByteArray sheetJson(const Sheet &sheet, const QList<JsonFrame> &frames, const QList<FrameRun> &runs,
+                     const QString &imageName, const QString &pixelFormat, JsonLayout layout);
 
 } // namespace strip

@@ -106,6 +106,12 @@ QString compareRgba(const QImage &got, const QImage &want)
     return {};
 }
 
+// Arguments written as one string, split at blanks.
+QStringList words(const char *text)
+{
+    return QString::fromUtf8(text).split(u' ', Qt::SkipEmptyParts);
+}
+
 // Writes pictures as PNG files p0.png, p1.png ... in dir; returns their names.
 QStringList savePngs(const QString &dir, const QList<QImage> &pictures)
 {
@@ -128,14 +134,24 @@ private slots:
     void bitmapMatchesWindow();
     void layouts_data();
     void layouts();
-    void jsonFindsEveryFrame_data();
-    void jsonFindsEveryFrame();
+    void enginesFindEveryFrame_data();
+    void enginesFindEveryFrame();
     void animatedGif_data();
     void animatedGif();
     void folderOrder_data();
     void folderOrder();
     void badUsage_data();
     void badUsage();
+    void helpAndVersion_data();
+    void helpAndVersion();
+    void refusedBeforeWriting_data();
+    void refusedBeforeWriting();
+    void reports_data();
+    void reports();
+    void splitRoundTrip_data();
+    void splitRoundTrip();
+    void splitRefused_data();
+    void splitRefused();
     void unreadableInput_data();
     void unreadableInput();
     void sheetSize_data();
@@ -200,11 +216,10 @@ void TestCli::layouts_data()
     const QList<QImage> five = {sample(20, 10, 1, Alpha::Partial), sample(20, 10, 2, Alpha::Partial), sample(20, 10, 3),
                                 sample(20, 10, 4, Alpha::Binary), sample(20, 10, 5)};
     QTest::newRow("padding and margin")
-        << five << QStringList{QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("--padding"), QStringLiteral("3"), QStringLiteral("--margin"), QStringLiteral("5")}
-        << QSize(53, 46)
-        << QList<QRect>{{5, 5, 20, 10}, {28, 5, 20, 10}, {5, 18, 20, 10}, {28, 18, 20, 10}, {5, 31, 20, 10}};
+        << five << words("-c 2 --padding 3 --margin 5")
+        << QSize(53, 46) << QList<QRect>{{5, 5, 20, 10}, {28, 5, 20, 10}, {5, 18, 20, 10}, {28, 18, 20, 10}, {5, 31, 20, 10}};
     QTest::newRow("columns filled first")
-        << five << QStringList{QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("--fill"), QStringLiteral("columns")}
+        << five << words("-c 2 --fill columns")
         << QSize(40, 30) << QList<QRect>{{0, 0, 20, 10}, {0, 10, 20, 10}, {0, 20, 20, 10}, {20, 0, 20, 10}, {20, 10, 20, 10}};
     const QList<QImage> oversized = {sample(20, 10, 1), sample(30, 16, 2), sample(20, 10, 3, Alpha::Partial)};
     QTest::newRow("a larger picture runs into the empty cell below")
@@ -233,68 +248,127 @@ void TestCli::layouts()
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
-void TestCli::jsonFindsEveryFrame_data()
+// Two folders of PNG frames (one picture smaller than the cell) and an animated GIF.
+static QList<QImage> writeFolderInputs(const QString &dir)
 {
-    QTest::addColumn<QList<QImage>>("pictures");
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QString>("format");
-    QTest::addColumn<int>("columns");
-    QTest::addColumn<int>("rows");
-    const QList<QImage> mixed = {sample(24, 16, 1, Alpha::Partial), sample(12, 16, 2), sample(24, 8, 3, Alpha::Binary),
-                                 sample(24, 16, 4)};
-    QTest::newRow("png, padding") << mixed << QStringList{QStringLiteral("-c"), QStringLiteral("3"), QStringLiteral("--padding"), QStringLiteral("2")}
-                                  << QStringLiteral("png") << 3 << 2;
-    QTest::newRow("bmp, columns first, margin")
-        << mixed << QStringList{QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("--fill"), QStringLiteral("columns"), QStringLiteral("--margin"), QStringLiteral("1")}
-        << QStringLiteral("bmp") << 2 << 2;
+    QDir(dir).mkpath(QStringLiteral("anim/walk"));
+    QDir(dir).mkpath(QStringLiteral("anim/run"));
+    const QList<QImage> pictures = {sample(8, 6, 1, Alpha::Partial), sample(8, 6, 2), sample(8, 6, 3, Alpha::Binary),
+                                    sample(5, 4, 4, Alpha::Partial)};
+    const char *names[] = {"anim/walk/1.png", "anim/walk/2.png", "anim/run/1.png", "anim/run/2.png"};
+    QList<QImage> frames;
+    for (int i = 0; i < 4; ++i) {
+        if (!pictures[i].save(dir + u'/' + QLatin1String(names[i])))
+            qFatal("cannot write a test picture");
+        frames.append(pillowFrames(dir + u'/' + QLatin1String(names[i])));
+    }
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral(
+        "from PIL import Image, ImageDraw\n"
+        "fr=[]\n"
+        "for i in range(3):\n"
+        "    im=Image.new('P',(8,6),0); im.putpalette([0,0,0,255,0,0,0,255,0,0,0,255]+[9]*756)\n"
+        "    ImageDraw.Draw(im).rectangle((i*2,i,i*2+3,i+2),fill=1+i); fr.append(im)\n"
+        "fr[0].save('%1/spin.gif',save_all=True,append_images=fr[1:],transparency=0,disposal=2,duration=[40,60,80])\n").arg(dir)});
+    if (!p.waitForFinished() || p.exitCode() != 0)
+        qFatal("cannot write the test GIF");
+    return frames + pillowFrames(dir + QStringLiteral("/spin.gif"));
 }
 
-void TestCli::jsonFindsEveryFrame()
+// "name:a,b" for each animation, in order.
+static QStringList animationList(const QJsonObject &animations)
 {
-    QFETCH(QList<QImage>, pictures);
+    QStringList out;
+    for (auto it = animations.begin(); it != animations.end(); ++it) {
+        QStringList frames;
+        for (const QJsonValue &v : it.value().toArray())
+            frames.append(v.isArray() ? QStringLiteral("%1=%2").arg(v[0].toString()).arg(v[1].toInt()) : v.toString());
+        out.append(it.key() + u':' + frames.join(u','));
+    }
+    out.sort();
+    return out;
+}
+
+void TestCli::enginesFindEveryFrame_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("names");      // in sheet order
+    QTest::addColumn<QStringList>("animations"); // PixiJS's, sorted
+    QTest::addColumn<QStringList>("tags");       // what Phaser builds from meta.frameTags, sorted
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<int>("rows");
+    const QStringList paths = words("walk/1.png walk/2.png run/1.png run/2.png spin.gif#0 spin.gif#1 spin.gif#2");
+    const QStringList numbers = words("0 1 2 3 4 5 6");
+    const QStringList indexAnimations = words("run:2,3 spin:4,5,6 walk:0,1");
+    // Phaser's helper finds frames by their number only; with path names it builds empty animations.
+    QTest::newRow("hash, path names") << words("--json") << paths
+        << words("run:run/1.png,run/2.png spin:spin.gif#0,spin.gif#1,spin.gif#2 walk:walk/1.png,walk/2.png")
+        << words("run: spin: walk:") << 7 << 1;
+    QTest::newRow("array, index names, padding") << words("--format json-array --names index --padding 2 -c 3")
+        << numbers << indexAnimations << words("run:2=100,3=100 spin:4=40,5=60,6=80 walk:0=100,1=100") << 3 << 3;
+    // Seven frames in five columns: every column holds a frame. The GIF's frames keep their own
+    // delays (40, 60 and 80 ms); --duration is for still pictures.
+    QTest::newRow("hash, index names, columns first, margin, duration")
+        << words("--names index --fill columns -c 5 --margin 1 --duration 80") << numbers << indexAnimations
+        << words("run:2=80,3=80 spin:4=40,5=60,6=80 walk:0=80,1=80") << 5 << 2;
+}
+
+void TestCli::enginesFindEveryFrame()
+{
     QFETCH(QStringList, options);
-    QFETCH(QString, format);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, animations);
+    QFETCH(QStringList, tags);
     QFETCH(int, columns);
     QFETCH(int, rows);
+    const QString engines = QStringLiteral(CORVANE_ENGINES_DIR);
+    if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty())
+        QSKIP("node is not installed; the engines' parsers cannot run");
+    if (!QFileInfo::exists(engines + QStringLiteral("/node_modules/pixi.js")) || !QFileInfo::exists(engines + QStringLiteral("/node_modules/phaser")))
+        QSKIP(qPrintable(QStringLiteral("PixiJS and Phaser are not installed: npm ci --prefix %1 (./dev test does it)").arg(engines)));
     QTemporaryDir dir;
-    const QStringList names = savePngs(dir.path(), pictures);
-    const QString sheetName = QStringLiteral("sheet.") + format;
-    const Run run = runStrip(names + options << QStringLiteral("--json") << QStringLiteral("-o") << sheetName, dir.path());
+    const QList<QImage> pictures = writeFolderInputs(dir.path());
+    const Run run = runStrip(words("anim/walk anim/run spin.gif --all-frames -o sheet.png") + options,
+                             dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
-
-    QJsonParseError error;
-    const QJsonObject json = QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("sheet.json"))), &error).object();
-    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
-    const QImage sheet = pillowFrames(dir.filePath(sheetName)).value(0);
-    const QJsonObject meta = json[QStringLiteral("meta")].toObject();
-    QCOMPARE(meta[QStringLiteral("image")].toString(), sheetName);
-    QCOMPARE(meta[QStringLiteral("size")][QStringLiteral("w")].toInt(), sheet.width());
-    QCOMPARE(meta[QStringLiteral("size")][QStringLiteral("h")].toInt(), sheet.height());
+    const QImage sheet = pillowFrames(dir.filePath(QStringLiteral("sheet.png"))).value(0);
+    const QJsonObject meta = QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("sheet.json"))))[QStringLiteral("meta")].toObject();
     QCOMPARE(meta[QStringLiteral("columns")].toInt(), columns);
     QCOMPARE(meta[QStringLiteral("rows")].toInt(), rows);
-    QCOMPARE(meta[QStringLiteral("cell")][QStringLiteral("w")].toInt(), pictures[0].width());
 
-    // Every frame where the sheet has it: cut out at its rectangle, it is the picture itself.
-    const QJsonArray frames = json[QStringLiteral("frames")].toArray();
-    QCOMPARE(frames.size(), pictures.size());
-    for (int i = 0; i < frames.size(); ++i) {
-        const QJsonObject f = frames[i].toObject();
-        QCOMPARE(f[QStringLiteral("filename")].toString(), names[i]);
-        QCOMPARE(f[QStringLiteral("rotated")].toBool(true), false);
-        const QJsonObject r = f[QStringLiteral("frame")].toObject();
-        const QRect rect(r[QStringLiteral("x")].toInt(), r[QStringLiteral("y")].toInt(), r[QStringLiteral("w")].toInt(),
-                         r[QStringLiteral("h")].toInt());
-        QCOMPARE(rect.size(), pictures[i].size());
-        QCOMPARE(f[QStringLiteral("sourceSize")][QStringLiteral("w")].toInt(), rect.width());
-        // A bitmap has no alpha: there only the picture's opaque pixels are compared.
-        QImage source = pillowFrames(dir.filePath(names[i])).value(0);
-        QImage cut = sheet.copy(rect);
-        for (int y = 0; y < source.height(); ++y)
-            for (int x = 0; x < source.width(); ++x)
-                if (format == QLatin1String("bmp") && source.constScanLine(y)[x * 4 + 3] != 255)
-                    memset(source.scanLine(y) + x * 4, 0, 4), memset(cut.scanLine(y) + x * 4, 0, 4);
-        const QString difference = compareRgba(cut, source);
-        QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("frame %1: %2").arg(i).arg(difference)));
+    QProcess node;
+    node.start(QStringLiteral("node"), {engines + QStringLiteral("/read-sheet.cjs"), dir.filePath(QStringLiteral("sheet.json"))});
+    QVERIFY(node.waitForFinished(60000));
+    QVERIFY2(node.exitCode() == 0, node.readAllStandardError().constData());
+    const QJsonObject found = QJsonDocument::fromJson(node.readAllStandardOutput()).object();
+    const QJsonObject pixi = found[QStringLiteral("pixi")].toObject();
+    const QJsonObject phaser = found[QStringLiteral("phaser")].toObject();
+    QCOMPARE(animationList(pixi[QStringLiteral("animations")].toObject()), animations);
+    QJsonObject phaserTags;
+    for (const QJsonValue &a : phaser[QStringLiteral("anims")].toArray())
+        phaserTags.insert(a[QStringLiteral("key")].toString(), a[QStringLiteral("frames")]);
+    QCOMPARE(animationList(phaserTags), tags);
+
+    // Each engine finds every frame by name; cut out at the rectangle it found, the frame is its
+    // picture at the top-left corner of a cell the first picture's size, the rest transparent.
+    const QSize cell = pictures[0].size();
+    for (const QString &engine : {QStringLiteral("pixi"), QStringLiteral("phaser")}) {
+        const QJsonObject frames = found[engine][QStringLiteral("frames")].toObject();
+        QStringList got = frames.keys(), want = names;
+        got.sort();
+        want.sort();
+        QCOMPARE(got, want);
+        QSet<int> lefts;
+        for (int i = 0; i < names.size(); ++i) {
+            const QJsonObject f = frames[names[i]].toObject();
+            const QRect rect(f[QStringLiteral("x")].toInt(), f[QStringLiteral("y")].toInt(), f[QStringLiteral("w")].toInt(), f[QStringLiteral("h")].toInt());
+            QCOMPARE(rect.size(), cell);
+            QCOMPARE(QSize(f[QStringLiteral("ow")].toInt(), f[QStringLiteral("oh")].toInt()), cell);
+            lefts.insert(rect.x());
+            const QString difference = compareRgba(sheet.copy(rect), expectedSheet(cell, {pictures[i]}, {QRect(QPoint(0, 0), pictures[i].size())}));
+            QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("%1, %2: %3").arg(engine, names[i], difference)));
+        }
+        QCOMPARE(int(lefts.size()), columns);
     }
 }
 
@@ -349,12 +423,8 @@ void TestCli::folderOrder_data()
 {
     QTest::addColumn<QString>("order");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("natural") << QStringLiteral("natural")
-                             << QStringList{QStringLiteral("Walk1.png"), QStringLiteral("walk2.png"), QStringLiteral("walk02.png"),
-                                            QStringLiteral("walk10.png"), QStringLiteral("walk10b.bmp"), QStringLiteral("x.dat")};
-    QTest::newRow("name") << QStringLiteral("name")
-                          << QStringList{QStringLiteral("walk02.png"), QStringLiteral("Walk1.png"), QStringLiteral("walk10.png"),
-                                         QStringLiteral("walk10b.bmp"), QStringLiteral("walk2.png"), QStringLiteral("x.dat")};
+    QTest::newRow("natural") << QStringLiteral("natural") << words("Walk1.png walk2.png walk02.png walk10.png walk10b.bmp x.dat");
+    QTest::newRow("name") << QStringLiteral("name") << words("walk02.png Walk1.png walk10.png walk10b.bmp walk2.png x.dat");
 }
 
 void TestCli::folderOrder()
@@ -370,32 +440,44 @@ void TestCli::folderOrder()
     writeFile(dir.filePath(QStringLiteral("in/notes.txt")), "not a picture");
     // The sheet of an earlier run, written into the same folder, is no frame.
     QVERIFY(sample(4, 4, 2).save(dir.filePath(QStringLiteral("in/sheet.png"))));
-    const Run run = runStrip({QStringLiteral("in"), QStringLiteral("--order"), order, QStringLiteral("--json"), QStringLiteral("-o"),
+    const Run run = runStrip({QStringLiteral("in"), QStringLiteral("--order"), order, QStringLiteral("--format"), QStringLiteral("json-array"), QStringLiteral("-o"),
                               QStringLiteral("in/sheet.png")}, dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QStringList got;
     for (const QJsonValue &f : QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("in/sheet.json"))))[QStringLiteral("frames")].toArray())
         got.append(f[QStringLiteral("filename")].toString());
-    QCOMPARE(got, expected);
+    QCOMPARE(got, QStringList(expected).replaceInStrings(QRegularExpression(QStringLiteral("^")), QStringLiteral("in/")));
 }
 
 void TestCli::badUsage_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("message");
-    const QString in = QStringLiteral("a.png");
-    QTest::newRow("no output") << QStringList{in} << QStringLiteral("no output");
-    QTest::newRow("no input") << QStringList{QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("no INPUT");
-    QTest::newRow("other extension") << QStringList{in, QStringLiteral("-o"), QStringLiteral("s.jpg")} << QStringLiteral(".bmp or .png");
-    QTest::newRow("columns not whole") << QStringList{in, QStringLiteral("-c"), QStringLiteral("2.5"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("--columns");
-    QTest::newRow("columns 0") << QStringList{in, QStringLiteral("-c"), QStringLiteral("0"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("--columns");
-    QTest::newRow("negative padding") << QStringList{in, QStringLiteral("--padding"), QStringLiteral("-1"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("--padding");
-    QTest::newRow("cell without height") << QStringList{in, QStringLiteral("--cell"), QStringLiteral("32"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("WxH");
-    QTest::newRow("unknown order") << QStringList{in, QStringLiteral("--order"), QStringLiteral("date"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("natural or name");
-    QTest::newRow("unknown fill") << QStringList{in, QStringLiteral("--fill"), QStringLiteral("spiral"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("rows or columns");
-    QTest::newRow("colour by name") << QStringList{in, QStringLiteral("--background"), QStringLiteral("red"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("#rrggbb");
-    QTest::newRow("transparent bitmap") << QStringList{in, QStringLiteral("--background"), QStringLiteral("transparent"), QStringLiteral("-o"), QStringLiteral("s.bmp")} << QStringLiteral("transparency");
-    QTest::newRow("unknown option") << QStringList{in, QStringLiteral("--frames"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("frames");
+    QTest::newRow("no output") << words("a.png") << QStringLiteral("no output");
+    QTest::newRow("no input") << words("-o s.png") << QStringLiteral("no INPUT");
+    QTest::newRow("other extension") << words("a.png -o s.jpg") << QStringLiteral(".bmp or .png");
+    QTest::newRow("columns not whole") << words("a.png -c 2.5 -o s.png") << QStringLiteral("--columns");
+    QTest::newRow("columns 0") << words("a.png -c 0 -o s.png") << QStringLiteral("--columns");
+    QTest::newRow("negative padding") << words("a.png --padding -1 -o s.png") << QStringLiteral("--padding");
+    QTest::newRow("cell without height") << words("a.png --cell 32 -o s.png") << QStringLiteral("WxH");
+    QTest::newRow("unknown order") << words("a.png --order date -o s.png") << QStringLiteral("natural or name");
+    QTest::newRow("unknown fill") << words("a.png --fill spiral -o s.png") << QStringLiteral("rows or columns");
+    QTest::newRow("colour by name") << words("a.png --background red -o s.png") << QStringLiteral("#rrggbb");
+    QTest::newRow("transparent bitmap") << words("a.png --background transparent -o s.bmp") << QStringLiteral("transparency");
+    QTest::newRow("unknown option") << words("a.png --frames -o s.png") << QStringLiteral("Unknown option '--frames'.");
+    QTest::newRow("typo gets a suggestion") << words("a.png --colums 3 -o s.png") << QStringLiteral("Unknown option '--colums'. Did you mean --columns?");
+    QTest::newRow("abbreviation refused") << words("a.png --pad 3 -o s.png") << QStringLiteral("Unknown option '--pad'. Did you mean --padding?");
+    QTest::newRow("ambiguous abbreviation") << words("a.png --c -o s.png") << QStringLiteral("Did you mean --columns, --cell or --clip?");
+    QTest::newRow("unknown short option") << words("a.png -qx -o s.png") << QStringLiteral("Unknown option '-x'.");
+    QTest::newRow("switch with a value") << words("a.png --clip=yes -o s.png") << QStringLiteral("'--clip' takes no value");
+    QTest::newRow("value missing") << words("a.png -o") << QStringLiteral("'-o' needs a value");
+    QTest::newRow("unknown format") << words("a.png --format=xml -o s.png") << QStringLiteral("json-hash or json-array");
+    QTest::newRow("unknown names") << words("a.png --names file -o s.png") << QStringLiteral("path or index");
+    QTest::newRow("duration 0") << words("a.png --duration 0 -o s.png") << QStringLiteral("--duration");
+    QTest::newRow("split without a way to cut") << words("--split a.png -o out") << QStringLiteral("--cell WxH or --data");
+    QTest::newRow("split with inputs") << words("--split a.png a.png --cell 4x4 -o out") << QStringLiteral("one sheet");
+    QTest::newRow("split with a sheet option") << words("--split a.png --cell 4x4 --padding 1 -o out") << QStringLiteral("--padding has no meaning with --split");
+    QTest::newRow("data without split") << words("a.png --data s.json -o s.png") << QStringLiteral("--data goes with --split");
 }
 
 void TestCli::badUsage()
@@ -406,8 +488,117 @@ void TestCli::badUsage()
     QVERIFY(sample(4, 4, 1).save(dir.filePath(QStringLiteral("a.png"))));
     const Run run = runStrip(args, dir.path());
     QCOMPARE(run.status, 2);
-    QVERIFY2(run.err.contains(message) && run.err.contains(QLatin1String("--help")), qPrintable(run.err));
-    QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("a.png")});
+    QVERIFY2(run.err.startsWith(QLatin1String("corvane-strip: ")) && run.err.contains(message)
+                 && run.err.contains(QLatin1String("Try 'corvane-strip --help'")), qPrintable(run.err));
+    QCOMPARE(testsupport::entries(dir.path()), words("a.png"));
+}
+
+void TestCli::helpAndVersion_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("starts");
+    QTest::newRow("--help") << words("--help") << QStringLiteral("Usage: corvane-strip [OPTIONS] INPUT... -o OUTPUT\n");
+    QTest::newRow("-h among others") << words("a.png -h") << QStringLiteral("Usage: corvane-strip ");
+    QTest::newRow("--version") << words("--version") << QStringLiteral("corvane-strip " CORVANE_VERSION "\n");
+    QTest::newRow("-V") << words("-V") << QStringLiteral("corvane-strip " CORVANE_VERSION "\n");
+}
+
+void TestCli::helpAndVersion()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, starts);
+    QTemporaryDir dir;
+    const Run run = runStrip(args, dir.path());
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.out.startsWith(starts) && run.err.isEmpty(), qPrintable(run.out + run.err));
+    // Only the program's own options: none of the toolkit's.
+    for (const char *foreign : {"--help-all", "-platform", "-qwindowgeometry", "-v,"})
+        QVERIFY2(!run.out.contains(QLatin1String(foreign)), foreign);
+}
+
+// What the run would refuse is refused before anything is written, with or without --dry-run.
+void TestCli::refusedBeforeWriting_data()
+{
+    QTest::addColumn<QString>("setup");     // folders to make before the run, comma-separated
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    const QStringList clash = {QStringLiteral("x/1.png"), QStringLiteral("y/1.png"), QStringLiteral("--json"), QStringLiteral("-o"), QStringLiteral("s.png")};
+    QTest::newRow("frames named alike") << QString() << clash << QStringLiteral("x/1.png and y/1.png would both be named '1.png'");
+    QTest::newRow("frames named alike, dry run") << QString() << (QStringList(clash) << QStringLiteral("--dry-run")) << QStringLiteral("x/1.png and y/1.png would both be named '1.png'");
+    QTest::newRow("a file twice") << QString() << words("x x --json -o s.png") << QStringLiteral("would both be named 'x/1.png'");
+    QTest::newRow("two folders of one name") << QString() << words("x z/x --names index -o s.png")
+                                             << QStringLiteral("two would be named 'x'");
+    QTest::newRow("missing output folder") << QString() << words("x -o gone/s.png")
+                                           << QStringLiteral("Cannot write gone/s.png: No such file or directory");
+    QTest::newRow("missing output folder, dry run") << QString() << words("x --dry-run -o gone/s.png")
+                                                    << QStringLiteral("Cannot write gone/s.png: No such file or directory");
+    QTest::newRow("folder in the way of the JSON") << QStringLiteral("s.json") << words("x --json -o s.png")
+                                                   << QStringLiteral("Cannot write s.json: a folder of that name is in the way");
+    QTest::newRow("folder in the way of the text file, dry run") << QStringLiteral("s.TXT") << words("x --txt --dry-run -o s.png")
+                                                                 << QStringLiteral("Cannot write s.TXT: a folder of that name is in the way");
+    QTest::newRow("folder in the way of the sheet") << QStringLiteral("s.bmp") << words("x -o s.bmp")
+                                                    << QStringLiteral("Cannot write s.bmp: a folder of that name is in the way");
+}
+
+void TestCli::refusedBeforeWriting()
+{
+    QFETCH(QString, setup);
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    for (const char *name : {"x/1.png", "y/1.png", "z/x/2.png"}) {
+        QDir(dir.path()).mkpath(QFileInfo(QLatin1String(name)).path());
+        QVERIFY(sample(4, 4, 1).save(dir.filePath(QLatin1String(name))));
+    }
+    for (const QString &folder : setup.split(u',', Qt::SkipEmptyParts))
+        QVERIFY(QDir(dir.path()).mkpath(folder));
+    // An earlier run's sheet, which must stay as it was.
+    writeFile(dir.filePath(QStringLiteral("s.png")), "old sheet");
+    const QStringList before = testsupport::entries(dir.path());
+    const Run run = runStrip(args, dir.path());
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err == QStringLiteral("corvane-strip: ") + message + u'\n'
+                 || (run.err.startsWith(QStringLiteral("corvane-strip: Cannot name")) && run.err.contains(message)),
+             qPrintable(run.err));
+    QVERIFY2(!run.err.contains(dir.path()), "paths are shown as given");
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("s.png"))), QByteArray("old sheet"));
+    QCOMPARE(testsupport::entries(dir.path()), before);
+}
+
+// The warning that a GIF gives only its first frame; the lines a dry run prints.
+void TestCli::reports_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<QString>("out"); // lines stdout must hold, in this order
+    const QString warning = QStringLiteral("corvane-strip: warning: spin.gif is animated (3 frames); only its first frame is taken. "
+                                           "--all-frames takes them all.\n");
+    QTest::newRow("first frame only") << words("spin.gif -o s.png") << warning << QString();
+    QTest::newRow("quiet") << words("spin.gif -q -o s.png") << QString() << QString();
+    QTest::newRow("all frames") << words("spin.gif --all-frames -o s.png") << QString() << QString();
+    QTest::newRow("dry run lists frames and files") << words("anim/walk spin.gif --all-frames --txt --json -c 4 --dry-run -o s.png")
+        << QString() << QStringLiteral("frames: 5\ncolumns: 4\nrows: 2\ncell: 8 x 6\n|frame order:\n"
+                          "  0: anim/walk/1.png, named walk/1.png\n  1: anim/walk/2.png, named walk/2.png\n"
+                          "  2: spin.gif, frame 0, named spin.gif#0\n  3: spin.gif, frame 1, named spin.gif#1\n"
+                          "  4: spin.gif, frame 2, named spin.gif#2\nwould write:\n  s.png\n  s.json\n  s.TXT\n");
+}
+
+void TestCli::reports()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, err);
+    QFETCH(QString, out);
+    QTemporaryDir dir;
+    writeFolderInputs(dir.path());
+    const Run run = runStrip(args, dir.path());
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.err, err);
+    qsizetype at = 0;
+    for (const QString &part : out.split(u'|', Qt::SkipEmptyParts)) {
+        at = run.out.indexOf(part, at);
+        QVERIFY2(at >= 0, qPrintable(QStringLiteral("no '%1' in:\n%2").arg(part, run.out)));
+    }
+    QCOMPARE(QFileInfo::exists(dir.filePath(QStringLiteral("s.png"))), !args.contains(QStringLiteral("--dry-run")));
 }
 
 void TestCli::unreadableInput_data()
@@ -433,7 +624,7 @@ void TestCli::unreadableInput_data()
     const QByteArray gif = QByteArray::fromHex("47494638376104000400810000ffffff0000000000000000002c0000000004000400000809"
                                                "0001081c48b0208080002c000000000400040081000000ffffff00000000000008090001"
                                                "081c48b0208080003b").chopped(6);
-    QTest::newRow("gif frame cut") << gif << QStringLiteral("bad.gif") << QStringList{QStringLiteral("--all-frames")};
+    QTest::newRow("gif frame cut") << gif << QStringLiteral("bad.gif") << words("--all-frames");
     QTest::newRow("missing") << QByteArray() << QStringLiteral("gone.png") << QStringList{};
 }
 
@@ -451,7 +642,8 @@ void TestCli::unreadableInput()
         const QStringList before = testsupport::entries(dir.path());
         const Run run = runStrip(QStringList{QStringLiteral("good.png"), file, QStringLiteral("--json"), QStringLiteral("--txt"), QStringLiteral("-o"), out} + options, dir.path());
         QCOMPARE(run.status, 1);
-        QVERIFY2(run.err.contains(file), qPrintable(run.err));
+        // Named as given, whether the header or the decoder refused it.
+        QVERIFY2(run.err.contains(QStringLiteral("Cannot load ") + file + u':') && !run.err.contains(dir.path()), qPrintable(run.err));
         QCOMPARE(readFile(dir.filePath(out)), QByteArray("old sheet"));
         QCOMPARE(testsupport::entries(dir.path()), before);
     }
@@ -463,11 +655,11 @@ void TestCli::sheetSize_data()
     QTest::addColumn<int>("wideGifs"); // inputs: that many 16000 x 16000 GIFs, or two small PNGs
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("message");
-    QTest::newRow("over 4096 warns") << QStringList{QStringLiteral("--cell"), QStringLiteral("5000x10"), QStringLiteral("-c"), QStringLiteral("1"), QStringLiteral("-o"), QStringLiteral("s.png")} << 0 << 0 << QStringLiteral("more than 4096 pixels");
-    QTest::newRow("over 16384 warns once") << QStringList{QStringLiteral("--cell"), QStringLiteral("10x20000"), QStringLiteral("-o"), QStringLiteral("s.png")} << 0 << 0 << QStringLiteral("more than 16384 pixels");
-    QTest::newRow("bitmap over 4 GB refused") << QStringList{QStringLiteral("--cell"), QStringLiteral("30000x30000"), QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-o"), QStringLiteral("s.bmp")} << 0 << 1 << QStringLiteral("32-bit size fields");
+    QTest::newRow("over 4096 warns") << words("--cell 5000x10 -c 1 -o s.png") << 0 << 0 << QStringLiteral("more than 4096 pixels");
+    QTest::newRow("over 16384 warns once") << words("--cell 10x20000 -o s.png") << 0 << 0 << QStringLiteral("more than 16384 pixels");
+    QTest::newRow("bitmap over 4 GB refused") << words("--cell 30000x30000 -c 2 -o s.bmp") << 0 << 1 << QStringLiteral("32-bit size fields");
     // Each one a gigabyte decoded, all in the same row: more than one sheet may hold at once.
-    QTest::newRow("memory budget refused") << QStringList{QStringLiteral("-o"), QStringLiteral("s.png")} << 10 << 1 << QStringLiteral("MiB it may use");
+    QTest::newRow("memory budget refused") << words("-o s.png") << 10 << 1 << QStringLiteral("MiB it may use");
 }
 
 void TestCli::sheetSize()
@@ -487,11 +679,130 @@ void TestCli::sheetSize()
         inputs = QStringList(wideGifs, QStringLiteral("wide.gif"));
     }
     const QStringList before = testsupport::entries(dir.path());
-    const Run run = runStrip(inputs + QStringList{QStringLiteral("--dry-run")} + options, dir.path());
+    const Run run = runStrip(inputs + words("--dry-run") + options, dir.path());
     QCOMPARE(run.status, status);
     QVERIFY2(run.err.contains(message) && run.err.count(QLatin1String("warning")) <= 1, qPrintable(run.err));
     QVERIFY2(run.out.contains(QLatin1String("frames: ")) || status != 0, qPrintable(run.out));
     QCOMPARE(testsupport::entries(dir.path()), before);
+}
+
+// A sheet made and split again gives back its pixels, and the names it was made with.
+void TestCli::splitRoundTrip_data()
+{
+    QTest::addColumn<QStringList>("make");  // options that make the sheet from anim/walk and anim/run
+    QTest::addColumn<QString>("sheet");
+    QTest::addColumn<QStringList>("cut");   // how it is split into out/
+    QTest::addColumn<QStringList>("files"); // what out/ then holds
+    const QStringList byPath = words("run run/1.png run/2.png walk walk/1.png walk/2.png");
+    const QStringList byNumber = words("0.png 1.png 2.png 3.png");
+    const QStringList data = words("--data sheet.json");
+    QTest::newRow("path names, padding and margin") << words("-c 3 --padding 1 --margin 2 --json")
+        << QStringLiteral("sheet.png") << data << byPath;
+    QTest::newRow("index names in a list, columns first") << words("--format json-array --names index --fill columns -c 2")
+        << QStringLiteral("sheet.png") << data << byNumber;
+    QTest::newRow("bitmap by its JSON") << words("--json") << QStringLiteral("sheet.bmp") << data << byPath;
+    QTest::newRow("by cell size") << words("-c 2") << QStringLiteral("sheet.png") << words("--cell 8x6") << byNumber;
+}
+
+void TestCli::splitRoundTrip()
+{
+    QFETCH(QStringList, make);
+    QFETCH(QString, sheet);
+    QFETCH(QStringList, cut);
+    QFETCH(QStringList, files);
+    QTemporaryDir dir;
+    writeFolderInputs(dir.path());
+    Run run = runStrip(words("anim/walk anim/run") + make << QStringLiteral("-o") << sheet, dir.path());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    run = runStrip(QStringList{QStringLiteral("--split"), sheet} + words("-o out") + cut, dir.path());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QStringList got;
+    QDirIterator it(dir.filePath(QStringLiteral("out")), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        got.append(QDir(dir.filePath(QStringLiteral("out"))).relativeFilePath(it.next()));
+    got.sort();
+    QCOMPARE(got, files);
+
+    // Each file is its rectangle of the sheet, as Pillow reads both.
+    const QImage whole = pillowFrames(dir.filePath(sheet)).value(0);
+    QHash<QString, QRect> rects;
+    if (cut.contains(QStringLiteral("--cell"))) {
+        for (int i = 0; i < 4; ++i)
+            rects.insert(QStringLiteral("%1.png").arg(i), QRect(i % 2 * 8, i / 2 * 6, 8, 6));
+    } else {
+        // A frame's file is its name, with ".png" added when it does not end so.
+        auto add = [&rects](QString name, const QJsonObject &f) {
+            const QJsonObject r = f[QStringLiteral("frame")].toObject();
+            if (!name.endsWith(QLatin1String(".png")))
+                name += QStringLiteral(".png");
+            rects.insert(name, QRect(r[QStringLiteral("x")].toInt(), r[QStringLiteral("y")].toInt(), r[QStringLiteral("w")].toInt(), r[QStringLiteral("h")].toInt()));
+        };
+        const QJsonValue frames = QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("sheet.json"))))[QStringLiteral("frames")];
+        for (const QJsonValue &f : frames.toArray())
+            add(f[QStringLiteral("filename")].toString(), f.toObject());
+        const QJsonObject byName = frames.toObject();
+        for (auto k = byName.begin(); k != byName.end(); ++k)
+            add(k.key(), k.value().toObject());
+    }
+    QCOMPARE(rects.size(), files.filter(QStringLiteral(".png")).size());
+    for (auto r = rects.begin(); r != rects.end(); ++r) {
+        const QString difference = compareRgba(pillowFrames(dir.filePath(QStringLiteral("out/") + r.key())).value(0), whole.copy(r.value()));
+        QVERIFY2(difference.isEmpty(), qPrintable(r.key() + QStringLiteral(": ") + difference));
+    }
+
+    // Made again from the frames split off, the sheet and its names are what they were.
+    if (files == words("run run/1.png run/2.png walk walk/1.png walk/2.png") && sheet.endsWith(QLatin1String(".png"))) {
+        run = runStrip(words("out/walk out/run") + make << QStringLiteral("-o") << QStringLiteral("again.png"), dir.path());
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QVERIFY(readFile(dir.filePath(QStringLiteral("again.png"))) == readFile(dir.filePath(sheet)));
+        const QJsonObject first = QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("sheet.json")))).object();
+        const QJsonObject again = QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("again.json")))).object();
+        QCOMPARE(again[QStringLiteral("frames")], first[QStringLiteral("frames")]);
+        QCOMPARE(again[QStringLiteral("animations")], first[QStringLiteral("animations")]);
+    }
+}
+
+// A JSON file is input like any other: what it names is checked before anything is written.
+void TestCli::splitRefused_data()
+{
+    QTest::addColumn<QByteArray>("json"); // frames of the 8 x 6 sheet, or the whole file when it has no "{"
+    QTest::addColumn<QString>("message");
+    auto frame = [](const char *name, int x, int y, int w, int h) {
+        return QStringLiteral("\"%1\": {\"frame\": {\"x\": %2, \"y\": %3, \"w\": %4, \"h\": %5}}").arg(QLatin1String(name)).arg(x).arg(y).arg(w).arg(h).toUtf8();
+    };
+    const QByteArray good = frame("a", 0, 0, 4, 6);
+    QTest::newRow("absolute name") << good + ", " + frame("/tmp/x", 4, 0, 4, 6) << QStringLiteral("'/tmp/x' is empty, absolute or holds '..'");
+    QTest::newRow("name going up") << good + ", " + frame("../x", 4, 0, 4, 6) << QStringLiteral("'../x' is empty, absolute or holds '..'");
+    QTest::newRow("name going up inside") << good + ", " + frame("b/../../x", 4, 0, 4, 6) << QStringLiteral("holds '..'");
+    QTest::newRow("empty name") << good + ", " + frame("", 4, 0, 4, 6) << QStringLiteral("'' is empty");
+    QTest::newRow("past the right edge") << good + ", " + frame("b", 6, 0, 4, 6) << QStringLiteral("frame 'b' (4 x 6 at 6, 0) lies outside the sheet of 8 x 6 pixels");
+    QTest::newRow("negative corner") << good + ", " + frame("b", -1, 0, 4, 6) << QStringLiteral("lies outside the sheet");
+    QTest::newRow("empty rectangle") << good + ", " + frame("b", 0, 0, 0, 6) << QStringLiteral("lies outside the sheet");
+    QTest::newRow("same file twice") << good + ", " + frame("a.png", 4, 0, 4, 6) << QStringLiteral("the same file, or one inside the other: 'a.png'");
+    QTest::newRow("a file inside another") << good + ", " + frame("a.png/b", 4, 0, 4, 6) << QStringLiteral("one inside the other: 'a.png/b'");
+    QTest::newRow("not whole numbers") << good + ", " + frame("b", 4, 0, 4, 6).replace("\"x\": 4", "\"x\": 4.5") << QStringLiteral("frame 'b' has no whole-number rectangle");
+    QTest::newRow("rotated") << QByteArray("\"a\": {\"frame\": {\"x\": 0, \"y\": 0, \"w\": 4, \"h\": 6}, \"rotated\": true}") << QStringLiteral("rotated");
+    QTest::newRow("not JSON") << QByteArray("frames: a") << QStringLiteral("Cannot read s.json: it is not JSON");
+    QTest::newRow("no frames") << QByteArray("{\"meta\": {}}") << QStringLiteral("no \"frames\" object or list");
+    QTest::newRow("a file where a folder goes") << good + ", " + frame("in/b", 4, 0, 4, 6) << QStringLiteral("Cannot write out/in/b.png: out/in is a file, not a folder.");
+}
+
+void TestCli::splitRefused()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    QVERIFY(sample(8, 6, 1).save(dir.filePath(QStringLiteral("s.png"))));
+    writeFile(dir.filePath(QStringLiteral("s.json")), json.startsWith('"') ? "{\"frames\": {" + json + "}}" : json);
+    QDir(dir.path()).mkpath(QStringLiteral("out"));
+    writeFile(dir.filePath(QStringLiteral("out/in")), "a file");
+    const QStringList before = testsupport::entries(dir.path());
+    const Run run = runStrip({QStringLiteral("--split"), QStringLiteral("s.png"), QStringLiteral("--data"), QStringLiteral("s.json"),
+                              QStringLiteral("-o"), QStringLiteral("out")}, dir.path());
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QCOMPARE(testsupport::entries(dir.path()), before);
+    QCOMPARE(testsupport::entries(dir.filePath(QStringLiteral("out"))), QStringList{QStringLiteral("in")});
 }
 
 QTEST_MAIN(TestCli)

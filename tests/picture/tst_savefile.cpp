@@ -259,6 +259,67 @@ private slots:
         QCOMPARE(testsupport::entries(dir.filePath(QStringLiteral("links"))), QStringList{QStringLiteral("walk.bmp")});
     }
 
+    // Three files replaced together: when one fails, whether while it is written or when it is
+    // put in place (a file mounted on it, in a child's private mount namespace), every target
+    // keeps its old bytes, a target that did not exist is not made, and nothing is left over.
+    void stagedTogether_data()
+    {
+        QTest::addColumn<int>("failing");     // which of a.png, a.json, a.TXT fails; -1 none
+        QTest::addColumn<bool>("atCommit");   // fails when put in place rather than when written
+        QTest::newRow("all replaced") << -1 << false;
+        QTest::newRow("second cannot be written") << 1 << false;
+        // Put in place from the last staged to the first.
+        QTest::newRow("first cannot be put in place") << 0 << true;
+        QTest::newRow("second cannot be put in place") << 1 << true;
+    }
+    void stagedTogether()
+    {
+        QFETCH(int, failing);
+        QFETCH(bool, atCommit);
+        QTemporaryDir dir;
+        const QStringList names{QStringLiteral("a.png"), QStringLiteral("a.json"), QStringLiteral("a.TXT")};
+        testsupport::writeFile(dir.filePath(names[0]), oldContent);
+        testsupport::writeFile(dir.filePath(names[2]), oldContent + "txt"); // a.json does not exist yet
+        testsupport::writeFile(dir.filePath(QStringLiteral("other")), "mounted");
+        const QString report = testsupport::inChild([&] {
+            if (atCommit) {
+                testsupport::writeFile(dir.filePath(names[failing]), oldContent);
+                if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                    || mount(QFile::encodeName(dir.filePath(QStringLiteral("other"))).constData(),
+                             QFile::encodeName(dir.filePath(names[failing])).constData(), nullptr, MS_BIND, nullptr) != 0)
+                    return QStringLiteral("SKIP: cannot mount a file on a file (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
+            }
+            picture::StagedSave save;
+            for (int i = 0; i < names.size(); ++i) {
+                const SaveResult r = save.stage(dir.filePath(names[i]), [&](SaveSink &sink) {
+                    return i != failing || atCommit ? sink.write("new", 3) : false;
+                });
+                if (!r.ok)
+                    return r.message;
+            }
+            return testsupport::reportOf(save.commit());
+        });
+        if (report.startsWith(QLatin1String("SKIP:")))
+            QSKIP(qPrintable(report));
+        if (failing < 0) {
+            QCOMPARE(report, QStringLiteral("OK"));
+            for (const QString &name : names)
+                QCOMPARE(testsupport::readFile(dir.filePath(name)), QByteArray("new"));
+            QCOMPARE(testsupport::entries(dir.path()).size(), 4);
+            return;
+        }
+        QVERIFY2(report.startsWith(QStringLiteral("Cannot write ") + dir.filePath(names[failing]) + QStringLiteral(": ")), qPrintable(report));
+        QCOMPARE(testsupport::readFile(dir.filePath(names[0])), oldContent);
+        QCOMPARE(testsupport::readFile(dir.filePath(names[2])), oldContent + "txt");
+        QStringList left = testsupport::entries(dir.path());
+        QStringList want{QStringLiteral("a.TXT"), QStringLiteral("a.png"), QStringLiteral("other")};
+        if (atCommit && failing == 1)
+            want.insert(1, QStringLiteral("a.json")); // the file the mount stood on
+        QCOMPARE(left, want);
+        if (atCommit && failing == 1)
+            QCOMPARE(testsupport::readFile(dir.filePath(names[1])), oldContent);
+    }
+
     void producerGivesUp()
     {
         QTemporaryDir dir;

@@ -53,6 +53,26 @@ private slots:
         QCOMPARE(strip::textPath(strip::bitmapPath(chosen)), text);
     }
 
+    // The files beside a command-line sheet: its text file and its JSON.
+    void besideSheet_data()
+    {
+        QTest::addColumn<QString>("sheet");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("json");
+        QTest::newRow("png") << QStringLiteral("art/walk.png") << QStringLiteral("art/walk.TXT") << QStringLiteral("art/walk.json");
+        QTest::newRow("bmp, the window's rule") << QStringLiteral("walk.bmp") << QStringLiteral("walk.TXT") << QStringLiteral("walk.json");
+        QTest::newRow("dots in the name") << QStringLiteral("walk.v2.PNG") << QStringLiteral("walk.v2.TXT") << QStringLiteral("walk.v2.json");
+        QTest::newRow("dot in a folder only") << QStringLiteral("a.d/walk") << QStringLiteral("a.d/walk.TXT") << QStringLiteral("a.d/walk.json");
+    }
+    void besideSheet()
+    {
+        QFETCH(QString, sheet);
+        QFETCH(QString, text);
+        QFETCH(QString, json);
+        QCOMPARE(strip::sheetTextPath(sheet), text);
+        QCOMPARE(strip::besideSheet(sheet, QStringLiteral(".json")), json);
+    }
+
     void companionLine_data()
     {
         QTest::addColumn<QString>("name");

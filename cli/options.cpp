@@ -1,0 +1,304 @@
+#include "cli/options.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+namespace cli {
+
+namespace {
+
+enum class Id {
+    Output, Columns, Order, Fill, Padding, Margin, Cell, Clip, Background, AllFrames, Txt, Json, Format,
+    Names, Duration, Split, Data, DryRun, Quiet, Help, Version
+};
+
+struct Spec {
+    Id id;
+    char letter;        // 0: no short form
+    const char *name;
+    const char *value;  // nullptr: a switch
+    const char *help;
+};
+
+// In the order --help lists them.
+const Spec specs[] = {
+    {Id::Output, 'o', "output", "FILE", "The sheet to write: .bmp or .png (required). With --split, the folder for the frames."},
+    {Id::Columns, 'c', "columns", "N", "Frames per row (default 10; lowered to the frame total)."},
+    {Id::Order, 0, "order", "natural|name", "A folder's files in natural order (frame2 before frame10, the default) or by name as the window lists them."},
+    {Id::Fill, 0, "fill", "rows|columns", "Fill each row first (default), or each column top to bottom first."},
+    {Id::Padding, 0, "padding", "P", "Pixels between cells (default 0)."},
+    {Id::Margin, 0, "margin", "M", "Pixels around the sheet (default 0)."},
+    {Id::Cell, 0, "cell", "WxH", "The cell size (default: the first picture's size). With --split, the frames' size."},
+    {Id::Clip, 0, "clip", nullptr, "Cut each picture at its cell's edge; otherwise a larger one runs into the next cells."},
+    {Id::Background, 0, "background", "COLOR", "#rrggbb, or transparent (PNG only). Default: transparent for PNG, #efefef (the window's) for BMP."},
+    {Id::AllFrames, 0, "all-frames", nullptr, "Every frame of an animated GIF, as a viewer shows it, not only the first."},
+    {Id::Txt, 0, "txt", nullptr, "Also write the window's one-line text file (OUTPUT-stem.TXT)."},
+    {Id::Json, 0, "json", nullptr, "Also write OUTPUT-stem.json for game engines (PixiJS, Phaser)."},
+    {Id::Format, 0, "format", "json-hash|json-array", "The JSON's frames as an object keyed by name (default) or as a list; implies --json."},
+    {Id::Names, 0, "names", "path|index", "Frame names: the path within the input given (default) or the frame's number; implies --json."},
+    {Id::Duration, 0, "duration", "MS", "How long a still picture's frame is shown, in the JSON (default 100)."},
+    {Id::Split, 0, "split", "SHEET", "Cut SHEET into PNG frames in the folder -o names, by --cell or by --data."},
+    {Id::Data, 0, "data", "JSON", "With --split: the sheet's JSON, which gives every frame's name and rectangle."},
+    {Id::DryRun, 0, "dry-run", nullptr, "Check everything and print the frames, the layout and the files; write nothing."},
+    {Id::Quiet, 'q', "quiet", nullptr, "No warnings and no progress bar."},
+    {Id::Help, 'h', "help", nullptr, "Show this help and end."},
+    {Id::Version, 'V', "version", nullptr, "Show the version and end."},
+};
+
+const Spec *byName(const QString &name)
+{
+    for (const Spec &s : specs)
+        if (name == QLatin1String(s.name))
+            return &s;
+    return nullptr;
+}
+
+const Spec *byLetter(QChar letter)
+{
+    for (const Spec &s : specs)
+        if (s.letter && letter == QLatin1Char(s.letter))
+            return &s;
+    return nullptr;
+}
+
+// Edits (insert, delete, change, swap two neighbours) between a and b.
+int distance(const QString &a, const QString &b)
+{
+    const qsizetype n = a.size(), m = b.size();
+    std::vector<std::vector<int>> d(size_t(n + 1), std::vector<int>(size_t(m + 1)));
+    for (qsizetype i = 0; i <= n; ++i)
+        d[size_t(i)][0] = int(i);
+    for (qsizetype j = 0; j <= m; ++j)
+        d[0][size_t(j)] = int(j);
+    for (qsizetype i = 1; i <= n; ++i)
+        for (qsizetype j = 1; j <= m; ++j) {
+            int &c = d[size_t(i)][size_t(j)];
+            c = std::min({d[size_t(i - 1)][size_t(j)] + 1, d[size_t(i)][size_t(j - 1)] + 1,
+                          d[size_t(i - 1)][size_t(j - 1)] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                c = std::min(c, d[size_t(i - 2)][size_t(j - 2)] + 1);
+        }
+    return d[size_t(n)][size_t(m)];
+}
+
+// The options a mistyped or shortened long option may mean: those it begins, else the nearest
+// within a couple of edits.
+QString suggestion(const QString &typed)
+{
+    QStringList starts, near;
+    int best = typed.size() >= 5 ? 2 : 1;
+    for (const Spec &s : specs) {
+        const QString name = QLatin1String(s.name);
+        if (!typed.isEmpty() && name.startsWith(typed))
+            starts.append(QStringLiteral("--") + name);
+        const int d = distance(typed, name);
+        if (d < best) {
+            best = d;
+            near.clear();
+        }
+        if (d == best)
+            near.append(QStringLiteral("--") + name);
+    }
+    const QStringList &options = starts.isEmpty() ? near : starts;
+    if (options.isEmpty())
+        return {};
+    QString list = options.first();
+    for (qsizetype i = 1; i < options.size(); ++i)
+        list += (i + 1 == options.size() ? QStringLiteral(" or ") : QStringLiteral(", ")) + options[i];
+    return QStringLiteral(" Did you mean %1?").arg(list);
+}
+
+int wholeNumber(const QString &value, const QString &option, int least, int most)
+{
+    bool ok = false;
+    const int n = value.toInt(&ok);
+    if (!QRegularExpression(QStringLiteral("^[0-9]+$")).match(value).hasMatch() || !ok || n < least || n > most)
+        throw UsageError{QStringLiteral("%1 takes a whole number from %2 to %3, not '%4'").arg(option).arg(least).arg(most).arg(value)};
+    return n;
+}
+
+QString choice(const QString &value, const QString &option, const QStringList &allowed)
+{
+    if (!allowed.contains(value))
+        throw UsageError{QStringLiteral("%1 takes %2, not '%3'").arg(option, allowed.join(QStringLiteral(" or ")), value)};
+    return value;
+}
+
+QString valueOf(const std::map<Id, QString> &given, Id id, const QString &otherwise = {})
+{
+    const auto it = given.find(id);
+    return it == given.end() ? otherwise : it->second;
+}
+
+} // namespace
+
+Options parseOptions(const QStringList &arguments)
+{
+    std::map<Id, QString> given; // the last value of each option given; switches map to ""
+    QStringList positional;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &arg = arguments[i];
+        auto valueFor = [&](const Spec &s, const QString &shown) {
+            if (i + 1 >= arguments.size())
+                throw UsageError{QStringLiteral("option '%1' needs a value (%2)").arg(shown, QLatin1String(s.value))};
+            return arguments[++i];
+        };
+        if (optionsEnded || arg == QLatin1String("-") || !arg.startsWith(u'-')) {
+            positional.append(arg);
+        } else if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (arg.startsWith(QLatin1String("--"))) {
+            const qsizetype equals = arg.indexOf(u'=');
+            const QString name = arg.mid(2, equals < 0 ? -1 : equals - 2);
+            const Spec *s = byName(name);
+            if (!s)
+                throw UsageError{QStringLiteral("Unknown option '--%1'.").arg(name) + suggestion(name)};
+            if (!s->value && equals >= 0)
+                throw UsageError{QStringLiteral("option '--%1' takes no value").arg(name)};
+            given[s->id] = !s->value ? QString() : equals >= 0 ? arg.mid(equals + 1) : valueFor(*s, QStringLiteral("--") + name);
+        } else {
+            // -qc4: switches, then at most one option that takes the rest (or the next argument).
+            for (qsizetype k = 1; k < arg.size(); ++k) {
+                const Spec *s = byLetter(arg[k]);
+                if (!s)
+                    throw UsageError{QStringLiteral("Unknown option '-%1'.").arg(arg[k])};
+                if (!s->value) {
+                    given[s->id] = QString();
+                    continue;
+                }
+                given[s->id] = k + 1 < arg.size() ? arg.mid(k + 1) : valueFor(*s, QStringLiteral("-") + arg[k]);
+                break;
+            }
+        }
+    }
+
+    Options o;
+    if (given.count(Id::Help)) {
+        o.action = Options::Action::Help;
+        return o;
+    }
+    if (given.count(Id::Version)) {
+        o.action = Options::Action::Version;
+        return o;
+    }
+    o.output = valueOf(given, Id::Output);
+    if (given.count(Id::Cell)) {
+        const QString cell = given[Id::Cell];
+        const auto m = QRegularExpression(QStringLiteral("^([0-9]+)x([0-9]+)$")).match(cell);
+        if (!m.hasMatch())
+            throw UsageError{QStringLiteral("--cell takes WxH, such as 32x48, not '%1'").arg(cell)};
+        o.sheet.cell = QSize(wholeNumber(m.captured(1), QStringLiteral("--cell"), 1, 1 << 20),
+                             wholeNumber(m.captured(2), QStringLiteral("--cell"), 1, 1 << 20));
+    }
+    o.dryRun = given.count(Id::DryRun);
+    o.quiet = given.count(Id::Quiet);
+
+    if (given.count(Id::Split)) {
+        o.action = Options::Action::Split;
+        o.splitSheet = given[Id::Split];
+        o.splitData = valueOf(given, Id::Data);
+        for (const Spec &s : specs)
+            if (given.count(s.id) && !QList<Id>{Id::Split, Id::Data, Id::Cell, Id::Output, Id::DryRun, Id::Quiet}.contains(s.id))
+                throw UsageError{QStringLiteral("--%1 has no meaning with --split").arg(QLatin1String(s.name))};
+        if (!positional.isEmpty())
+            throw UsageError{QStringLiteral("--split takes one sheet, not also '%1'").arg(positional.first())};
+        if (given.count(Id::Cell) == given.count(Id::Data))
+            throw UsageError{QStringLiteral("--split needs either --cell WxH or --data SHEET.json")};
+        if (o.output.isEmpty())
+            throw UsageError{QStringLiteral("no output folder given (-o FOLDER)")};
+        return o;
+    }
+    if (given.count(Id::Data))
+        throw UsageError{QStringLiteral("--data goes with --split")};
+
+    o.inputs = positional;
+    if (o.inputs.isEmpty())
+        throw UsageError{QStringLiteral("no INPUT given")};
+    if (o.output.isEmpty())
+        throw UsageError{QStringLiteral("no output given (-o FILE)")};
+    const QString suffix = QFileInfo(o.output).suffix().toLower();
+    if (suffix != QLatin1String("bmp") && suffix != QLatin1String("png"))
+        throw UsageError{QStringLiteral("the output must end in .bmp or .png, not '%1'").arg(o.output)};
+    o.png = suffix == QLatin1String("png");
+
+    o.sheet.columns = wholeNumber(valueOf(given, Id::Columns, QStringLiteral("10")), QStringLiteral("--columns"), 1, 1 << 20);
+    o.sheet.padding = wholeNumber(valueOf(given, Id::Padding, QStringLiteral("0")), QStringLiteral("--padding"), 0, 1 << 16);
+    o.sheet.margin = wholeNumber(valueOf(given, Id::Margin, QStringLiteral("0")), QStringLiteral("--margin"), 0, 1 << 16);
+    o.order = choice(valueOf(given, Id::Order, QStringLiteral("natural")), QStringLiteral("--order"),
+                     {QStringLiteral("natural"), QStringLiteral("name")}) == QLatin1String("name")
+        ? browse::Order::Name : browse::Order::Natural;
+    o.sheet.fill = choice(valueOf(given, Id::Fill, QStringLiteral("rows")), QStringLiteral("--fill"),
+                          {QStringLiteral("rows"), QStringLiteral("columns")}) == QLatin1String("columns")
+        ? strip::Fill::Columns : strip::Fill::Rows;
+    o.sheet.clip = given.count(Id::Clip);
+    if (given.count(Id::Background)) {
+        const QString value = given[Id::Background];
+        if (value == QLatin1String("transparent")) {
+            if (!o.png)
+                throw UsageError{QStringLiteral("--background transparent needs a .png output; a BMP has no transparency")};
+            o.background = QColor(Qt::transparent);
+        } else if (QRegularExpression(QStringLiteral("^#[0-9a-fA-F]{6}$")).match(value).hasMatch()) {
+            o.background = QColor::fromString(value);
+        } else {
+            throw UsageError{QStringLiteral("--background takes #rrggbb or transparent, not '%1'").arg(value)};
+        }
+    }
+    o.allFrames = given.count(Id::AllFrames);
+    o.txt = given.count(Id::Txt);
+    o.json = given.count(Id::Json) || given.count(Id::Format) || given.count(Id::Names);
+    o.layout = choice(valueOf(given, Id::Format, QStringLiteral("json-hash")), QStringLiteral("--format"),
+                      {QStringLiteral("json-hash"), QStringLiteral("json-array")}) == QLatin1String("json-array")
+        ? strip::JsonLayout::Array : strip::JsonLayout::Hash;
+    o.names = choice(valueOf(given, Id::Names, QStringLiteral("path")), QStringLiteral("--names"),
+                     {QStringLiteral("path"), QStringLiteral("index")}) == QLatin1String("index")
+        ? strip::NameScheme::Index : strip::NameScheme::Path;
+    o.duration = wholeNumber(valueOf(given, Id::Duration, QStringLiteral("100")), QStringLiteral("--duration"), 1, 3600000);
+    return o;
+}
+
+QString helpText()
+{
+    QString text = QStringLiteral(
+        "Usage: corvane-strip [OPTIONS] INPUT... -o OUTPUT\n"
+        "       corvane-strip --split SHEET (--cell WxH | --data SHEET.json) -o FOLDER\n"
+        "\n"
+        "Composes pictures (BMP, GIF, ICO, JPEG, PNG) into one sheet of equal cells: a\n"
+        "24-bit BMP as the Corvane window writes it, or an RGBA PNG; or cuts a sheet back\n"
+        "into PNG frames. An INPUT is a picture file or a folder (its picture files, no\n"
+        "hidden ones, no subfolders).\n"
+        "\n"
+        "Options:\n");
+    // Each option's help wrapped at 80 columns, beside its names or below them when they are long.
+    constexpr int indent = 32, width = 80;
+    for (const Spec &s : specs) {
+        QString line = s.letter ? QStringLiteral("  -%1, --%2").arg(QLatin1Char(s.letter)).arg(QLatin1String(s.name))
+                                : QStringLiteral("      --%1").arg(QLatin1String(s.name));
+        if (s.value)
+            line += u' ' + QLatin1String(s.value);
+        if (line.size() >= indent) {
+            text += line + u'\n';
+            line.clear();
+        }
+        line = line.leftJustified(indent);
+        for (const QString &word : QString::fromLatin1(s.help).split(u' ')) {
+            if (line.size() + 1 + word.size() > width && line.size() > indent) {
+                text += line + u'\n';
+                line = QString(indent, u' ');
+            }
+            line += (line.size() > indent ? QStringLiteral(" ") : QString()) + word;
+        }
+        text += line + u'\n';
+    }
+    text += QStringLiteral(
+        "\nLong options are written in full; an abbreviation is refused with a suggestion.\n"
+        "Exit status: 0 written, 1 an input could not be read or an output not written\n"
+        "(nothing is written or replaced then), 2 a usage error.\n");
+    return text;
+}
+
+} // namespace cli

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+#include "strip/framenames.h"
+#include "browse/folders.h"
+#include "strip/sheet.h"
+#include "strip/sheetjson.h"
+
+namespace cli {
+
+// A command line that cannot be run; the message is shown with a pointer to --help.
+struct UsageError {
+    QString message;
+};
+
+struct Options {
+    enum class Action { Compose, Split, Help, Version };
+    Action action = Action::Compose;
+    QStringList inputs;
+    QString output;
+    bool png = false;
+    strip::SheetOptions sheet;
+    browse::Order order = browse::Order::Natural;
+    std::optional<QColor> background; // unset: transparent for PNG, the window's colour for BMP
+    bool allFrames = false, txt = false, json = false, dryRun = false, quiet = false;
+    strip::JsonLayout layout = strip::JsonLayout::Hash;
+    strip::NameScheme names = strip::NameScheme::Path;
+    int duration = 100; // milliseconds a still picture is shown
+    QString splitSheet;  // --split: the sheet to cut up, by --cell or by --data
+    QString splitData;
+};
+
+// Reads the arguments after the program's name, GNU style: short options may be bundled (-qc4),
+// long ones take their value after '=' or as the next argument, '--' ends the options. Long
+// options are written in full: an abbreviation is refused with the option it may mean, so that
+// an option added later cannot change what an existing script asks for.
+Options parseOptions(const QStringList &arguments);
+
+// What --help prints.
+QString helpText();
+
+} // namespace cli

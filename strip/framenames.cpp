@@ -1,0 +1,86 @@
+#include "strip/framenames.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+
+#include "strip/bands.h"
+
+namespace strip {
+
+namespace {
+
+// A folder's own name, also for "." or "frames/"; empty for the root.
+QString folderName(const QString &input)
+{
+    return QFileInfo(QDir::cleanPath(QDir(input).absolutePath())).fileName();
+}
+
+QString frameLabel(const SheetSource &source, int frame)
+{
+    return source.allFrames ? QCoreApplication::translate("strip", "%1 (frame %2)").arg(source.path).arg(frame)
+                            : source.path;
+}
+
+} // namespace
+
+FrameNaming nameFrames(const SheetJob &job, const QList<SourceOrigin> &origins, NameScheme scheme,
+                       const QString &stillsName)
+{
+    FrameNaming result;
+    QHash<QString, int> taken;
+    int stillRuns = 0;
+    for (int i = 0; i < job.frames.size(); ++i) {
+        const SheetFrame &f = job.frames[i];
+        const SheetSource &source = job.sources[f.source];
+        const SourceOrigin &origin = origins[f.source];
+        QString name = QString::number(i);
+        if (scheme == NameScheme::Path) {
+            const QString folder = origin.folder ? folderName(origin.input) : QString();
+            name = (folder.isEmpty() ? QString() : folder + u'/') + QFileInfo(source.path).fileName();
+            if (source.allFrames)
+                name += QStringLiteral("#%1").arg(f.frame);
+        }
+        if (const auto at = taken.constFind(name); at != taken.constEnd()) {
+            const SheetFrame &other = job.frames[*at];
+            result.clash = QCoreApplication::translate("strip", "Cannot name the frames: %1 and %2 would both be named '%3'; "
+                                                                "give their folders, or use --names index.")
+                               .arg(frameLabel(job.sources[other.source], other.frame), frameLabel(source, f.frame), name);
+            return result;
+        }
+        taken.insert(name, i);
+        result.names.append(name);
+
+        // A run goes on while its frames come from the same folder, the same animated GIF, or
+        // still pictures given one by one.
+        const bool animated = !origin.folder && source.allFrames && source.frames > 1;
+        QString runName = origin.folder ? folderName(origin.input)
+            : animated                  ? QFileInfo(source.path).completeBaseName()
+                                        : QString();
+        const bool continues = i > 0 && [&] {
+            const SheetFrame &p = job.frames[i - 1];
+            const SourceOrigin &po = origins[p.source];
+            if (origin.folder || po.folder)
+                return origin.folder && po.folder && origin.input == po.input;
+            const bool previousAnimated = job.sources[p.source].allFrames && job.sources[p.source].frames > 1;
+            return animated ? p.source == f.source : !previousAnimated;
+        }();
+        if (continues) {
+            result.runs.last().to = i;
+            continue;
+        }
+        if (runName.isEmpty())
+            runName = ++stillRuns == 1 ? stillsName : QStringLiteral("%1-%2").arg(stillsName).arg(stillRuns);
+        for (const FrameRun &run : std::as_const(result.runs))
+            if (run.name == runName) {
+                result.clash = QCoreApplication::translate("strip", "Cannot name the animations: two would be named '%1' "
+                                                                    "(the second from %2).").arg(runName, source.path);
+                return result;
+            }
+        result.runs.append({runName, i, i});
+    }
+    return result;
+}
+
+} // namespace strip

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+namespace strip {
+
+// One frame to cut out of a sheet.
+struct SplitFrame {
+    QString name;
+    QRect rect;
+};
+
+struct SplitPlan {
+    QList<SplitFrame> frames;
+    QStringList files;   // where each frame goes, under the folder
+    QString error;       // not empty: refused, and nothing may be written
+};
+
+// The frames a sheet's JSON names, in either layout (an object keyed by name, or a list with
+// "filename"); dataName is how messages call the file.
+SplitPlan framesFromJson(const QByteArray &json, const QString &dataName);
+
+// The whole cells of cell's size, row by row from the top-left corner, named by their number.
+SplitPlan framesFromGrid(QSize sheet, QSize cell);
+
+// Checks plan against the sheet and gives every frame its file under folder: a PNG named after
+// the frame (".png" added unless the name ends in it). Refuses a rectangle outside the sheet, a
+// name that is empty, absolute, holds "..", or would leave folder, and two frames whose files
+// would be the same or one inside the other.
+void placeFrames(SplitPlan &plan, QSize sheet, const QString &folder);
+
+// Why the plan's files cannot be written for what is on disk already (a folder where a frame
+// goes, a file where a folder must be made); empty when nothing is in the way.
+QString blockedOnDisk(const SplitPlan &plan);
+
+// Writes each frame of the plan, cut from sheet, as an RGBA PNG; every file replaced atomically.
+// Folders the names hold are made. False with *error naming the file and the cause.
+bool writeFrames(const SplitPlan &plan, const QImage &sheet, QString *error);
+
+} // namespace strip

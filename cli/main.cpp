@@ -59,6 +59,12 @@ private:
 bool writable(const QStringList &paths)
 {
     for (const QString &path : paths) {
+        // Inputs keep the bytes of names that are not UTF-8; an output is made by its name as text.
+        if (picture::displayPath(path) != path) {
+            say(QStringLiteral("Cannot write %1: its name is not valid UTF-8; give the output a UTF-8 name.")
+                    .arg(picture::displayPath(path)));
+            return false;
+        }
         if (const QString why = picture::cannotSave(path); !why.isEmpty()) {
             say(why);
             return false;
@@ -95,7 +101,7 @@ int compose(const cli::Options &o)
                 return QFileInfo(file).fileName() == outputName && QFileInfo(file) == QFileInfo(o.output);
             });
             if (files.isEmpty()) {
-                say(QStringLiteral("Cannot read %1: the folder holds no picture files.").arg(input));
+                say(QStringLiteral("Cannot read %1: the folder holds no picture files.").arg(picture::displayPath(input)));
                 return Failed;
             }
         }
@@ -111,7 +117,7 @@ int compose(const cli::Options &o)
             if (!o.allFrames && !o.quiet) {
                 if (const int frames = source.picture.framesInFile(); frames > 1)
                     say(QStringLiteral("warning: %1 is animated (%2 frames); only its first frame is taken. "
-                                       "--all-frames takes them all.").arg(file).arg(frames));
+                                       "--all-frames takes them all.").arg(picture::displayPath(file)).arg(frames));
             }
             for (int f = 0; f < source.frames; ++f)
                 job.frames.append({int(job.sources.size()), f});
@@ -119,7 +125,28 @@ int compose(const cli::Options &o)
             origins.append({input, folder});
         }
     }
-    job.sheet = strip::arrangeSheet(int(job.frames.size()), job.sources.first().size, o.sheet);
+    // Frames enlarged pixel for pixel take their cells with them.
+    job.scale = o.scale;
+    job.transparent = o.alpha;
+    QSize largest;
+    for (strip::SheetSource &source : job.sources) {
+        source.size *= o.scale;
+        largest = largest.expandedTo(source.size);
+    }
+    strip::SheetOptions layout = o.sheet;
+    layout.powerOfTwo = o.pot;
+    layout.cell = o.cell == cli::Options::Cell::Given ? o.sheet.cell * o.scale
+                : o.cell == cli::Options::Cell::Largest ? largest : job.sources.first().size;
+    job.sheet = strip::arrangeSheet(int(job.frames.size()), layout.cell, layout);
+    if (!o.quiet && o.sheet.clip) {
+        for (const strip::SheetSource &source : std::as_const(job.sources)) {
+            if (source.size.width() > job.sheet.cell.width() || source.size.height() > job.sheet.cell.height())
+                say(QStringLiteral("warning: %1 is %2 x %3 pixels, larger than its %4 x %5 cell: it is cut at the "
+                                   "cell's edge. --cell max makes every cell hold the largest picture.")
+                        .arg(picture::displayPath(source.path)).arg(source.size.width()).arg(source.size.height())
+                        .arg(job.sheet.cell.width()).arg(job.sheet.cell.height()));
+        }
+    }
     const strip::Sheet &sheet = job.sheet;
     const strip::BandOrder bandOrder = o.png ? strip::BandOrder::TopDown : strip::BandOrder::BottomUp;
     const qint64 memory = strip::peakBytes(job, bandOrder);
@@ -165,7 +192,7 @@ int compose(const cli::Options &o)
                     sheet.margin, qUtf8Printable(size), qUtf8Printable(picture::mebibytes(memory)));
         for (int i = 0; i < job.frames.size(); ++i) {
             const strip::SheetSource &s = job.sources[job.frames[i].source];
-            QString line = QStringLiteral("  %1: %2").arg(i).arg(s.path);
+            QString line = QStringLiteral("  %1: %2").arg(i).arg(picture::displayPath(s.path));
             if (s.allFrames)
                 line += QStringLiteral(", frame %1").arg(job.frames[i].frame);
             if (o.json)
@@ -280,12 +307,16 @@ int split(const cli::Options &o)
 
 int main(int argc, char *argv[])
 {
+    // File names are bytes: an argument that is not UTF-8 keeps them, as the window's lists do.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(picture::fromNativePath(argv[i]));
     // The picture decoders are Qt plugins, found through the application; no display is needed.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvane-strip"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
     try {
-        const cli::Options o = cli::parseOptions(app.arguments().mid(1));
+        const cli::Options o = cli::parseOptions(arguments);
         switch (o.action) {
         case cli::Options::Action::Help:
             std::fputs(qUtf8Printable(cli::helpText()), stdout);

@@ -12,7 +12,8 @@ namespace cli {
 namespace {
 
 enum class Id {
-    Output, Columns, Order, Fill, Padding, Margin, Cell, Clip, Background, AllFrames, Txt, Json, Format,
+    Output, Columns, Order, Fill, Padding, Margin, Cell, Anchor, Clip, Overlap, Extrude, Scale, Pot, Background, Alpha,
+    AllFrames, Txt, Json, Format,
     Names, Duration, Split, Data, DryRun, Quiet, Help, Version
 };
 
@@ -32,9 +33,15 @@ const Spec specs[] = {
     {Id::Fill, 0, "fill", "rows|columns", "Fill each row first (default), or each column top to bottom first."},
     {Id::Padding, 0, "padding", "P", "Pixels between cells (default 0)."},
     {Id::Margin, 0, "margin", "M", "Pixels around the sheet (default 0)."},
-    {Id::Cell, 0, "cell", "WxH", "The cell size (default: the first picture's size). With --split, the frames' size."},
-    {Id::Clip, 0, "clip", nullptr, "Cut each picture at its cell's edge; otherwise a larger one runs into the next cells."},
+    {Id::Cell, 0, "cell", "first|max|WxH", "The cell: the first picture's size (default), the largest picture's, or WxH. With --split, the frames' size (WxH)."},
+    {Id::Anchor, 0, "anchor", "top-left|center|bottom", "Where a picture smaller or larger than its cell sits in it (default top-left; bottom: bottom centre)."},
+    {Id::Clip, 0, "clip", nullptr, "Cut a picture larger than its cell at the cell's edge, with a warning (the default)."},
+    {Id::Overlap, 0, "overlap", nullptr, "Let a picture larger than its cell run into the next cells, as the window does; no JSON then."},
+    {Id::Extrude, 0, "extrude", "N", "Repeat each cell's edge pixels N pixels outward, against bleeding when textures are filtered (default 0)."},
+    {Id::Scale, 0, "scale", "N", "Enlarge every frame N times, pixel for pixel, for pixel art (default 1); cells given as WxH too."},
+    {Id::Pot, 0, "pot", nullptr, "Round the sheet's sides up to powers of two."},
     {Id::Background, 0, "background", "COLOR", "#rrggbb, or transparent (PNG only). Default: transparent for PNG, #efefef (the window's) for BMP."},
+    {Id::Alpha, 0, "alpha", "keep|clean|bleed", "Fully transparent pixels keep their colour (default), become 0 (smaller files), or take the nearest visible pixel's (no dark fringes when filtered)."},
     {Id::AllFrames, 0, "all-frames", nullptr, "Every frame of an animated GIF, as a viewer shows it, not only the first."},
     {Id::Txt, 0, "txt", nullptr, "Also write the window's one-line text file (OUTPUT-stem.TXT)."},
     {Id::Json, 0, "json", nullptr, "Also write OUTPUT-stem.json for game engines (PixiJS, Phaser)."},
@@ -187,11 +194,14 @@ Options parseOptions(const QStringList &arguments)
         return o;
     }
     o.output = valueOf(given, Id::Output);
-    if (given.count(Id::Cell)) {
+    if (given.count(Id::Cell) && !given.count(Id::Split) && (given[Id::Cell] == QLatin1String("first") || given[Id::Cell] == QLatin1String("max"))) {
+        o.cell = given[Id::Cell] == QLatin1String("max") ? Options::Cell::Largest : Options::Cell::First;
+    } else if (given.count(Id::Cell)) {
         const QString cell = given[Id::Cell];
         const auto m = QRegularExpression(QStringLiteral("^([0-9]+)x([0-9]+)$")).match(cell);
         if (!m.hasMatch())
-            throw UsageError{QStringLiteral("--cell takes WxH, such as 32x48, not '%1'").arg(cell)};
+            throw UsageError{QStringLiteral("--cell takes first, max or WxH, such as 32x48, not '%1'").arg(cell)};
+        o.cell = Options::Cell::Given;
         o.sheet.cell = QSize(wholeNumber(m.captured(1), QStringLiteral("--cell"), 1, 1 << 20),
                              wholeNumber(m.captured(2), QStringLiteral("--cell"), 1, 1 << 20));
     }
@@ -235,7 +245,22 @@ Options parseOptions(const QStringList &arguments)
     o.sheet.fill = choice(valueOf(given, Id::Fill, QStringLiteral("rows")), QStringLiteral("--fill"),
                           {QStringLiteral("rows"), QStringLiteral("columns")}) == QLatin1String("columns")
         ? strip::Fill::Columns : strip::Fill::Rows;
-    o.sheet.clip = given.count(Id::Clip);
+    if (given.count(Id::Clip) && given.count(Id::Overlap))
+        throw UsageError{QStringLiteral("--clip and --overlap ask for opposite things; give one")};
+    o.sheet.clip = !given.count(Id::Overlap);
+    const QString anchor = choice(valueOf(given, Id::Anchor, QStringLiteral("top-left")), QStringLiteral("--anchor"),
+                                  {QStringLiteral("top-left"), QStringLiteral("center"), QStringLiteral("bottom")});
+    o.sheet.anchor = anchor == QLatin1String("center") ? strip::Anchor::Center
+                   : anchor == QLatin1String("bottom") ? strip::Anchor::Bottom : strip::Anchor::TopLeft;
+    o.sheet.extrude = wholeNumber(valueOf(given, Id::Extrude, QStringLiteral("0")), QStringLiteral("--extrude"), 0, 1024);
+    if (o.sheet.extrude > 0 && !o.sheet.clip)
+        throw UsageError{QStringLiteral("--extrude repeats a cell's edges, which --overlap lets pictures run over; give one")};
+    o.scale = wholeNumber(valueOf(given, Id::Scale, QStringLiteral("1")), QStringLiteral("--scale"), 1, 64);
+    o.pot = given.count(Id::Pot);
+    const QString alpha = choice(valueOf(given, Id::Alpha, QStringLiteral("keep")), QStringLiteral("--alpha"),
+                                 {QStringLiteral("keep"), QStringLiteral("clean"), QStringLiteral("bleed")});
+    o.alpha = alpha == QLatin1String("clean") ? picture::TransparentColour::Clean
+            : alpha == QLatin1String("bleed") ? picture::TransparentColour::Bleed : picture::TransparentColour::Keep;
     if (given.count(Id::Background)) {
         const QString value = given[Id::Background];
         if (value == QLatin1String("transparent")) {
@@ -251,6 +276,9 @@ Options parseOptions(const QStringList &arguments)
     o.allFrames = given.count(Id::AllFrames);
     o.txt = given.count(Id::Txt);
     o.json = given.count(Id::Json) || given.count(Id::Format) || given.count(Id::Names);
+    if (o.json && !o.sheet.clip)
+        throw UsageError{QStringLiteral("--overlap lets pictures run over their neighbours' cells, where no JSON "
+                                        "rectangle can hold one frame alone; leave out --json or --overlap")};
     o.layout = choice(valueOf(given, Id::Format, QStringLiteral("json-hash")), QStringLiteral("--format"),
                       {QStringLiteral("json-hash"), QStringLiteral("json-array")}) == QLatin1String("json-array")
         ? strip::JsonLayout::Array : strip::JsonLayout::Hash;

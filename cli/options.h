@@ -6,8 +6,9 @@
 
 #include <optional>
 
-#include "strip/framenames.h"
 #include "browse/folders.h"
+#include "picture/rgbaband.h"
+#include "strip/framenames.h"
 #include "strip/sheet.h"
 #include "strip/sheetjson.h"
 
@@ -24,7 +25,12 @@ struct Options {
     QStringList inputs;
     QString output;
     bool png = false;
-    strip::SheetOptions sheet;
+    strip::SheetOptions sheet;     // its cell as given by --cell WxH, in the pictures' own pixels
+    enum class Cell { First, Largest, Given };
+    Cell cell = Cell::First;
+    bool pot = false;              // sides rounded up to powers of two
+    int scale = 1;
+    picture::TransparentColour alpha = picture::TransparentColour::Keep;
     browse::Order order = browse::Order::Natural;
     std::optional<QColor> background; // unset: transparent for PNG, the window's colour for BMP
     bool allFrames = false, txt = false, json = false, dryRun = false, quiet = false;

@@ -27,6 +27,16 @@ Sheet arrangeSheet(int frameTotal, QSize firstPicture, const SheetOptions &optio
     };
     sheet.width = side(sheet.columns, sheet.cell.width());
     sheet.height = side(sheet.rows, sheet.cell.height());
+    if (options.powerOfTwo) {
+        auto up = [](qint64 v) {
+            qint64 p = 1;
+            while (p < v && p < (qint64(1) << 40))
+                p <<= 1;
+            return p;
+        };
+        sheet.width = up(sheet.width);
+        sheet.height = up(sheet.height);
+    }
     return sheet;
 }
 

@@ -22,6 +22,7 @@ struct SheetOptions {
     bool clip = false;       // a picture larger than its cell is cut at the cell's edge
     Anchor anchor = Anchor::TopLeft;
     int extrude = 0;         // pixels each cell's edge is repeated outward (needs clip)
+    bool powerOfTwo = false; // sides rounded up to powers of two, the rest background
 };
 
 // A sheet of frameTotal equal cells; sizes in 64-bit so that impossible sheets can be refused.

@@ -1,5 +1,6 @@
 // corvane-strip run as a user runs it, on real files in a sandbox; its sheets read back with
 // Pillow, its JSON with Qt's JSON reader, its bitmaps compared with the window's own path.
+#include <QBuffer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -7,6 +8,9 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 #include "app/mainwindow.h"
@@ -79,15 +83,33 @@ QImage sample(int w, int h, int seed, Alpha alpha = Alpha::Opaque)
 // The expected sheet: transparent, the pictures put at hand-written places, each cut to the
 // size given. Fully transparent pixels leave what is beneath; none of the cases overlaps
 // half-transparent pixels with others.
-QImage expectedSheet(QSize size, const QList<QImage> &pictures, const QList<QRect> &places)
+// The sheet as it should be: each picture's part from `from` (its top-left when not given)
+// shown at its place, and with extrude, the place's edge pixels repeated that far outward.
+QImage expectedSheet(QSize size, const QList<QImage> &pictures, const QList<QRect> &places,
+                     const QList<QPoint> &from = {}, int extrude = 0)
 {
     QImage out(size, QImage::Format_RGBA8888);
     out.fill(Qt::transparent);
-    for (int i = 0; i < pictures.size(); ++i)
-        for (int y = 0; y < places[i].height(); ++y)
-            for (int x = 0; x < places[i].width(); ++x)
-                if (const uchar *s = pictures[i].constScanLine(y) + x * 4; s[3] != 0)
-                    memcpy(out.scanLine(places[i].y() + y) + (places[i].x() + x) * 4, s, 4);
+    for (int i = 0; i < pictures.size(); ++i) {
+        const QRect &r = places[i];
+        const QPoint f = from.value(i);
+        for (int y = -extrude; y < r.height() + extrude; ++y)
+            for (int x = -extrude; x < r.width() + extrude; ++x) {
+                const int px = f.x() + std::clamp(x, 0, r.width() - 1), py = f.y() + std::clamp(y, 0, r.height() - 1);
+                if (const uchar *s = pictures[i].constScanLine(py) + px * 4; s[3] != 0)
+                    memcpy(out.scanLine(r.y() + y) + (r.x() + x) * 4, s, 4);
+            }
+    }
+    return out;
+}
+
+// Each pixel repeated n times across and down.
+QImage enlarged(const QImage &picture, int n)
+{
+    QImage out(picture.size() * n, picture.format());
+    for (int y = 0; y < out.height(); ++y)
+        for (int x = 0; x < out.width(); ++x)
+            out.setPixel(x, y, picture.pixel(x / n, y / n));
     return out;
 }
 
@@ -156,6 +178,8 @@ private slots:
     void unreadableInput();
     void sheetSize_data();
     void sheetSize();
+    void namesThatAreNotUtf8_data();
+    void namesThatAreNotUtf8();
 };
 
 void TestCli::bitmapMatchesWindow_data()
@@ -213,24 +237,44 @@ void TestCli::layouts_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QSize>("sheet");
     QTest::addColumn<QList<QRect>>("places"); // where each picture shows, cut to what shows
+    QTest::addColumn<QList<QPoint>>("from");  // the picture's pixel shown at its place's corner (default 0, 0)
+    QTest::addColumn<int>("scale");
+    QTest::addColumn<int>("extrude");
     const QList<QImage> five = {sample(20, 10, 1, Alpha::Partial), sample(20, 10, 2, Alpha::Partial), sample(20, 10, 3),
                                 sample(20, 10, 4, Alpha::Binary), sample(20, 10, 5)};
     QTest::newRow("padding and margin")
         << five << words("-c 2 --padding 3 --margin 5")
-        << QSize(53, 46) << QList<QRect>{{5, 5, 20, 10}, {28, 5, 20, 10}, {5, 18, 20, 10}, {28, 18, 20, 10}, {5, 31, 20, 10}};
+        << QSize(53, 46) << QList<QRect>{{5, 5, 20, 10}, {28, 5, 20, 10}, {5, 18, 20, 10}, {28, 18, 20, 10}, {5, 31, 20, 10}} << QList<QPoint>{} << 1 << 0;
     QTest::newRow("columns filled first")
         << five << words("-c 2 --fill columns")
-        << QSize(40, 30) << QList<QRect>{{0, 0, 20, 10}, {0, 10, 20, 10}, {0, 20, 20, 10}, {20, 0, 20, 10}, {20, 10, 20, 10}};
+        << QSize(40, 30) << QList<QRect>{{0, 0, 20, 10}, {0, 10, 20, 10}, {0, 20, 20, 10}, {20, 0, 20, 10}, {20, 10, 20, 10}} << QList<QPoint>{} << 1 << 0;
     const QList<QImage> oversized = {sample(20, 10, 1), sample(30, 16, 2), sample(20, 10, 3, Alpha::Partial)};
-    QTest::newRow("a larger picture runs into the empty cell below")
-        << oversized << QStringList{QStringLiteral("-c"), QStringLiteral("2")} << QSize(40, 20)
-        << QList<QRect>{{0, 0, 20, 10}, {20, 0, 20, 16}, {0, 10, 20, 10}};
-    QTest::newRow("clipped to its cell")
-        << oversized << QStringList{QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("--clip")} << QSize(40, 20)
-        << QList<QRect>{{0, 0, 20, 10}, {20, 0, 20, 10}, {0, 10, 20, 10}};
+    QTest::newRow("overlap: a larger picture runs into the empty cell below")
+        << oversized << words("-c 2 --overlap") << QSize(40, 20) << QList<QRect>{{0, 0, 20, 10}, {20, 0, 20, 16}, {0, 10, 20, 10}} << QList<QPoint>{} << 1 << 0;
+    QTest::newRow("a larger picture is cut at its cell")
+        << oversized << words("-c 2") << QSize(40, 20) << QList<QRect>{{0, 0, 20, 10}, {20, 0, 20, 10}, {0, 10, 20, 10}} << QList<QPoint>{} << 1 << 0;
     QTest::newRow("cell size given")
-        << oversized << QStringList{QStringLiteral("-c"), QStringLiteral("3"), QStringLiteral("--cell"), QStringLiteral("32x12")}
-        << QSize(96, 12) << QList<QRect>{{0, 0, 20, 10}, {32, 0, 30, 12}, {64, 0, 20, 10}};
+        << oversized << words("-c 3 --cell 32x12") << QSize(96, 12) << QList<QRect>{{0, 0, 20, 10}, {32, 0, 30, 12}, {64, 0, 20, 10}} << QList<QPoint>{} << 1 << 0;
+    QTest::newRow("cell of the largest picture")
+        << oversized << words("-c 2 --cell max") << QSize(60, 32) << QList<QRect>{{0, 0, 20, 10}, {30, 0, 30, 16}, {0, 16, 20, 10}} << QList<QPoint>{} << 1 << 0;
+    QTest::newRow("centred in the largest cell")
+        << oversized << words("-c 2 --cell max --anchor center") << QSize(60, 32)
+        << QList<QRect>{{5, 3, 20, 10}, {30, 0, 30, 16}, {5, 19, 20, 10}} << QList<QPoint>{} << 1 << 0;
+    QTest::newRow("standing on the bottom of the largest cell")
+        << oversized << words("-c 2 --cell max --anchor bottom") << QSize(60, 32)
+        << QList<QRect>{{5, 6, 20, 10}, {30, 0, 30, 16}, {5, 22, 20, 10}} << QList<QPoint>{} << 1 << 0;
+    // The 30 x 16 picture centred on its 20 x 10 cell: its middle shows.
+    QTest::newRow("centred and cut at its cell")
+        << oversized << words("-c 2 --anchor center") << QSize(40, 20) << QList<QRect>{{0, 0, 20, 10}, {20, 0, 20, 10}, {0, 10, 20, 10}}
+        << QList<QPoint>{{0, 0}, {5, 3}, {0, 0}} << 1 << 0;
+    QTest::newRow("sides rounded up to powers of two")
+        << five << words("-c 2 --pot") << QSize(64, 32) << QList<QRect>{{0, 0, 20, 10}, {20, 0, 20, 10}, {0, 10, 20, 10}, {20, 10, 20, 10}, {0, 20, 20, 10}} << QList<QPoint>{} << 1 << 0;
+    QTest::newRow("enlarged three times, padding kept")
+        << QList<QImage>{sample(4, 3, 1, Alpha::Binary), sample(4, 3, 2)} << words("-c 2 --scale 3 --padding 1")
+        << QSize(25, 9) << QList<QRect>{{0, 0, 12, 9}, {13, 0, 12, 9}} << QList<QPoint>{} << 3 << 0;
+    QTest::newRow("edges extruded by two")
+        << QList<QImage>{sample(6, 4, 1), sample(6, 4, 2, Alpha::Partial), sample(6, 4, 3)} << words("-c 2 --extrude 2 --padding 1")
+        << QSize(21, 17) << QList<QRect>{{2, 2, 6, 4}, {13, 2, 6, 4}, {2, 11, 6, 4}} << QList<QPoint>{} << 1 << 2;
 }
 
 void TestCli::layouts()
@@ -239,12 +283,18 @@ void TestCli::layouts()
     QFETCH(QStringList, options);
     QFETCH(QSize, sheet);
     QFETCH(QList<QRect>, places);
+    QFETCH(QList<QPoint>, from);
+    QFETCH(int, scale);
+    QFETCH(int, extrude);
     QTemporaryDir dir;
     const Run run = runStrip(savePngs(dir.path(), pictures) + options << QStringLiteral("-o") << QStringLiteral("sheet.png"), dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
     const QList<QImage> got = pillowFrames(dir.filePath(QStringLiteral("sheet.png")));
     QCOMPARE(got.size(), 1);
-    const QString difference = compareRgba(got[0], expectedSheet(sheet, pictures, places));
+    QList<QImage> shown;
+    for (const QImage &p : pictures)
+        shown << (scale > 1 ? enlarged(p.convertToFormat(QImage::Format_RGBA8888), scale) : p.convertToFormat(QImage::Format_RGBA8888));
+    const QString difference = compareRgba(got[0], expectedSheet(sheet, shown, places, from, extrude));
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
@@ -458,6 +508,12 @@ void TestCli::badUsage_data()
     QTest::newRow("other extension") << words("a.png -o s.jpg") << QStringLiteral(".bmp or .png");
     QTest::newRow("columns not whole") << words("a.png -c 2.5 -o s.png") << QStringLiteral("--columns");
     QTest::newRow("columns 0") << words("a.png -c 0 -o s.png") << QStringLiteral("--columns");
+    QTest::newRow("overlap with JSON") << words("a.png --overlap --json -o s.png") << QStringLiteral("leave out --json or --overlap");
+    QTest::newRow("extrude with overlap") << words("a.png --overlap --extrude 1 -o s.png") << QStringLiteral("--extrude repeats");
+    QTest::newRow("clip and overlap") << words("a.png --clip --overlap -o s.png") << QStringLiteral("opposite");
+    QTest::newRow("cell neither first, max nor a size") << words("a.png --cell biggest -o s.png") << QStringLiteral("--cell takes first, max or WxH");
+    QTest::newRow("alpha unknown") << words("a.png --alpha drop -o s.png") << QStringLiteral("--alpha takes keep or clean or bleed");
+    QTest::newRow("scale 0") << words("a.png --scale 0 -o s.png") << QStringLiteral("--scale");
     QTest::newRow("negative padding") << words("a.png --padding -1 -o s.png") << QStringLiteral("--padding");
     QTest::newRow("cell without height") << words("a.png --cell 32 -o s.png") << QStringLiteral("WxH");
     QTest::newRow("unknown order") << words("a.png --order date -o s.png") << QStringLiteral("natural or name");
@@ -576,6 +632,10 @@ void TestCli::reports_data()
     QTest::newRow("first frame only") << words("spin.gif -o s.png") << warning << QString();
     QTest::newRow("quiet") << words("spin.gif -q -o s.png") << QString() << QString();
     QTest::newRow("all frames") << words("spin.gif --all-frames -o s.png") << QString() << QString();
+    QTest::newRow("a picture larger than its cell") << words("anim/run/2.png anim/walk/1.png -o s.png")
+        << QStringLiteral("corvane-strip: warning: anim/walk/1.png is 8 x 6 pixels, larger than its 5 x 4 cell: it is cut at "
+                          "the cell's edge. --cell max makes every cell hold the largest picture.\n") << QString();
+    QTest::newRow("running over, as asked") << words("anim/run/2.png anim/walk/1.png --overlap -o s.png") << QString() << QString();
     QTest::newRow("dry run lists frames and files") << words("anim/walk spin.gif --all-frames --txt --json -c 4 --dry-run -o s.png")
         << QString() << QStringLiteral("frames: 5\ncolumns: 4\nrows: 2\ncell: 8 x 6\n|frame order:\n"
                           "  0: anim/walk/1.png, named walk/1.png\n  1: anim/walk/2.png, named walk/2.png\n"
@@ -803,6 +863,47 @@ void TestCli::splitRefused()
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(testsupport::entries(dir.path()), before);
     QCOMPARE(testsupport::entries(dir.filePath(QStringLiteral("out"))), QStringList{QStringLiteral("in")});
+}
+
+// A file name in Latin-1 given on the command line: its bytes reach the file; messages show the
+// byte they cannot spell as U+FFFD. The shell passes the bytes, which QProcess's text cannot.
+void TestCli::namesThatAreNotUtf8_data()
+{
+    QTest::addColumn<bool>("picture");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("a picture") << true << 0 << QString();
+    QTest::newRow("a damaged one") << false << 1
+        << QStringLiteral("corvane-strip: Cannot load caf\uFFFD.png: the file is not a BMP, GIF, ICO, JPEG or PNG picture.\n");
+}
+void TestCli::namesThatAreNotUtf8()
+{
+    QFETCH(bool, picture);
+    QFETCH(int, status);
+    QFETCH(QString, err);
+    QTemporaryDir dir;
+    const QByteArray name = QFile::encodeName(dir.path()) + "/caf\xe9.png";
+    const QByteArray bytes = picture ? [] {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        sample(4, 3, 1).save(&buffer, "PNG");
+        return png;
+    }() : QByteArray("not a picture");
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    ::close(fd);
+    auto removeLater = qScopeGuard([&] { ::unlink(name.constData()); }); // QTemporaryDir cannot spell it
+
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$(printf 'caf\\351.png')\" -o s.png"),
+                                       QStringLiteral(CORVANE_STRIP)});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), status);
+    QCOMPARE(QString::fromUtf8(p.readAllStandardError()), err);
+    QCOMPARE(QFileInfo::exists(dir.filePath(QStringLiteral("s.png"))), picture);
 }
 
 QTEST_MAIN(TestCli)

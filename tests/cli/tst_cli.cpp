@@ -198,6 +198,9 @@ void TestCli::bitmapMatchesWindow_data()
     QTest::newRow("icons with alpha over the background")
         << QStringList{QStringLiteral("ico:32:32"), QStringLiteral("jpg:32:32"), QStringLiteral("ico:24:24")}
         << 2 << QByteArray("walk.bmp, 2, 3\r\n");
+    QTest::newRow("a larger picture runs into the cell below, as in the window")
+        << QStringList{QStringLiteral("jpg:20:10"), QStringLiteral("jpg:30:16"), QStringLiteral("bmp:20:10")}
+        << 2 << QByteArray("walk.bmp, 2, 3\r\n");
 }
 
 void TestCli::bitmapMatchesWindow()
@@ -223,7 +226,7 @@ void TestCli::bitmapMatchesWindow()
     QVERIFY(strip::writeSheet(plan.job, dir.filePath(QStringLiteral("window.bmp")), strip::SheetFormat::Bmp,
                               MainWindow::menuBarColor()).ok);
 
-    const Run run = runStrip(QStringList(paths) << QStringLiteral("-c") << QString::number(columns) << QStringLiteral("--txt")
+    const Run run = runStrip(QStringList(paths) << QStringLiteral("-c") << QString::number(columns) << QStringLiteral("--overlap") << QStringLiteral("--txt")
                                                 << QStringLiteral("-o") << QStringLiteral("walk.bmp"),
                              dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));

@@ -12,13 +12,12 @@
 #include <unistd.h>
 
 #include "picture/bitmapfile.h"
-#include "picture/pngwriter.h"
-#include "picture/rgbaband.h"
 #include "picture/surface.h"
 #include "strip/bands.h"
 #include "strip/frames.h"
 #include "strip/inputs.h"
 #include "strip/names.h"
+#include "strip/pngsheet.h"
 #include "strip/sheetjson.h"
 
 namespace {
@@ -54,6 +53,7 @@ struct Options {
     strip::Order order = strip::Order::Natural;
     std::optional<QColor> background; // unset: transparent for PNG, the window's colour for BMP
     bool allFrames = false, txt = false, json = false, dryRun = false, quiet = false;
+    picture::Compression compression = picture::Compression::Default;
 };
 
 Options readOptions(const QCoreApplication &app)
@@ -86,7 +86,10 @@ Options readOptions(const QCoreApplication &app)
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Also write OUTPUT-stem.json: the frames in the JSON-array layout of Phaser and PixiJS."));
     const QCommandLineOption dryRun(QStringLiteral("dry-run"), QStringLiteral("Print the layout and the memory it needs; write nothing."));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, QStringLiteral("No warnings and no progress bar."));
-    parser.addOptions({output, columns, order, fill, padding, margin, cell, clip, background, allFrames, txt, json, dryRun, quiet});
+    const QCommandLineOption compress(QStringLiteral("compress"),
+                                      QStringLiteral("How hard to compress a PNG: fast, default, or best (smallest, slower)."),
+                                      QStringLiteral("fast|default|best"), QStringLiteral("default"));
+    parser.addOptions({output, columns, order, fill, padding, margin, cell, clip, background, allFrames, txt, json, dryRun, quiet, compress});
     parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("Picture files and folders (a folder gives its picture files, no hidden ones, no subfolders)."),
                                  QStringLiteral("INPUT..."));
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
@@ -146,6 +149,12 @@ Options readOptions(const QCoreApplication &app)
             throw UsageError{QStringLiteral("--background takes #rrggbb or transparent, not '%1'").arg(value)};
         }
     }
+    const QString compressValue = parser.value(compress);
+    if (compressValue != QLatin1String("fast") && compressValue != QLatin1String("default") && compressValue != QLatin1String("best"))
+        throw UsageError{QStringLiteral("--compress takes fast, default or best, not '%1'").arg(compressValue)};
+    o.compression = compressValue == QLatin1String("fast")   ? picture::Compression::Fast
+                    : compressValue == QLatin1String("best") ? picture::Compression::Best
+                                                             : picture::Compression::Default;
     o.allFrames = parser.isSet(allFrames);
     o.txt = parser.isSet(txt);
     o.json = parser.isSet(json);
@@ -216,7 +225,7 @@ int run(const Options &o)
     job.sheet = strip::arrangeSheet(int(job.frames.size()), job.sources.first().size, o.sheet);
     const strip::Sheet &sheet = job.sheet;
     const strip::BandOrder bandOrder = o.png ? strip::BandOrder::TopDown : strip::BandOrder::BottomUp;
-    const qint64 memory = strip::peakBytes(job, bandOrder);
+    const qint64 memory = strip::peakBytes(job, bandOrder) + (o.png ? strip::pngSheetBytes(job) : 0);
     const QString size = QStringLiteral("%1 x %2 pixels").arg(sheet.width).arg(sheet.height);
 
     if (o.dryRun) {
@@ -258,17 +267,8 @@ int run(const Options &o)
     const int width = int(sheet.width);
     const QColor background = o.background.value_or(o.png ? QColor(Qt::transparent) : windowBackground);
     const picture::SaveResult saved = picture::saveAtomically(o.output, [&](picture::SaveSink &sink) {
-        if (o.png) {
-            picture::PngWriter writer(sink, width, int(sheet.height));
-            picture::RgbaBand band(background);
-            const strip::BandCanvas canvas{
-                [&](int w, int rows) { return band.reset(w, rows); },
-                [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
-                [&](const strip::Band &b) { return writer.writeRows(band.pixels(), 0, int(b.end - b.top)); }};
-            const bool ok = strip::composeInBands(job, bandOrder, canvas, &inputError, std::ref(progress)) && writer.finish();
-            encoderError = writer.error();
-            return ok;
-        }
+        if (o.png)
+            return strip::writePngSheet(job, sink, background, o.compression, &inputError, &encoderError, std::ref(progress));
         // The window's own surface and bitmap rows, a band at a time, from the bottom up.
         picture::Surface band(0, 0, background);
         const QByteArray header = picture::bitmapHeader(width, int(sheet.height));

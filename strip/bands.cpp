@@ -139,6 +139,7 @@ bool probeSource(SheetSource &source, const picture::Budget &budget, QString *er
         return false;
     }
     source.size = QSize(inspected.width, inspected.height);
+    source.format = refusal.format;
     return true;
 }
 

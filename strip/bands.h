@@ -17,6 +17,7 @@ struct SheetSource {
     bool allFrames = false;
     int frames = 1;
     QSize size;              // every frame's size, from the file's header
+    picture::Format format = picture::Format::Unknown; // from the file's first bytes
 };
 
 // Reads source.path and fills in its size and frame count from the file's header, after the

@@ -15,6 +15,7 @@
 #include "strip/frames.h"
 #include "tests/support/testsupport.h"
 
+using testsupport::pillowFrames;
 using testsupport::readFile;
 using testsupport::writeFile;
 
@@ -34,32 +35,6 @@ Run runStrip(const QStringList &args, const QString &dir)
     p.waitForFinished(120000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
-}
-
-// Every frame of a picture as Pillow reads it, RGBA with straight alpha.
-QList<QImage> pillowFrames(const QString &path)
-{
-    QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_RGBA_SCRIPT), path});
-    p.waitForFinished(60000);
-    QByteArray out = p.readAllStandardOutput();
-    QList<QImage> frames;
-    auto line = [&out] {
-        const qsizetype nl = out.indexOf('\n');
-        const QByteArray l = out.left(nl);
-        out.remove(0, nl + 1);
-        return l;
-    };
-    const int count = p.exitCode() == 0 ? line().toInt() : 0;
-    for (int i = 0; i < count; ++i) {
-        const QList<QByteArray> size = line().split(' ');
-        QImage frame(size[0].toInt(), size[1].toInt(), QImage::Format_RGBA8888);
-        for (int y = 0; y < frame.height(); ++y)
-            memcpy(frame.scanLine(y), out.constData() + qsizetype(y) * frame.width() * 4, size_t(frame.width()) * 4);
-        out.remove(0, qsizetype(frame.width()) * frame.height() * 4);
-        frames.append(frame);
-    }
-    return frames;
 }
 
 // A picture whose pixels all differ; its alpha: 255, only 0 and 255, or every value.

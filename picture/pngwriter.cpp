@@ -270,7 +270,6 @@ private:
         std::vector<uchar> out;        // the IDAT chunk's data
         Deflation how;
         uLong adler = 1;
-        uLong crc = 0;
         int status = Z_OK;
     };
 

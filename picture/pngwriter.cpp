@@ -441,23 +441,31 @@ void PngEncoder::filterWith(Choice choice, const Job &job, int rows, std::vector
     }
 }
 
-// Filters the chunk's rows and chooses how to deflate them. Sprite art deflates best
-// unfiltered: long repeats of the same pixels, which any filter breaks up (trials at a fast
-// level favour Paeth on some parts, which the final level then undoes). Data that the fastest
-// deflate barely shrinks unfiltered, a photograph's noise, goes through Paeth and Huffman coding
-// alone: the search for repeats finds next to nothing there, and costs several times the time.
-// The best compression tries Paeth and the per-row choice too, and keeps the smallest.
+// Filters the chunk's rows and chooses how to deflate them, from trials on its first rows.
+// Sprite art deflates best unfiltered: long repeats of the same pixels, which any filter breaks
+// up (trials at the fast level favour Paeth by a little on some parts, which the final level
+// undoes, so Paeth must win by a fifth). Where Huffman coding alone after Paeth does as well as
+// the fastest search for repeats, a photograph's noise, it is taken: the search finds next to
+// nothing there and costs several times the time. The best compression tries Paeth and the
+// per-row choice too on the whole chunk, and keeps the smallest.
 void PngEncoder::filter(Job &job) const
 {
-    constexpr size_t sampleBytes = 32 * 1024;
+    constexpr size_t sampleBytes = 16 * 1024;
     const int sampleRows = int(std::clamp<size_t>(sampleBytes / (m_rowBytes + 1), 1, size_t(job.rows)));
     std::vector<uchar> candidate, scratch;
+    auto trialSize = [&](Deflation how) {
+        scratch.clear();
+        return deflateChunk(candidate.data(), candidate.size(), nullptr, 0, how, true, scratch) == Z_OK ? scratch.size() : SIZE_MAX;
+    };
     filterWith(Choice::None, job, sampleRows, candidate);
-    const bool noisy = deflateChunk(candidate.data(), candidate.size(), nullptr, 0, {1, Z_DEFAULT_STRATEGY}, true, scratch) == Z_OK
-        && scratch.size() * 2 > candidate.size();
+    const size_t plain = trialSize({1, Z_DEFAULT_STRATEGY});
+    filterWith(Choice::Paeth, job, sampleRows, candidate);
+    const size_t huffman = trialSize({1, Z_HUFFMAN_ONLY});
+    const size_t paeth = trialSize({1, Z_DEFAULT_STRATEGY});
+    const bool noisy = huffman <= plain && huffman <= paeth;
     job.how = noisy ? Deflation{1, Z_HUFFMAN_ONLY} : m_matching;
     if (m_compression != Compression::Best) {
-        filterWith(noisy ? Choice::Paeth : Choice::None, job, job.rows, job.filtered);
+        filterWith(noisy || paeth * 5 < plain * 4 ? Choice::Paeth : Choice::None, job, job.rows, job.filtered);
         return;
     }
     const Deflation trial = noisy ? Deflation{1, Z_HUFFMAN_ONLY} : m_matching;

@@ -181,15 +181,15 @@ void TestCli::layouts_data()
         << five << QStringList{QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("--padding"), QStringLiteral("3"), QStringLiteral("--margin"), QStringLiteral("5")}
         << QSize(53, 46)
         << QList<QRect>{{5, 5, 20, 10}, {28, 5, 20, 10}, {5, 18, 20, 10}, {28, 18, 20, 10}, {5, 31, 20, 10}};
-    QTest::newRow("columns filled first")
-        << five << QStringList{QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("--fill"), QStringLiteral("columns")}
+    QTest::newRow("columns filled first, best compression")
+        << five << QStringList{QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("--fill"), QStringLiteral("columns"), QStringLiteral("--compress"), QStringLiteral("best")}
         << QSize(40, 30) << QList<QRect>{{0, 0, 20, 10}, {0, 10, 20, 10}, {0, 20, 20, 10}, {20, 0, 20, 10}, {20, 10, 20, 10}};
     const QList<QImage> oversized = {sample(20, 10, 1), sample(30, 16, 2), sample(20, 10, 3, Alpha::Partial)};
     QTest::newRow("a larger picture runs into the empty cell below")
         << oversized << QStringList{QStringLiteral("-c"), QStringLiteral("2")} << QSize(40, 20)
         << QList<QRect>{{0, 0, 20, 10}, {20, 0, 20, 16}, {0, 10, 20, 10}};
-    QTest::newRow("clipped to its cell")
-        << oversized << QStringList{QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("--clip")} << QSize(40, 20)
+    QTest::newRow("clipped to its cell, fast compression")
+        << oversized << QStringList{QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("--clip"), QStringLiteral("--compress"), QStringLiteral("fast")} << QSize(40, 20)
         << QList<QRect>{{0, 0, 20, 10}, {20, 0, 20, 10}, {0, 10, 20, 10}};
     QTest::newRow("cell size given")
         << oversized << QStringList{QStringLiteral("-c"), QStringLiteral("3"), QStringLiteral("--cell"), QStringLiteral("32x12")}
@@ -370,6 +370,7 @@ void TestCli::badUsage_data()
     QTest::newRow("negative padding") << QStringList{in, QStringLiteral("--padding"), QStringLiteral("-1"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("--padding");
     QTest::newRow("cell without height") << QStringList{in, QStringLiteral("--cell"), QStringLiteral("32"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("WxH");
     QTest::newRow("unknown order") << QStringList{in, QStringLiteral("--order"), QStringLiteral("date"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("natural or name");
+    QTest::newRow("unknown compression") << QStringList{in, QStringLiteral("--compress"), QStringLiteral("max"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("fast, default or best");
     QTest::newRow("unknown fill") << QStringList{in, QStringLiteral("--fill"), QStringLiteral("spiral"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("rows or columns");
     QTest::newRow("colour by name") << QStringList{in, QStringLiteral("--background"), QStringLiteral("red"), QStringLiteral("-o"), QStringLiteral("s.png")} << QStringLiteral("#rrggbb");
     QTest::newRow("transparent bitmap") << QStringList{in, QStringLiteral("--background"), QStringLiteral("transparent"), QStringLiteral("-o"), QStringLiteral("s.bmp")} << QStringLiteral("transparency");

@@ -52,6 +52,13 @@ QImage readWithPillow(const QString &path, QString *error, QString *format)
 
 QList<QImage> pillowFrames(const QString &path)
 {
+    // Every PNG read back is checked by libpng's own checker too.
+    if (path.endsWith(QLatin1String(".png"))) {
+        if (const QString complaint = pngcheckComplaint(path); !complaint.isEmpty()) {
+            qWarning("pngcheck: %s", qPrintable(complaint));
+            return {};
+        }
+    }
     QProcess p;
     p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_RGBA_SCRIPT), path});
     p.waitForFinished(60000);

@@ -26,7 +26,8 @@ QString corpusDir();
 QImage readWithPillow(const QString &path, QString *error = nullptr, QString *format = nullptr);
 
 // Every frame of a picture as Pillow reads it, Format_RGBA8888 with straight alpha (a GIF's
-// frames coalesced, as a viewer shows them); empty when Pillow refuses it.
+// frames coalesced, as a viewer shows them); empty when Pillow refuses it, or when pngcheck
+// (where installed) finds fault with a .png file.
 QList<QImage> pillowFrames(const QString &path);
 
 // pngcheck's verdict on a PNG: "" when it passes or is not installed, else its complaint.

@@ -114,6 +114,8 @@ private slots:
     void unreadableInput();
     void sheetSize_data();
     void sheetSize();
+    void largeSheetColourType_data();
+    void largeSheetColourType();
 };
 
 void TestCli::bitmapMatchesWindow_data()
@@ -471,6 +473,35 @@ void TestCli::sheetSize()
     QVERIFY2(run.err.contains(message) && run.err.count(QLatin1String("warning")) <= 1, qPrintable(run.err));
     QVERIFY2(run.out.contains(QLatin1String("frames: ")) || status != 0, qPrintable(run.out));
     QCOMPARE(testsupport::entries(dir.path()), before);
+}
+
+void TestCli::largeSheetColourType_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("colourType"); // as IHDR declares it
+    // Two 4096 x 2100 JPEGs side by side: 66 MiB of RGBA, written band by band.
+    QTest::newRow("JPEGs cover every cell") << QStringList{} << 2;
+    QTest::newRow("padding left clear") << QStringList{QStringLiteral("--padding"), QStringLiteral("1")} << 6;
+    QTest::newRow("padding on an opaque background")
+        << QStringList{QStringLiteral("--padding"), QStringLiteral("1"), QStringLiteral("--background"), QStringLiteral("#102030")} << 2;
+}
+
+void TestCli::largeSheetColourType()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, colourType);
+    QTemporaryDir dir;
+    QImage photo(4096, 2100, QImage::Format_RGB32);
+    photo.fill(QColor(200, 120, 40));
+    QVERIFY(photo.save(dir.filePath(QStringLiteral("a.jpg")), "jpeg"));
+    const Run run = runStrip(QStringList{QStringLiteral("a.jpg"), QStringLiteral("a.jpg"), QStringLiteral("-c"), QStringLiteral("2"),
+                                         QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("s.png")} + options, dir.path());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QList<QImage> sheet = pillowFrames(dir.filePath(QStringLiteral("s.png")));
+    QCOMPARE(sheet.value(0).size(), QSize(8192 + options.contains(QStringLiteral("--padding")), 2100));
+    // Pillow's reading, beside the header's word: the pixel between the cells.
+    QCOMPARE(qAlpha(sheet[0].pixel(4096, 0)), colourType == 6 ? 0 : 255);
+    QCOMPARE(int(readFile(dir.filePath(QStringLiteral("s.png"))).at(25)), colourType);
 }
 
 QTEST_MAIN(TestCli)

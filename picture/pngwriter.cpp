@@ -257,7 +257,8 @@ public:
     PngEncoder(SaveSink &sink, int width, int height, const PngLayout &layout, Compression compression);
     bool writeRows(const QImage &band, int first, int end);
     bool finish();
-    QString error;
+    QString error;       // empty when the sink failed: it knows why
+    bool failed = false;
 
 private:
     struct Job {
@@ -348,8 +349,9 @@ PngEncoder::PngEncoder(SaveSink &sink, int width, int height, const PngLayout &l
 
 bool PngEncoder::fail(const QString &why)
 {
-    if (error.isEmpty())
-        error = why.isEmpty() ? tr("the file could not be written") : why;
+    if (!failed)
+        error = why;
+    failed = true;
     return false;
 }
 
@@ -565,7 +567,7 @@ bool PngEncoder::encodePending(bool end)
 
 bool PngEncoder::writeRows(const QImage &band, int first, int end)
 {
-    if (!error.isEmpty())
+    if (failed)
         return false;
     if (end - first > m_height - m_rowsDone - m_pendingRows)
         return fail(tr("more rows were given than the picture has"));
@@ -588,9 +590,9 @@ bool PngEncoder::writeRows(const QImage &band, int first, int end)
 
 bool PngEncoder::finish()
 {
-    if (error.isEmpty() && m_rowsDone != m_height)
+    if (!failed && m_rowsDone != m_height)
         return fail(tr("the picture ended after %1 of its %2 rows").arg(m_rowsDone + m_pendingRows).arg(m_height));
-    return error.isEmpty();
+    return !failed;
 }
 
 PngWriter::PngWriter(SaveSink &sink, int width, int height, const PngLayout &layout, Compression compression)

@@ -49,7 +49,7 @@ public:
 
     // Rows first .. end - 1 of band, Format_RGBA8888 with straight alpha, the band as wide as
     // the PNG; every pixel must fit the layout. False once the encoder or the sink has failed;
-    // error() then says why.
+    // error() then says why the encoder failed, and is empty when the sink did.
     bool writeRows(const QImage &band, int first, int end);
     // Ends the file after its last row.
     bool finish();

@@ -17,6 +17,7 @@
 #include "strip/bands.h"
 #include "strip/framenames.h"
 #include "strip/names.h"
+#include "strip/pngsheet.h"
 #include "strip/sheetfile.h"
 #include "strip/sheetjson.h"
 #include "strip/split.h"
@@ -149,7 +150,7 @@ int compose(const cli::Options &o)
     }
     const strip::Sheet &sheet = job.sheet;
     const strip::BandOrder bandOrder = o.png ? strip::BandOrder::TopDown : strip::BandOrder::BottomUp;
-    const qint64 memory = strip::peakBytes(job, bandOrder);
+    const qint64 memory = strip::peakBytes(job, bandOrder) + (o.png ? strip::pngSheetBytes(job) : 0);
     const QString size = QStringLiteral("%1 x %2 pixels").arg(sheet.width).arg(sheet.height);
 
     // Names that engines look frames up by: unique, or nothing is written.
@@ -212,7 +213,7 @@ int compose(const cli::Options &o)
     strip::SheetWritten failure;
     const picture::SaveResult staged = save.stage(o.output, [&](picture::SaveSink &sink) {
         return strip::produceSheet(sink, o.output, job, o.png ? strip::SheetFormat::Png : strip::SheetFormat::Bmp, background,
-                                   &failure, std::ref(progress));
+                                   &failure, std::ref(progress), o.compression);
     });
     if (!staged.ok) {
         say(failure.message.isEmpty() ? staged.message : failure.message);

@@ -12,7 +12,7 @@ namespace cli {
 namespace {
 
 enum class Id {
-    Output, Columns, Order, Fill, Padding, Margin, Cell, Anchor, Clip, Overlap, Extrude, Scale, Pot, Background, Alpha,
+    Output, Columns, Order, Fill, Padding, Margin, Cell, Anchor, Clip, Overlap, Extrude, Scale, Pot, Background, Alpha, Compress,
     AllFrames, Txt, Json, Format,
     Names, Duration, Split, Data, DryRun, Quiet, Help, Version
 };
@@ -42,6 +42,7 @@ const Spec specs[] = {
     {Id::Pot, 0, "pot", nullptr, "Round the sheet's sides up to powers of two."},
     {Id::Background, 0, "background", "COLOR", "#rrggbb, or transparent (PNG only). Default: transparent for PNG, #efefef (the window's) for BMP."},
     {Id::Alpha, 0, "alpha", "keep|clean|bleed", "Fully transparent pixels keep their colour (default), become 0 (smaller files), or take the nearest visible pixel's (no dark fringes when filtered)."},
+    {Id::Compress, 0, "compress", "fast|default|best", "How hard to compress a PNG: fast, default, or best (smallest, slower)."},
     {Id::AllFrames, 0, "all-frames", nullptr, "Every frame of an animated GIF, as a viewer shows it, not only the first."},
     {Id::Txt, 0, "txt", nullptr, "Also write the window's one-line text file (OUTPUT-stem.TXT)."},
     {Id::Json, 0, "json", nullptr, "Also write OUTPUT-stem.json for game engines (PixiJS, Phaser)."},
@@ -273,6 +274,10 @@ Options parseOptions(const QStringList &arguments)
             throw UsageError{QStringLiteral("--background takes #rrggbb or transparent, not '%1'").arg(value)};
         }
     }
+    const QString compress = choice(valueOf(given, Id::Compress, QStringLiteral("default")), QStringLiteral("--compress"),
+                                    {QStringLiteral("fast"), QStringLiteral("default"), QStringLiteral("best")});
+    o.compression = compress == QLatin1String("fast") ? picture::Compression::Fast
+                  : compress == QLatin1String("best") ? picture::Compression::Best : picture::Compression::Default;
     o.allFrames = given.count(Id::AllFrames);
     o.txt = given.count(Id::Txt);
     o.json = given.count(Id::Json) || given.count(Id::Format) || given.count(Id::Names);

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "browse/folders.h"
+#include "picture/pngwriter.h"
 #include "picture/rgbaband.h"
 #include "strip/framenames.h"
 #include "strip/sheet.h"
@@ -31,6 +32,7 @@ struct Options {
     bool pot = false;              // sides rounded up to powers of two
     int scale = 1;
     picture::TransparentColour alpha = picture::TransparentColour::Keep;
+    picture::Compression compression = picture::Compression::Default;
     browse::Order order = browse::Order::Natural;
     std::optional<QColor> background; // unset: transparent for PNG, the window's colour for BMP
     bool allFrames = false, txt = false, json = false, dryRun = false, quiet = false;

@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the picture loader, then draws what it accepted onto a small
 // surface. A crash, a sanitizer report, an allocation over libFuzzer's -malloc_limit_mb or an
 // input slower than -timeout is a finding; so is a result that breaks the loader's promises
-// (a picture outside the budget, a refusal that does not name the file).
+// (a picture outside the budget, a refusal that does not name the file). A small picture made
+// from the input also goes through the PNG writer and back.
 #include <QByteArray>
 #include <QColor>
 #include <QCoreApplication>
@@ -13,6 +14,7 @@
 
 #include "picture/animation.h"
 #include "picture/picture.h"
+#include "picture/pngwriter.h"
 #include "picture/surface.h"
 
 namespace {
@@ -31,6 +33,45 @@ void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 {
     std::fprintf(stderr, "loader broke its promise: %s\n", what);
     std::abort();
+}
+
+struct MemorySink : picture::SaveSink {
+    QByteArray bytes;
+    bool write(const char *data, qint64 size) override
+    {
+        bytes.append(data, size);
+        return true;
+    }
+};
+
+// A picture of up to 40 x 40 pixels from the input: a few grey, opaque or translucent colours or
+// many, so that every colour type the PNG writer chooses comes up. It is written, read back by
+// the loader, and must come back pixel for pixel.
+void writeAndReadBack(const uint8_t *data, size_t size)
+{
+    if (size < 6)
+        return;
+    const int w = 1 + data[0] % 40, h = 1 + data[1] % 40, colours = 1 + data[2] + (data[3] & 1) * 60;
+    const int kind = data[3] >> 1 & 3; // grey, opaque, binary alpha, any alpha
+    QImage rgba(w, h, QImage::Format_RGBA8888);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint c = (data[4 + size_t(y * w + x) % (size - 4)] * 2654435761u + uint(x * y)) % uint(colours) * 40503u;
+            uchar *p = rgba.scanLine(y) + x * 4;
+            p[0] = uchar(c >> 3);
+            p[1] = kind == 0 ? p[0] : uchar(c >> 9);
+            p[2] = kind == 0 ? p[0] : uchar(c >> 5);
+            p[3] = kind < 2 ? 255 : kind == 2 ? (c & 64 ? 255 : 0) : uchar(c >> 1);
+        }
+    MemorySink sink;
+    picture::PngWriter writer(sink, w, h, picture::smallestLayout(rgba, h), picture::Compression(data[5] % 3));
+    if (!writer.writeRows(rgba, 0, h) || !writer.finish())
+        broken("the PNG writer failed on a picture in memory");
+    picture::Budget budget = FuzzBudget;
+    budget.acceptPng = true;
+    const picture::Loaded back = picture::loadFromData(sink.bytes, Name, budget);
+    if (!back.ok() || back.image.convertToFormat(QImage::Format_RGBA8888) != rgba)
+        broken("a written PNG does not read back as the picture written");
 }
 
 } // namespace
@@ -53,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     // Half the inputs decode as a strip's pictures do, into the shared large-page memory; an
     // independent half as the command line reads them, PNG accepted and a GIF's every frame.
+    writeAndReadBack(data, size);
     const auto holding = size % 2 ? picture::Holding::WithOthers : picture::Holding::Alone;
     picture::Budget budget = FuzzBudget;
     budget.acceptPng = size % 4 >= 2;

@@ -39,6 +39,12 @@ struct Header {
         bool topDown = false;
     } rle;
 
+    // The colour that a 16-bit RGB PNG's tRNS chunk makes transparent, and where that chunk
+    // starts; -1 when it has none. Qt's reader decodes such a picture into memory it leaves
+    // partly unset, so the loader hands it the file without the chunk and applies the key.
+    int pngKey16[3] = {-1, -1, -1};
+    qint64 pngKeyChunk = -1;
+
     int jpegPrecision = 8;             // bits per sample of a JPEG
     bool jpegProgressive = false;
 };

@@ -172,6 +172,22 @@ void widenChannels(QImage &image, const int (&bits)[3])
     }
 }
 
+// A 16-bit RGB PNG with a colour key, decoded without its tRNS chunk (see Header::pngKey16): the
+// key decides the alpha, on the full 16-bit samples.
+void applyPngKey16(QImage &image, const Header &h)
+{
+    if (h.pngKeyChunk < 0 || (image.format() != QImage::Format_RGBA64 && image.format() != QImage::Format_RGBX64))
+        return;
+    image.convertTo(QImage::Format_RGBA64);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *row = reinterpret_cast<QRgba64 *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const bool key = row[x].red() == h.pngKey16[0] && row[x].green() == h.pngKey16[1] && row[x].blue() == h.pngKey16[2];
+            row[x].setAlpha(key ? 0 : 0xffff);
+        }
+    }
+}
+
 // Pictures from this size on stay in the memory they were decoded in when held with others:
 // a copy into large pages would double the peak for a moment.
 constexpr qint64 kCopyUpTo = 64 * 1024 * 1024;
@@ -343,12 +359,15 @@ Loaded decodeData(const QByteArray &data, const Header &h, const QString &name, 
         return finished(std::move(image), h, name, holding);
     }
     QByteArray bytes = h.format == Format::Ico ? withTrustedIconSize(data, h) : data;
+    if (h.pngKeyChunk >= 0)
+        bytes.remove(h.pngKeyChunk, 12 + 6);
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QString error;
     QImage image = readWithQt(&buffer, h, &error);
     if (image.isNull())
         return damaged(name, tr("the decoder refused it: %1").arg(error), h.format);
+    applyPngKey16(image, h);
     return finished(std::move(image), h, name, holding);
 }
 

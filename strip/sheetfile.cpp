@@ -3,29 +3,24 @@
 #include <QCoreApplication>
 
 #include "picture/bitmapfile.h"
-#include "picture/pngwriter.h"
-#include "picture/rgbaband.h"
 #include "picture/surface.h"
+#include "strip/pngsheet.h"
 
 namespace strip {
 
 bool produceSheet(picture::SaveSink &sink, const QString &path, const SheetJob &job, SheetFormat format, const QColor &background,
-                  SheetWritten *failure, const std::function<void(int done, int total)> &progress)
+                  SheetWritten *failure, const std::function<void(int done, int total)> &progress,
+                  picture::Compression compression)
 {
     const int width = int(job.sheet.width);
     const int height = int(job.sheet.height);
     QString inputError;
     bool ok = false;
     if (format == SheetFormat::Png) {
-        picture::PngWriter writer(sink, width, height);
-        picture::RgbaBand band(background);
-        const BandCanvas canvas{
-            [&](int w, int rows) { return band.reset(w, rows); },
-            [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
-            [&](const Band &b) { return writer.writeRows(band.pixels(), 0, int(b.end - b.top)); }};
-        ok = composeInBands(job, BandOrder::TopDown, canvas, &inputError, progress) && writer.finish();
-        if (!ok && inputError.isEmpty() && !writer.error().isEmpty())
-            *failure = {false, QCoreApplication::translate("strip", "Cannot write %1: %2").arg(path, writer.error())};
+        QString encoderError;
+        ok = writePngSheet(job, sink, background, compression, &inputError, &encoderError, progress);
+        if (!ok && inputError.isEmpty() && !encoderError.isEmpty())
+            *failure = {false, QCoreApplication::translate("strip", "Cannot write %1: %2").arg(path, encoderError)};
     } else {
         // The window's own surface and bitmap rows, a band at a time, from the bottom up.
         picture::Surface band(0, 0, background);

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "picture/pngwriter.h"
 #include "picture/savefile.h"
 #include "strip/bands.h"
 
@@ -22,7 +23,8 @@ struct SheetWritten {
 // (rows from the bottom up, on background) or an 8-bit RGBA PNG. False with *failure saying why
 // when an input cannot be read or the encoder fails (its message empty when the sink failed).
 bool produceSheet(picture::SaveSink &sink, const QString &path, const SheetJob &job, SheetFormat format, const QColor &background,
-                  SheetWritten *failure, const std::function<void(int done, int total)> &progress = {});
+                  SheetWritten *failure, const std::function<void(int done, int total)> &progress = {},
+                  picture::Compression compression = picture::Compression::Default);
 
 // The same into path, replacing it atomically: on any failure the file is left as it was.
 SheetWritten writeSheet(const SheetJob &job, const QString &path, SheetFormat format, const QColor &background,

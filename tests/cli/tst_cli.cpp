@@ -20,6 +20,7 @@
 #include "strip/sheetfile.h"
 #include "tests/support/testsupport.h"
 
+using testsupport::pillowFrames;
 using testsupport::readFile;
 using testsupport::writeFile;
 
@@ -39,32 +40,6 @@ Run runStrip(const QStringList &args, const QString &dir)
     p.waitForFinished(120000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
-}
-
-// Every frame of a picture as Pillow reads it, RGBA with straight alpha.
-QList<QImage> pillowFrames(const QString &path)
-{
-    QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_RGBA_SCRIPT), path});
-    p.waitForFinished(60000);
-    QByteArray out = p.readAllStandardOutput();
-    QList<QImage> frames;
-    auto line = [&out] {
-        const qsizetype nl = out.indexOf('\n');
-        const QByteArray l = out.left(nl);
-        out.remove(0, nl + 1);
-        return l;
-    };
-    const int count = p.exitCode() == 0 ? line().toInt() : 0;
-    for (int i = 0; i < count; ++i) {
-        const QList<QByteArray> size = line().split(' ');
-        QImage frame(size[0].toInt(), size[1].toInt(), QImage::Format_RGBA8888);
-        for (int y = 0; y < frame.height(); ++y)
-            memcpy(frame.scanLine(y), out.constData() + qsizetype(y) * frame.width() * 4, size_t(frame.width()) * 4);
-        out.remove(0, qsizetype(frame.width()) * frame.height() * 4);
-        frames.append(frame);
-    }
-    return frames;
 }
 
 // A picture whose pixels all differ; its alpha: 255, only 0 and 255, or every value.
@@ -180,6 +155,8 @@ private slots:
     void sheetSize();
     void namesThatAreNotUtf8_data();
     void namesThatAreNotUtf8();
+    void largeSheetColourType_data();
+    void largeSheetColourType();
 };
 
 void TestCli::bitmapMatchesWindow_data()
@@ -248,14 +225,14 @@ void TestCli::layouts_data()
     QTest::newRow("padding and margin")
         << five << words("-c 2 --padding 3 --margin 5")
         << QSize(53, 46) << QList<QRect>{{5, 5, 20, 10}, {28, 5, 20, 10}, {5, 18, 20, 10}, {28, 18, 20, 10}, {5, 31, 20, 10}} << QList<QPoint>{} << 1 << 0;
-    QTest::newRow("columns filled first")
-        << five << words("-c 2 --fill columns")
+    QTest::newRow("columns filled first, best compression")
+        << five << words("-c 2 --fill columns --compress best")
         << QSize(40, 30) << QList<QRect>{{0, 0, 20, 10}, {0, 10, 20, 10}, {0, 20, 20, 10}, {20, 0, 20, 10}, {20, 10, 20, 10}} << QList<QPoint>{} << 1 << 0;
     const QList<QImage> oversized = {sample(20, 10, 1), sample(30, 16, 2), sample(20, 10, 3, Alpha::Partial)};
     QTest::newRow("overlap: a larger picture runs into the empty cell below")
         << oversized << words("-c 2 --overlap") << QSize(40, 20) << QList<QRect>{{0, 0, 20, 10}, {20, 0, 20, 16}, {0, 10, 20, 10}} << QList<QPoint>{} << 1 << 0;
-    QTest::newRow("a larger picture is cut at its cell")
-        << oversized << words("-c 2") << QSize(40, 20) << QList<QRect>{{0, 0, 20, 10}, {20, 0, 20, 10}, {0, 10, 20, 10}} << QList<QPoint>{} << 1 << 0;
+    QTest::newRow("a larger picture is cut at its cell, fast compression")
+        << oversized << words("-c 2 --compress fast") << QSize(40, 20) << QList<QRect>{{0, 0, 20, 10}, {20, 0, 20, 10}, {0, 10, 20, 10}} << QList<QPoint>{} << 1 << 0;
     QTest::newRow("cell size given")
         << oversized << words("-c 3 --cell 32x12") << QSize(96, 12) << QList<QRect>{{0, 0, 20, 10}, {32, 0, 30, 12}, {64, 0, 20, 10}} << QList<QPoint>{} << 1 << 0;
     QTest::newRow("cell of the largest picture")
@@ -520,13 +497,14 @@ void TestCli::badUsage_data()
     QTest::newRow("negative padding") << words("a.png --padding -1 -o s.png") << QStringLiteral("--padding");
     QTest::newRow("cell without height") << words("a.png --cell 32 -o s.png") << QStringLiteral("WxH");
     QTest::newRow("unknown order") << words("a.png --order date -o s.png") << QStringLiteral("natural or name");
+    QTest::newRow("unknown compression") << words("a.png --compress max -o s.png") << QStringLiteral("--compress takes fast or default or best");
     QTest::newRow("unknown fill") << words("a.png --fill spiral -o s.png") << QStringLiteral("rows or columns");
     QTest::newRow("colour by name") << words("a.png --background red -o s.png") << QStringLiteral("#rrggbb");
     QTest::newRow("transparent bitmap") << words("a.png --background transparent -o s.bmp") << QStringLiteral("transparency");
     QTest::newRow("unknown option") << words("a.png --frames -o s.png") << QStringLiteral("Unknown option '--frames'.");
     QTest::newRow("typo gets a suggestion") << words("a.png --colums 3 -o s.png") << QStringLiteral("Unknown option '--colums'. Did you mean --columns?");
     QTest::newRow("abbreviation refused") << words("a.png --pad 3 -o s.png") << QStringLiteral("Unknown option '--pad'. Did you mean --padding?");
-    QTest::newRow("ambiguous abbreviation") << words("a.png --c -o s.png") << QStringLiteral("Did you mean --columns, --cell or --clip?");
+    QTest::newRow("ambiguous abbreviation") << words("a.png --c -o s.png") << QStringLiteral("Did you mean --columns, --cell, --clip or --compress?");
     QTest::newRow("unknown short option") << words("a.png -qx -o s.png") << QStringLiteral("Unknown option '-x'.");
     QTest::newRow("switch with a value") << words("a.png --clip=yes -o s.png") << QStringLiteral("'--clip' takes no value");
     QTest::newRow("value missing") << words("a.png -o") << QStringLiteral("'-o' needs a value");
@@ -907,6 +885,35 @@ void TestCli::namesThatAreNotUtf8()
     QCOMPARE(p.exitCode(), status);
     QCOMPARE(QString::fromUtf8(p.readAllStandardError()), err);
     QCOMPARE(QFileInfo::exists(dir.filePath(QStringLiteral("s.png"))), picture);
+}
+
+void TestCli::largeSheetColourType_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("colourType"); // as IHDR declares it
+    // Two 4096 x 2100 JPEGs side by side: 66 MiB of RGBA, written band by band.
+    QTest::newRow("JPEGs cover every cell") << QStringList{} << 2;
+    QTest::newRow("padding left clear") << QStringList{QStringLiteral("--padding"), QStringLiteral("1")} << 6;
+    QTest::newRow("padding on an opaque background")
+        << QStringList{QStringLiteral("--padding"), QStringLiteral("1"), QStringLiteral("--background"), QStringLiteral("#102030")} << 2;
+}
+
+void TestCli::largeSheetColourType()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, colourType);
+    QTemporaryDir dir;
+    QImage photo(4096, 2100, QImage::Format_RGB32);
+    photo.fill(QColor(200, 120, 40));
+    QVERIFY(photo.save(dir.filePath(QStringLiteral("a.jpg")), "jpeg"));
+    const Run run = runStrip(QStringList{QStringLiteral("a.jpg"), QStringLiteral("a.jpg"), QStringLiteral("-c"), QStringLiteral("2"),
+                                         QStringLiteral("-q"), QStringLiteral("-o"), QStringLiteral("s.png")} + options, dir.path());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QList<QImage> sheet = pillowFrames(dir.filePath(QStringLiteral("s.png")));
+    QCOMPARE(sheet.value(0).size(), QSize(8192 + options.contains(QStringLiteral("--padding")), 2100));
+    // Pillow's reading, beside the header's word: the pixel between the cells.
+    QCOMPARE(qAlpha(sheet[0].pixel(4096, 0)), colourType == 6 ? 0 : 255);
+    QCOMPARE(int(readFile(dir.filePath(QStringLiteral("s.png"))).at(25)), colourType);
 }
 
 QTEST_MAIN(TestCli)

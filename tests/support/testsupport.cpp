@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -47,6 +48,51 @@ QImage readWithPillow(const QString &path, QString *error, QString *format)
             row[x] = qRgb(src[0], src[1], src[2]);
     }
     return img;
+}
+
+QList<QImage> pillowFrames(const QString &path)
+{
+    // Every PNG read back is checked by libpng's own checker too.
+    if (path.endsWith(QLatin1String(".png"))) {
+        if (const QString complaint = pngcheckComplaint(path); !complaint.isEmpty()) {
+            qWarning("pngcheck: %s", qPrintable(complaint));
+            return {};
+        }
+    }
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_RGBA_SCRIPT), path});
+    p.waitForFinished(60000);
+    QByteArray out = p.readAllStandardOutput();
+    QList<QImage> frames;
+    auto line = [&out] {
+        const qsizetype nl = out.indexOf('\n');
+        const QByteArray l = out.left(nl);
+        out.remove(0, nl + 1);
+        return l;
+    };
+    const int count = p.exitCode() == 0 ? line().toInt() : 0;
+    for (int i = 0; i < count; ++i) {
+        const QList<QByteArray> size = line().split(' ');
+        QImage frame(size[0].toInt(), size[1].toInt(), QImage::Format_RGBA8888);
+        for (int y = 0; y < frame.height(); ++y)
+            memcpy(frame.scanLine(y), out.constData() + qsizetype(y) * frame.width() * 4, size_t(frame.width()) * 4);
+        out.remove(0, qsizetype(frame.width()) * frame.height() * 4);
+        frames.append(frame);
+    }
+    return frames;
+}
+
+QString pngcheckComplaint(const QString &path)
+{
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral("pngcheck"));
+    if (tool.isEmpty())
+        return {};
+    QProcess p;
+    p.start(tool, {QStringLiteral("-q"), path});
+    p.waitForFinished(60000);
+    if (p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+        return {};
+    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()).trimmed();
 }
 
 QImage solid(int w, int h, QColor c)

@@ -25,6 +25,14 @@ QString corpusDir();
 // refuses it, with its reason in *error.
 QImage readWithPillow(const QString &path, QString *error = nullptr, QString *format = nullptr);
 
+// Every frame of a picture as Pillow reads it, Format_RGBA8888 with straight alpha (a GIF's
+// frames coalesced, as a viewer shows them); empty when Pillow refuses it, or when pngcheck
+// (where installed) finds fault with a .png file.
+QList<QImage> pillowFrames(const QString &path);
+
+// pngcheck's verdict on a PNG: "" when it passes or is not installed, else its complaint.
+QString pngcheckComplaint(const QString &path);
+
 // A solid picture of w x h in colour c, or a pattern that makes every pixel distinct.
 QImage solid(int w, int h, QColor c);
 QImage pattern(int w, int h, int seed);

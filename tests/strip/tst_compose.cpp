@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <cstdio>
+
 #include "strip/frames.h"
 #include "strip/sheetfile.h"
 #include "tests/support/testsupport.h"
@@ -277,6 +279,66 @@ private slots:
         QCOMPARE(r.loaded(), 1);
         QCOMPARE(r.failure.error, picture::LoadError::Missing);
         QVERIFY2(r.failure.message.contains(gone), qPrintable(r.failure.message));
+    }
+
+    // A file opened for a sheet is read once: what happens to it on disk afterwards changes
+    // nothing drawn, and a large bitmap read from its open file that is cut short meanwhile is
+    // refused as damaged, with nothing written.
+    void changedAfterItWasOpened_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("renamed"); // another file renamed over it, or it rewritten in place
+        QTest::addColumn<bool>("cut");     // cut to half its length in place
+        QTest::addColumn<bool>("written");
+        QTest::newRow("small picture rewritten") << QSize(20, 10) << false << false << true;
+        QTest::newRow("small picture renamed over") << QSize(20, 10) << true << false << true;
+        QTest::newRow("large bitmap renamed over") << QSize(1300, 1200) << true << false << true;
+        QTest::newRow("large bitmap cut short") << QSize(1300, 1200) << false << true << false;
+    }
+    void changedAfterItWasOpened()
+    {
+        QFETCH(QSize, size);
+        QFETCH(bool, renamed);
+        QFETCH(bool, cut);
+        QFETCH(bool, written);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("frame.bmp"));
+        QVERIFY(testsupport::solid(size.width(), size.height(), Qt::red).save(path, "BMP"));
+        strip::SheetJob job;
+        strip::SheetSource source;
+        source.path = path;
+        QString error;
+        QVERIFY2(strip::probeSource(source, job.budget, &error), qPrintable(error));
+        job.sources = {source};
+        job.frames = {{0, 0}};
+        job.sheet = strip::arrangeSheet(1, source.size, {});
+
+        const QString other = dir.filePath(QStringLiteral("other.bmp"));
+        QVERIFY(testsupport::solid(size.width() / 2, size.height() / 2, Qt::blue).save(other, "BMP"));
+        if (renamed) {
+            QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) == 0);
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            if (cut)
+                QVERIFY(file.resize(file.size() / 2));
+            else
+                QVERIFY(file.write(testsupport::readFile(other)) > 0 && file.resize(file.pos()));
+        }
+
+        const QString out = dir.filePath(QStringLiteral("sheet.bmp"));
+        const strip::SheetWritten saved = strip::writeSheet(job, out, strip::SheetFormat::Bmp, background);
+        QCOMPARE(saved.ok, written);
+        QCOMPARE(QFileInfo::exists(out), written);
+        if (!written) {
+            QVERIFY2(saved.inputFailed && saved.message.contains(QStringLiteral("damaged")), qPrintable(saved.message));
+            return;
+        }
+        QString readError;
+        const QImage back = testsupport::readWithPillow(out, &readError);
+        QVERIFY2(!back.isNull(), qPrintable(readError));
+        QCOMPARE(back.size(), size);
+        QCOMPARE(back.pixelColor(size.width() - 1, size.height() - 1), QColor(Qt::red));
     }
 
     // Pictures that each fit but together pass the command's memory budget: the one that

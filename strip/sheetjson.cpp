@@ -81,6 +81,7 @@ QByteArray sheetJson(const Sheet &sheet, const QList<JsonFrame> &frames, const Q
         {QStringLiteral("cell"), size(sheet.cell.width(), sheet.cell.height())},
         {QStringLiteral("padding"), sheet.padding},
         {QStringLiteral("margin"), sheet.margin},
+        {QStringLiteral("extrude"), sheet.extrude}, // each cell's edge pixels, repeated outward
     };
     out += "  \"meta\": " + QJsonDocument(meta).toJson(QJsonDocument::Compact) + "\n}\n";
     return out;

@@ -334,6 +334,10 @@ void TestCli::enginesFindEveryFrame_data()
     QTest::newRow("hash, path names") << words("--json") << paths
         << words("run:run/1.png,run/2.png spin:spin.gif#0,spin.gif#1,spin.gif#2 walk:walk/1.png,walk/2.png")
         << words("run: spin: walk:") << 7 << 1;
+    // Extruded edges and a sheet padded to powers of two leave every frame's rectangle its cell.
+    QTest::newRow("hash, extruded, powers of two") << words("--json --extrude 1 --pot --padding 1") << paths
+        << words("run:run/1.png,run/2.png spin:spin.gif#0,spin.gif#1,spin.gif#2 walk:walk/1.png,walk/2.png")
+        << words("run: spin: walk:") << 7 << 1;
     QTest::newRow("array, index names, padding") << words("--format json-array --names index --padding 2 -c 3")
         << numbers << indexAnimations << words("run:2=100,3=100 spin:4=40,5=60,6=80 walk:0=100,1=100") << 3 << 3;
     // Seven frames in five columns: every column holds a frame. The GIF's frames keep their own
@@ -365,6 +369,7 @@ void TestCli::enginesFindEveryFrame()
     const QJsonObject meta = QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("sheet.json"))))[QStringLiteral("meta")].toObject();
     QCOMPARE(meta[QStringLiteral("columns")].toInt(), columns);
     QCOMPARE(meta[QStringLiteral("rows")].toInt(), rows);
+    QCOMPARE(meta[QStringLiteral("extrude")].toInt(), options.contains(QStringLiteral("--extrude")) ? 1 : 0);
 
     QProcess node;
     node.start(QStringLiteral("node"), {engines + QStringLiteral("/read-sheet.cjs"), dir.filePath(QStringLiteral("sheet.json"))});

@@ -16,9 +16,11 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <atomic>
 #include <mutex>
 
 #include <fcntl.h>
+#include <zlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -410,12 +412,35 @@ Loaded refusedAsDamaged(const QString &name, const QString &cause, Format format
     return failure(LoadError::Damaged, tr("Cannot load %1: the file is damaged or incomplete (%2).").arg(name, cause), format);
 }
 
+// Files from this size on are not held in memory between their header's checks and their
+// decoding: they stay open and are read again, and must then be the very bytes checked. A sheet
+// of a hundred photographs would otherwise hold all their files at once. Only so many stay
+// open, far below the system's limit; beyond them, files are held.
+constexpr qint64 kReadAgainFrom = 64 * 1024;
+constexpr int kMostKeptOpen = 256;
+static std::atomic<int> keptOpen{0};
+
+// Shared by a source's copies; what the file holds goes for all of them at once when the last
+// use of it lets go.
 struct Source::Data {
-    QByteArray bytes;               // the whole file, or only its head when rows are read from file
     Header header;
-    std::unique_ptr<QFile> file;    // an uncompressed bitmap too large to hold beside its pixels
     qint64 fileSize = 0;
-    mutable std::mutex reading;     // the file's position is shared by the copies
+    mutable std::mutex lock;                // the bytes and the file's position are shared
+    mutable QByteArray bytes;               // the whole file, or only its head when rows are read from file
+    mutable std::unique_ptr<QFile> file;    // a plain bitmap too large to hold beside its pixels, or
+                                            // a file to read again
+    mutable bool readAgain = false;         // the bytes went after the checks: read them again
+    mutable quint32 checksum = 0;           // of the bytes checked, when they are read again
+    mutable bool released = false;
+
+    ~Data() { letGo(); }
+    void letGo() const
+    {
+        if (readAgain && file)
+            --keptOpen;
+        bytes = QByteArray();
+        file.reset();
+    }
 };
 
 qint64 Budget::defaultCommandMemory()
@@ -507,7 +532,19 @@ Source Source::open(const QString &path, const QString &name, const Budget &budg
         source.m_refusal = failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).").arg(name, file.errorString()));
         return source;
     }
-    return fromData(data, name, budget, allFrames);
+    Source source = fromData(data, name, budget, allFrames);
+    // A still picture's larger files are read again when decoded, from the file kept open.
+    if (source.ok() && source.m_data && !source.m_allFrames && data.size() >= kReadAgainFrom
+        && keptOpen.fetch_add(1) < kMostKeptOpen) {
+        const Data &held = *source.m_data;
+        held.checksum = quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
+        held.readAgain = true;
+        held.file = std::move(opened.file);
+        held.bytes = QByteArray();
+    } else if (source.ok() && source.m_data && !source.m_allFrames && data.size() >= kReadAgainFrom) {
+        --keptOpen;
+    }
+    return source;
 }
 
 qint64 Source::chargedBytes() const
@@ -521,7 +558,10 @@ qint64 Source::chargedBytes() const
 
 qint64 Source::heldBytes() const
 {
-    return m_data ? m_data->bytes.size() : 0;
+    if (!m_data)
+        return 0;
+    const std::lock_guard lock(m_data->lock);
+    return m_data->bytes.size();
 }
 
 Loaded Source::decode(Holding holding, QSize view) const
@@ -532,10 +572,24 @@ Loaded Source::decode(Holding holding, QSize view) const
         return failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).")
                                                   .arg(m_name, QString::fromLocal8Bit(std::strerror(EBADF))));
     const Data &d = *m_data;
-    if (!d.file)
-        return decodeData(d.bytes, d.header, m_name, m_budget, holding, view);
+    std::unique_lock lock(d.lock);
+    if (d.released)
+        return unreadable(m_name, EBADF);
+    if (!d.file || d.readAgain) {
+        QByteArray bytes = d.bytes;
+        if (d.readAgain) {
+            // The file kept open since its header was checked: it must still hold those bytes.
+            if (!d.file->seek(0))
+                return unreadable(m_name, EIO);
+            bytes = d.file->readAll();
+            if (bytes.size() != d.fileSize
+                || quint32(crc32(0, reinterpret_cast<const Bytef *>(bytes.constData()), uInt(bytes.size()))) != d.checksum)
+                return damaged(m_name, tr("it changed after it was first read"), d.header.format);
+        }
+        lock.unlock();
+        return decodeData(bytes, d.header, m_name, m_budget, holding, view);
+    }
     // An uncompressed bitmap decoded by Qt's reader from the file itself.
-    const std::lock_guard lock(d.reading);
     if (!d.file->seek(0))
         return unreadable(m_name, EIO);
     QString error;
@@ -566,12 +620,19 @@ Animation Source::decodeFrames() const
 
 QByteArray Source::bytes() const
 {
-    return m_data ? m_data->bytes : QByteArray();
+    if (!m_data)
+        return {};
+    const std::lock_guard lock(m_data->lock);
+    return m_data->bytes;
 }
 
-void Source::release()
+void Source::release() const
 {
-    m_data.reset();
+    if (!m_data)
+        return;
+    const std::lock_guard lock(m_data->lock);
+    m_data->letGo();
+    m_data->released = true;
 }
 
 Loaded load(const QString &path, const Budget &budget, Holding holding)

@@ -90,8 +90,9 @@ public:
     Loaded decode(Holding holding = Holding::Alone, QSize view = QSize()) const;
     // Every frame, each as a viewer shows it; refused as a whole when one cannot be read.
     Animation decodeFrames() const;
-    // Lets go of the file and its bytes; the header's facts stay.
-    void release();
+    // Lets go of the file and its bytes, for this copy and every other one: after their last
+    // use. The header's facts stay; decoding is then refused.
+    void release() const;
     // The bytes the header was read from: the whole file, or only its head for a bitmap that is
     // read from its file.
     QByteArray bytes() const;

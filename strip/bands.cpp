@@ -103,7 +103,8 @@ Plan planPieces(const SheetJob &job, const QList<Band> &bands)
     return plan;
 }
 
-// The memory held apart from the bands' pieces: pictures decoded ahead, the files' bytes.
+// The memory held apart from the bands' pieces: pictures decoded ahead, and the files' bytes
+// (counted for the whole sheet, though each goes after its last band).
 qint64 heldApart(const SheetJob &job)
 {
     qint64 bytes = 0;
@@ -343,9 +344,12 @@ bool composeInBands(const SheetJob &job, BandOrder order, const BandCanvas &canv
         for (size_t k = 0; k < plan.pieces.size(); ++k)
             if (plan.pieces[k].last == b)
                 held[k] = QImage();
-        for (size_t s = 0; s < streams.size(); ++s)
-            if (lastOfSource[s] == b)
-                streams[s].reset();
+        for (size_t s = 0; s < streams.size(); ++s) {
+            if (lastOfSource[s] != b)
+                continue;
+            streams[s].reset();
+            job.sources[qsizetype(s)].picture.release(); // its file's bytes are not needed again
+        }
         if (progress)
             progress(b + 1, int(bands.size()));
     }

@@ -72,7 +72,8 @@ struct BandCanvas {
 // Composes the sheet band by band in that order: each picture decoded when the first band
 // that shows it comes, dropped after the last (an animation's frames read in order, one screen
 // carried from frame to frame); in each band, pictures in cell order, later ones over earlier
-// ones, each cell's edges then repeated outward when the sheet extrudes them. False with *error naming the file and the cause when a picture cannot be
+// ones, each cell's edges then repeated outward when the sheet extrudes them. Each source's file
+// is let go after its last band: a job is composed once. False with *error naming the file and the cause when a picture cannot be
 // read, or when the canvas or output fails (then *error is empty: the caller knows why).
 bool composeInBands(const SheetJob &job, BandOrder order, const BandCanvas &canvas, QString *error,
                     const std::function<void(int done, int total)> &progress = {});

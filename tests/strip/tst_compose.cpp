@@ -281,9 +281,9 @@ private slots:
         QVERIFY2(r.failure.message.contains(gone), qPrintable(r.failure.message));
     }
 
-    // A file opened for a sheet is read once: what happens to it on disk afterwards changes
-    // nothing drawn, and a large bitmap read from its open file that is cut short meanwhile is
-    // refused as damaged, with nothing written.
+    // A file opened for a sheet is opened once: what happens to it on disk afterwards changes
+    // nothing drawn, or, when it is read again from the open file and no longer holds the bytes
+    // its header was checked in, it is refused as damaged, with nothing written.
     void changedAfterItWasOpened_data()
     {
         QTest::addColumn<QSize>("size");
@@ -292,6 +292,9 @@ private slots:
         QTest::addColumn<bool>("written");
         QTest::newRow("small picture rewritten") << QSize(20, 10) << false << false << true;
         QTest::newRow("small picture renamed over") << QSize(20, 10) << true << false << true;
+        // From 64 KB a file is read again from the same open file, and must be the bytes checked.
+        QTest::newRow("larger picture rewritten") << QSize(200, 120) << false << false << false;
+        QTest::newRow("larger picture renamed over") << QSize(200, 120) << true << false << true;
         QTest::newRow("large bitmap renamed over") << QSize(1300, 1200) << true << false << true;
         QTest::newRow("large bitmap cut short") << QSize(1300, 1200) << false << true << false;
     }

@@ -17,7 +17,7 @@ enum class Id {
     Names, Duration, Split, Data, DryRun, Quiet, Help, Version
 };
 
-struct Spec {
+struct OptionDef {
     Id id;
     char letter;        // 0: no short form
     const char *name;
@@ -26,7 +26,7 @@ struct Spec {
 };
 
 // In the order --help lists them.
-const Spec specs[] = {
+const OptionDef optionDefs[] = {
     {Id::Output, 'o', "output", "FILE", "The sheet to write: .bmp or .png (required). With --split, the folder for the frames."},
     {Id::Columns, 'c', "columns", "N", "Frames per row (default 10; lowered to the frame total)."},
     {Id::Order, 0, "order", "natural|name", "A folder's files in natural order (frame2 before frame10, the default) or by name as the window lists them."},
@@ -57,17 +57,17 @@ const Spec specs[] = {
     {Id::Version, 'V', "version", nullptr, "Show the version and end."},
 };
 
-const Spec *byName(const QString &name)
+const OptionDef *byName(const QString &name)
 {
-    for (const Spec &s : specs)
+    for (const OptionDef &s : optionDefs)
         if (name == QLatin1String(s.name))
             return &s;
     return nullptr;
 }
 
-const Spec *byLetter(QChar letter)
+const OptionDef *byLetter(QChar letter)
 {
-    for (const Spec &s : specs)
+    for (const OptionDef &s : optionDefs)
         if (s.letter && letter == QLatin1Char(s.letter))
             return &s;
     return nullptr;
@@ -99,7 +99,7 @@ QString suggestion(const QString &typed)
 {
     QStringList starts, near;
     int best = typed.size() >= 5 ? 2 : 1;
-    for (const Spec &s : specs) {
+    for (const OptionDef &s : optionDefs) {
         const QString name = QLatin1String(s.name);
         if (!typed.isEmpty() && name.startsWith(typed))
             starts.append(QStringLiteral("--") + name);
@@ -151,7 +151,7 @@ Options parseOptions(const QStringList &arguments)
     bool optionsEnded = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &arg = arguments[i];
-        auto valueFor = [&](const Spec &s, const QString &shown) {
+        auto valueFor = [&](const OptionDef &s, const QString &shown) {
             if (i + 1 >= arguments.size())
                 throw UsageError{QStringLiteral("option '%1' needs a value (%2)").arg(shown, QLatin1String(s.value))};
             return arguments[++i];
@@ -163,7 +163,7 @@ Options parseOptions(const QStringList &arguments)
         } else if (arg.startsWith(QLatin1String("--"))) {
             const qsizetype equals = arg.indexOf(u'=');
             const QString name = arg.mid(2, equals < 0 ? -1 : equals - 2);
-            const Spec *s = byName(name);
+            const OptionDef *s = byName(name);
             if (!s)
                 throw UsageError{QStringLiteral("Unknown option '--%1'.").arg(name) + suggestion(name)};
             if (!s->value && equals >= 0)
@@ -172,7 +172,7 @@ Options parseOptions(const QStringList &arguments)
         } else {
             // -qc4: switches, then at most one option that takes the rest (or the next argument).
             for (qsizetype k = 1; k < arg.size(); ++k) {
-                const Spec *s = byLetter(arg[k]);
+                const OptionDef *s = byLetter(arg[k]);
                 if (!s)
                     throw UsageError{QStringLiteral("Unknown option '-%1'.").arg(arg[k])};
                 if (!s->value) {
@@ -213,7 +213,7 @@ Options parseOptions(const QStringList &arguments)
         o.action = Options::Action::Split;
         o.splitSheet = given[Id::Split];
         o.splitData = valueOf(given, Id::Data);
-        for (const Spec &s : specs)
+        for (const OptionDef &s : optionDefs)
             if (given.count(s.id) && !QList<Id>{Id::Split, Id::Data, Id::Cell, Id::Output, Id::DryRun, Id::Quiet}.contains(s.id))
                 throw UsageError{QStringLiteral("--%1 has no meaning with --split").arg(QLatin1String(s.name))};
         if (!positional.isEmpty())
@@ -308,7 +308,7 @@ QString helpText()
         "Options:\n");
     // Each option's help wrapped at 80 columns, beside its names or below them when they are long.
     constexpr int indent = 32, width = 80;
-    for (const Spec &s : specs) {
+    for (const OptionDef &s : optionDefs) {
         QString line = s.letter ? QStringLiteral("  -%1, --%2").arg(QLatin1Char(s.letter)).arg(QLatin1String(s.name))
                                 : QStringLiteral("      --%1").arg(QLatin1String(s.name));
         if (s.value)

@@ -643,14 +643,14 @@ bool isPlainBmp(const QByteArray &data)
     return compression == 0 || compression == 3;
 }
 
-GifFrames readGifFrames(const QByteArray &data)
+GifFrames readGifFrames(const QByteArray &data, bool checkData)
 {
     const Bytes b(data);
     GifFrames result;
     const GifWalk walk = walkGif(b, [&](const GifFrame &f) {
         result.largestWidth = std::max(result.largestWidth, f.width);
         result.largestHeight = std::max(result.largestHeight, f.height);
-        if (shortOfPixels(b, f) >= 0)
+        if (checkData && shortOfPixels(b, f) >= 0)
             return false;
         result.delays.append(f.delay);
         return true;

@@ -68,6 +68,8 @@ struct GifFrames {
     QString damage;   // non-empty when a frame or the trailer is missing or cut
     QList<int> delays; // each whole frame's delay in milliseconds; 0 where the file gives none
 };
-GifFrames readGifFrames(const QByteArray &data);
+// checkData false only counts the frames and reads their delays, without following any frame's
+// compressed data: for a GIF of which only the first frame is decoded.
+GifFrames readGifFrames(const QByteArray &data, bool checkData = true);
 
 } // namespace picture

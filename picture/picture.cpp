@@ -458,11 +458,18 @@ QString mebibytes(qint64 bytes)
     return QString::number((bytes + (1 << 20) - 1) >> 20);
 }
 
-Source Source::fromData(const QByteArray &data, const QString &name, const Budget &budget, bool allFrames)
+Source Source::refused(const QString &name, const Budget &budget, Loaded refusal)
 {
     Source source;
     source.m_name = name;
     source.m_budget = budget;
+    source.m_refusal = std::move(refusal);
+    return source;
+}
+
+Source Source::fromData(const QByteArray &data, const QString &name, const Budget &budget, bool allFrames)
+{
+    Source source = refused(name, budget, {});
     auto held = std::make_shared<Data>();
     held->bytes = data;
     held->fileSize = data.size();
@@ -485,7 +492,7 @@ Source Source::fromData(const QByteArray &data, const QString &name, const Budge
         if (!source.m_refusal.ok())
             return source;
     } else if (format == Format::Gif) {
-        const GifFrames frames = readGifFrames(data);
+        const GifFrames frames = readGifFrames(data, false); // only the first is decoded
         source.m_delays = frames.delays.mid(0, 1);
         source.m_framesInFile = std::max(1, frames.count);
     }
@@ -496,20 +503,13 @@ Source Source::fromData(const QByteArray &data, const QString &name, const Budge
 Source Source::open(const QString &path, const QString &name, const Budget &budget, bool allFrames)
 {
     OpenedFile opened = openPicture(path, name, budget);
-    if (!opened.file) {
-        Source source;
-        source.m_name = name;
-        source.m_budget = budget;
-        source.m_refusal = opened.failure;
-        return source;
-    }
+    if (!opened.file)
+        return refused(name, budget, opened.failure);
     QFile &file = *opened.file;
     QByteArray data = file.read(kHeadBytes);
     if (file.error() == QFileDevice::NoError && opened.size >= kStreamFrom && sniffFormat(data) == Format::Bmp
         && isPlainBmp(data)) {
-        Source source;
-        source.m_name = name;
-        source.m_budget = budget;
+        Source source = refused(name, budget, {});
         auto held = std::make_shared<Data>();
         held->header = readHeader(data, Format::Bmp, opened.size);
         source.m_refusal = refusalFor(held->header, name, budget);
@@ -525,13 +525,9 @@ Source Source::open(const QString &path, const QString &name, const Budget &budg
     }
     if (file.error() == QFileDevice::NoError && !file.atEnd())
         data += file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        Source source;
-        source.m_name = name;
-        source.m_budget = budget;
-        source.m_refusal = failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).").arg(name, file.errorString()));
-        return source;
-    }
+    if (file.error() != QFileDevice::NoError)
+        return refused(name, budget, failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).")
+                                                                        .arg(name, file.errorString())));
     Source source = fromData(data, name, budget, allFrames);
     // A still picture's larger files are read again when decoded, from the file kept open.
     if (source.ok() && source.m_data && !source.m_allFrames && data.size() >= kReadAgainFrom

@@ -98,6 +98,9 @@ public:
     QByteArray bytes() const;
 
 private:
+    // A source of that name with that refusal (ok() for one still to be filled in).
+    static Source refused(const QString &name, const Budget &budget, Loaded refusal);
+
     struct Data;
     std::shared_ptr<const Data> m_data;
     Loaded m_refusal;

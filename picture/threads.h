@@ -1,5 +1,8 @@
 #pragma once
 
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
 #include <functional>
 #include <system_error>
 #include <thread>
@@ -24,6 +27,26 @@ inline void runOnThreads(int threads, const std::function<void()> &work)
         work();
     for (std::thread &worker : workers)
         worker.join();
+}
+
+// Runs work(k) for every k in [0, count) on up to one thread a core (at most eight), each thread
+// taking the next k in order; once go() turns false, no further k is started. Ks are taken in
+// order, so those started always form the start of the range.
+template<typename Work, typename Go>
+void forEachOnThreads(std::ptrdiff_t count, Work work, Go go)
+{
+    std::atomic<std::ptrdiff_t> next{0};
+    const int cores = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
+    runOnThreads(int(std::min<std::ptrdiff_t>(cores, count)), [&] {
+        for (std::ptrdiff_t k; go() && (k = next.fetch_add(1)) < count;)
+            work(k);
+    });
+}
+
+template<typename Work>
+void forEachOnThreads(std::ptrdiff_t count, Work work)
+{
+    forEachOnThreads(count, work, [] { return true; });
 }
 
 } // namespace picture

@@ -1,10 +1,8 @@
 #include "strip/bands.h"
 
 #include <QCoreApplication>
-#include <QThread>
 
 #include <algorithm>
-#include <atomic>
 #include <map>
 #include <memory>
 #include <new>
@@ -315,10 +313,9 @@ bool composeInBands(const SheetJob &job, BandOrder order, const BandCanvas &canv
             std::sort(pieces.begin(), pieces.end(),
                       [&](int a, int c) { return plan.pieces[size_t(a)].frame < plan.pieces[size_t(c)].frame; });
         std::vector<QString> failures(tasks.size());
-        std::atomic<size_t> next{0};
-        picture::runOnThreads(int(std::min<size_t>(std::clamp(QThread::idealThreadCount(), 1, 8), tasks.size())), [&] {
-            for (size_t t; (t = next.fetch_add(1)) < tasks.size();)
-                failures[t] = readFrames(job, tasks[t].first, tasks[t].second, plan, streams[size_t(tasks[t].first)], held);
+        picture::forEachOnThreads(std::ptrdiff_t(tasks.size()), [&](std::ptrdiff_t t) {
+            const auto &[source, pieces] = tasks[size_t(t)];
+            failures[size_t(t)] = readFrames(job, source, pieces, plan, streams[size_t(source)], held);
         });
         for (const QString &failure : failures) {
             if (!failure.isEmpty()) {

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -32,18 +31,6 @@ QString overBudget(const QString &name, qint64 maxBytes)
         .arg(name, picture::mebibytes(maxBytes));
 }
 
-// Runs work(k) for k in [0, count) on every core, each taking the next k while go() holds.
-template<typename Work, typename Go>
-void forEachOnThreads(qsizetype count, Work work, Go go)
-{
-    std::atomic<qsizetype> next{0};
-    const int threads = int(std::min<qsizetype>(std::clamp(QThread::idealThreadCount(), 1, 8), count));
-    picture::runOnThreads(threads, [&] {
-        for (qsizetype k; go() && (k = next.fetch_add(1)) < count;)
-            work(k);
-    });
-}
-
 } // namespace
 
 GatherResult loadPictures(const QStringList &paths, const picture::Budget &budget)
@@ -66,9 +53,9 @@ GatherResult loadPictures(const QStringList &paths, const picture::Budget &budge
         }
     };
     auto nameOf = [&](qsizetype k) { return picture::displayPath(QFileInfo(paths[k]).absoluteFilePath()); };
-    forEachOnThreads(listed, [&](qsizetype k) {
+    picture::forEachOnThreads(listed, [&](qsizetype k) {
         guarded(k, [&] { sources[size_t(k)] = picture::Source::open(paths[k], nameOf(k), budget); });
-    }, [] { return true; });
+    });
 
     // Only the pictures before the one that would pass the budget are decoded; that one is
     // refused unless one of them fails first.
@@ -90,7 +77,7 @@ GatherResult loadPictures(const QStringList &paths, const picture::Budget &budge
     // one fails, no other one is started. What they make is then taken in list order, so the
     // first failure in the list is the one reported, wherever it was found.
     std::atomic<bool> stop{false};
-    forEachOnThreads(count, [&](qsizetype k) {
+    picture::forEachOnThreads(count, [&](qsizetype k) {
         guarded(k, [&] {
             if (decoded[size_t(k)].ok())
                 decoded[size_t(k)] = sources[size_t(k)].decode(picture::Holding::WithOthers);

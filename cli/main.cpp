@@ -11,13 +11,10 @@
 
 #include "browse/folders.h"
 #include "cli/options.h"
-#include "picture/bitmapfile.h"
 #include "picture/nativepath.h"
-#include "picture/pngwriter.h"
 #include "strip/bands.h"
 #include "strip/framenames.h"
 #include "strip/names.h"
-#include "strip/pngsheet.h"
 #include "strip/sheetfile.h"
 #include "strip/sheetjson.h"
 #include "strip/split.h"
@@ -127,7 +124,6 @@ int compose(const cli::Options &o)
         }
     }
     // Frames enlarged pixel for pixel take their cells with them.
-    job.scale = o.scale;
     job.transparent = o.alpha;
     QSize largest;
     for (strip::SheetSource &source : job.sources) {
@@ -136,9 +132,19 @@ int compose(const cli::Options &o)
     }
     strip::SheetOptions layout = o.sheet;
     layout.powerOfTwo = o.pot;
+    layout.scale = o.scale;
     layout.cell = o.cell == cli::Options::Cell::Given ? o.sheet.cell * o.scale
                 : o.cell == cli::Options::Cell::Largest ? largest : job.sources.first().size;
     job.sheet = strip::arrangeSheet(int(job.frames.size()), layout.cell, layout);
+    const strip::Sheet &sheet = job.sheet;
+    const strip::SheetFormat format = o.png ? strip::SheetFormat::Png : strip::SheetFormat::Bmp;
+    // Refused before anything is planned row by row or written: what the format, the largest
+    // sheet or the memory cannot hold.
+    if (const QString refusal = strip::sheetRefusal(job, format, QStringLiteral("Cannot write %1").arg(o.output));
+        !refusal.isEmpty()) {
+        say(refusal);
+        return Failed;
+    }
     if (!o.quiet && o.sheet.clip) {
         for (const strip::SheetSource &source : std::as_const(job.sources)) {
             if (source.size.width() > job.sheet.cell.width() || source.size.height() > job.sheet.cell.height())
@@ -148,9 +154,6 @@ int compose(const cli::Options &o)
                         .arg(job.sheet.cell.width()).arg(job.sheet.cell.height()));
         }
     }
-    const strip::Sheet &sheet = job.sheet;
-    const strip::BandOrder bandOrder = o.png ? strip::BandOrder::TopDown : strip::BandOrder::BottomUp;
-    const qint64 memory = strip::peakBytes(job, bandOrder) + (o.png ? strip::pngSheetBytes(job) : 0);
     const QString size = QStringLiteral("%1 x %2 pixels").arg(sheet.width).arg(sheet.height);
 
     // Names that engines look frames up by: unique, or nothing is written.
@@ -170,27 +173,19 @@ int compose(const cli::Options &o)
             }
         }
     }
-    // Refused before anything is written: what the format or the memory cannot hold.
-    const bool fits = o.png ? sheet.width <= picture::kPngMaxSide && sheet.height <= picture::kPngMaxSide
-                            : sheet.width <= INT_MAX && sheet.height <= INT_MAX
-                                  && picture::bitmapFileSize(int(sheet.width), int(sheet.height)) >= 0;
-    if (!fits) {
-        say(o.png ? QStringLiteral("Cannot write %1: a PNG of %2 is larger than the format allows.").arg(o.output, size)
-                  : picture::bitmapTooLarge(o.output, sheet.width, sheet.height));
-        return Failed;
-    }
-    const qint64 budget = job.budget.maxTotalBytes;
-    if (memory > budget) {
-        say(QStringLiteral("Cannot write %1: at %2 the sheet needs %3 MiB at once, more than the %4 MiB it may use.")
-                .arg(o.output, size, picture::mebibytes(memory), picture::mebibytes(budget)));
-        return Failed;
-    }
 
+    Progress progress(!o.quiet && isatty(STDERR_FILENO) && job.frames.size() >= 20);
     if (o.dryRun) {
+        // The run without its writes: every picture decoded and prepared, so that a damaged one
+        // is refused here as the run would refuse it.
+        if (const strip::SheetWritten checked = strip::composeOnly(job, format, std::ref(progress)); !checked.ok) {
+            say(checked.message);
+            return Failed;
+        }
         std::printf("frames: %d\ncolumns: %d\nrows: %d\ncell: %d x %d\npadding: %d\nmargin: %d\nsheet: %s\n"
                     "estimated memory: %s MiB\nframe order:\n",
                     sheet.frameTotal, sheet.columns, sheet.rows, sheet.cell.width(), sheet.cell.height(), sheet.padding,
-                    sheet.margin, qUtf8Printable(size), qUtf8Printable(picture::mebibytes(memory)));
+                    sheet.margin, qUtf8Printable(size), qUtf8Printable(picture::mebibytes(strip::plannedBytes(job, format))));
         for (int i = 0; i < job.frames.size(); ++i) {
             const strip::SheetSource &s = job.sources[job.frames[i].source];
             QString line = QStringLiteral("  %1: %2").arg(i).arg(picture::displayPath(s.path));
@@ -208,12 +203,10 @@ int compose(const cli::Options &o)
 
     // The sheet, its JSON and its text file are replaced together or not at all.
     picture::StagedSave save;
-    Progress progress(!o.quiet && isatty(STDERR_FILENO) && job.frames.size() >= 20);
     const QColor background = o.background.value_or(o.png ? QColor(Qt::transparent) : windowBackground);
     strip::SheetWritten failure;
     const picture::SaveResult staged = save.stage(o.output, [&](picture::SaveSink &sink) {
-        return strip::produceSheet(sink, o.output, job, o.png ? strip::SheetFormat::Png : strip::SheetFormat::Bmp, background,
-                                   &failure, std::ref(progress), o.compression);
+        return strip::produceSheet(sink, o.output, job, format, background, &failure, std::ref(progress), o.compression);
     });
     if (!staged.ok) {
         say(failure.message.isEmpty() ? staged.message : failure.message);

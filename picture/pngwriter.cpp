@@ -595,6 +595,15 @@ bool PngEncoder::finish()
     return !failed;
 }
 
+qint64 pngWriterBytes(int width)
+{
+    const qint64 chunk = std::max<qint64>(qint64(kChunkBytes), qint64(width) * 4 + 1);
+    const qint64 threads = std::clamp(QThread::idealThreadCount(), 1, 8);
+    // Waiting rows: two chunks a core, twice over while their buffer grows; a core's chunks:
+    // raw, filtered, a trial, its scratch and the deflated bytes.
+    return (4 * threads + 1) * chunk + 2 * threads * 4 * chunk;
+}
+
 PngWriter::PngWriter(SaveSink &sink, int width, int height, const PngLayout &layout, Compression compression)
     : m_encoder(std::make_unique<PngEncoder>(sink, width, height, layout, compression))
 {

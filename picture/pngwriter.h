@@ -34,6 +34,10 @@ PngLayout smallestLayout(const QImage &rgba, int rows);
 
 class PngEncoder;
 
+// The most memory the writer holds at once for a PNG that wide: the rows that wait for a chunk
+// and every core's chunks in their filtered, tried and deflated forms.
+qint64 pngWriterBytes(int width);
+
 // Encodes a PNG of width x height into a sink from 8-bit RGBA rows handed over from the top
 // down in bands of any height. Rows are filtered and deflated in chunks of a fixed number of
 // rows on every core; the chunks join into one zlib stream, each primed with the last 32 KB of

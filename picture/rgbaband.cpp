@@ -81,11 +81,14 @@ void RgbaBand::draw(const QImage &picture, int x, int y)
     }
 }
 
-QImage withTransparentColour(const QImage &picture, TransparentColour mode)
+QImage withTransparentColour(QImage picture, TransparentColour mode)
 {
     if (mode == TransparentColour::Keep || !picture.hasAlphaChannel())
         return picture;
-    QImage out = picture.convertToFormat(QImage::Format_ARGB32);
+    QImage out = std::move(picture);
+    out.convertTo(QImage::Format_ARGB32);
+    if (out.isNull() || !out.bits())
+        return {};
     const int w = out.width();
     const int h = out.height();
     auto at = [&](int x, int y) -> QRgb & { return reinterpret_cast<QRgb *>(out.scanLine(y))[x]; };

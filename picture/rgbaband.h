@@ -33,7 +33,8 @@ enum class TransparentColour {
 };
 
 // The picture with straight alpha (ARGB32) and its fully transparent pixels' colours so made;
-// alpha is never changed. Opaque pictures come back as they are.
-QImage withTransparentColour(const QImage &picture, TransparentColour mode);
+// alpha is never changed. Opaque pictures come back as they are; null when the memory for
+// the work cannot be had. Given a picture nothing else shares, it is changed in place.
+QImage withTransparentColour(QImage picture, TransparentColour mode);
 
 } // namespace picture

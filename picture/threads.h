@@ -3,30 +3,45 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <exception>
 #include <functional>
-#include <system_error>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace picture {
 
 // Runs work on threads of its own at once and waits for them all; work takes its share from
-// what is left, so fewer threads (none to be had, or threads <= 1) only make it slower.
+// what is left, so fewer threads (none to be had, or threads <= 1) only make it slower. The
+// first exception work throws, on any thread, is thrown again here once every thread is done.
 inline void runOnThreads(int threads, const std::function<void()> &work)
 {
+    std::exception_ptr failure;
+    std::mutex guard;
+    auto guarded = [&] {
+        try {
+            work();
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(guard);
+            if (!failure)
+                failure = std::current_exception();
+        }
+    };
     std::vector<std::thread> workers;
     if (threads > 1) {
-        workers.reserve(size_t(threads));
         try {
+            workers.reserve(size_t(threads));
             for (int i = 0; i < threads; ++i)
-                workers.emplace_back(work);
-        } catch (const std::system_error &) { // no more threads to be had: those running do it all
+                workers.emplace_back(guarded);
+        } catch (...) { // no more threads (or memory for one) to be had: those running do it all
         }
     }
     if (workers.empty())
-        work();
+        guarded();
     for (std::thread &worker : workers)
         worker.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 // Runs work(k) for every k in [0, count) on up to one thread a core (at most eight), each thread

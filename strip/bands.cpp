@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <map>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -11,110 +11,24 @@
 #include "picture/animation.h"
 #include "picture/nativepath.h"
 #include "picture/threads.h"
+#include "strip/bandplan.h"
 
 namespace strip {
 
 namespace {
-
-// Small enough to stay a small part of the memory a sheet takes, large enough that a band's
-// pictures are drawn with few passes.
-constexpr qint64 bandBytes = qint64(4) << 20;
-
-// Small pictures are decoded ahead, with those of the bands before them, as long as the
-// pictures decoded together stay within this: a sheet of icons is then decoded in a few large
-// batches instead of a small one for every row.
-constexpr qint64 aheadBytes = qint64(16) << 20;
 
 QString tr(const char *text)
 {
     return QCoreApplication::translate("strip", text);
 }
 
-// One frame of one source: what is decoded, held and dropped.
-struct Piece {
-    int source = 0;
-    int frame = 0;
-    int first = -1;     // band index in composing order
-    int last = -1;
-    int decodedAt = -1; // the band that decodes it: its first, or an earlier one
-};
-
-qint64 pieceBytes(const SheetJob &job, const Piece &p)
+QString notEnoughMemory(const SheetSource &source)
 {
-    const SheetSource &s = job.sources[p.source];
-    return s.decoded.isEmpty() ? picture::decodedBytes(s.size.width(), s.size.height()) : 0; // decoded ahead: counted apart
+    return picture::refusedAsDamaged(source.picture.name(), tr("there is not enough memory to decode it"),
+                                     source.picture.format()).message;
 }
 
-bool overlaps(const QRect &r, const Band &band)
-{
-    return !r.isEmpty() && r.top() < band.end && qint64(r.top()) + r.height() > band.top;
-}
-
-// Every piece a cell shows, with when it is first and last needed in composing order, and the
-// band that decodes it. index[{source, frame}] finds a piece.
-struct Plan {
-    std::vector<Piece> pieces;
-    std::map<std::pair<int, int>, int> index;
-};
-
-Plan planPieces(const SheetJob &job, const QList<Band> &bands)
-{
-    Plan plan;
-    for (int i = 0; i < job.frames.size(); ++i) {
-        const SheetFrame &f = job.frames[i];
-        const auto [at, added] = plan.index.try_emplace({f.source, f.frame}, int(plan.pieces.size()));
-        if (added)
-            plan.pieces.push_back({f.source, f.frame});
-        Piece &piece = plan.pieces[size_t(at->second)];
-        const QRect r = job.sheet.reach(i, job.sources[f.source].size);
-        for (int b = 0; b < bands.size(); ++b) {
-            if (!overlaps(r, bands[b]))
-                continue;
-            piece.first = piece.first < 0 ? b : std::min(piece.first, b);
-            piece.last = std::max(piece.last, b);
-        }
-    }
-    // Batches: a band that needs new pictures starts one, and takes those of the next bands
-    // while they fit. An animation's frames are read in order as their bands come.
-    std::vector<std::vector<int>> firstAt(size_t(bands.size()));
-    for (size_t k = 0; k < plan.pieces.size(); ++k)
-        if (plan.pieces[k].first >= 0)
-            firstAt[size_t(plan.pieces[k].first)].push_back(int(k));
-    for (int b = 0; b < bands.size();) {
-        qint64 batch = 0;
-        int next = b;
-        for (; next < bands.size(); ++next) {
-            qint64 bytes = 0;
-            bool animated = false;
-            for (int k : firstAt[size_t(next)]) {
-                bytes += pieceBytes(job, plan.pieces[size_t(k)]);
-                animated = animated || job.sources[plan.pieces[size_t(k)].source].allFrames;
-            }
-            if (next > b && (batch + bytes > aheadBytes || animated))
-                break;
-            batch += bytes;
-            for (int k : firstAt[size_t(next)])
-                plan.pieces[size_t(k)].decodedAt = b;
-        }
-        b = next;
-    }
-    return plan;
-}
-
-// The memory held apart from the bands' pieces: pictures decoded ahead, and the files' bytes
-// (counted for the whole sheet, though each goes after its last band).
-qint64 heldApart(const SheetJob &job)
-{
-    qint64 bytes = 0;
-    for (const SheetSource &s : job.sources) {
-        for (const QImage &frame : s.decoded)
-            bytes += frame.sizeInBytes();
-        bytes += s.picture.heldBytes();
-    }
-    return bytes;
-}
-
-// A view of part of picture, sharing its pixels.
+// A view of part of picture, sharing its pixels; null when a copy was needed and could not be had.
 QImage view(const QImage &picture, const QRect &part)
 {
     if (part == picture.rect())
@@ -127,11 +41,52 @@ QImage view(const QImage &picture, const QRect &part)
     return shown;
 }
 
-// A frame as the sheet takes it: checked against the header, enlarged, its transparent pixels'
-// colours made as asked.
-bool prepared(const SheetJob &job, const SheetSource &source, QImage *frame, QString *error)
+// Each pixel of picture (24 or 32 bits a pixel) as an n x n block; null when the memory
+// cannot be had.
+QImage enlarged(const QImage &picture, int n)
 {
-    const QSize declared = source.picture.size();
+    QImage out(picture.width() * n, picture.height() * n, picture.format());
+    if (out.isNull())
+        return out;
+    const int bytes = picture.depth() / 8;
+    for (int y = 0; y < picture.height(); ++y) {
+        const uchar *src = picture.constScanLine(y);
+        uchar *first = out.scanLine(y * n);
+        for (int x = 0; x < picture.width(); ++x)
+            for (int k = 0; k < n; ++k)
+                std::memcpy(first + (qsizetype(x) * n + k) * bytes, src + qsizetype(x) * bytes, size_t(bytes));
+        for (int k = 1; k < n; ++k)
+            std::memcpy(out.scanLine(y * n + k), first, size_t(out.width()) * size_t(bytes));
+    }
+    return out;
+}
+
+// picture put on a transparent canvas of extent's size at extent's negated corner, its pixels
+// as they are (straight alpha); null when the memory cannot be had.
+QImage onCanvas(const QImage &picture, const QRect &extent)
+{
+    QImage canvas(extent.size(), QImage::Format_ARGB32);
+    if (canvas.isNull())
+        return canvas;
+    canvas.fill(0);
+    const QRect put = QRect(-extent.topLeft(), picture.size()).intersected(canvas.rect());
+    const bool opaque = picture.format() == QImage::Format_RGB32;
+    for (int y = put.top(); y <= put.bottom(); ++y) {
+        const QRgb *src = reinterpret_cast<const QRgb *>(picture.constScanLine(y + extent.y())) + (put.left() + extent.x());
+        QRgb *dst = reinterpret_cast<QRgb *>(canvas.scanLine(y)) + put.left();
+        for (int x = 0; x < put.width(); ++x)
+            dst[x] = opaque ? src[x] | 0xff000000u : src[x];
+    }
+    return canvas;
+}
+
+// A frame as the sheet takes it: checked against the header, its transparent pixels' colours
+// made as asked (bleeding over the piece's whole extent), then enlarged. False with *error
+// naming the file and the cause; a failure of memory is the file's refusal too.
+bool prepared(const SheetJob &job, const SheetSource &source, const Piece &piece, QImage *frame, QString *error)
+{
+    const int scale = std::max(job.sheet.scale, 1);
+    const QSize declared = source.size / scale;
     if (frame->size() != declared) {
         *error = picture::refusedAsDamaged(source.picture.name(),
                                            tr("it declares %1 x %2 pixels but holds %3 x %4")
@@ -140,39 +95,62 @@ bool prepared(const SheetJob &job, const SheetSource &source, QImage *frame, QSt
                                            source.picture.format()).message;
         return false;
     }
-    if (job.scale > 1)
-        *frame = frame->scaled(frame->size() * job.scale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    *frame = picture::withTransparentColour(*frame, job.transparent);
+    // Both canvases read these formats as they are; anything else is converted once, here.
+    static constexpr QImage::Format drawn[] = {QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_BGR888,
+                                               QImage::Format_RGB888};
+    if (std::find(std::begin(drawn), std::end(drawn), frame->format()) == std::end(drawn))
+        frame->convertTo(frame->hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (job.transparent == picture::TransparentColour::Bleed) {
+        const QRect unscaled(piece.extent.topLeft() / scale, piece.extent.size() / scale);
+        if (unscaled != frame->rect() || frame->hasAlphaChannel()) {
+            if (!frame->hasAlphaChannel())
+                frame->convertTo(QImage::Format_RGB32);
+            *frame = picture::withTransparentColour(onCanvas(*frame, unscaled), job.transparent);
+        }
+    } else {
+        *frame = picture::withTransparentColour(std::move(*frame), job.transparent);
+    }
+    if (!frame->isNull() && scale > 1)
+        *frame = enlarged(*frame, scale);
+    if (frame->isNull()) {
+        *error = notEnoughMemory(source);
+        return false;
+    }
     return true;
 }
 
-// Reads the frames one source must give for a band, in order, into held. A refusal or a
-// failure of memory is the file's refusal: nothing escapes a worker thread.
-QString readFrames(const SheetJob &job, int s, const std::vector<int> &pieces, const Plan &plan,
+// Reads, in order, the frames one source gives in a band, and prepares them into held. A
+// refusal or a failure of memory is the file's refusal: nothing escapes a worker thread.
+QString readFrames(const SheetJob &job, int s, const std::vector<int> &pieces, const BandPlan &plan,
                    std::unique_ptr<picture::FrameStream> &stream, std::vector<QImage> &held)
 {
     const SheetSource &source = job.sources[s];
     QString error;
     try {
-        if (!stream)
-            stream = std::make_unique<picture::FrameStream>(source.picture);
         for (int k : pieces) { // ascending frames
-            const int frame = plan.pieces[size_t(k)].frame;
-            if (frame < stream->position()) // a bitmap's bands go bottom up: the animation starts again
-                stream->restart();
+            const Piece &piece = plan.pieces[size_t(k)];
             QImage image;
-            picture::Loaded refusal;
-            while (stream->position() <= frame) {
-                if (!stream->next(&image, &refusal))
-                    return refusal.message;
+            if (!source.decoded.isEmpty()) {
+                if (piece.frame >= source.decoded.size())
+                    return picture::refusedAsDamaged(source.picture.name(), tr("it holds fewer frames than it declared"),
+                                                     source.picture.format()).message;
+                image = source.decoded[piece.frame];
+            } else {
+                if (!stream)
+                    stream = std::make_unique<picture::FrameStream>(source.picture);
+                picture::Loaded refusal;
+                // The plan reads an animation forward only: no frame is read twice.
+                while (stream->position() <= piece.frame) {
+                    if (!stream->next(&image, &refusal))
+                        return refusal.message;
+                }
             }
-            if (!prepared(job, source, &image, &error))
+            if (!prepared(job, source, piece, &image, &error))
                 return error;
             held[size_t(k)] = std::move(image);
         }
     } catch (const std::bad_alloc &) {
-        return picture::refusedAsDamaged(source.picture.name(), tr("there is not enough memory to decode it"),
-                                         source.picture.format()).message;
+        return notEnoughMemory(source);
     } catch (const std::exception &e) {
         return picture::refusedAsDamaged(source.picture.name(), QString::fromLocal8Bit(e.what()), source.picture.format())
             .message;
@@ -180,11 +158,13 @@ QString readFrames(const SheetJob &job, int s, const std::vector<int> &pieces, c
     return {};
 }
 
-// Draws frame i's picture and, when the sheet extrudes, repeats its cell's edge pixels outward.
-void drawFrame(const SheetJob &job, int i, const QImage &picture, const Band &band, const BandCanvas &canvas)
+// Draws frame i's prepared picture and, when the sheet extrudes, repeats its cell's edge
+// pixels outward.
+void drawFrame(const SheetJob &job, const BandPlan &plan, int i, const QImage &picture, const Band &band,
+               const BandCanvas &canvas)
 {
     const Sheet &sheet = job.sheet;
-    const Sheet::Drawn d = sheet.drawn(i, picture.size());
+    const Sheet::Drawn d = sheet.drawnAt(i, frameRect(job, plan, i));
     if (d.shown.isEmpty())
         return;
     const int top = int(band.top);
@@ -234,84 +214,25 @@ bool probeSource(SheetSource &source, const picture::Budget &budget, QString *er
     return true;
 }
 
-QList<Band> planBands(const SheetJob &job, BandOrder order)
-{
-    QList<Band> bands;
-    const qint64 rowBytes = std::max<qint64>(1, job.sheet.width * job.bytesPerPixel);
-    const qint64 most = std::max<qint64>(1, bandBytes / rowBytes);
-    for (int r = 0; r < job.sheet.rows; ++r) {
-        const qint64 top = job.sheet.rowTop(r);
-        const qint64 end = job.sheet.rowTop(r + 1);
-        // Equal parts, so that one canvas serves them all.
-        const qint64 parts = (end - top + most - 1) / most;
-        const qint64 rows = (end - top + parts - 1) / parts;
-        for (qint64 y = top; y < end; y += rows)
-            bands.append({y, std::min(end, y + rows)});
-    }
-    if (order == BandOrder::BottomUp)
-        std::reverse(bands.begin(), bands.end());
-    return bands;
-}
-
-qint64 peakBytes(const SheetJob &job, BandOrder order)
-{
-    const QList<Band> bands = planBands(job, order);
-    const Plan plan = planPieces(job, bands);
-    const qint64 apart = heldApart(job);
-    qint64 peak = apart;
-    for (int b = 0; b < bands.size(); ++b) {
-        qint64 held = apart + (bands[b].end - bands[b].top) * job.sheet.width * job.bytesPerPixel;
-        std::vector<char> streaming(size_t(job.sources.size()), 0);
-        for (const Piece &p : plan.pieces) {
-            if (p.decodedAt < 0 || p.decodedAt > b || b > p.last)
-                continue;
-            held += pieceBytes(job, p);
-            streaming[size_t(p.source)] = job.sources[p.source].allFrames;
-        }
-        for (size_t s = 0; s < streaming.size(); ++s) // an animation's screen, carried between frames
-            if (streaming[s])
-                held += picture::decodedBytes(job.sources[qsizetype(s)].size.width(), job.sources[qsizetype(s)].size.height());
-        peak = std::max(peak, held);
-    }
-    return peak;
-}
-
 bool composeInBands(const SheetJob &job, BandOrder order, const BandCanvas &canvas, QString *error,
                     const std::function<void(int done, int total)> &progress)
 {
-    const QList<Band> bands = planBands(job, order);
-    const Plan plan = planPieces(job, bands);
+    const BandPlan plan = planSheet(job, order);
+    const QList<Band> &bands = plan.bands;
     std::vector<QImage> held(plan.pieces.size());
     std::vector<std::unique_ptr<picture::FrameStream>> streams(size_t(job.sources.size()));
-    std::vector<int> lastOfSource(size_t(job.sources.size()), -1);
-    for (const Piece &p : plan.pieces)
-        lastOfSource[size_t(p.source)] = std::max(lastOfSource[size_t(p.source)], p.last);
 
     for (int b = 0; b < bands.size(); ++b) {
         const Band &band = bands[b];
         // The pieces this band decodes, a source's in frame order, sources side by side; the
         // first failure in input order is the one reported.
-        std::map<int, std::vector<int>> needed;
-        for (size_t k = 0; k < plan.pieces.size(); ++k) {
-            const Piece &p = plan.pieces[k];
-            if (p.decodedAt != b)
-                continue;
-            const SheetSource &source = job.sources[p.source];
-            if (!source.decoded.isEmpty()) {
-                if (p.frame >= source.decoded.size()) {
-                    *error = picture::refusedAsDamaged(source.picture.name(), tr("it holds fewer frames than it declared"),
-                                                       source.picture.format()).message;
-                    return false;
-                }
-                held[k] = source.decoded[p.frame];
-            } else {
-                needed[p.source].push_back(int(k));
-            }
+        std::vector<std::pair<int, std::vector<int>>> tasks;
+        for (int k : plan.decodes[size_t(b)]) {
+            const int source = plan.pieces[size_t(k)].source;
+            if (tasks.empty() || tasks.back().first != source)
+                tasks.push_back({source, {}});
+            tasks.back().second.push_back(k);
         }
-        std::vector<std::pair<int, std::vector<int>>> tasks(needed.begin(), needed.end());
-        for (auto &[s, pieces] : tasks)
-            std::sort(pieces.begin(), pieces.end(),
-                      [&](int a, int c) { return plan.pieces[size_t(a)].frame < plan.pieces[size_t(c)].frame; });
         std::vector<QString> failures(tasks.size());
         picture::forEachOnThreads(std::ptrdiff_t(tasks.size()), [&](std::ptrdiff_t t) {
             const auto &[source, pieces] = tasks[size_t(t)];
@@ -328,24 +249,17 @@ bool composeInBands(const SheetJob &job, BandOrder order, const BandCanvas &canv
             error->clear();
             return false;
         }
-        for (int i = 0; i < job.frames.size(); ++i) {
-            const SheetFrame &f = job.frames[i];
-            if (!overlaps(job.sheet.reach(i, job.sources[f.source].size), band))
-                continue;
-            drawFrame(job, i, held[size_t(plan.index.at({f.source, f.frame}))], band, canvas);
-        }
+        for (int i : plan.draws[size_t(b)])
+            drawFrame(job, plan, i, held[size_t(plan.pieceOfFrame[size_t(i)])], band, canvas);
         if (!canvas.handOn(band)) {
             error->clear();
             return false;
         }
-        for (size_t k = 0; k < plan.pieces.size(); ++k)
-            if (plan.pieces[k].last == b)
-                held[k] = QImage();
-        for (size_t s = 0; s < streams.size(); ++s) {
-            if (lastOfSource[s] != b)
-                continue;
-            streams[s].reset();
-            job.sources[qsizetype(s)].picture.release(); // its file's bytes are not needed again
+        for (int k : plan.drops[size_t(b)])
+            held[size_t(k)] = QImage();
+        for (int s : plan.lets[size_t(b)]) {
+            streams[size_t(s)].reset();
+            job.sources[s].picture.release(); // its file's bytes are not needed again
         }
         if (progress)
             progress(b + 1, int(bands.size()));

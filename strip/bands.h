@@ -17,7 +17,7 @@ struct SheetSource {
     QString path;
     bool allFrames = false;
     int frames = 1;
-    QSize size;                // every frame's size on the sheet: the header's, times the job's scale
+    QSize size;                // every frame's size on the sheet: the header's, times the sheet's scale
     picture::Source picture;   // the file, opened once; its header gave the facts above
     QList<QImage> decoded;     // its frames when the caller decoded them ahead; otherwise they
                                // are decoded when the first band that shows them comes
@@ -41,7 +41,6 @@ struct SheetJob {
     Sheet sheet;
     picture::Budget budget;
     int bytesPerPixel = 3;   // of a band: 3 for a bitmap, 4 for RGBA
-    int scale = 1;           // each frame enlarged this many times, pixel for pixel
     picture::TransparentColour transparent = picture::TransparentColour::Keep;
 };
 

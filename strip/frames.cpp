@@ -5,13 +5,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <limits>
 #include <new>
 #include <vector>
 
 #include "picture/bitmapfile.h"
 #include "picture/nativepath.h"
 #include "picture/threads.h"
+#include "strip/sheetcheck.h"
 
 namespace strip {
 
@@ -144,26 +144,13 @@ StripPlan planStrip(const QList<SheetSource> &pictures, int frameTotal, double h
                            .arg(QString::number(horizontal));
         return plan;
     }
-    const QString size = tr("%1 x %2 pixels").arg(sheet.width).arg(sheet.height);
-    constexpr qint64 intMax = std::numeric_limits<int>::max();
-    if (sheet.width > intMax || sheet.height > intMax || sheet.width <= 0 || sheet.height <= 0
-        || picture::bitmapFileSize(int(sheet.width), int(sheet.height)) < 0) {
-        plan.ok = false;
-        plan.message = tr("The strip cannot be made: at %1 it is too large for a bitmap file, which holds at "
-                          "most 4 GB.")
-                           .arg(size);
-        return plan;
-    }
     job.budget = budget;
     job.sources = pictures.mid(0, frameTotal);
     for (int i = 0; i < frameTotal; ++i)
         job.frames.append({i, 0});
-    if (peakBytes(job, BandOrder::BottomUp) > budget.maxTotalBytes) {
+    if (const QString refusal = sheetRefusal(job, SheetFormat::Bmp, tr("The strip cannot be made")); !refusal.isEmpty()) {
         plan.ok = false;
-        plan.message = tr("The strip cannot be made: at %1 it needs more than the %2 MiB of memory one "
-                          "strip may use.")
-                           .arg(size, picture::mebibytes(budget.maxTotalBytes));
-        return plan;
+        plan.message = refusal;
     }
     return plan;
 }

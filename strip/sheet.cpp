@@ -19,6 +19,7 @@ Sheet arrangeSheet(int frameTotal, QSize firstPicture, const SheetOptions &optio
     sheet.anchor = options.anchor;
     sheet.extrude = options.extrude;
     sheet.fill = options.fill;
+    sheet.scale = std::max(options.scale, 1);
     // Each cell takes its extruded edges with it: they are part of the step from cell to cell.
     auto side = [&](int cells, int cellSide) {
         return cells > 0 ? 2 * qint64(sheet.margin) + qint64(cells) * (cellSide + 2 * qint64(sheet.extrude))
@@ -107,19 +108,29 @@ qint64 halfOf(qint64 v)
 
 } // namespace
 
-Sheet::Drawn Sheet::drawn(int i, QSize picture) const
+QPoint Sheet::placed(int i, QSize picture) const
 {
     const QPoint at = origin(i);
-    qint64 x = at.x();
-    qint64 y = at.y();
-    if (anchor != Anchor::TopLeft) {
-        x += halfOf(qint64(cell.width()) - picture.width());
-        y += anchor == Anchor::Center ? halfOf(qint64(cell.height()) - picture.height())
-                                      : qint64(cell.height()) - picture.height();
-    }
+    if (anchor == Anchor::TopLeft)
+        return at;
+    // Centred in unscaled pixels, then enlarged: the cell and every picture are whole multiples
+    // of the scale, so the enlarged sheet is the unscaled one, pixel block for pixel.
+    const qint64 s = std::max(scale, 1);
+    const qint64 x = at.x() + halfOf((qint64(cell.width()) - picture.width()) / s) * s;
+    const qint64 y = at.y()
+        + (anchor == Anchor::Center ? halfOf((qint64(cell.height()) - picture.height()) / s) * s
+                                    : qint64(cell.height()) - picture.height());
+    return QPoint(int(x), int(y));
+}
+
+Sheet::Drawn Sheet::drawnAt(int i, const QRect &rect) const
+{
+    const QPoint at = origin(i);
+    const qint64 x = rect.x();
+    const qint64 y = rect.y();
     qint64 left = x, top = y;
-    qint64 right = x + picture.width();
-    qint64 bottom = y + picture.height();
+    qint64 right = x + rect.width();
+    qint64 bottom = y + rect.height();
     if (clip) {
         left = std::max<qint64>(left, at.x());
         top = std::max<qint64>(top, at.y());

@@ -23,6 +23,7 @@ struct SheetOptions {
     Anchor anchor = Anchor::TopLeft;
     int extrude = 0;         // pixels each cell's edge is repeated outward (needs clip)
     bool powerOfTwo = false; // sides rounded up to powers of two, the rest background
+    int scale = 1;           // frames enlarged this many times; the cell is given enlarged
 };
 
 // A sheet of frameTotal equal cells; sizes in 64-bit so that impossible sheets can be refused.
@@ -37,6 +38,9 @@ struct Sheet {
     Anchor anchor = Anchor::TopLeft;
     int extrude = 0;
     Fill fill = Fill::Rows;
+    // Frames are enlarged this many times: a picture sits in its cell where the unscaled
+    // picture sits in the unscaled cell, so that every cell is its unscaled self enlarged.
+    int scale = 1;
     qint64 width = 0;
     qint64 height = 0;
     // The window's own count of frames a row, which need not be whole: the sheet's width
@@ -59,7 +63,13 @@ struct Sheet {
         QRect shown;
         QPoint from;
     };
-    Drawn drawn(int i, QSize picture) const;
+    Drawn drawn(int i, QSize picture) const { return drawnAt(i, QRect(placed(i, picture), picture)); }
+    // The same for a rectangle of the sheet that belongs to frame i (where its picture goes,
+    // or more around it); from is then the rectangle's pixel.
+    Drawn drawnAt(int i, const QRect &rect) const;
+    // Where frame i's picture of that size has its top-left corner, by the anchor; outside the
+    // cell when the picture is larger than it.
+    QPoint placed(int i, QSize picture) const;
     // The part of the sheet that frame i, of that size, covers.
     QRect covered(int i, QSize picture) const { return drawn(i, picture).shown; }
     // The part of the sheet that drawing frame i touches, its cell's extruded edges included.

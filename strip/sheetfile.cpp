@@ -40,11 +40,21 @@ bool produceSheet(picture::SaveSink &sink, const QString &path, const SheetJob &
     return ok;
 }
 
+SheetWritten composeOnly(const SheetJob &job, SheetFormat format, const std::function<void(int done, int total)> &progress)
+{
+    const BandCanvas canvas{[](int, int) { return true; }, [](const QImage &, int, int) {}, [](const Band &) { return true; }};
+    QString error;
+    if (!composeInBands(job, format == SheetFormat::Png ? BandOrder::TopDown : BandOrder::BottomUp, canvas, &error, progress))
+        return {false, error, true};
+    return {};
+}
+
 SheetWritten writeSheet(const SheetJob &job, const QString &path, SheetFormat format, const QColor &background,
                         const std::function<void(int done, int total)> &progress)
 {
-    if (format == SheetFormat::Bmp && picture::bitmapFileSize(int(job.sheet.width), int(job.sheet.height)) < 0)
-        return {false, picture::bitmapTooLarge(path, job.sheet.width, job.sheet.height)};
+    if (const QString refusal = sheetRefusal(job, format, QCoreApplication::translate("strip", "Cannot write %1").arg(path));
+        !refusal.isEmpty())
+        return {false, refusal};
     SheetWritten failure;
     const picture::SaveResult saved = picture::saveAtomically(
         path, [&](picture::SaveSink &sink) { return produceSheet(sink, path, job, format, background, &failure, progress); });

@@ -8,10 +8,9 @@
 #include "picture/pngwriter.h"
 #include "picture/savefile.h"
 #include "strip/bands.h"
+#include "strip/sheetcheck.h"
 
 namespace strip {
-
-enum class SheetFormat { Bmp, Png };
 
 struct SheetWritten {
     bool ok = true;
@@ -26,7 +25,13 @@ bool produceSheet(picture::SaveSink &sink, const QString &path, const SheetJob &
                   SheetWritten *failure, const std::function<void(int done, int total)> &progress = {},
                   picture::Compression compression = picture::Compression::Default);
 
-// The same into path, replacing it atomically: on any failure the file is left as it was.
+// Composes job's sheet as produceSheet() does, decoding and preparing every picture, and writes
+// nothing: it refuses exactly the pictures that writing refuses.
+SheetWritten composeOnly(const SheetJob &job, SheetFormat format,
+                         const std::function<void(int done, int total)> &progress = {});
+
+// The same into path, replacing it atomically after sheetRefusal() allows it: on any failure
+// the file is left as it was.
 SheetWritten writeSheet(const SheetJob &job, const QString &path, SheetFormat format, const QColor &background,
                         const std::function<void(int done, int total)> &progress = {});
 

@@ -705,9 +705,15 @@ void TestCli::sheetSize_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("over 4096 warns") << words("--cell 5000x10 -c 1 -o s.png") << 0 << 0 << QStringLiteral("more than 4096 pixels");
     QTest::newRow("over 16384 warns once") << words("--cell 10x20000 -o s.png") << 0 << 0 << QStringLiteral("more than 16384 pixels");
-    QTest::newRow("bitmap over 4 GB refused") << words("--cell 30000x30000 -c 2 -o s.bmp") << 0 << 1 << QStringLiteral("32-bit size fields");
+    QTest::newRow("bitmap over 4 GB refused") << words("--cell 30000x30000 -c 2 -o s.bmp") << 0 << 1
+                                              << QStringLiteral("too large for a bitmap file, which holds at most 4 GB.");
     // Each one a gigabyte decoded, all in the same row: more than one sheet may hold at once.
-    QTest::newRow("memory budget refused") << words("-o s.png") << 10 << 1 << QStringLiteral("MiB it may use");
+    QTest::newRow("memory budget refused") << words("-o s.png") << 8 << 1 << QStringLiteral("MiB of memory one strip may use.");
+    // Absurd sheets are refused at once, before anything is planned row by row.
+    const QString largest = QStringLiteral("larger than a sheet may be: at most 4194304 pixels a side and 2147483648 pixels in all.");
+    QTest::newRow("ten gigapixels") << words("--cell 99999x99999 -o s.png") << 0 << 1 << largest;
+    QTest::newRow("a side past the largest") << words("--cell 1048576x1 --scale 8 -c 1 -o s.png") << 0 << 1 << largest;
+    QTest::newRow("enlarged past the largest") << words("--cell 1048576x1048576 --scale 64 -o s.bmp") << 0 << 1 << largest;
 }
 
 void TestCli::sheetSize()

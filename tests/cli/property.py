@@ -12,12 +12,12 @@ durations, grid and animations and the text file's line are checked too.
 The pictures are encoded here byte by byte (only JPEG goes through Pillow), so what each pixel
 must be is known without any decoder; Pillow reads the sheet and checks the encoders.
 
-Usage: property.py CORVANE_STRIP [--seed S] [--cases N] [--only K] [--keep DIR]
+Usage: property.py CORVANE_STRIP [--seed S]... [--cases N] [--only K] [--keep DIR] [--no-shrink]
 Without --seed the fixed seeds 1 to 4 run 50 cases each (the test command's run). A longer run:
     tests/cli/property.py build/cli/corvane-strip --seed 7 --cases 5000
 A failure prints the seed, the case, the command line, the inputs and the first differing
 pixels, first shrunk to fewer pictures and options; --seed S --only K --keep DIR runs that one
-case again and leaves its files in DIR. Exit 0 when every case passes, 1 on a failure, 77 (the
+case again and leaves its files in DIR (the shrunk case's in DIR/shrunk). Exit 0 when every case passes, 1 on a failure, 77 (the
 test's skip) without Pillow.
 """
 import argparse
@@ -479,7 +479,29 @@ def command_line(pictures, opts, out, rng_style=None):
 
 
 # ---------------------------------------------------------------------------------------------
-# The expected sheet. Each pixel gets a constraint:
+# The expected sheet, from the manual page. Where it is silent, these readings are taken:
+# - a cell is placed at margin + extrude + its column times (cell + 2 extrude + padding); the
+#   cell is enlarged by --scale, padding, margin and extrude are not; --pot adds to the right
+#   and the bottom; --fill columns takes the cells that rows would fill, column by column;
+# - --cell max is the largest width by the largest height; --anchor center and bottom place a
+#   picture by unscaled pixels, then enlarge; an odd spare pixel may go either way, but the
+#   same way in the whole sheet;
+# - a PNG sheet holds each pixel as its picture gives it (straight, its colour kept under
+#   full transparency with --alpha keep); an opaque --background takes the pictures over it
+#   exactly, round((c*a + d*(255-a))/255), as the bitmap does; a transparent one has no colour
+#   of its own, and --alpha clean makes every fully transparent pixel 0, 0, 0, 0;
+# - --alpha bleed gives each fully transparent pixel of a cell the colour of one of the cell's
+#   visible pixels (alpha above 0); which one, "nearest", is left unchecked; the pixel stays
+#   fully transparent;
+# - --extrude repeats the cell's edge after bleeding and enlarging, corners from the corner;
+# - an animated GIF's screen starts transparent, disposal 2 clears to transparent; where no
+#   frame covers, a pixel is fully transparent, of any colour;
+# - with --overlap a picture may cover padding, margin and the added area: those pixels are
+#   not checked, nor a translucent pixel over another picture's; a fully transparent pixel
+#   over another picture's leaves either;
+# - 16-bit samples round to the nearest 8-bit value; JPEG pixels are compared within 2 of
+#   Pillow's decoding of the same file.
+# Each pixel gets a constraint:
 #   ("x", rgba, tol)   these values, each channel within tol
 #   ("z",)             fully transparent, any colour (the manual gives it none)
 #   ("s", rgbs, tol)   fully transparent, its colour one of these (a bled pixel)
@@ -1024,10 +1046,11 @@ def main():
                 if not a.no_shrink and cls not in ("timeout",):
                     sp, so = shrink(strip, pictures, opts, out, cls, work)
                     if (len(sp), len(so)) != (len(pictures), len(opts)):
-                        folder = os.path.join(work, "shrunk")
+                        folder = os.path.join(a.keep or work, "shrunk")
                         os.makedirs(folder, exist_ok=True)
                         sargs, scls, slines = run_case(strip, sp, so, out, folder)
-                        shutil.rmtree(folder)
+                        if not a.keep:
+                            shutil.rmtree(folder)
                         print("  shrunk: corvane-strip " + " ".join(sargs))
                         print("\n".join("  " + ln for ln in describe_inputs(sp)))
                         print("\n".join("    " + ln for ln in slines))

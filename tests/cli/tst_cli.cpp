@@ -159,6 +159,8 @@ private slots:
     void sameBytesWhateverTheMemory();
     void largeSheetColourType_data();
     void largeSheetColourType();
+    void underAMemoryLimit_data();
+    void underAMemoryLimit();
 };
 
 void TestCli::bitmapMatchesWindow_data()
@@ -254,6 +256,10 @@ void TestCli::layouts_data()
     QTest::newRow("enlarged three times, padding kept")
         << QList<QImage>{sample(4, 3, 1, Alpha::Binary), sample(4, 3, 2)} << words("-c 2 --scale 3 --padding 1")
         << QSize(25, 9) << QList<QRect>{{0, 0, 12, 9}, {13, 0, 12, 9}} << QList<QPoint>{} << 3 << 0;
+    // Centred as the unscaled 3 x 3 picture is in its 4 x 4 cell (at 0, 0), then enlarged.
+    QTest::newRow("enlarged twice, centred in unscaled pixels")
+        << QList<QImage>{sample(3, 3, 1, Alpha::Binary), sample(4, 4, 2)} << words("-c 2 --cell max --anchor center --scale 2")
+        << QSize(16, 8) << QList<QRect>{{0, 0, 6, 6}, {8, 0, 8, 8}} << QList<QPoint>{} << 2 << 0;
     QTest::newRow("edges extruded by two")
         << QList<QImage>{sample(6, 4, 1), sample(6, 4, 2, Alpha::Partial), sample(6, 4, 3)} << words("-c 2 --extrude 2 --padding 1")
         << QSize(21, 17) << QList<QRect>{{2, 2, 6, 4}, {13, 2, 6, 4}, {2, 11, 6, 4}} << QList<QPoint>{} << 1 << 2;
@@ -685,10 +691,12 @@ void TestCli::unreadableInput()
     QVERIFY(sample(8, 8, 1).save(dir.filePath(QStringLiteral("good.png"))));
     if (!file.startsWith(QLatin1String("gone")))
         writeFile(dir.filePath(file), bytes);
-    for (const QString &out : {QStringLiteral("sheet.png"), QStringLiteral("sheet.bmp")}) {
+    // A dry run refuses what the run refuses.
+    for (const QString &out : {QStringLiteral("sheet.png"), QStringLiteral("sheet.bmp"), QStringLiteral("dry.png")}) {
         writeFile(dir.filePath(out), "old sheet");
         const QStringList before = testsupport::entries(dir.path());
-        const Run run = runStrip(QStringList{QStringLiteral("good.png"), file, QStringLiteral("--json"), QStringLiteral("--txt"), QStringLiteral("-o"), out} + options, dir.path());
+        const QStringList dry = out.startsWith(QLatin1String("dry")) ? words("--dry-run") : QStringList();
+        const Run run = runStrip(QStringList{QStringLiteral("good.png"), file, QStringLiteral("--json"), QStringLiteral("--txt"), QStringLiteral("-o"), out} + options + dry, dir.path());
         QCOMPARE(run.status, 1);
         // Named as given, whether the header or the decoder refused it.
         QVERIFY2(run.err.contains(QStringLiteral("Cannot load ") + file + u':') && !run.err.contains(dir.path()), qPrintable(run.err));
@@ -756,6 +764,10 @@ void TestCli::splitRoundTrip_data()
         << QStringLiteral("sheet.png") << data << byNumber;
     QTest::newRow("bitmap by its JSON") << words("--json") << QStringLiteral("sheet.bmp") << data << byPath;
     QTest::newRow("by cell size") << words("-c 2") << QStringLiteral("sheet.png") << words("--cell 8x6") << byNumber;
+    // Bleeding fills every transparent pixel of a cell, around the picture too: its frames,
+    // bled again, give the same sheet.
+    QTest::newRow("bled in cells larger than the pictures") << words("-c 3 --cell 11x9 --anchor center --alpha bleed --json")
+        << QStringLiteral("sheet.png") << data << byPath;
 }
 
 void TestCli::splitRoundTrip()
@@ -972,3 +984,47 @@ void TestCli::sameBytesWhateverTheMemory()
 
 QTEST_MAIN(TestCli)
 #include "tst_cli.moc"
+
+// Under a limit on its address space, a run that cannot have its memory says so and writes
+// nothing: it never ends by a signal, nor writes a sheet of the pixels it could not hold.
+void TestCli::underAMemoryLimit_data()
+{
+    QTest::addColumn<QString>("picture"); // sparse: a few pixels on a transparent 6000 x 6000; photo: 1000 x 1000
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("bleeding a sparse picture") << QStringLiteral("sparse") << words("--alpha bleed -o s.png");
+    QTest::newRow("enlarged ten times") << QStringLiteral("photo") << words("--scale 10 -o s.png");
+    QTest::newRow("enlarged ten times into a bitmap") << QStringLiteral("photo") << words("--scale 10 -o s.bmp");
+}
+
+void TestCli::underAMemoryLimit()
+{
+    QFETCH(QString, picture);
+    QFETCH(QStringList, options);
+    const QString prlimit = QStandardPaths::findExecutable(QStringLiteral("prlimit"));
+    if (prlimit.isEmpty())
+        QSKIP("prlimit (util-linux) is not installed");
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer reserves far more address space than the limit allows");
+#endif
+    QTemporaryDir dir;
+    QImage image = picture == QLatin1String("sparse") ? QImage(6000, 6000, QImage::Format_ARGB32) : sample(1000, 1000, 3);
+    if (picture == QLatin1String("sparse")) {
+        image.fill(Qt::transparent);
+        for (int k = 0; k < 6000; k += 997)
+            image.setPixel(k, 5999 - k, qRgba(200, 40, 90, 255));
+    }
+    QVERIFY(image.save(dir.filePath(QStringLiteral("in.png"))));
+    image = QImage();
+    writeFile(dir.filePath(QStringLiteral("s.png")), "old sheet");
+    writeFile(dir.filePath(QStringLiteral("s.bmp")), "old sheet");
+    QProcess p;
+    p.setWorkingDirectory(dir.path());
+    p.start(prlimit, QStringList{QStringLiteral("--as=300000000"), QStringLiteral("--"), QStringLiteral(CORVANE_STRIP),
+                                 QStringLiteral("in.png")} + options);
+    QVERIFY(p.waitForFinished(120000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(p.exitCode() == 1 && err.contains(QLatin1String("memory")), qPrintable(err));
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("s.png"))), QByteArray("old sheet"));
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("s.bmp"))), QByteArray("old sheet"));
+}

@@ -20,40 +20,15 @@
 #include "strip/sheetfile.h"
 #include "tests/support/testsupport.h"
 
+using testsupport::Alpha;
 using testsupport::pillowFrames;
+using testsupport::Run;
+using testsupport::runStrip;
+using testsupport::sample;
 using testsupport::readFile;
 using testsupport::writeFile;
 
 namespace {
-
-struct Run {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Run runStrip(const QStringList &args, const QString &dir)
-{
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    p.start(QStringLiteral(CORVANE_STRIP), args);
-    p.waitForFinished(120000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
-
-// A picture whose pixels all differ; its alpha: 255, only 0 and 255, or every value.
-enum class Alpha { Opaque, Binary, Partial };
-QImage sample(int w, int h, int seed, Alpha alpha = Alpha::Opaque)
-{
-    QImage image = testsupport::pattern(w, h, seed).convertToFormat(QImage::Format_RGBA8888);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            uchar *p = image.scanLine(y) + x * 4;
-            p[3] = alpha == Alpha::Opaque ? 255 : alpha == Alpha::Binary ? ((x + y) % 3 ? 255 : 0) : uchar(x * 16 + y * 5 + 1);
-        }
-    return image;
-}
 
 // The expected sheet: transparent, the pictures put at hand-written places, each cut to the
 // size given. Fully transparent pixels leave what is beneath; none of the cases overlaps

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QObject>
+#include <QString>
 
 #include <atomic>
 
@@ -9,8 +11,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
+#include <type_traits>
 
 namespace browse {
 
@@ -27,7 +31,9 @@ inline std::atomic<std::chrono::milliseconds::rep> &readWaitSetting()
 inline std::chrono::milliseconds readWait() { return std::chrono::milliseconds(readWaitSetting().load()); }
 inline void setReadWait(std::chrono::milliseconds wait) { readWaitSetting() = wait.count(); }
 
-// Reads for one list, one reading at a time, on a thread of its own. A mount that no longer
+// Reads for one list, one reading at a time, on a thread of its own. A reading that throws (no
+// memory, no thread to run on) is a failed reading: T's own failedRead(std::type_identity<T>,
+// cause), found beside T, says so; nothing escapes the thread. A mount that no longer
 // answers blocks inside the kernel where nothing can interrupt it, so a reading is never given
 // up: a newer request waits for it, then runs on the same thread, and only the newest
 // request's result is used. The thread holds shared state only, so the list may go away first.
@@ -69,7 +75,15 @@ public:
         }
         m_state->running = true;
         m_state->waiting = id;
-        std::thread(&Reader::run, m_state, id, std::move(work)).detach();
+        try {
+            std::thread(&Reader::run, m_state, id, std::move(work)).detach();
+        } catch (...) {
+            // No thread to read on: the reading fails now, on the caller's thread.
+            m_state->running = false;
+            m_state->waiting = 0;
+            m_state->pending = false;
+            return failure(std::current_exception());
+        }
         m_state->finished.wait_for(lock, wait, [&] { return m_state->done.has_value(); });
         m_state->waiting = 0;
         if (!m_state->done)
@@ -102,28 +116,42 @@ private:
         Apply late;
     };
 
-    static void run(std::shared_ptr<State> state, quint64 id, Work work)
+    // The failed reading for what work threw, in words for people.
+    static T failure(std::exception_ptr thrown)
+    {
+        QString cause;
+        try {
+            std::rethrow_exception(thrown);
+        } catch (const std::bad_alloc &) {
+            cause = QCoreApplication::translate("browse", "not enough memory");
+        } catch (const std::exception &e) {
+            cause = QString::fromLocal8Bit(e.what());
+        } catch (...) {
+            cause = QCoreApplication::translate("browse", "the reading failed");
+        }
+        return failedRead(std::type_identity<T>{}, cause);
+    }
+
+    static T attempt(const Work &work)
+    {
+        try {
+            return work();
+        } catch (...) {
+            return failure(std::current_exception());
+        }
+    }
+
+    static void run(std::shared_ptr<State> state, quint64 id, Work work) noexcept
     {
         for (;;) {
-            T result = work();
+            T result = attempt(work);
             std::unique_lock lock(state->mutex);
-            if (id == state->waiting) {
-                state->done = std::move(result);
-                state->finished.notify_all();
-            } else if (id == state->latest && state->receiver) {
-                // A posted call dies with its receiver, so it never runs after the list is gone.
-                QMetaObject::invokeMethod(
-                    state->receiver,
-                    [state, id, result] {
-                        std::unique_lock lock(state->mutex);
-                        if (id != state->latest)
-                            return;
-                        state->pending = false;
-                        const Apply late = state->late;
-                        lock.unlock();
-                        late(result);
-                    },
-                    Qt::QueuedConnection);
+            try {
+                deliver(state, id, std::move(result));
+            } catch (...) {
+                // A late result that cannot even be posted is lost; the list keeps what it shows.
+                if (id == state->latest)
+                    state->pending = false;
             }
             if (!state->queued) {
                 state->running = false;
@@ -132,6 +160,29 @@ private:
             work = std::move(*state->queued);
             state->queued.reset();
             id = state->queuedId;
+        }
+    }
+
+    // Hands result to the waiting caller, or posts it to the receiver; the state's lock is held.
+    static void deliver(const std::shared_ptr<State> &state, quint64 id, T result)
+    {
+        if (id == state->waiting) {
+            state->done = std::move(result);
+            state->finished.notify_all();
+        } else if (id == state->latest && state->receiver) {
+            // A posted call dies with its receiver, so it never runs after the list is gone.
+            QMetaObject::invokeMethod(
+                state->receiver,
+                [state, id, result] {
+                    std::unique_lock lock(state->mutex);
+                    if (id != state->latest)
+                        return;
+                    state->pending = false;
+                    const Apply late = state->late;
+                    lock.unlock();
+                    late(result);
+                },
+                Qt::QueuedConnection);
         }
     }
 

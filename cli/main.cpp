@@ -5,8 +5,14 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <new>
+#include <thread>
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include "browse/folders.h"
@@ -90,9 +96,14 @@ int compose(const cli::Options &o)
     QList<strip::SourceOrigin> origins;
     for (const QString &input : o.inputs) {
         QStringList files{input};
-        const bool folder = QFileInfo(input).isDir();
+        const bool folder = browse::isFolder(input);
         if (folder) {
-            files = browse::pictureFilesIn(input, o.order);
+            QString unreadable;
+            files = browse::pictureFilesIn(input, o.order, &unreadable);
+            if (!unreadable.isEmpty()) {
+                say(unreadable);
+                return Failed;
+            }
             // A sheet written into its own frames' folder is not a frame of the next run.
             const QString outputName = QFileInfo(o.output).fileName();
             files.removeIf([&](const QString &file) {
@@ -297,10 +308,81 @@ int split(const cli::Options &o)
     return Written;
 }
 
+// The first cause for which standard output refused what was printed. The C library forgets
+// it when a write inside printf() fails, so standard output goes through writeStdout(), which
+// keeps it.
+int stdoutError = 0;
+
+ssize_t writeStdout(void *, const char *data, size_t size)
+{
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = ::write(STDOUT_FILENO, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (stdoutError == 0)
+                stdoutError = n < 0 ? errno : ENOSPC;
+            return -1;
+        }
+        done += size_t(n);
+    }
+    return ssize_t(size);
+}
+
+void keepStdoutErrors()
+{
+    if (FILE *out = fopencookie(nullptr, "w", cookie_io_functions_t{nullptr, writeStdout, nullptr, nullptr})) {
+        setvbuf(out, nullptr, isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, BUFSIZ);
+        stdout = out;
+    }
+}
+
+// What was printed reached standard output: a full disk or a closed pipe fails the run as any
+// other write does. Called after every action, so that each is covered.
+bool flushedStdout()
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout) && stdoutError == 0)
+        return true;
+    const int error = stdoutError ? stdoutError : errno;
+    say(QStringLiteral("Cannot write to standard output: %1.").arg(QString::fromLocal8Bit(std::strerror(error))));
+    return false;
+}
+
+// Ctrl-C, a hang-up or a termination while files are staged: what is staged goes, then the
+// program ends of the signal, as it would have. The signals wait for a thread of their own,
+// so that taking the files away may lock and allocate as any code does.
+void watchStopSignals()
+{
+    sigset_t stop;
+    sigemptyset(&stop);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stop, signal);
+    // Before any other thread starts, so that every thread leaves these signals to the watcher.
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    try {
+        std::thread([stop] {
+            int signal = 0;
+            if (sigwait(&stop, &signal) != 0)
+                return;
+            picture::discardStagedForExit();
+            std::signal(signal, SIG_DFL);
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, signal);
+            pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+            std::raise(signal);
+        }).detach();
+    } catch (const std::system_error &) {
+        pthread_sigmask(SIG_UNBLOCK, &stop, nullptr); // no watcher: the signals end the program at once
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    watchStopSignals();
+    keepStdoutErrors();
     // File names are bytes: an argument that is not UTF-8 keeps them, as the window's lists do.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -309,24 +391,35 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvane-strip"));
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
+    int status = Written;
     try {
         const cli::Options o = cli::parseOptions(arguments);
         switch (o.action) {
         case cli::Options::Action::Help:
             std::fputs(qUtf8Printable(cli::helpText()), stdout);
-            return Written;
+            break;
         case cli::Options::Action::Version:
             std::printf("corvane-strip %s\n", CORVANE_VERSION);
-            return Written;
+            break;
         case cli::Options::Action::Split:
-            return split(o);
+            status = split(o);
+            break;
         case cli::Options::Action::Compose:
+            status = compose(o);
             break;
         }
-        return compose(o);
     } catch (const cli::UsageError &e) {
         say(e.message);
         std::fprintf(stderr, "Try 'corvane-strip --help' for more information.\n");
-        return Usage;
+        status = Usage;
+    } catch (const std::bad_alloc &) {
+        say(QStringLiteral("Cannot go on: not enough memory."));
+        status = Failed;
+    } catch (const std::exception &e) {
+        say(QStringLiteral("Cannot go on: %1").arg(QString::fromLocal8Bit(e.what())));
+        status = Failed;
     }
+    if (!flushedStdout() && status == Written)
+        status = Failed;
+    return status;
 }

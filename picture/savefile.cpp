@@ -4,23 +4,22 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <QTemporaryFile>
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
+#include <set>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#if defined(Q_OS_UNIX)
 #include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
-#endif
-#if defined(Q_OS_LINUX)
-#include <fcntl.h>
-#endif
 
 namespace picture {
 
@@ -31,13 +30,13 @@ QString failure(const QString &path, const QString &cause)
     return QCoreApplication::translate("picture", "Cannot write %1: %2").arg(path, cause);
 }
 
-// Writes through to the temporary file. QSaveFile reports a write that the disk cut short
-// as a short count with no error, so each write goes on until every byte is in or the file
-// system names its refusal; the first cause is kept because commit() would lose it.
+// Writes through to the temporary file. A write that the disk cuts short comes back as a
+// short count with no error, so each write goes on until every byte is in or the file system
+// names its refusal; the first cause is kept.
 class SaveFileSink : public SaveSink
 {
 public:
-    explicit SaveFileSink(QSaveFile &file) : m_file(file) {}
+    explicit SaveFileSink(QFileDevice &file) : m_file(file) {}
 
     bool write(const char *data, qint64 size) override
     {
@@ -128,7 +127,7 @@ private:
 #endif
     }
 
-    QSaveFile &m_file;
+    QFileDevice &m_file;
     QString m_cause;
     qint64 m_started = 0; // bytes handed to write-back
     qint64 m_pending = 0; // bytes written since
@@ -139,7 +138,7 @@ QString folderInTheWay()
     return QCoreApplication::translate("picture", "a folder of that name is in the way");
 }
 
-// The file that replacing path replaces: a symbolic link's target, as QSaveFile follows it.
+// The file that replacing path replaces: a symbolic link's target, so that the link is kept.
 QString replacedFile(const QString &path)
 {
     const QFileInfo info(path);
@@ -164,20 +163,35 @@ QString keepOldFile(const QString &path)
     return QFile::copy(path, kept) ? kept : QString();
 }
 
-// QSaveFile refuses an existing file that may not be written with a sentence of its own that
-// repeats the path and hides the reason ("Read-only file system", "Permission denied"). Opening
-// the file for appending, without creating or changing it, gets the system's own answer.
-QString openFailureCause(const QString &path, const QString &saveFileCause)
+// An existing file that may not be written is not replaced either, though its folder would
+// let a rename do it: opening it for appending, without creating or changing it, asks the
+// system ("Read-only file system", "Permission denied", "Operation not permitted").
+QString cannotReplace(const QString &file)
 {
-    const QFileInfo info(path);
-    if (info.isDir())
-        return folderInTheWay();
-    if (!info.exists())
-        return saveFileCause;
-    QFile probe(path);
+    QFile probe(file);
     if (probe.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
-        return saveFileCause;
+        return {};
     return probe.errorString();
+}
+
+QString systemCause(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Every StagedSave of the process, so that a run ended by a signal can take away what they
+// staged. Whatever a save puts on disk before it is published (a temporary file, a kept-aside
+// old file, a folder made) is made and recorded under this lock.
+std::mutex &registryLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::set<StagedSave *> &registry()
+{
+    static std::set<StagedSave *> saves;
+    return saves;
 }
 
 } // namespace
@@ -198,44 +212,119 @@ SaveResult saveAtomically(const QString &path, const std::function<bool(SaveSink
 }
 
 struct StagedSave::Staged {
-    QString path;
-    QSaveFile file;
-    explicit Staged(const QString &p) : path(p), file(p) {}
+    QString path;      // as given, for messages
+    QByteArray target; // the file replaced: a symbolic link's target, as the link is kept
+    QByteArray temp;   // the finished content, beside the target
 };
 
-StagedSave::StagedSave() = default;
-StagedSave::~StagedSave() = default; // QSaveFile discards an uncommitted temporary file
-
-SaveResult StagedSave::stage(const QString &path, const std::function<bool(SaveSink &)> &produce)
+StagedSave::StagedSave()
 {
-    // QSaveFile replaces the file a symbolic link points to and keeps the link, keeps the old
-    // file's permissions, and syncs the temporary file before renaming it over the target.
-    auto staged = std::make_unique<Staged>(path);
-    QSaveFile &file = staged->file;
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return {false, failure(path, openFailureCause(path, file.errorString()))};
+    const std::lock_guard lock(registryLock());
+    registry().insert(this);
+}
 
-    SaveFileSink sink(file);
-    const bool produced = produce(sink);
-    if (sink.failed() || !produced) {
-        file.cancelWriting();
-        const QString cause = sink.failed()
-            ? sink.cause()
-            : QCoreApplication::translate("picture", "its content could not be made");
-        return {false, failure(path, cause)};
+StagedSave::~StagedSave()
+{
+    const std::lock_guard lock(registryLock());
+    discard();
+    registry().erase(this);
+}
+
+void StagedSave::discard()
+{
+    for (const std::unique_ptr<Staged> &staged : m_files)
+        ::unlink(staged->temp.constData());
+    m_files.clear();
+    // Deepest first; a folder that something else has been put in since stays.
+    for (auto it = m_madeFolders.rbegin(); it != m_madeFolders.rend(); ++it)
+        ::rmdir(it->constData());
+    m_madeFolders.clear();
+}
+
+SaveResult StagedSave::stage(const QString &path, const std::function<bool(SaveSink &)> &produce, Folders folders)
+{
+    auto staged = std::make_unique<Staged>();
+    staged->path = path;
+    int fd = -1;
+    {
+        const std::lock_guard lock(registryLock());
+        if (folders == Folders::Make) {
+            // The missing folders above path, from the outermost in.
+            QList<QByteArray> missing;
+            for (QFileInfo up(QFileInfo(path).absolutePath()); !up.exists(); up.setFile(up.absolutePath())) {
+                missing.prepend(QFile::encodeName(up.absoluteFilePath()));
+                if (up.isRoot())
+                    break;
+            }
+            for (const QByteArray &folder : std::as_const(missing)) {
+                if (::mkdir(folder.constData(), 0777) != 0 && errno != EEXIST) {
+                    const int error = errno;
+                    return {false, failure(path, QCoreApplication::translate("picture", "the folder %1 cannot be made (%2)")
+                                                     .arg(QFile::decodeName(folder), systemCause(error)))};
+                }
+                m_madeFolders.push_back(folder);
+            }
+        }
+        const QFileInfo info(path);
+        if (info.isDir())
+            return {false, failure(path, folderInTheWay())};
+        const QString target = replacedFile(path);
+        staged->target = QFile::encodeName(target);
+        struct stat old;
+        const bool replacing = ::stat(staged->target.constData(), &old) == 0;
+        if (replacing) {
+            if (const QString cause = cannotReplace(target); !cause.isEmpty())
+                return {false, failure(path, cause)};
+        }
+        // A new file gets the permissions any program gives (0666 less the umask), a replaced
+        // one keeps its own.
+        const QFileInfo targetInfo(target);
+        const QString stem = targetInfo.dir().filePath(QStringLiteral(".") + targetInfo.fileName() + QStringLiteral("."));
+        for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+            staged->temp = QFile::encodeName(stem + QString::number(QRandomGenerator::global()->generate(), 36)
+                                             + QStringLiteral(".part"));
+            fd = ::open(staged->temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0 && errno != EEXIST)
+                return {false, failure(path, systemCause(errno))};
+        }
+        if (fd < 0)
+            return {false, failure(path, systemCause(EEXIST))};
+        if (replacing)
+            ::fchmod(fd, old.st_mode & 07777);
+        m_files.push_back(std::move(staged));
     }
-    m_files.push_back(std::move(staged));
+    Staged &file = *m_files.back();
+    const auto drop = [&](const QString &cause) {
+        const std::lock_guard lock(registryLock());
+        ::unlink(file.temp.constData());
+        m_files.pop_back();
+        return SaveResult{false, failure(path, cause)};
+    };
+
+    QFile out;
+    if (!out.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return drop(out.errorString());
+    }
+    SaveFileSink sink(out);
+    const bool produced = produce(sink);
+    if (sink.failed() || !produced)
+        return drop(sink.failed() ? sink.cause() : QCoreApplication::translate("picture", "its content could not be made"));
+    // On the disk before it is put in place, so that a crash after the rename finds every byte.
+    if (::fsync(fd) != 0)
+        return drop(systemCause(errno));
+    out.close();
     return {};
 }
 
 SaveResult StagedSave::commit()
 {
+    const std::lock_guard lock(registryLock());
     // Put in place from the last staged to the first, so that the first (a sheet, usually far
     // larger than the files described after it) is never the one kept aside: every file but
     // the one put in place last may have to be put back, and the old ones get a second name.
     struct Undo {
-        QString target;
+        QByteArray target;
         QString kept; // empty: there was no file
     };
     std::vector<Undo> undo;
@@ -245,34 +334,33 @@ SaveResult StagedSave::commit()
                 QFile::remove(u.kept);
     };
     auto fail = [&](const QString &path, const QString &cause) {
-        SaveResult result{false, failure(path, cause)}; // before path's file is let go
+        SaveResult result{false, failure(path, cause)};
         forget();
-        m_files.clear();
+        discard();
         return result;
     };
     for (size_t i = m_files.size(); i-- > 1;) {
-        Undo u{replacedFile(m_files[i]->path), {}};
-        if (QFileInfo::exists(u.target) && (u.kept = keepOldFile(u.target)).isEmpty())
+        const QString target = QFile::decodeName(m_files[i]->target);
+        Undo u{m_files[i]->target, {}};
+        if (QFileInfo::exists(target) && (u.kept = keepOldFile(target)).isEmpty())
             return fail(m_files[i]->path, QCoreApplication::translate("picture", "the old file could not be kept aside "
                                                                                 "while the new one is put in place"));
         undo.push_back(u);
     }
     for (size_t done = 0; done < m_files.size(); ++done) {
         Staged &staged = *m_files[m_files.size() - 1 - done];
-        if (staged.file.commit())
+        if (::rename(staged.temp.constData(), staged.target.constData()) == 0)
             continue;
-        QString cause = staged.file.errorString();
-        if (cause.isEmpty() || cause == QLatin1String("Unknown error"))
-            cause = QCoreApplication::translate("picture", "the finished file could not be put in its place");
+        QString cause = systemCause(errno);
         for (size_t j = 0; j < done; ++j) {
             if (undo[j].kept.isEmpty()) {
-                QFile::remove(undo[j].target);
-            } else if (::rename(QFile::encodeName(undo[j].kept).constData(), QFile::encodeName(undo[j].target).constData()) == 0) {
+                ::unlink(undo[j].target.constData());
+            } else if (::rename(QFile::encodeName(undo[j].kept).constData(), undo[j].target.constData()) == 0) {
                 undo[j].kept.clear();
             } else {
                 // Never lost: the old file stays under its second name, and the message says where.
                 cause += QCoreApplication::translate("picture", "; the old %1 could not be put back and is kept as %2")
-                             .arg(undo[j].target, undo[j].kept);
+                             .arg(QFile::decodeName(undo[j].target), undo[j].kept);
                 undo[j].kept.clear();
             }
         }
@@ -280,7 +368,16 @@ SaveResult StagedSave::commit()
     }
     forget();
     m_files.clear();
+    m_madeFolders.clear(); // they hold what was published
     return {};
+}
+
+void discardStagedForExit()
+{
+    // Held to the end, so that nothing is staged or published after this.
+    registryLock().lock();
+    for (StagedSave *save : registry())
+        save->discard();
 }
 
 QString cannotSave(const QString &path)

@@ -38,26 +38,41 @@ public:
 SaveResult saveAtomically(const QString &path, const std::function<bool(SaveSink &)> &produce);
 
 // Several files replaced together or not at all: each is written to a temporary file beside
-// its target first; commit() then puts them in place one after another, the first staged last,
-// and when one cannot be, puts back what the others replaced. Anything staged and not
-// committed is discarded.
+// its target first (and closed, so that thousands may be staged); commit() then puts them in
+// place one after another, the first staged last, and when one cannot be, puts back what the
+// others replaced. Anything staged and not committed is discarded, with the folders that
+// staging made.
 class StagedSave
 {
 public:
+    // Whether stage() makes the folders missing above its path.
+    enum class Folders { Given, Make };
+
     StagedSave();
     ~StagedSave();
     StagedSave(const StagedSave &) = delete;
     StagedSave &operator=(const StagedSave &) = delete;
 
     // Writes what produce makes into path's temporary file; nothing on disk is replaced yet.
-    SaveResult stage(const QString &path, const std::function<bool(SaveSink &)> &produce);
+    SaveResult stage(const QString &path, const std::function<bool(SaveSink &)> &produce,
+                     Folders folders = Folders::Given);
     // Replaces every staged file, or none of them.
     SaveResult commit();
 
 private:
+    friend void discardStagedForExit();
+    void discard(); // with the registry's lock held
+
     struct Staged;
     std::vector<std::unique_ptr<Staged>> m_files;
+    std::vector<QByteArray> m_madeFolders; // outermost first
 };
+
+// For a program about to end on a signal (Ctrl-C, a termination): takes away every staged file
+// and made folder of every StagedSave in the process, and keeps any from being staged or
+// committed after. A commit under way finishes first, so that a run is published whole or not
+// at all. Called from an ordinary thread, never from a signal handler.
+void discardStagedForExit();
 
 // Why saving to path would be refused before a byte is written (a missing folder, a folder in
 // the way, no permission, a read-only file system), in saveAtomically's words; empty when

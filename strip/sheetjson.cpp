@@ -59,9 +59,10 @@ QByteArray sheetJson(const Sheet &sheet, const QList<JsonFrame> &frames, const Q
     QJsonArray tags;
     for (qsizetype r = 0; r < runs.size(); ++r) {
         const FrameRun &run = runs[r];
+        // PixiJS keys a list's frames by their place in it, not by "filename"; an object's by name.
         QJsonArray names;
         for (int i = run.from; i <= run.to; ++i)
-            names.append(frames[i].name);
+            names.append(layout == JsonLayout::Hash ? frames[i].name : QString::number(i));
         out += (r ? ",\n    " : "\n    ") + compact(run.name) + ": " + QJsonDocument(names).toJson(QJsonDocument::Compact);
         tags.append(QJsonObject{{QStringLiteral("name"), run.name}, {QStringLiteral("from"), run.from},
                                 {QStringLiteral("to"), run.to}, {QStringLiteral("direction"), QStringLiteral("forward")}});

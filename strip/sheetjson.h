@@ -24,7 +24,8 @@ struct JsonFrame {
 };
 
 // The sheet for game engines: its frames in sheet order; each run both as PixiJS's
-// "animations" (name -> frame names) and as "meta.frameTags" (name, from, to, direction); the
+// "animations" (name -> the frames' keys as PixiJS reads them: their names in an object, their
+// places from 0 in a list) and as "meta.frameTags" (name, from, to, direction); the
 // grid (columns, rows, cell, padding, margin) under "meta" for engines that slice by grid.
 QByteArray sheetJson(const Sheet &sheet, const QList<JsonFrame> &frames, const QList<FrameRun> &runs,
                      const QString &imageName, const QString &pixelFormat, JsonLayout layout);

@@ -154,27 +154,28 @@ bool writeFrames(const SplitPlan &plan, const QImage &sheet, QString *error)
         *error = blocked;
         return false;
     }
+    // Every frame is staged, then all are published together: a full disk or a stopped run
+    // leaves none of them, nor a folder made for them.
+    picture::StagedSave save;
     for (qsizetype i = 0; i < plan.frames.size(); ++i) {
         const QString &file = plan.files[i];
-        const QString folder = QFileInfo(file).path();
-        if (!QDir().mkpath(folder)) {
-            *error = tr("Cannot write %1: the folder %2 cannot be made.").arg(file, folder);
-            return false;
-        }
         const QImage frame = sheet.copy(plan.frames[i].rect).convertToFormat(QImage::Format_RGBA8888);
         QString encoderError;
-        const picture::SaveResult saved = picture::saveAtomically(file, [&](picture::SaveSink &sink) {
+        const picture::SaveResult staged = save.stage(file, [&](picture::SaveSink &sink) {
             picture::PngWriter writer(sink, frame.width(), frame.height());
             const bool ok = writer.writeRows(frame, 0, frame.height()) && writer.finish();
             encoderError = writer.error();
             return ok;
-        });
-        if (!saved.ok) {
-            *error = encoderError.isEmpty() ? saved.message : tr("Cannot write %1: %2").arg(file, encoderError);
+        }, picture::StagedSave::Folders::Make);
+        if (!staged.ok) {
+            *error = encoderError.isEmpty() ? staged.message : tr("Cannot write %1: %2").arg(file, encoderError);
             return false;
         }
     }
-    return true;
+    const picture::SaveResult committed = save.commit();
+    if (!committed.ok)
+        *error = committed.message;
+    return committed.ok;
 }
 
 } // namespace strip

@@ -39,8 +39,9 @@ void placeFrames(SplitPlan &plan, QSize sheet, const QString &folder);
 // goes, a file where a folder must be made); empty when nothing is in the way.
 QString blockedOnDisk(const SplitPlan &plan);
 
-// Writes each frame of the plan, cut from sheet, as an RGBA PNG; every file replaced atomically.
-// Folders the names hold are made. False with *error naming the file and the cause.
+// Writes each frame of the plan, cut from sheet, as an RGBA PNG: all of them replaced together,
+// or none. Folders the names hold are made, and taken away again when the frames are not
+// written. False with *error naming the file and the cause.
 bool writeFrames(const SplitPlan &plan, const QImage &sheet, QString *error);
 
 } // namespace strip

@@ -5,7 +5,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <new>
+#include <stdexcept>
+#include <system_error>
+
 #include "browse/folders.h"
+#include "browse/reader.h"
 
 namespace {
 
@@ -94,6 +99,38 @@ private slots:
         const QList<browse::Drive> nested = {{QStringLiteral("/"), {}}, {QStringLiteral("/media/usb"), {}}};
         QCOMPARE(browse::driveIndexFor(nested, QStringLiteral("/media/usb/art")), 1);
         QCOMPARE(browse::driveIndexFor(nested, QStringLiteral("/media/usbstick")), 0);
+    }
+
+    // A reading that throws, on the reader's own thread, is a failed reading with its cause, not
+    // the end of the program.
+    void readingThatThrows_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("no memory") << 0 << QStringLiteral("not enough memory");
+        QTest::newRow("no thread") << 1 << QStringLiteral("Resource temporarily unavailable");
+        QTest::newRow("anything else") << 2 << QStringLiteral("the disk said no");
+    }
+
+    void readingThatThrows()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, cause);
+        QObject receiver;
+        browse::Reader<browse::Listing> reader(&receiver);
+        const std::optional<browse::Listing> got = reader.read(
+            [kind]() -> browse::Listing {
+                if (kind == 0)
+                    throw std::bad_alloc();
+                if (kind == 1)
+                    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+                throw std::runtime_error("the disk said no");
+            },
+            [](const browse::Listing &) {}, std::chrono::hours(1));
+        QVERIFY(got.has_value());
+        QVERIFY(!got->ok);
+        QVERIFY2(got->message.contains(cause), qPrintable(got->message));
+        QVERIFY(!reader.isReading());
     }
 };
 

@@ -118,6 +118,38 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QCOMPARE(f.write(bytes), bytes.size());
 }
 
+QImage sample(int w, int h, int seed, Alpha alpha)
+{
+    QImage image = pattern(w, h, seed).convertToFormat(QImage::Format_RGBA8888);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uchar *p = image.scanLine(y) + x * 4;
+            p[3] = alpha == Alpha::Opaque ? 255 : alpha == Alpha::Binary ? ((x + y) % 3 ? 255 : 0) : uchar(x * 16 + y * 5 + 1);
+        }
+    return image;
+}
+
+QString stripProgram()
+{
+    return QStringLiteral(CORVANE_STRIP);
+}
+
+Run runStrip(const QStringList &args, const QString &dir, const QStringList &prefix,
+             const std::function<void(QProcess &)> &setUp)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    if (setUp)
+        setUp(p);
+    if (prefix.isEmpty())
+        p.start(stripProgram(), args);
+    else
+        p.start(prefix.first(), prefix.mid(1) + QStringList{stripProgram()} + args);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile f(path);

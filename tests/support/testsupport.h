@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QImage>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QtTest>
 
 #include <functional>
@@ -58,6 +60,25 @@ QString reportOf(const picture::SaveResult &r);
 
 // Every entry of dir, hidden ones included, sorted: what a failed write must not leave behind.
 QStringList entries(const QString &dir);
+
+// A picture whose pixels all differ; its alpha: 255, only 0 and 255, or every value.
+enum class Alpha { Opaque, Binary, Partial };
+QImage sample(int w, int h, int seed, Alpha alpha = Alpha::Opaque);
+
+// How a run of corvane-strip ended: its exit status (-1 when it died) and what it printed.
+struct Run {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// The corvane-strip program of this build.
+QString stripProgram();
+
+// Runs corvane-strip with args in dir; prefix, when given, is a command that runs it (setpriv
+// with its options, say); setUp may change the process before it starts (its channels).
+Run runStrip(const QStringList &args, const QString &dir, const QStringList &prefix = {},
+             const std::function<void(QProcess &)> &setUp = {});
 
 // The first pixel position where a and b differ (both compared as RGB32), or "" when equal.
 QString firstDifference(const QImage &a, const QImage &b, int tolerance = 0);

@@ -108,6 +108,7 @@ private:
     void buildBrowser();     // browsehandlers.cpp
     void buildHelp();        // helpabout.cpp
     void closeCommand();     // writecommand.cpp: "10"-less closing shared by every run
+    void writeImageStrip();  // writecommand.cpp: the command itself, inside its handler's guard
 
     std::unique_ptr<Prompts> m_prompts;
     QPointer<AboutForm> m_aboutForm;

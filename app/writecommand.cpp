@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
+#include <exception>
+#include <new>
+
 #include "app/mainwindow.h"
 #include "browse/filelist.h"
 #include "picture/surface.h"
@@ -39,6 +42,23 @@ QString firstFramesMessage(int maxImages)
 } // namespace
 
 void MainWindow::Cmd_Write_File_Click()
+{
+    // Nothing may leave a slot: a failure of memory anywhere in the command ends the command,
+    // with a message, and the window goes on.
+    try {
+        writeImageStrip();
+    } catch (const std::bad_alloc &) {
+        m_prompts->message(this, tr("The strip cannot be made: there is not enough memory."));
+        numhFrames->setText(QStringLiteral("10"));
+        closeCommand();
+    } catch (const std::exception &e) {
+        m_prompts->message(this, tr("The strip cannot be made: %1").arg(QString::fromLocal8Bit(e.what())));
+        numhFrames->setText(QStringLiteral("10"));
+        closeCommand();
+    }
+}
+
+void MainWindow::writeImageStrip()
 {
     // Rule A. A count above 0 that still rounds to no column at all is treated like 0: there
     // is no grid to lay out for it.

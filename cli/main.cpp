@@ -234,17 +234,7 @@ int compose(const cli::Options &o)
     };
     const QString sheetName = QFileInfo(o.output).fileName();
     if (o.json) {
-        // Every frame is its whole cell, so that a picture smaller than the cell keeps its place
-        // in it from frame to frame.
-        QList<strip::JsonFrame> frames;
-        // A GIF frame lasts as long as the file says; one that says nothing, or a still picture,
-        // lasts --duration.
-        for (int i = 0; i < job.frames.size(); ++i) {
-            const QList<int> delays = job.sources[job.frames[i].source].picture.delays();
-            const int delay = delays.value(job.frames[i].frame);
-            frames.append({naming.names[i], sheet.cellRect(i), sheet.cell, delay > 0 ? delay : o.duration});
-        }
-        const QByteArray json = strip::sheetJson(sheet, frames, naming.runs, sheetName,
+        const QByteArray json = strip::sheetJson(sheet, strip::jsonFrames(job, naming, o.duration), naming.runs, sheetName,
                                                  o.png ? QStringLiteral("RGBA8888") : QStringLiteral("RGB888"), o.layout);
         if (!stageText(jsonPath, json))
             return Failed;

@@ -4,7 +4,19 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "strip/bands.h"
+
 namespace strip {
+
+QList<JsonFrame> jsonFrames(const SheetJob &job, const FrameNaming &naming, int stillDuration)
+{
+    QList<JsonFrame> frames;
+    for (int i = 0; i < job.frames.size(); ++i) {
+        const int delay = job.sources[job.frames[i].source].picture.delays().value(job.frames[i].frame);
+        frames.append({naming.names.value(i), job.sheet.cellRect(i), job.sheet.cell, delay > 0 ? delay : stillDuration});
+    }
+    return frames;
+}
 
 namespace {
 

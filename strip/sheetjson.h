@@ -23,6 +23,13 @@ struct JsonFrame {
     int duration = 100; // milliseconds
 };
 
+struct SheetJob;
+
+// Every frame of job as its cell, so that a picture smaller than the cell keeps its place in it
+// from frame to frame, named as naming says. A GIF frame lasts as long as the file says; one that
+// says nothing, or a still picture, lasts stillDuration milliseconds.
+QList<JsonFrame> jsonFrames(const SheetJob &job, const FrameNaming &naming, int stillDuration);
+
 // The sheet for game engines: its frames in sheet order; each run both as PixiJS's
 // "animations" (name -> the frames' keys as PixiJS reads them: their names in an object, their
 // places from 0 in a list) and as "meta.frameTags" (name, from, to, direction); the

@@ -7,6 +7,9 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <new>
+#include <stdexcept>
+
 #include "tests/app/commandfixture.h"
 
 namespace {
@@ -318,6 +321,35 @@ private slots:
         QCOMPARE(f->window->numhFrames->text(), QStringLiteral("10"));
         // The strip stays composed until the next run.
         QCOMPARE(f->stripSize(), QSize(96, 32));
+    }
+
+    // A failure of memory, or anything else thrown, ends the command with a message; the
+    // window goes on and what was on disk stays.
+    void failureInsideTheCommandIsReported_data()
+    {
+        QTest::addColumn<bool>("memory");
+        QTest::newRow("no memory") << true;
+        QTest::newRow("another failure") << false;
+    }
+
+    void failureInsideTheCommandIsReported()
+    {
+        QFETCH(bool, memory);
+        f->makePictures(3);
+        f->selectFirst(3);
+        testsupport::writeFile(f->file(QStringLiteral("walk.bmp")), "precious");
+        f->prompts->onSave = [memory] {
+            if (memory)
+                throw std::bad_alloc();
+            throw std::runtime_error("the dialog failed");
+        };
+        f->write(QStringLiteral("3"));
+        f->prompts->onSave = {};
+        QCOMPARE(f->prompts->texts(), QStringList{memory ? QStringLiteral("The strip cannot be made: there is not enough memory.")
+                                                         : QStringLiteral("The strip cannot be made: the dialog failed")});
+        QCOMPARE(testsupport::readFile(f->file(QStringLiteral("walk.bmp"))), QByteArray("precious"));
+        QCOMPARE(f->window->numhFrames->text(), QStringLiteral("10"));
+        QCOMPARE(f->window->cursor().shape(), Qt::ArrowCursor);
     }
 
     void textFileOnlyWhenChecked_data()

@@ -1,7 +1,11 @@
 #include <QtTest>
 
+#include <atomic>
 #include <cstdio>
+#include <new>
 
+#include "picture/threads.h"
+#include "strip/bandplan.h"
 #include "strip/frames.h"
 #include "strip/sheetfile.h"
 #include "tests/support/testsupport.h"
@@ -369,6 +373,78 @@ private slots:
         const strip::StripPlan r = strip::planStrip(sourcesOf(squares(3, 8)), 3, 0.5);
         QVERIFY(!r.ok);
         QVERIFY2(r.message.startsWith(QStringLiteral("The strip cannot be made: ")), qPrintable(r.message));
+    }
+
+    // Whatever order the bands come in (a bitmap's from the bottom up), an animation is read
+    // forward, every frame it shows once: never from its start again for a later band.
+    void animationReadForwardOnce_data()
+    {
+        QTest::addColumn<int>("order");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("fill");
+        QTest::addColumn<int>("frameHeight");
+        for (const int order : {int(strip::BandOrder::TopDown), int(strip::BandOrder::BottomUp)})
+            for (const int fill : {int(strip::Fill::Rows), int(strip::Fill::Columns)})
+                for (const int columns : {1, 3})
+                    for (const int height : {5, 3000}) // one band a row, or several
+                        QTest::addRow("%s, %s, %d a row, %d high", order ? "bottom up" : "top down", fill ? "by columns" : "by rows",
+                                      columns, height) << order << columns << fill << height;
+    }
+
+    void animationReadForwardOnce()
+    {
+        QFETCH(int, order);
+        QFETCH(int, columns);
+        QFETCH(int, fill);
+        QFETCH(int, frameHeight);
+        strip::SheetJob job;
+        job.bytesPerPixel = 3;
+        for (int s = 0; s < 2; ++s) { // a still picture, then a 12-frame animation
+            strip::SheetSource source;
+            source.allFrames = s == 1;
+            source.frames = s == 1 ? 12 : 1;
+            source.size = QSize(700, frameHeight);
+            for (int f = 0; f < source.frames; ++f)
+                job.frames.append({s, f});
+            job.sources.append(source);
+        }
+        strip::SheetOptions layout;
+        layout.columns = columns;
+        layout.fill = strip::Fill(fill);
+        job.sheet = strip::arrangeSheet(int(job.frames.size()), QSize(700, frameHeight), layout);
+        const strip::BandPlan plan = strip::planSheet(job, strip::BandOrder(order));
+        QList<int> read;
+        for (const std::vector<int> &band : plan.decodes)
+            for (const int k : band)
+                if (plan.pieces[size_t(k)].source == 1)
+                    read.append(plan.pieces[size_t(k)].frame);
+        QCOMPARE(read, QList<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+        // And every frame is drawn in every band that shows it.
+        QList<int> drawn;
+        for (const std::vector<int> &band : plan.draws)
+            for (const int i : band)
+                if (!drawn.contains(i))
+                    drawn.append(i);
+        QCOMPARE(drawn.size(), job.frames.size());
+    }
+
+    // Work that fails on a thread of its own fails the caller, once every thread is done,
+    // instead of ending the program.
+    void failureOnAThreadReachesTheCaller()
+    {
+        std::atomic<int> done{0};
+        bool thrown = false;
+        try {
+            picture::forEachOnThreads(64, [&](std::ptrdiff_t k) {
+                if (k == 5)
+                    throw std::bad_alloc();
+                ++done;
+            });
+        } catch (const std::bad_alloc &) {
+            thrown = true;
+        }
+        QVERIFY(thrown);
+        QVERIFY(done >= 1);
     }
 };
 

@@ -20,6 +20,7 @@
 #include "picture/nativepath.h"
 #include "strip/bands.h"
 #include "strip/framenames.h"
+#include "strip/frames.h"
 #include "strip/names.h"
 #include "strip/sheetfile.h"
 #include "strip/sheetjson.h"
@@ -94,6 +95,7 @@ int compose(const cli::Options &o)
     job.budget.acceptPng = true;
     job.bytesPerPixel = o.png ? 4 : 3;
     QList<strip::SourceOrigin> origins;
+    QStringList paths;
     for (const QString &input : o.inputs) {
         QStringList files{input};
         const bool folder = browse::isFolder(input);
@@ -114,25 +116,26 @@ int compose(const cli::Options &o)
                 return Failed;
             }
         }
-        for (const QString &file : files) {
-            strip::SheetSource source;
-            source.path = file;
-            source.allFrames = o.allFrames;
-            QString error;
-            if (!strip::probeSource(source, job.budget, &error)) {
-                say(error);
-                return Failed;
-            }
-            if (!o.allFrames && !o.quiet) {
-                if (const int frames = source.picture.framesInFile(); frames > 1)
-                    say(QStringLiteral("warning: %1 is animated (%2 frames); only its first frame is taken. "
-                                       "--all-frames takes them all.").arg(picture::displayPath(file)).arg(frames));
-            }
-            for (int f = 0; f < source.frames; ++f)
-                job.frames.append({int(job.sources.size()), f});
-            job.sources.append(source);
+        for (const QString &file : std::as_const(files)) {
+            paths.append(file);
             origins.append({input, folder});
         }
+    }
+    // Every file opened once, on every core; each picture is decoded when its rows come.
+    const strip::GatherResult gathered = strip::gather(paths, job.budget, {o.allFrames, false, true});
+    for (const strip::SheetSource &source : gathered.pictures) {
+        if (!o.allFrames && !o.quiet) {
+            if (const int frames = source.picture.framesInFile(); frames > 1)
+                say(QStringLiteral("warning: %1 is animated (%2 frames); only its first frame is taken. "
+                                   "--all-frames takes them all.").arg(picture::displayPath(source.path)).arg(frames));
+        }
+        for (int f = 0; f < source.frames; ++f)
+            job.frames.append({int(job.sources.size()), f});
+        job.sources.append(source);
+    }
+    if (!gathered.ok()) {
+        say(gathered.failure.message);
+        return Failed;
     }
     // Frames enlarged pixel for pixel take their cells with them.
     job.transparent = o.alpha;

@@ -201,19 +201,6 @@ void drawFrame(const SheetJob &job, const BandPlan &plan, int i, const QImage &p
 
 } // namespace
 
-bool probeSource(SheetSource &source, const picture::Budget &budget, QString *error)
-{
-    source.picture = picture::Source::open(source.path, picture::displayPath(source.path), budget, source.allFrames);
-    if (!source.picture.ok()) {
-        *error = source.picture.refusal().message;
-        return false;
-    }
-    source.allFrames = source.picture.allFrames();
-    source.frames = source.picture.frames();
-    source.size = source.picture.size();
-    return true;
-}
-
 bool composeInBands(const SheetJob &job, BandOrder order, const BandCanvas &canvas, QString *error,
                     const std::function<void(int done, int total)> &progress)
 {

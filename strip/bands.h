@@ -23,11 +23,6 @@ struct SheetSource {
                                // are decoded when the first band that shows them comes
 };
 
-// Opens source.path and fills in its size and frame count from the file's header, after the
-// checks that decoding it would make first; false with *error naming the file (as given) and
-// the cause.
-bool probeSource(SheetSource &source, const picture::Budget &budget, QString *error);
-
 // One cell's picture: frame `frame` of source `source`.
 struct SheetFrame {
     int source = 0;

@@ -33,7 +33,7 @@ QString overBudget(const QString &name, qint64 maxBytes)
 
 } // namespace
 
-GatherResult loadPictures(const QStringList &paths, const picture::Budget &budget)
+GatherResult gather(const QStringList &paths, const picture::Budget &budget, const GatherOptions &options)
 {
     GatherResult result;
     const qsizetype listed = paths.size();
@@ -52,10 +52,32 @@ GatherResult loadPictures(const QStringList &paths, const picture::Budget &budge
                                                            sources[size_t(k)].format());
         }
     };
-    auto nameOf = [&](qsizetype k) { return picture::displayPath(QFileInfo(paths[k]).absoluteFilePath()); };
+    auto nameOf = [&](qsizetype k) {
+        return picture::displayPath(options.namesAsGiven ? paths[k] : QFileInfo(paths[k]).absoluteFilePath());
+    };
     picture::forEachOnThreads(listed, [&](qsizetype k) {
-        guarded(k, [&] { sources[size_t(k)] = picture::Source::open(paths[k], nameOf(k), budget); });
+        guarded(k, [&] { sources[size_t(k)] = picture::Source::open(paths[k], nameOf(k), budget, options.allFrames); });
     });
+
+    if (!options.decodeAhead) {
+        // Each picture is decoded when its rows of the sheet come; what they hold then is the
+        // plan's to count.
+        for (qsizetype k = 0; k < listed; ++k) {
+            if (!sources[size_t(k)].ok() || !decoded[size_t(k)].ok()) {
+                result.failure = !decoded[size_t(k)].ok() ? decoded[size_t(k)] : sources[size_t(k)].refusal();
+                return result;
+            }
+            const picture::Source &source = sources[size_t(k)];
+            SheetSource sheetSource;
+            sheetSource.path = paths[k];
+            sheetSource.allFrames = source.allFrames();
+            sheetSource.frames = source.frames();
+            sheetSource.size = source.size();
+            sheetSource.picture = source;
+            result.pictures.append(std::move(sheetSource));
+        }
+        return result;
+    }
 
     // Only the pictures before the one that would pass the budget are decoded; that one is
     // refused unless one of them fails first.

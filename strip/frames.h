@@ -14,16 +14,32 @@ namespace strip {
 constexpr int kFrameHolders = 102;
 
 struct GatherResult {
-    QList<SheetSource> pictures; // the pictures that were loaded, in list order, decoded
+    QList<SheetSource> pictures; // the pictures that were opened, in list order (decoded when asked)
     picture::Loaded failure;     // the first file, in list order, that could not be loaded
     int loaded() const { return int(pictures.size()); }
     bool ok() const { return failure.ok(); }
 };
 
-// Opens and decodes paths in list order, with every core; stops at the first picture that
-// cannot be loaded or that takes the command past budget.maxTotalBytes. The budget is charged
-// with the sizes the headers declare before anything is decoded.
-GatherResult loadPictures(const QStringList &paths, const picture::Budget &budget = {});
+// How a gathering opens its files.
+struct GatherOptions {
+    bool allFrames = false;    // an animated GIF gives every frame, not its first alone
+    // Every picture decoded now, within budget.maxTotalBytes (the window: a damaged one is
+    // refused before its save dialog); otherwise each is decoded when its rows of the sheet come.
+    bool decodeAhead = true;
+    bool namesAsGiven = false; // messages name files as given rather than by their full paths
+};
+
+// Opens paths in list order, with every core: each file once, its header read and checked;
+// with decodeAhead, decoded from the same bytes, the budget charged with the sizes the headers
+// declare before anything is decoded. Stops at the first picture that cannot be opened or
+// decoded, or that takes the command past the budget.
+GatherResult gather(const QStringList &paths, const picture::Budget &budget, const GatherOptions &options);
+
+// The window's gathering: every picture decoded ahead, named by its full path.
+inline GatherResult loadPictures(const QStringList &paths, const picture::Budget &budget = {})
+{
+    return gather(paths, budget, {});
+}
 
 struct StripPlan {
     bool ok = true;

@@ -312,10 +312,9 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("frame.bmp"));
         QVERIFY(testsupport::solid(size.width(), size.height(), Qt::red).save(path, "BMP"));
         strip::SheetJob job;
-        strip::SheetSource source;
-        source.path = path;
-        QString error;
-        QVERIFY2(strip::probeSource(source, job.budget, &error), qPrintable(error));
+        const strip::GatherResult gathered = strip::gather({path}, job.budget, {false, false, false});
+        QVERIFY2(gathered.ok(), qPrintable(gathered.failure.message));
+        const strip::SheetSource &source = gathered.pictures.first();
         job.sources = {source};
         job.frames = {{0, 0}};
         job.sheet = strip::arrangeSheet(1, source.size, {});

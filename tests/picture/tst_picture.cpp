@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QImageWriter>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -276,6 +277,8 @@ private slots:
     // 2. Truncation.
     void truncated_data();
     void truncated();
+    void truncatedJpegAtEveryScan_data();
+    void truncatedJpegAtEveryScan();
     void jpegWithoutEndMarkerLoads_data();
     void jpegWithoutEndMarkerLoads();
     void gifWithoutTrailerLoads();
@@ -626,6 +629,58 @@ void TestPicture::truncated()
     if (r.error == LoadError::Damaged)
         QVERIFY2(r.message.contains(QLatin1String("damaged or incomplete")), qPrintable(r.message));
     compareWhenHeld(path, r);
+}
+
+void TestPicture::truncatedJpegAtEveryScan_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    // A busy picture, so that every scan holds data worth cutting.
+    QImage busy(240, 160, QImage::Format_RGB32);
+    for (int y = 0; y < busy.height(); ++y)
+        for (int x = 0; x < busy.width(); ++x)
+            busy.setPixel(x, y, qRgb((x * x + y * 3) & 0xff, (x * y) & 0xff, (x * 5 ^ y * 7) & 0xff));
+    QList<std::pair<const char *, QByteArray>> files{{"Qt baseline", writtenByQt(busy, "jpeg")},
+                                                     {"Qt progressive", writtenByQt(busy, "jpeg", true)}};
+    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+    if (!convert.isEmpty()) {
+        const QString png = write(QStringLiteral("busy.png"), writtenByQt(busy, "png"));
+        for (const auto &[label, interlace] : {std::pair{"ImageMagick baseline", "None"}, std::pair{"ImageMagick progressive", "Plane"}}) {
+            const QString out = m_dir.filePath(QStringLiteral("busy-%1.jpg").arg(QLatin1String(interlace)));
+            if (QProcess::execute(convert, {png, QStringLiteral("-interlace"), QLatin1String(interlace), out}) == 0)
+                files.append({label, testsupport::readFile(out)});
+        }
+    }
+    for (const auto &[label, bytes] : files) {
+        // Cut inside the tables before each scan, where each scan after the first starts, and in
+        // the middle of each scan.
+        qsizetype previous = -1;
+        int scan = 0;
+        for (qsizetype at = bytes.indexOf("\xff\xda"); at >= 0; at = bytes.indexOf("\xff\xda", at + 2), ++scan) {
+            QTest::addRow("%s, inside the tables before scan %d", label, scan + 1) << bytes.left(at - 5);
+            if (previous >= 0) {
+                QTest::addRow("%s, before scan %d", label, scan + 1) << bytes.left(at);
+                QTest::addRow("%s, inside scan %d", label, scan) << bytes.left((previous + at) / 2);
+            }
+            previous = at;
+        }
+        QTest::addRow("%s, inside the last scan", label) << bytes.left((previous + bytes.size()) / 2);
+    }
+}
+
+// Baseline or progressive, a JPEG cut short is refused in the same words, never shown blurred
+// or with grey rows.
+void TestPicture::truncatedJpegAtEveryScan()
+{
+    QFETCH(QByteArray, bytes);
+    const QString path = write(QStringLiteral("cut.jpg"), bytes);
+    const picture::Loaded r = picture::load(path);
+    QCOMPARE(testsupport::errorName(r.error), QStringLiteral("Damaged"));
+    QCOMPARE(r.message, QStringLiteral("Cannot load %1: the file is damaged or incomplete (its picture data ends early).").arg(path));
+    compareWhenHeld(path, r);
+    for (int d : {2, 4, 8}) {
+        const picture::Loaded v = picture::loadForView(path, QSize(240 / d, 160 / d));
+        QCOMPARE(testsupport::errorName(v.error), QStringLiteral("Damaged"));
+    }
 }
 
 void TestPicture::jpegWithoutEndMarkerLoads_data()

@@ -65,7 +65,7 @@ bool FrameStream::next(QImage *frame, Loaded *refusal)
     if (read.size() != m_source.size())
         return refuse(QCoreApplication::translate("picture", "frame %1 is %2 x %3 pixels")
                           .arg(number).arg(read.width()).arg(read.height()));
-    *frame = read.convertToFormat(read.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    *frame = read.convertToFormat(read.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     ++m_next;
     return true;
 }

@@ -555,8 +555,13 @@ Header readIco(const Bytes &b, Header h)
         return h;
     const qint64 colours = bitCount <= 8 ? (colorsUsed ? colorsUsed : qint64(1) << bitCount) : 0;
     const qint64 need = infoSize + colours * 4 + bmpRowBytes(width, bitCount) * height + bmpRowBytes(width, 1) * height;
-    if (!b.has(offset, bytes) || !b.has(offset, need))
+    if (!b.has(offset, bytes) || !b.has(offset, need)) {
         h.incomplete = endsEarly();
+    } else if (bitCount == 32 && b.le32(offset + 16) == 0) {
+        h.iconPixels = offset + infoSize;
+        h.iconMask = h.iconPixels + bmpRowBytes(width, 32) * height;
+        h.iconTopDown = b.les32(offset + 8) < 0;
+    }
     return h;
 }
 

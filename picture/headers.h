@@ -45,6 +45,13 @@ struct Header {
     int pngKey16[3] = {-1, -1, -1};
     qint64 pngKeyChunk = -1;
 
+    // A 32-bit uncompressed icon bitmap, whose pixels the loader reads itself: Qt's reader drops
+    // the colour of wholly transparent pixels. Where its colour rows and its mask rows start, and
+    // whether the rows run from the top; -1 for any other picture.
+    qint64 iconPixels = -1;
+    qint64 iconMask = -1;
+    bool iconTopDown = false;
+
     int jpegPrecision = 8;             // bits per sample of a JPEG
     bool jpegProgressive = false;
 };

@@ -30,6 +30,8 @@ namespace {
 
 QString tr(const char *text) { return QCoreApplication::translate("picture", text); }
 
+QString outOfMemory() { return tr("there is not enough memory to decode it"); }
+
 Loaded failure(LoadError error, const QString &message, Format format = Format::Unknown)
 {
     Loaded result;
@@ -132,14 +134,16 @@ QImage readWithQt(QIODevice *device, const Header &h, QString *error)
     return image;
 }
 
-// Opaque pictures become RGB32; those with any transparent pixel ARGB32_Premultiplied, the
-// format that painting composes fastest. PNG pictures keep straight alpha (ARGB32) instead, so
-// that a PNG written from them gives back the colours of half-transparent pixels exactly.
-QImage normalised(QImage image, QImage::Format withAlpha = QImage::Format_ARGB32_Premultiplied)
+// Opaque pictures become RGB32; those with any transparent pixel ARGB32 with straight alpha,
+// so that every pixel keeps the colour its file gives it, also where it is wholly transparent.
+// A null image when the memory for the conversion cannot be had.
+QImage normalised(QImage image)
 {
     if (!image.hasAlphaChannel())
         return image.convertToFormat(QImage::Format_RGB32);
-    image.convertTo(withAlpha);
+    image.convertTo(QImage::Format_ARGB32);
+    if (image.format() != QImage::Format_ARGB32)
+        return {};
     for (int y = 0; y < image.height(); ++y) {
         const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x)
@@ -175,12 +179,14 @@ void widenChannels(QImage &image, const int (&bits)[3])
 }
 
 // A 16-bit RGB PNG with a colour key, decoded without its tRNS chunk (see Header::pngKey16): the
-// key decides the alpha, on the full 16-bit samples.
-void applyPngKey16(QImage &image, const Header &h)
+// key decides the alpha, on the full 16-bit samples. False when the memory cannot be had.
+bool applyPngKey16(QImage &image, const Header &h)
 {
     if (h.pngKeyChunk < 0 || (image.format() != QImage::Format_RGBA64 && image.format() != QImage::Format_RGBX64))
-        return;
+        return true;
     image.convertTo(QImage::Format_RGBA64);
+    if (image.format() != QImage::Format_RGBA64)
+        return false;
     for (int y = 0; y < image.height(); ++y) {
         auto *row = reinterpret_cast<QRgba64 *>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
@@ -188,6 +194,7 @@ void applyPngKey16(QImage &image, const Header &h)
             row[x].setAlpha(key ? 0 : 0xffff);
         }
     }
+    return true;
 }
 
 // Pictures from this size on stay in the memory they were decoded in when held with others:
@@ -211,8 +218,9 @@ Loaded finished(QImage image, const Header &h, const QString &name, Holding hold
 {
     Loaded result;
     result.format = h.format;
-    result.image = normalised(std::move(image), h.format == Format::Png ? QImage::Format_ARGB32
-                                                                         : QImage::Format_ARGB32_Premultiplied);
+    result.image = normalised(std::move(image));
+    if (result.image.isNull())
+        return damaged(name, outOfMemory(), h.format);
     if (h.format == Format::Bmp)
         widenChannels(result.image, h.bmpChannelBits);
     // The decoder's own memory is then free for the next one.
@@ -354,10 +362,10 @@ Loaded decodeData(const QByteArray &data, const Header &h, const QString &name, 
         shrunk.height = (h.height + shrink - 1) / shrink;
         return checkedSize(std::move(result), shrunk, name);
     }
-    if (h.rle.bits) {
-        QImage image = decodeRunLengthBmp(data, h);
+    if (h.rle.bits || h.iconPixels >= 0) {
+        QImage image = h.rle.bits ? decodeRunLengthBmp(data, h) : decodeIconBitmap32(data, h);
         if (image.isNull())
-            return damaged(name, tr("there is not enough memory to decode it"), h.format);
+            return damaged(name, outOfMemory(), h.format);
         return finished(std::move(image), h, name, holding);
     }
     QByteArray bytes = h.format == Format::Ico ? withTrustedIconSize(data, h) : data;
@@ -369,7 +377,8 @@ Loaded decodeData(const QByteArray &data, const Header &h, const QString &name, 
     QImage image = readWithQt(&buffer, h, &error);
     if (image.isNull())
         return damaged(name, tr("the decoder refused it: %1").arg(error), h.format);
-    applyPngKey16(image, h);
+    if (!applyPngKey16(image, h))
+        return damaged(name, outOfMemory(), h.format);
     return finished(std::move(image), h, name, holding);
 }
 

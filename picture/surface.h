@@ -30,7 +30,8 @@ public:
     void clear();
 
     // Copies picture at its natural size with its top-left corner at (x, y), composed
-    // source-over what lies beneath; what falls outside the surface is cut off.
+    // source-over what lies beneath (RGB32, BGR888 and RGB888 copied; ARGB32 with straight alpha
+    // blended exactly); what falls outside the surface is cut off.
     void draw(const QImage &picture, int x, int y);
 
 private:

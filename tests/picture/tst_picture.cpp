@@ -188,6 +188,89 @@ QImage translucentIcon(int w, int h)
     return img;
 }
 
+// A picture whose pixels run through the alphas a decoder most easily gets wrong (0, 1, 128,
+// 254) and full, each on a colour that is no round number.
+QImage translucentPattern(int w, int h)
+{
+    const int alphas[] = {0, 1, 128, 254, 255};
+    QImage img(w, h, QImage::Format_ARGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, qRgba((x * 53 + y * 17 + 7) & 0xff, (x * 29 + y * 101 + 201) & 0xff,
+                                     (x * 83 + y * 7 + 99) & 0xff, alphas[(x + 2 * y) % 5]));
+    return img;
+}
+
+// The pixels of picture as 32-bit BGRA rows from the bottom up, as bitmaps and icons store them.
+QByteArray bgraRowsBottomUp(const QImage &picture)
+{
+    QByteArray b;
+    for (int y = picture.height() - 1; y >= 0; --y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb p = picture.pixel(x, y);
+            b.append(char(qBlue(p)));
+            b.append(char(qGreen(p)));
+            b.append(char(qRed(p)));
+            b.append(char(qAlpha(p)));
+        }
+    return b;
+}
+
+// A one-image icon holding image, a PNG or a bitmap (header, colour rows, mask rows).
+QByteArray iconOf(int w, int h, const QByteArray &image)
+{
+    QByteArray b("\0\0\1\0\1\0", 6);
+    b.append(char(w & 0xff));
+    b.append(char(h & 0xff));
+    b.append(QByteArray("\0\0", 2));
+    putLe16(b, 1);
+    putLe16(b, 32);
+    putLe32(b, image.size());
+    putLe32(b, 22);
+    return b + image;
+}
+
+// A 32-bit icon bitmap: its alpha in the pixels, an all-clear mask after them.
+QByteArray iconBitmap(const QImage &picture)
+{
+    QByteArray b;
+    putLe32(b, 40);
+    putLe32(b, picture.width());
+    putLe32(b, picture.height() * 2);
+    putLe16(b, 1);
+    putLe16(b, 32);
+    b.append(QByteArray(24, '\0'));
+    b.append(bgraRowsBottomUp(picture));
+    b.append(QByteArray((picture.width() + 31) / 32 * 4 * picture.height(), '\0'));
+    return b;
+}
+
+// A 32-bit bitmap with a V4 (108-byte) or V5 (124-byte) header whose bit fields include alpha.
+QByteArray alphaBitmap(const QImage &picture, int headerSize)
+{
+    const QByteArray pixels = bgraRowsBottomUp(picture);
+    QByteArray b("BM");
+    putLe32(b, 14 + headerSize + pixels.size());
+    putLe32(b, 0);
+    putLe32(b, 14 + headerSize);
+    putLe32(b, headerSize);
+    putLe32(b, picture.width());
+    putLe32(b, picture.height());
+    putLe16(b, 1);
+    putLe16(b, 32);
+    putLe32(b, 3); // bit fields
+    putLe32(b, pixels.size());
+    putLe32(b, 2835);
+    putLe32(b, 2835);
+    putLe32(b, 0);
+    putLe32(b, 0);
+    for (const quint32 mask : {0x00ff0000u, 0x0000ff00u, 0x000000ffu, 0xff000000u})
+        putLe32(b, mask);
+    putLe32(b, 0x73524742); // sRGB
+    b.append(QByteArray(headerSize - 56, '\0'));
+    return b + pixels;
+}
+
 // The first image of an icon as a one-image icon of its own, since Pillow shows the largest.
 QByteArray firstIconOnly(const QByteArray &ico)
 {
@@ -239,7 +322,7 @@ void compareWhenHeld(const QString &path, const picture::Loaded &alone)
     QVERIFY2(held.image == alone.image, "the held picture's pixels differ");
 }
 
-bool isTransparentFormat(const QImage &img) { return img.format() == QImage::Format_ARGB32_Premultiplied; }
+bool isTransparentFormat(const QImage &img) { return img.format() == QImage::Format_ARGB32; }
 bool isOpaqueFormat(const QImage &img)
 {
     return img.format() == QImage::Format_RGB32 || img.format() == QImage::Format_BGR888;
@@ -271,6 +354,9 @@ private slots:
     void fixturesLoad_data();
     void fixturesLoad();
     // Every PNG colour type and bit depth, with and without a colour key.
+    // Translucent pixels keep the colour and alpha the file gives them.
+    void translucentPixelsAsGiven_data();
+    void translucentPixelsAsGiven();
     void pngStandardTypes_data();
     void pngStandardTypes();
 
@@ -536,12 +622,47 @@ void TestPicture::fixturesLoad()
     if (r.format == Format::Jpeg)
         QCOMPARE(r.image.format(), QImage::Format_BGR888);
     else
-        QCOMPARE(r.image.format(), transparent ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+        QCOMPARE(r.image.format(), transparent ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     QString why;
     const QImage pillow = testsupport::readWithPillow(path, &why);
     QVERIFY2(!pillow.isNull(), qPrintable(why));
     const QString diff = differenceFromPillow(r.image, pillow, r.format == Format::Jpeg ? 1 : 0);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+void TestPicture::translucentPixelsAsGiven_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    const QImage picture = translucentPattern(15, 6);
+    QTest::newRow("ico holding a PNG") << QStringLiteral("png.ico") << iconOf(15, 6, writtenByQt(picture, "png"));
+    QTest::newRow("ico holding a 32-bit bitmap") << QStringLiteral("dib.ico") << iconOf(15, 6, iconBitmap(picture));
+    QTest::newRow("bmp V4 with an alpha mask") << QStringLiteral("v4.bmp") << alphaBitmap(picture, 108);
+    QTest::newRow("bmp V5 with an alpha mask") << QStringLiteral("v5.bmp") << alphaBitmap(picture, 124);
+}
+
+// Straight alpha, every pixel as Pillow reads it: also the colour of wholly transparent ones.
+void TestPicture::translucentPixelsAsGiven()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    const QString path = write(name, bytes);
+    const QImage pillow = testsupport::pillowFrames(path).value(0);
+    QVERIFY2(!pillow.isNull(), "Pillow cannot read it");
+    const picture::Loaded r = picture::load(path);
+    QVERIFY2(r.ok(), qPrintable(r.message));
+    QCOMPARE(r.image.format(), QImage::Format_ARGB32);
+    const QImage ours = r.image.convertToFormat(QImage::Format_RGBA8888);
+    QCOMPARE(ours.size(), pillow.size());
+    for (int y = 0; y < ours.height(); ++y)
+        for (int x = 0; x < ours.width(); ++x) {
+            const uchar *a = ours.constScanLine(y) + x * 4;
+            const uchar *b = pillow.constScanLine(y) + x * 4;
+            if (std::memcmp(a, b, 4) != 0)
+                QFAIL(qPrintable(QStringLiteral("pixel (%1, %2): ours %3,%4,%5,%6, Pillow %7,%8,%9,%10").arg(x).arg(y)
+                                     .arg(a[0]).arg(a[1]).arg(a[2]).arg(a[3]).arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3])));
+        }
+    compareWhenHeld(path, r);
 }
 
 void TestPicture::pngStandardTypes_data()

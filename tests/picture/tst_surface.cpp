@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <cmath>
+
 #include "picture/rgbaband.h"
 #include "picture/surface.h"
 #include "tests/support/testsupport.h"
@@ -211,48 +213,39 @@ private slots:
         QCOMPARE(allOf(s, QRect(8, 0, 1, 7), background), QString());
     }
 
-    // The exact source-over rule on premultiplied pixels: dst = src + dst * (255 - a) / 255, rounded.
-    void alphaBlendOverColour()
+    // Straight alpha over what lies beneath, exactly: round((c a + d (255 - a)) / 255), halves
+    // up, for every alpha, on colours and beneath-colours that are not round numbers.
+    void straightAlphaBlendedExactly_data()
     {
-        const QColor under(200, 100, 50);
-        QImage picture(256, 3, QImage::Format_ARGB32_Premultiplied);
-        for (int a = 0; a < 256; ++a) {
-            // Three premultiplied colours per alpha: full, half and zero intensity.
-            picture.setPixel(a, 0, qRgba(a, a / 2, 0, a));
-            picture.setPixel(a, 1, qRgba(0, a, a / 3, a));
-            picture.setPixel(a, 2, qRgba(a / 5, 0, a, a));
-        }
-        Surface s(256, 3, under);
-        s.draw(picture, 0, 0);
-        auto blend = [](int src, int dst, int a) { return src + (dst * (255 - a) + 127) / 255; };
-        for (int y = 0; y < 3; ++y) {
-            for (int a = 0; a < 256; ++a) {
-                const QRgb p = picture.pixel(a, y);
-                const QRgb want = qRgb(blend(qRed(p), under.red(), a), blend(qGreen(p), under.green(), a),
-                                       blend(qBlue(p), under.blue(), a));
-                if (at(s, a, y) != want)
-                    QFAIL(qPrintable(QStringLiteral("alpha %1 row %2: %3 instead of %4")
-                                         .arg(a).arg(y).arg(at(s, a, y), 8, 16).arg(want, 8, 16)));
-            }
-        }
+        QTest::addColumn<QRgb>("colour");
+        QTest::addColumn<QColor>("under");
+        QTest::newRow("odd over odd") << qRgb(201, 37, 254) << QColor(13, 250, 128);
+        QTest::newRow("white over black") << qRgb(255, 255, 255) << QColor(0, 0, 0);
+        QTest::newRow("black over white") << qRgb(0, 0, 0) << QColor(255, 255, 255);
+        QTest::newRow("primes") << qRgb(3, 131, 211) << QColor(199, 7, 89);
     }
-
-    // A straight (not premultiplied) semi-transparent picture is blended like its premultiplied form.
-    void straightAlphaIsBlendedToo()
+    void straightAlphaBlendedExactly()
     {
-        QImage picture(1, 1, QImage::Format_ARGB32);
-        picture.setPixel(0, 0, qRgba(255, 0, 0, 128));
-        Surface s(1, 1, QColor(0, 0, 255));
+        QFETCH(QRgb, colour);
+        QFETCH(QColor, under);
+        QImage picture(256, 1, QImage::Format_ARGB32);
+        for (int a = 0; a < 256; ++a)
+            picture.setPixel(a, 0, (colour & 0xffffff) | QRgb(a) << 24);
+        Surface s(256, 1, under);
         s.draw(picture, 0, 0);
-        const QRgb pm = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied).pixel(0, 0);
-        QCOMPARE(qRed(at(s, 0, 0)), qRed(pm));
-        QCOMPARE(qBlue(at(s, 0, 0)), (255 * 127 + 127) / 255);
+        auto blend = [](int c, int d, int a) { return int(std::floor((c * a + d * (255.0 - a)) / 255.0 + 0.5)); };
+        for (int a = 0; a < 256; ++a) {
+            const QRgb want = qRgb(blend(qRed(colour), under.red(), a), blend(qGreen(colour), under.green(), a),
+                                   blend(qBlue(colour), under.blue(), a));
+            if (at(s, a, 0) != want)
+                QFAIL(qPrintable(QStringLiteral("alpha %1: %2 instead of %3").arg(a).arg(at(s, a, 0), 8, 16).arg(want, 8, 16)));
+        }
     }
 
     void transparentPixelsShowWhatIsBeneath()
     {
-        QImage icon(4, 4, QImage::Format_ARGB32_Premultiplied);
-        icon.fill(Qt::transparent);
+        QImage icon(4, 4, QImage::Format_ARGB32);
+        icon.fill(qRgba(250, 3, 90, 0)); // a colour that a transparent pixel keeps but never shows
         icon.setPixel(1, 1, qRgba(0, 128, 0, 255));
         Surface s(4, 4, background);
         s.draw(icon, 0, 0);

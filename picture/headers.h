@@ -67,16 +67,4 @@ Header readHeader(const QByteArray &data, Format format, qint64 fileSize = -1);
 // straight from its file.
 bool isPlainBmp(const QByteArray &data);
 
-// The frames of a GIF, each checked to be whole, up to its trailer.
-struct GifFrames {
-    int count = 0;
-    qint64 largestWidth = 0;   // the widest and the tallest frame rectangle declared
-    qint64 largestHeight = 0;
-    QString damage;   // non-empty when a frame or the trailer is missing or cut
-    QList<int> delays; // each whole frame's delay in milliseconds; 0 where the file gives none
-};
-// checkData false only counts the frames and reads their delays, without following any frame's
-// compressed data: for a GIF of which only the first frame is decoded.
-GifFrames readGifFrames(const QByteArray &data, bool checkData = true);
-
 } // namespace picture

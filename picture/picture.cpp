@@ -8,6 +8,7 @@
 
 #include "picture/animation.h"
 #include "picture/bmprle.h"
+#include "picture/gif.h"
 #include "picture/headers.h"
 #include "picture/jpegdecoder.h"
 #include "picture/nativepath.h"
@@ -366,6 +367,13 @@ Loaded decodeData(const QByteArray &data, const Header &h, const QString &name, 
         QImage image = h.rle.bits ? decodeRunLengthBmp(data, h) : decodeIconBitmap32(data, h);
         if (image.isNull())
             return damaged(name, outOfMemory(), h.format);
+        return finished(std::move(image), h, name, holding);
+    }
+    if (h.format == Format::Gif) {
+        QImage image;
+        QString cause;
+        if (!GifPlayer(data).next(&image, &cause))
+            return damaged(name, cause, h.format);
         return finished(std::move(image), h, name, holding);
     }
     QByteArray bytes = h.format == Format::Ico ? withTrustedIconSize(data, h) : data;

@@ -10,6 +10,7 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include "picture/animation.h"
 #include "picture/nativepath.h"
 #include "picture/picture.h"
 #include "tests/support/testsupport.h"
@@ -368,6 +369,9 @@ private slots:
     void jpegWithoutEndMarkerLoads_data();
     void jpegWithoutEndMarkerLoads();
     void gifWithoutTrailerLoads();
+    // Frames, transparency, disposal and the background as browsers show them.
+    void gifSuite_data();
+    void gifSuite();
     void rleStreamWithoutEndOfBitmap();
 
     // 3. The size limit.
@@ -837,6 +841,77 @@ void TestPicture::gifWithoutTrailerLoads()
     // One byte more gone takes the end of the picture's data with it.
     const picture::Loaded cut2 = picture::load(write(QStringLiteral("no-terminator.gif"), whole.chopped(2)));
     QCOMPARE(testsupport::errorName(cut2.error), QStringLiteral("Damaged"));
+}
+
+void TestPicture::gifSuite_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("pillowAgrees");
+    QProcess generator;
+    generator.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_GIFSUITE_SCRIPT), m_dir.path()});
+    if (!generator.waitForFinished(60000) || generator.exitCode() != 0)
+        QSKIP("python3 cannot run the GIF test-image generator");
+    for (const QByteArray &line : generator.readAllStandardOutput().trimmed().split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        QTest::newRow(parts[0].constData()) << m_dir.filePath(QString::fromLatin1(parts[0])) << (parts.value(1) == "pillow");
+    }
+}
+
+// Every frame as a browser shows it, from every frame's decoding and from the first frame's
+// alone; Pillow's composed frames say the same where it fills the background as browsers do.
+void TestPicture::gifSuite()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, pillowAgrees);
+    QByteArray expected = testsupport::readFile(path + QStringLiteral(".rgba"));
+    auto line = [&expected] {
+        const qsizetype nl = expected.indexOf('\n');
+        const QByteArray l = expected.left(nl);
+        expected.remove(0, nl + 1);
+        return l;
+    };
+    QList<QImage> frames;
+    for (int n = line().toInt(); n > 0; --n) {
+        const QList<QByteArray> size = line().split(' ');
+        QImage frame(size[0].toInt(), size[1].toInt(), QImage::Format_RGBA8888);
+        for (int y = 0; y < frame.height(); ++y)
+            std::memcpy(frame.scanLine(y), expected.constData() + qsizetype(y) * frame.width() * 4, size_t(frame.width()) * 4);
+        expected.remove(0, qsizetype(frame.width()) * frame.height() * 4);
+        frames.append(frame);
+    }
+    // The colour of a wholly transparent pixel is not shown: only its alpha counts.
+    auto difference = [](const QImage &got, const QImage &want) -> QString {
+        const QImage rgba = got.convertToFormat(QImage::Format_RGBA8888);
+        if (rgba.size() != want.size())
+            return QStringLiteral("%1 x %2 pixels").arg(rgba.width()).arg(rgba.height());
+        for (int y = 0; y < want.height(); ++y)
+            for (int x = 0; x < want.width(); ++x) {
+                const uchar *a = rgba.constScanLine(y) + x * 4;
+                const uchar *b = want.constScanLine(y) + x * 4;
+                if (a[3] != b[3] || (b[3] != 0 && std::memcmp(a, b, 3) != 0))
+                    return QStringLiteral("(%1, %2): %3,%4,%5,%6 instead of %7,%8,%9,%10").arg(x).arg(y)
+                        .arg(a[0]).arg(a[1]).arg(a[2]).arg(a[3]).arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
+            }
+        return {};
+    };
+    if (pillowAgrees) {
+        const QList<QImage> pillow = testsupport::pillowFrames(path + QStringLiteral(".gif"));
+        QCOMPARE(pillow.size(), frames.size());
+        for (int i = 0; i < frames.size(); ++i)
+            QCOMPARE(difference(pillow[i], frames[i]), QString());
+    }
+    const picture::Source source = picture::Source::open(path + QStringLiteral(".gif"), path, {}, true);
+    QVERIFY2(source.ok(), qPrintable(source.refusal().message));
+    const picture::Animation animation = source.decodeFrames();
+    QVERIFY2(animation.refusal.ok(), qPrintable(animation.refusal.message));
+    QCOMPARE(animation.frames.size(), frames.size());
+    for (int i = 0; i < frames.size(); ++i) {
+        QCOMPARE(difference(animation.frames[i], frames[i]), QString());
+        QVERIFY(animation.frames[i].format() == QImage::Format_RGB32 || animation.frames[i].format() == QImage::Format_ARGB32);
+    }
+    const picture::Loaded first = picture::load(path + QStringLiteral(".gif"));
+    QVERIFY2(first.ok(), qPrintable(first.message));
+    QCOMPARE(difference(first.image, frames[0]), QString());
 }
 
 // An RLE stream may leave out its end-of-bitmap code once every row is there; missing rows

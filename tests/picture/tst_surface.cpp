@@ -1,12 +1,45 @@
+#include <QFile>
 #include <QtTest>
 
+#include <atomic>
 #include <cmath>
+#include <new>
 
+#include <unistd.h>
+
+#include "picture/largepages.h"
 #include "picture/rgbaband.h"
 #include "picture/surface.h"
 #include "tests/support/testsupport.h"
 
 using picture::Surface;
+
+namespace {
+
+// When above 0, the allocation that must not throw which brings it to 0 fails.
+std::atomic<int> nothrowCountdown{0};
+
+// The memory mapped into this process, in bytes.
+qint64 mappedBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    return statm.readAll().split(' ').value(0).toLongLong() * sysconf(_SC_PAGESIZE);
+}
+
+} // namespace
+
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept
+{
+    if (nothrowCountdown > 0 && --nothrowCountdown == 0)
+        return nullptr;
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 namespace {
 
@@ -252,6 +285,31 @@ private slots:
         QCOMPARE(at(s, 1, 1), qRgb(0, 128, 0));
         QCOMPARE(at(s, 0, 0), background.rgb());
         QCOMPARE(at(s, 3, 3), background.rgb());
+    }
+
+    // A picture copied into large pages when the memory for the store's own records runs out, at
+    // each of them in turn: it comes back whole, and no mapping is left behind.
+    void largePagesWhenMemoryRunsOut_data()
+    {
+        QTest::addColumn<int>("failing");
+        QTest::newRow("the mapping's record") << 1;
+        QTest::newRow("the block's record") << 2;
+        QTest::newRow("the picture's record") << 3;
+    }
+    void largePagesWhenMemoryRunsOut()
+    {
+        QFETCH(int, failing);
+        const QImage big = testsupport::pattern(3000, 2000, 5); // 24 MB: a block of its own
+        const qint64 before = mappedBytes();
+        QVERIFY(before > 0);
+        {
+            nothrowCountdown = failing;
+            const QImage copy = picture::inLargePages(big);
+            nothrowCountdown = 0;
+            QVERIFY(copy == big);
+        }
+        const qint64 kept = mappedBytes() - before;
+        QVERIFY2(kept < 8 * 1024 * 1024, qPrintable(QStringLiteral("%1 bytes still mapped").arg(kept)));
     }
 
     void laterDrawCoversEarlier()

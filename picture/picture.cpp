@@ -22,6 +22,7 @@
 
 #include <fcntl.h>
 #include <zlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -429,34 +430,76 @@ Loaded refusedAsDamaged(const QString &name, const QString &cause, Format format
     return failure(LoadError::Damaged, tr("Cannot load %1: the file is damaged or incomplete (%2).").arg(name, cause), format);
 }
 
+namespace {
+
 // Files from this size on are not held in memory between their header's checks and their
 // decoding: they stay open and are read again, and must then be the very bytes checked. A sheet
-// of a hundred photographs would otherwise hold all their files at once. Only so many stay
-// open, far below the system's limit; beyond them, files are held.
+// of a hundred photographs would otherwise hold all their files at once.
 constexpr qint64 kReadAgainFrom = 64 * 1024;
-constexpr int kMostKeptOpen = 256;
-static std::atomic<int> keptOpen{0};
+
+// The files that sources keep open, those read again and the bitmaps read row by row alike,
+// stay far below the system's limit on open files: beyond them, a source keeps none and opens
+// its file again by its name when it is decoded, checking that it holds the bytes checked.
+std::atomic<int> keptOpen{0};
+
+// Asked each time: the limit can be lowered while the program runs.
+int mostKeptOpen()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 256;
+    return int(std::min<rlim_t>(256, limit.rlim_cur / 4));
+}
+
+// A place among the files kept open; false, taking none, when they are all taken.
+bool takeOpenPlace()
+{
+    if (keptOpen.fetch_add(1) < mostKeptOpen())
+        return true;
+    --keptOpen;
+    return false;
+}
+
+quint32 checksumOf(const QByteArray &bytes)
+{
+    return quint32(crc32(0, reinterpret_cast<const Bytef *>(bytes.constData()), uInt(bytes.size())));
+}
+
+} // namespace
 
 // Shared by a source's copies; what the file holds goes for all of them at once when the last
 // use of it lets go.
 struct Source::Data {
     Header header;
     qint64 fileSize = 0;
+    mutable QString path;                   // to open the file again when none is kept open
     mutable std::mutex lock;                // the bytes and the file's position are shared
     mutable QByteArray bytes;               // the whole file, or only its head when rows are read from file
-    mutable std::unique_ptr<QFile> file;    // a plain bitmap too large to hold beside its pixels, or
-                                            // a file to read again
+    mutable std::unique_ptr<QFile> file;    // kept open: a plain bitmap too large to hold beside its
+                                            // pixels, or a file to read again
+    mutable bool holdsPlace = false;        // file holds a place among the files kept open
     mutable bool readAgain = false;         // the bytes went after the checks: read them again
-    mutable quint32 checksum = 0;           // of the bytes checked, when they are read again
+    mutable bool rowsFromFile = false;      // a plain bitmap whose rows are read from its file
+    mutable qint64 checkedBytes = 0;        // how much of the file the checksum covers, from its start
+    mutable quint32 checksum = 0;           // of the bytes checked, when the file is opened or read again
     mutable bool released = false;
 
     ~Data() { letGo(); }
     void letGo() const
     {
-        if (readAgain && file)
+        if (holdsPlace)
             --keptOpen;
+        holdsPlace = false;
         bytes = QByteArray();
         file.reset();
+    }
+    // Keeps opened as the file, when a place among the files kept open is free.
+    void keep(std::unique_ptr<QFile> opened) const
+    {
+        if (takeOpenPlace()) {
+            file = std::move(opened);
+            holdsPlace = true;
+        }
     }
 };
 
@@ -534,8 +577,12 @@ Source Source::open(const QString &path, const QString &name, const Budget &budg
         source.m_size = QSize(int(held->header.width), int(held->header.height));
         if (!source.m_refusal.ok())
             return source;
+        held->path = path;
+        held->rowsFromFile = true;
+        held->checkedBytes = data.size();
+        held->checksum = checksumOf(data);
         held->bytes = std::move(data);
-        held->file = std::move(opened.file);
+        held->keep(std::move(opened.file));
         held->fileSize = opened.size;
         source.m_data = std::move(held);
         return source;
@@ -546,16 +593,16 @@ Source Source::open(const QString &path, const QString &name, const Budget &budg
         return refused(name, budget, failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).")
                                                                         .arg(name, file.errorString())));
     Source source = fromData(data, name, budget, allFrames);
-    // A still picture's larger files are read again when decoded, from the file kept open.
-    if (source.ok() && source.m_data && !source.m_allFrames && data.size() >= kReadAgainFrom
-        && keptOpen.fetch_add(1) < kMostKeptOpen) {
+    // A still picture's larger files are read again when decoded, from the file kept open or
+    // opened again.
+    if (source.ok() && source.m_data && !source.m_allFrames && data.size() >= kReadAgainFrom) {
         const Data &held = *source.m_data;
-        held.checksum = quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
+        held.path = path;
+        held.checkedBytes = data.size();
+        held.checksum = checksumOf(data);
         held.readAgain = true;
-        held.file = std::move(opened.file);
+        held.keep(std::move(opened.file));
         held.bytes = QByteArray();
-    } else if (source.ok() && source.m_data && !source.m_allFrames && data.size() >= kReadAgainFrom) {
-        --keptOpen;
     }
     return source;
 }
@@ -588,31 +635,45 @@ Loaded Source::decode(Holding holding, QSize view) const
     std::unique_lock lock(d.lock);
     if (d.released)
         return unreadable(m_name, EBADF);
-    if (!d.file || d.readAgain) {
-        QByteArray bytes = d.bytes;
-        if (d.readAgain) {
-            // The file kept open since its header was checked: it must still hold those bytes.
-            if (!d.file->seek(0))
-                return unreadable(m_name, EIO);
-            bytes = d.file->readAll();
-            if (bytes.size() != d.fileSize
-                || quint32(crc32(0, reinterpret_cast<const Bytef *>(bytes.constData()), uInt(bytes.size()))) != d.checksum)
-                return damaged(m_name, tr("it changed after it was first read"), d.header.format);
-        }
+    if (!d.readAgain && !d.rowsFromFile) {
+        const QByteArray bytes = d.bytes;
         lock.unlock();
         return decodeData(bytes, d.header, m_name, m_budget, holding, view);
     }
+    // The file kept open since its header was checked, or opened again by its name: it must
+    // still hold the bytes checked.
+    std::unique_ptr<QFile> reopened;
+    QFile *file = d.file.get();
+    if (!file) {
+        OpenedFile opened = openPicture(d.path, m_name, m_budget);
+        if (!opened.file)
+            return opened.failure;
+        reopened = std::move(opened.file);
+        file = reopened.get();
+    }
+    if (!file->seek(0))
+        return unreadable(m_name, EIO);
+    const QByteArray checked = file->read(d.checkedBytes);
+    if (file->size() != d.fileSize || checked.size() != d.checkedBytes || checksumOf(checked) != d.checksum)
+        return damaged(m_name, tr("it changed after it was first read"), d.header.format);
+    if (d.readAgain) {
+        lock.unlock();
+        reopened.reset();
+        return decodeData(checked, d.header, m_name, m_budget, holding, view);
+    }
     // An uncompressed bitmap decoded by Qt's reader from the file itself.
-    if (!d.file->seek(0))
+    if (!file->seek(0))
         return unreadable(m_name, EIO);
     QString error;
-    QImage image = readWithQt(d.file.get(), d.header, &error);
+    QImage image = readWithQt(file, d.header, &error);
     if (image.isNull())
         return damaged(m_name, tr("the decoder refused it: %1").arg(error), Format::Bmp);
     // Qt stops at a short read and leaves the rows it did not reach as they were: only a file
     // that has shrunk since its header was read can cause one.
-    if (d.file->size() < d.fileSize)
+    if (file->size() < d.fileSize)
         return damaged(m_name, tr("its picture data ends early"), Format::Bmp);
+    reopened.reset();
+    lock.unlock();
     return finished(std::move(image), d.header, m_name, holding);
 }
 

@@ -16,6 +16,7 @@
 #include "tests/support/testsupport.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using picture::Budget;
@@ -388,6 +389,8 @@ private slots:
     void deletedFile();
     void folder();
     void sameFromMemory();
+    void openFilesStayBounded_data();
+    void openFilesStayBounded();
 
 private:
     QTemporaryDir m_dir;
@@ -1097,6 +1100,50 @@ void TestPicture::sameFromMemory()
     const picture::Loaded fromMemory = picture::loadFromData(bytes.left(bytes.size() / 2), cutPath);
     QCOMPARE(testsupport::errorName(fromMemory.error), testsupport::errorName(fromFile.error));
     QCOMPARE(fromMemory.message, fromFile.message);
+}
+
+void TestPicture::openFilesStayBounded_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("bitmaps read row by row from their file") << QSize(1200, 1200); // 4.3 MB
+    QTest::newRow("bitmaps read again when decoded") << QSize(200, 150);            // 90 KB
+}
+
+// Far more sources than the process may open files, all opened before any is decoded as a
+// sheet opens them: each still decodes to its picture.
+void TestPicture::openFilesStayBounded()
+{
+    QFETCH(QSize, size);
+    const QImage picture = testsupport::pattern(size.width(), size.height(), 3);
+    const QString original = write(QStringLiteral("big.bmp"), writtenByQt(picture, "bmp"));
+    const QString links = m_dir.filePath(QStringLiteral("links-%1").arg(size.width()));
+    QVERIFY(QDir().mkpath(links));
+    constexpr int count = 150;
+    for (int i = 0; i < count; ++i)
+        QVERIFY(::link(QFile::encodeName(original).constData(), QFile::encodeName(links + QStringLiteral("/%1.bmp").arg(i)).constData()) == 0);
+    const QString report = testsupport::inChild([&] {
+        const rlimit limit{64, 64};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return QStringLiteral("SKIP: cannot lower the limit on open files");
+        QList<picture::Source> sources;
+        for (int i = 0; i < count; ++i) {
+            const QString path = links + QStringLiteral("/%1.bmp").arg(i);
+            sources.append(picture::Source::open(path, path, {}));
+            if (!sources.last().ok())
+                return sources.last().refusal().message;
+        }
+        for (const picture::Source &source : sources) {
+            const picture::Loaded loaded = source.decode(picture::Holding::WithOthers);
+            if (!loaded.ok())
+                return loaded.message;
+            if (loaded.image.convertToFormat(QImage::Format_RGB32) != picture)
+                return QStringLiteral("%1 decoded to other pixels").arg(source.name());
+        }
+        return QStringLiteral("OK");
+    });
+    if (report.startsWith(QLatin1String("SKIP: ")))
+        QSKIP(qPrintable(report.mid(6)));
+    QCOMPARE(report, QStringLiteral("OK"));
 }
 
 QTEST_GUILESS_MAIN(TestPicture)

@@ -154,19 +154,6 @@ bool Surface::resize(int width, int height)
     return true;
 }
 
-void Surface::takeOver(const Surface &empty)
-{
-    if (empty.width() != m_width || empty.height() != m_height) {
-        QImage taken = allocate(empty.width(), empty.height());
-        if (!taken.isNull() || empty.width() == 0 || empty.height() == 0) {
-            m_pixels = std::move(taken);
-            m_width = empty.width();
-            m_height = empty.height();
-        }
-    }
-    clear();
-}
-
 void Surface::clear()
 {
     if (!m_pixels.isNull())

@@ -25,8 +25,6 @@ public:
     bool setWidth(int width);
     bool setHeight(int height);
 
-    // Takes over the (empty) content of another surface: every pixel becomes the background.
-    void takeOver(const Surface &empty);
     void clear();
 
     // Copies picture at its natural size with its top-left corner at (x, y), composed

@@ -1,27 +1,17 @@
 #include "picture/animation.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
-#include <QImageReader>
+
+#include "picture/gif.h"
 
 namespace picture {
 
-// Qt's reader keeps the logical screen between frames and applies each frame's disposal, so
-// what it hands out is the frame as shown, not the frame's own rectangle.
+// The player keeps the logical screen between frames and applies each frame's disposal.
 struct FrameStream::Gif {
     QByteArray bytes;
-    QBuffer buffer;
-    QImageReader reader;
+    GifPlayer player;
 
-    Gif(const QByteArray &data, QSize screen) : bytes(data), buffer(&bytes)
-    {
-        buffer.open(QIODevice::ReadOnly);
-        reader.setDevice(&buffer);
-        reader.setFormat("gif");
-        reader.setAutoDetectImageFormat(false);
-        reader.setDecideFormatFromContent(false);
-        reader.setAllocationLimit(int(decodedBytes(screen.width(), screen.height()) / (1024 * 1024) + 16));
-    }
+    explicit Gif(const QByteArray &data) : bytes(data), player(bytes) {}
 };
 
 FrameStream::FrameStream(const Source &source) : m_source(source) {}
@@ -57,15 +47,10 @@ bool FrameStream::next(QImage *frame, Loaded *refusal)
         return false;
     }
     if (!m_gif)
-        m_gif = std::make_unique<Gif>(m_source.bytes(), m_source.size());
-    QImage read;
-    const int number = m_next + 1;
-    if (!m_gif->reader.read(&read))
-        return refuse(QCoreApplication::translate("picture", "frame %1: %2").arg(number).arg(m_gif->reader.errorString()));
-    if (read.size() != m_source.size())
-        return refuse(QCoreApplication::translate("picture", "frame %1 is %2 x %3 pixels")
-                          .arg(number).arg(read.width()).arg(read.height()));
-    *frame = read.convertToFormat(read.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+        m_gif = std::make_unique<Gif>(m_source.bytes());
+    QString cause;
+    if (!m_gif->player.next(frame, &cause))
+        return refuse(cause);
     ++m_next;
     return true;
 }

@@ -14,7 +14,7 @@ namespace picture {
 // Every frame of an animated GIF, each as a viewer shows it at that moment: drawn on the
 // logical screen over what the earlier frames left, after their disposal.
 struct Animation {
-    QList<QImage> frames;   // the logical screen's size; RGB32 or ARGB32_Premultiplied
+    QList<QImage> frames;   // the logical screen's size; RGB32, or ARGB32 with straight alpha
     Loaded refusal;         // ok() when every frame was read
 };
 

@@ -5,8 +5,6 @@
 #include <limits>
 #include <vector>
 
-#include "picture/surface.h"
-
 namespace picture {
 
 namespace {
@@ -92,18 +90,6 @@ QString bitmapTooLarge(const QString &path, qint64 width, qint64 height)
                                        "Cannot write %1: a bitmap of %2 x %3 pixels does not fit "
                                        "the format's 32-bit size fields.")
         .arg(path).arg(width).arg(height);
-}
-
-SaveResult writeBitmap(const Surface &surface, const QString &path)
-{
-    const int width = surface.width();
-    const int height = surface.height();
-    if (bitmapFileSize(width, height) < 0)
-        return {false, bitmapTooLarge(path, width, height)};
-    return saveAtomically(path, [&](SaveSink &sink) {
-        const QByteArray header = bitmapHeader(width, height);
-        return sink.write(header.constData(), header.size()) && writeBitmapRows(sink, surface.pixels(), 0, height);
-    });
 }
 
 } // namespace picture

@@ -1,6 +1,7 @@
 #include "picture/bmprle.h"
 
 #include <array>
+#include <new>
 
 namespace picture {
 
@@ -91,6 +92,43 @@ QImage decodeRunLengthBmp(const QByteArray &data, const Header &h)
             pos += (length + 1) & ~qint64(1);
         }
         }
+    }
+    return image;
+}
+
+QImage decodeIconBitmap32(const QByteArray &data, const Header &h)
+{
+    const int width = int(h.width);
+    const int height = int(h.height);
+    QImage image;
+    try {
+        image = QImage(width, height, QImage::Format_ARGB32);
+    } catch (const std::bad_alloc &) {
+        return {};
+    }
+    if (image.isNull())
+        return {};
+    const auto *bytes = reinterpret_cast<const uchar *>(data.constData());
+    const qint64 maskRow = (qint64(width) + 31) / 32 * 4;
+    bool anyAlpha = false;
+    for (int y = 0; y < height; ++y) {
+        const int stored = h.iconTopDown ? y : height - 1 - y;
+        const uchar *in = bytes + h.iconPixels + qint64(stored) * width * 4;
+        auto *out = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x, in += 4) {
+            out[x] = qRgba(in[2], in[1], in[0], in[3]);
+            anyAlpha = anyAlpha || in[3] != 0;
+        }
+    }
+    if (anyAlpha)
+        return image;
+    for (int y = 0; y < height; ++y) {
+        const int stored = h.iconTopDown ? y : height - 1 - y;
+        const uchar *mask = bytes + h.iconMask + stored * maskRow;
+        auto *out = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            if (!(mask[x / 8] & (0x80 >> (x % 8))))
+                out[x] |= 0xff000000u;
     }
     return image;
 }

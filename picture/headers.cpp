@@ -1,5 +1,8 @@
 #include "picture/headers.h"
 
+#include "picture/bytes.h"
+#include "picture/gif.h"
+
 #include <QtAlgorithms>
 #include <QtEndian>
 
@@ -11,32 +14,6 @@
 namespace picture {
 
 namespace {
-
-// Bounds-checked little- and big-endian reads; callers check the size first, these only
-// guard against a mistake in that check.
-class Bytes
-{
-public:
-    explicit Bytes(const QByteArray &data)
-        : m_data(reinterpret_cast<const uchar *>(data.constData())), m_size(data.size()) {}
-
-    qint64 size() const { return m_size; }
-    bool has(qint64 pos, qint64 count) const { return pos >= 0 && count >= 0 && pos <= m_size - count; }
-    uchar u8(qint64 pos) const { return has(pos, 1) ? m_data[pos] : 0; }
-    quint16 le16(qint64 pos) const { return has(pos, 2) ? qFromLittleEndian<quint16>(m_data + pos) : 0; }
-    quint32 le32(qint64 pos) const { return has(pos, 4) ? qFromLittleEndian<quint32>(m_data + pos) : 0; }
-    qint32 les32(qint64 pos) const { return has(pos, 4) ? qFromLittleEndian<qint32>(m_data + pos) : 0; }
-    quint16 be16(qint64 pos) const { return has(pos, 2) ? qFromBigEndian<quint16>(m_data + pos) : 0; }
-    quint32 be32(qint64 pos) const { return has(pos, 4) ? qFromBigEndian<quint32>(m_data + pos) : 0; }
-    bool startsWith(qint64 pos, const char *text, qint64 count) const
-    {
-        return has(pos, count) && std::memcmp(m_data + pos, text, size_t(count)) == 0;
-    }
-
-private:
-    const uchar *m_data;
-    qint64 m_size;
-};
 
 Header damaged(Header h, const QString &cause)
 {
@@ -225,212 +202,6 @@ Header readBmp(const Bytes &b, Header h, qint64 fileSize)
     return h;
 }
 
-// Skips GIF data sub-blocks from pos; returns the position after the terminator, or -1 when the
-// data ends first.
-qint64 skipSubBlocks(const Bytes &b, qint64 pos)
-{
-    while (b.has(pos, 1)) {
-        const uchar n = b.u8(pos);
-        if (n == 0)
-            return pos + 1;
-        pos += 1 + n;
-    }
-    return -1;
-}
-
-// Counts the pixels that the LZW data of a GIF image, in sub-blocks from pos, decodes to, without
-// decoding them; stops counting at enough. Data that yields fewer pixels than its frame holds
-// ends before the picture does, however well its blocks are closed; decoders would leave the
-// rest empty, and a few bytes could claim a frame of millions of pixels.
-qint64 lzwPixels(const Bytes &b, qint64 pos, qint64 enough)
-{
-    const int minCodeSize = b.u8(pos++);
-    if (minCodeSize < 1 || minCodeSize > 11)
-        return -1; // not LZW as GIF writes it; the decoder decides
-    const int clear = 1 << minCodeSize;
-    const int end = clear + 1;
-    std::array<quint16, 4096> lengths;
-    for (int i = 0; i < clear; ++i)
-        lengths[size_t(i)] = 1;
-
-    int next = clear + 2;
-    int codeBits = minCodeSize + 1;
-    int previous = -1;
-    quint32 bits = 0;
-    int bitCount = 0;
-    qint64 pixels = 0;
-    qint64 blockLeft = 0;
-    for (;;) {
-        while (bitCount < codeBits) {
-            if (blockLeft == 0) {
-                if (!b.has(pos, 1))
-                    return pixels;
-                blockLeft = b.u8(pos++);
-                if (blockLeft == 0)
-                    return pixels;
-            }
-            if (!b.has(pos, 1))
-                return pixels;
-            bits |= quint32(b.u8(pos++)) << bitCount;
-            bitCount += 8;
-            --blockLeft;
-        }
-        const int code = int(bits & ((1u << codeBits) - 1));
-        bits >>= codeBits;
-        bitCount -= codeBits;
-
-        if (code == clear) {
-            next = clear + 2;
-            codeBits = minCodeSize + 1;
-            previous = -1;
-            continue;
-        }
-        if (code == end)
-            return pixels;
-        if (previous < 0) {
-            if (code >= clear)
-                return pixels; // a code the table does not hold yet: the decoder stops here
-            pixels += 1;
-        } else {
-            if (code > next || (code == next && next >= 4096))
-                return pixels;
-            const int length = lengths[size_t(previous)] + 1;
-            pixels += code == next ? length : lengths[size_t(code)];
-            if (next < 4096) {
-                lengths[size_t(next++)] = quint16(std::min(length, 0xffff));
-                if (next == (1 << codeBits) && codeBits < 12)
-                    ++codeBits;
-            }
-        }
-        previous = code;
-        if (pixels >= enough)
-            return pixels;
-    }
-}
-
-// One GIF frame as its image descriptor and the blocks before it declare it.
-struct GifFrame {
-    qint64 width = 0;
-    qint64 height = 0;
-    int delay = 0;          // milliseconds, from the graphic control extension before it
-    qint64 dataStart = 0;   // the LZW code size, then the data sub-blocks
-};
-
-// How a walk over a GIF's blocks ended.
-// EndsAtBlock: the data ends where a block would start, as it does when only the trailer is missing.
-enum class GifEnd { Trailer, Stopped, EndsAtBlock, CutInHeader, CutInExtension, CutInDescriptor, CutInFrame, UnknownBlock };
-
-struct GifWalk {
-    GifEnd end = GifEnd::Trailer;
-    int frames = 0;         // frames whose data was whole
-    uchar unknown = 0;      // the block that stopped the walk (UnknownBlock)
-};
-
-// Walks the blocks of the GIF in b, calling frame() for each image in order; frame() returns
-// false to stop there. Every reader of GIF structure goes through here.
-template<typename Visit>
-GifWalk walkGif(const Bytes &b, Visit frame)
-{
-    GifWalk walk;
-    if (!b.has(0, 13)) {
-        walk.end = GifEnd::CutInHeader;
-        return walk;
-    }
-    const uchar flags = b.u8(10);
-    qint64 pos = 13 + ((flags & 0x80) ? 3 * (qint64(2) << (flags & 7)) : 0);
-    int delay = 0;
-    for (;;) {
-        if (!b.has(pos, 1)) {
-            walk.end = GifEnd::EndsAtBlock;
-            return walk;
-        }
-        const uchar block = b.u8(pos++);
-        if (block == 0x3b) {
-            walk.end = GifEnd::Trailer;
-            return walk;
-        }
-        if (block == 0x21) { // extension: a label, then sub-blocks
-            if (b.u8(pos) == 0xf9 && b.u8(pos + 1) >= 4) // graphic control: the next frame's delay
-                delay = b.le16(pos + 3) * 10;
-            pos = b.has(pos, 1) ? skipSubBlocks(b, pos + 1) : -1;
-            if (pos < 0) {
-                walk.end = GifEnd::CutInExtension;
-                return walk;
-            }
-        } else if (block == 0x2c) { // image descriptor
-            if (!b.has(pos, 9)) {
-                walk.end = GifEnd::CutInDescriptor;
-                return walk;
-            }
-            GifFrame f;
-            f.width = b.le16(pos + 4);
-            f.height = b.le16(pos + 6);
-            f.delay = delay;
-            delay = 0;
-            const uchar imageFlags = b.u8(pos + 8);
-            f.dataStart = pos + 9 + ((imageFlags & 0x80) ? 3 * (qint64(2) << (imageFlags & 7)) : 0);
-            const bool go = frame(f);
-            pos = b.has(f.dataStart, 1) ? skipSubBlocks(b, f.dataStart + 1) : -1;
-            if (!go) {
-                walk.end = GifEnd::Stopped;
-                return walk;
-            }
-            if (pos < 0) {
-                walk.end = GifEnd::CutInFrame;
-                return walk;
-            }
-            ++walk.frames;
-        } else {
-            walk.end = GifEnd::UnknownBlock;
-            walk.unknown = block;
-            return walk;
-        }
-    }
-}
-
-// The pixels the frame's data decodes to when fewer than its rectangle holds; -1 when whole
-// or when the data is not LZW as GIF writes it (the decoder decides then).
-qint64 shortOfPixels(const Bytes &b, const GifFrame &f)
-{
-    const qint64 area = f.width * f.height;
-    const qint64 pixels = b.has(f.dataStart, 1) ? lzwPixels(b, f.dataStart, area) : -1;
-    return pixels >= 0 && pixels < area ? pixels : -1;
-}
-
-Header readGif(const Bytes &b, Header h)
-{
-    h.width = b.le16(6);
-    h.height = b.le16(8);
-    bool seen = false;
-    const GifWalk walk = walkGif(b, [&](const GifFrame &f) {
-        seen = true;
-        h.otherWidth = f.width;
-        h.otherHeight = f.height;
-        if (h.width == 0 || h.height == 0)
-            return false;
-        if (!b.has(f.dataStart, 1) || skipSubBlocks(b, f.dataStart + 1) < 0)
-            h.incomplete = endsEarly();
-        else if (const qint64 pixels = shortOfPixels(b, f); pixels >= 0)
-            h.incomplete = QStringLiteral("its picture data holds %1 of its %2 pixels").arg(pixels).arg(f.width * f.height);
-        return false;
-    });
-    if (walk.end == GifEnd::CutInHeader)
-        return damaged(h, QStringLiteral("it ends inside its header"));
-    if (seen && (h.width == 0 || h.height == 0))
-        return damaged(h, QStringLiteral("its header declares %1 x %2 pixels").arg(h.width).arg(h.height));
-    if (seen)
-        return h;
-    switch (walk.end) {
-    case GifEnd::Trailer:
-        return damaged(h, QStringLiteral("it holds no picture"));
-    case GifEnd::UnknownBlock:
-        return damaged(h, QStringLiteral("it holds an unknown block (0x%1) before its first picture")
-                              .arg(walk.unknown, 2, 16, QLatin1Char('0')));
-    default:
-        return damaged(h, QStringLiteral("it ends before its first picture"));
-    }
-}
-
 // Walks the chunks of a PNG embedded at [pos, end): complete when it reaches IEND. Adds up the
 // compressed picture data (IDAT) on the way.
 bool pngComplete(const Bytes &b, qint64 pos, qint64 end, qint64 *compressed)
@@ -555,8 +326,13 @@ Header readIco(const Bytes &b, Header h)
         return h;
     const qint64 colours = bitCount <= 8 ? (colorsUsed ? colorsUsed : qint64(1) << bitCount) : 0;
     const qint64 need = infoSize + colours * 4 + bmpRowBytes(width, bitCount) * height + bmpRowBytes(width, 1) * height;
-    if (!b.has(offset, bytes) || !b.has(offset, need))
+    if (!b.has(offset, bytes) || !b.has(offset, need)) {
         h.incomplete = endsEarly();
+    } else if (bitCount == 32 && b.le32(offset + 16) == 0) {
+        h.iconPixels = offset + infoSize;
+        h.iconMask = h.iconPixels + bmpRowBytes(width, 32) * height;
+        h.iconTopDown = b.les32(offset + 8) < 0;
+    }
     return h;
 }
 
@@ -616,7 +392,7 @@ Header readHeader(const QByteArray &data, Format format, qint64 fileSize)
     case Format::Bmp:
         return readBmp(bytes, h, fileSize);
     case Format::Gif:
-        return readGif(bytes, h);
+        return readGif(data, h);
     case Format::Ico:
         return readIco(bytes, h);
     case Format::Jpeg:
@@ -641,44 +417,6 @@ bool isPlainBmp(const QByteArray &data)
         return false;
     const quint32 compression = b.le32(30);
     return compression == 0 || compression == 3;
-}
-
-GifFrames readGifFrames(const QByteArray &data, bool checkData)
-{
-    const Bytes b(data);
-    GifFrames result;
-    const GifWalk walk = walkGif(b, [&](const GifFrame &f) {
-        result.largestWidth = std::max(result.largestWidth, f.width);
-        result.largestHeight = std::max(result.largestHeight, f.height);
-        if (checkData && shortOfPixels(b, f) >= 0)
-            return false;
-        result.delays.append(f.delay);
-        return true;
-    });
-    result.count = walk.frames;
-    switch (walk.end) {
-    case GifEnd::Trailer:
-    case GifEnd::EndsAtBlock: // only the trailer is missing: every frame is whole
-        break;
-    case GifEnd::CutInHeader:
-        result.damage = QStringLiteral("it ends inside its header");
-        break;
-    case GifEnd::CutInExtension:
-        result.damage = QStringLiteral("it ends after frame %1, before its trailer").arg(result.count);
-        break;
-    case GifEnd::CutInDescriptor:
-        result.damage = QStringLiteral("it holds an unknown block (0x2c) after frame %1").arg(result.count);
-        break;
-    case GifEnd::Stopped:
-    case GifEnd::CutInFrame:
-        result.damage = QStringLiteral("its frame %1 ends early").arg(result.count + 1);
-        break;
-    case GifEnd::UnknownBlock:
-        result.damage = QStringLiteral("it holds an unknown block (0x%1) after frame %2")
-                            .arg(walk.unknown, 2, 16, QLatin1Char('0')).arg(result.count);
-        break;
-    }
-    return result;
 }
 
 } // namespace picture

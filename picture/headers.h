@@ -45,6 +45,13 @@ struct Header {
     int pngKey16[3] = {-1, -1, -1};
     qint64 pngKeyChunk = -1;
 
+    // A 32-bit uncompressed icon bitmap, whose pixels the loader reads itself: Qt's reader drops
+    // the colour of wholly transparent pixels. Where its colour rows and its mask rows start, and
+    // whether the rows run from the top; -1 for any other picture.
+    qint64 iconPixels = -1;
+    qint64 iconMask = -1;
+    bool iconTopDown = false;
+
     int jpegPrecision = 8;             // bits per sample of a JPEG
     bool jpegProgressive = false;
 };
@@ -59,17 +66,5 @@ Header readHeader(const QByteArray &data, Format format, qint64 fileSize = -1);
 // True when data starts an uncompressed BMP (plain rows or bit fields), whose rows can be read
 // straight from its file.
 bool isPlainBmp(const QByteArray &data);
-
-// The frames of a GIF, each checked to be whole, up to its trailer.
-struct GifFrames {
-    int count = 0;
-    qint64 largestWidth = 0;   // the widest and the tallest frame rectangle declared
-    qint64 largestHeight = 0;
-    QString damage;   // non-empty when a frame or the trailer is missing or cut
-    QList<int> delays; // each whole frame's delay in milliseconds; 0 where the file gives none
-};
-// checkData false only counts the frames and reads their delays, without following any frame's
-// compressed data: for a GIF of which only the first frame is decoded.
-GifFrames readGifFrames(const QByteArray &data, bool checkData = true);
 
 } // namespace picture

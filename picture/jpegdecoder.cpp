@@ -421,7 +421,9 @@ JpegResult decodeJpeg(const QByteArray &data, qint64 maxMemory, Holding holding,
             result.cause = QStringLiteral("it holds more than %1 scans").arg(MaxScans);
         else if (first->err.tooMuchWork)
             result.cause = QStringLiteral("it holds more scans than a picture of its size needs");
-        else if (first->err.endsEarly)
+        // A file that ends inside its tables or its scans breaks libjpeg in many ways, all of
+        // which come down to the same thing.
+        else if (first->err.endsEarly || first->src.ranOut)
             result.cause = QStringLiteral("its picture data ends early");
         else if (first->err.tooShort)
             result.cause = QStringLiteral("its picture data is too short for %1 x %2 pixels")

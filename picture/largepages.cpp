@@ -128,8 +128,10 @@ Piece *takePiece(size_t length)
     }
     auto *piece = new (std::nothrow) Piece{block, static_cast<uchar *>(block->mapping->base) + block->used, length};
     if (!piece) {
-        if (alone)
-            release(block);
+        if (alone) { // no picture holds it yet: its count is still 0
+            unmap(block->mapping);
+            delete block;
+        }
         return nullptr;
     }
     block->used += length;

@@ -4,23 +4,24 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
 
 #include "picture/animation.h"
 #include "picture/bmprle.h"
+#include "picture/gif.h"
 #include "picture/headers.h"
 #include "picture/jpegdecoder.h"
 #include "picture/nativepath.h"
-#include "picture/largepages.h"
-
-#include <climits>
-#include <cstring>
-#include <memory>
-#include <atomic>
-#include <mutex>
+#include "picture/qtglue.h"
+#include "picture/refusals.h"
 
 #include <fcntl.h>
 #include <zlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,197 +30,6 @@ namespace picture {
 namespace {
 
 QString tr(const char *text) { return QCoreApplication::translate("picture", text); }
-
-Loaded failure(LoadError error, const QString &message, Format format = Format::Unknown)
-{
-    Loaded result;
-    result.error = error;
-    result.message = message;
-    result.format = format;
-    return result;
-}
-
-Loaded damaged(const QString &name, const QString &cause, Format format)
-{
-    return refusedAsDamaged(name, cause, format);
-}
-
-Loaded notAPicture(const QString &name, bool png = false)
-{
-    if (png)
-        return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO, JPEG or PNG picture.").arg(name));
-    return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO or JPEG picture.").arg(name));
-}
-
-Loaded fromHeaderError(const QString &name, const Header &h)
-{
-    if (h.error == LoadError::NotAPicture)
-        return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is %2.").arg(name, h.cause), h.format);
-    return damaged(name, h.cause, h.format);
-}
-
-// The largest area the decoder will size from the file, held against the budget.
-Loaded checkBudget(const QString &name, const Header &h, const Budget &budget)
-{
-    for (const auto &[w, hgt] : {std::pair{h.width, h.height}, std::pair{h.otherWidth, h.otherHeight}}) {
-        if (w > budget.maxSide || hgt > budget.maxSide || w * hgt > budget.maxPixels) {
-            return failure(LoadError::TooLarge,
-                           tr("Cannot load %1: the picture is too large: %2 x %3 pixels; the most is %4 pixels "
-                              "a side and %5 pixels in all.")
-                               .arg(name).arg(w).arg(hgt).arg(budget.maxSide).arg(budget.maxPixels),
-                           h.format);
-        }
-    }
-    return {};
-}
-
-// What load() refuses a picture for before decoding it: its header, its size against the
-// budget, or data that ends before the picture does; ok() when none of these.
-Loaded refusalFor(const Header &h, const QString &name, const Budget &budget)
-{
-    if (h.error != LoadError::None)
-        return fromHeaderError(name, h);
-    if (Loaded tooLarge = checkBudget(name, h, budget); !tooLarge.ok())
-        return tooLarge;
-    if (!h.incomplete.isEmpty())
-        return damaged(name, h.incomplete, h.format);
-    return {};
-}
-
-QByteArray qtFormatName(Format format)
-{
-    switch (format) {
-    case Format::Bmp: return QByteArrayLiteral("bmp");
-    case Format::Gif: return QByteArrayLiteral("gif");
-    case Format::Ico: return QByteArrayLiteral("ico");
-    case Format::Jpeg: return QByteArrayLiteral("jpeg");
-    case Format::Png: return QByteArrayLiteral("png");
-    case Format::Unknown: break;
-    }
-    return {};
-}
-
-// Qt's icon reader sizes the image from the directory entry, which can disagree with the image
-// it points to; it then fails. Believe the image, as other readers do.
-QByteArray withTrustedIconSize(const QByteArray &data, const Header &h)
-{
-    if ((h.width == h.otherWidth && h.height == h.otherHeight) || h.width > 256 || h.height > 256)
-        return data;
-    QByteArray fixed = data;
-    fixed[6] = char(h.width == 256 ? 0 : h.width);
-    fixed[7] = char(h.height == 256 ? 0 : h.height);
-    return fixed;
-}
-
-// Decodes BMP, GIF and ICO with Qt's reader, the format forced: Debian also installs TIFF, WebP
-// and other decoders that would otherwise be chosen by content.
-QImage readWithQt(QIODevice *device, const Header &h, QString *error)
-{
-    QImageReader reader(device, qtFormatName(h.format));
-    reader.setAutoDetectImageFormat(false);
-    reader.setDecideFormatFromContent(false);
-    reader.setAutoTransform(false);
-    // Qt's own limit (128 MB) would refuse large pictures our budget allows, and say so in the
-    // words it uses for corrupt files; the budget has been checked already.
-    const qint64 largest = std::max(decodedBytes(int(h.width), int(h.height)),
-                                    decodedBytes(int(h.otherWidth), int(h.otherHeight)));
-    reader.setAllocationLimit(int(std::min<qint64>(largest / (1024 * 1024) + 16, 1 << 30)));
-    QImage image;
-    if (!reader.read(&image)) {
-        *error = reader.errorString();
-        return {};
-    }
-    return image;
-}
-
-// Opaque pictures become RGB32; those with any transparent pixel ARGB32_Premultiplied, the
-// format that painting composes fastest. PNG pictures keep straight alpha (ARGB32) instead, so
-// that a PNG written from them gives back the colours of half-transparent pixels exactly.
-QImage normalised(QImage image, QImage::Format withAlpha = QImage::Format_ARGB32_Premultiplied)
-{
-    if (!image.hasAlphaChannel())
-        return image.convertToFormat(QImage::Format_RGB32);
-    image.convertTo(withAlpha);
-    for (int y = 0; y < image.height(); ++y) {
-        const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(row[x]) != 255)
-                return image;
-    }
-    return image.convertToFormat(QImage::Format_RGB32);
-}
-
-// Widens channels of fewer than 8 bits as Pillow and the bmpsuite references do (v * 255 / max),
-// where Qt shifted them (v << (8 - bits)), leaving full intensity 7 short of white.
-void widenChannels(QImage &image, const int (&bits)[3])
-{
-    if (image.format() != QImage::Format_RGB32 || (!bits[0] && !bits[1] && !bits[2]))
-        return;
-    uchar table[3][256];
-    for (int c = 0; c < 3; ++c) {
-        for (int v = 0; v < 256; ++v) {
-            if (!bits[c]) {
-                table[c][v] = uchar(v);
-                continue;
-            }
-            const int max = (1 << bits[c]) - 1;
-            const int stored = v >> (8 - bits[c]);
-            table[c][v] = uchar(stored * 255 / max);
-        }
-    }
-    for (int y = 0; y < image.height(); ++y) {
-        auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            row[x] = qRgb(table[0][qRed(row[x])], table[1][qGreen(row[x])], table[2][qBlue(row[x])]);
-    }
-}
-
-// A 16-bit RGB PNG with a colour key, decoded without its tRNS chunk (see Header::pngKey16): the
-// key decides the alpha, on the full 16-bit samples.
-void applyPngKey16(QImage &image, const Header &h)
-{
-    if (h.pngKeyChunk < 0 || (image.format() != QImage::Format_RGBA64 && image.format() != QImage::Format_RGBX64))
-        return;
-    image.convertTo(QImage::Format_RGBA64);
-    for (int y = 0; y < image.height(); ++y) {
-        auto *row = reinterpret_cast<QRgba64 *>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            const bool key = row[x].red() == h.pngKey16[0] && row[x].green() == h.pngKey16[1] && row[x].blue() == h.pngKey16[2];
-            row[x].setAlpha(key ? 0 : 0xffff);
-        }
-    }
-}
-
-// Pictures from this size on stay in the memory they were decoded in when held with others:
-// a copy into large pages would double the peak for a moment.
-constexpr qint64 kCopyUpTo = 64 * 1024 * 1024;
-
-// A decoder reports a size other than the header's only when the data is not what it claims.
-Loaded checkedSize(Loaded result, const Header &h, const QString &name)
-{
-    if (result.image.width() != h.width || result.image.height() != h.height) {
-        return damaged(name,
-                       tr("it declares %1 x %2 pixels but holds %3 x %4")
-                           .arg(h.width).arg(h.height).arg(result.image.width()).arg(result.image.height()),
-                       h.format);
-    }
-    return result;
-}
-
-// A picture from Qt's reader or the run-length decoder, in the formats the strip composes.
-Loaded finished(QImage image, const Header &h, const QString &name, Holding holding)
-{
-    Loaded result;
-    result.format = h.format;
-    result.image = normalised(std::move(image), h.format == Format::Png ? QImage::Format_ARGB32
-                                                                         : QImage::Format_ARGB32_Premultiplied);
-    if (h.format == Format::Bmp)
-        widenChannels(result.image, h.bmpChannelBits);
-    // The decoder's own memory is then free for the next one.
-    if (holding == Holding::WithOthers && result.image.sizeInBytes() <= kCopyUpTo)
-        result.image = inLargePages(result.image);
-    return checkedSize(std::move(result), h, name);
-}
 
 } // namespace
 
@@ -244,11 +54,6 @@ Format sniffFormat(const QByteArray &head, const Budget &budget)
     return format;
 }
 
-qint64 decodedBytes(int width, int height)
-{
-    return width > 0 && height > 0 ? qint64(width) * height * 4 : 0;
-}
-
 namespace {
 
 // Enough of any file to hold its header: an uncompressed bitmap is read on from its file.
@@ -262,17 +67,6 @@ struct OpenedFile {
     std::unique_ptr<QFile> file;
     qint64 size = 0;
 };
-
-Loaded missing(const QString &name)
-{
-    return failure(LoadError::Missing, tr("Cannot load %1: the file does not exist.").arg(name));
-}
-
-Loaded unreadable(const QString &name, int error)
-{
-    return failure(LoadError::Unreadable,
-                   tr("Cannot load %1: the file cannot be read (%2).").arg(name, QString::fromLocal8Bit(std::strerror(error))));
-}
 
 // Opens path by the very bytes of its name (see nativepath.h) as a regular file.
 OpenedFile openPicture(const QString &path, const QString &name, const Budget &budget)
@@ -319,10 +113,6 @@ OpenedFile openPicture(const QString &path, const QString &name, const Budget &b
     return opened;
 }
 
-} // namespace
-
-namespace {
-
 // The fraction of a JPEG's size that still covers view on both sides: 1, 2, 4 or 8.
 int shrinkFor(const Header &h, QSize view)
 {
@@ -345,7 +135,7 @@ Loaded decodeData(const QByteArray &data, const Header &h, const QString &name, 
         if (jpeg.error == LoadError::TooLarge)
             return failure(LoadError::TooLarge, tr("Cannot load %1: the picture is too large: %2.").arg(name, jpeg.cause), h.format);
         if (jpeg.error != LoadError::None)
-            return damaged(name, jpeg.cause, h.format);
+            return refusedAsDamaged(name, jpeg.cause, h.format);
         Loaded result;
         result.format = h.format;
         result.image = std::move(jpeg.image);
@@ -354,10 +144,17 @@ Loaded decodeData(const QByteArray &data, const Header &h, const QString &name, 
         shrunk.height = (h.height + shrink - 1) / shrink;
         return checkedSize(std::move(result), shrunk, name);
     }
-    if (h.rle.bits) {
-        QImage image = decodeRunLengthBmp(data, h);
+    if (h.rle.bits || h.iconPixels >= 0) {
+        QImage image = h.rle.bits ? decodeRunLengthBmp(data, h) : decodeIconBitmap32(data, h);
         if (image.isNull())
-            return damaged(name, tr("there is not enough memory to decode it"), h.format);
+            return refusedAsDamaged(name, outOfMemory(), h.format);
+        return finished(std::move(image), h, name, holding);
+    }
+    if (h.format == Format::Gif) {
+        QImage image;
+        QString cause;
+        if (!GifPlayer(data).next(&image, &cause))
+            return refusedAsDamaged(name, cause, h.format);
         return finished(std::move(image), h, name, holding);
     }
     QByteArray bytes = h.format == Format::Ico ? withTrustedIconSize(data, h) : data;
@@ -368,95 +165,86 @@ Loaded decodeData(const QByteArray &data, const Header &h, const QString &name, 
     QString error;
     QImage image = readWithQt(&buffer, h, &error);
     if (image.isNull())
-        return damaged(name, tr("the decoder refused it: %1").arg(error), h.format);
-    applyPngKey16(image, h);
+        return refusedAsDamaged(name, tr("the decoder refused it: %1").arg(error), h.format);
+    if (!applyPngKey16(image, h))
+        return refusedAsDamaged(name, outOfMemory(), h.format);
     return finished(std::move(image), h, name, holding);
-}
-
-// The frame count of a GIF whose first frame passed the checks, every later frame checked to be
-// whole and held to the budget; 0 with *refusal set when it is refused.
-int countGifFrames(const QByteArray &data, const Header &first, const QString &name, const Budget &budget,
-                   Loaded *refusal, QList<int> *delays)
-{
-    const GifFrames frames = readGifFrames(data);
-    *delays = frames.delays;
-    if (!frames.damage.isEmpty()) {
-        *refusal = damaged(name, frames.damage, Format::Gif);
-        return 0;
-    }
-    // Each frame is held to the budget as the first one is: a frame declared far larger than
-    // the screen is a decompression bomb, whatever the decoder would clip it to.
-    if (frames.largestWidth > budget.maxSide || frames.largestHeight > budget.maxSide
-        || frames.largestWidth * frames.largestHeight > budget.maxPixels) {
-        *refusal = failure(LoadError::TooLarge, tr("Cannot load %1: a frame is too large: %2 x %3 pixels.")
-                                                    .arg(name).arg(frames.largestWidth).arg(frames.largestHeight),
-                           Format::Gif);
-        return 0;
-    }
-    // All frames may be held at once: together they get one picture's budget.
-    if (first.width * first.height * frames.count > budget.maxPixels) {
-        *refusal = failure(LoadError::TooLarge, tr("Cannot load %1: its %2 frames of %3 x %4 pixels are too large "
-                                                   "together; the most is %5 pixels in all.")
-                                                    .arg(name).arg(frames.count).arg(first.width).arg(first.height)
-                                                    .arg(budget.maxPixels),
-                           Format::Gif);
-        return 0;
-    }
-    return frames.count;
 }
 
 } // namespace
 
-Loaded refusedAsDamaged(const QString &name, const QString &cause, Format format)
-{
-    return failure(LoadError::Damaged, tr("Cannot load %1: the file is damaged or incomplete (%2).").arg(name, cause), format);
-}
+namespace {
 
 // Files from this size on are not held in memory between their header's checks and their
 // decoding: they stay open and are read again, and must then be the very bytes checked. A sheet
-// of a hundred photographs would otherwise hold all their files at once. Only so many stay
-// open, far below the system's limit; beyond them, files are held.
+// of a hundred photographs would otherwise hold all their files at once.
 constexpr qint64 kReadAgainFrom = 64 * 1024;
-constexpr int kMostKeptOpen = 256;
-static std::atomic<int> keptOpen{0};
+
+// The files that sources keep open, those read again and the bitmaps read row by row alike,
+// stay far below the system's limit on open files: beyond them, a source keeps none and opens
+// its file again by its name when it is decoded, checking that it holds the bytes checked.
+std::atomic<int> keptOpen{0};
+
+// Asked each time: the limit can be lowered while the program runs.
+int mostKeptOpen()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return 256;
+    return int(std::min<rlim_t>(256, limit.rlim_cur / 4));
+}
+
+// A place among the files kept open; false, taking none, when they are all taken.
+bool takeOpenPlace()
+{
+    if (keptOpen.fetch_add(1) < mostKeptOpen())
+        return true;
+    --keptOpen;
+    return false;
+}
+
+quint32 checksumOf(const QByteArray &bytes)
+{
+    return quint32(crc32(0, reinterpret_cast<const Bytef *>(bytes.constData()), uInt(bytes.size())));
+}
+
+} // namespace
 
 // Shared by a source's copies; what the file holds goes for all of them at once when the last
 // use of it lets go.
 struct Source::Data {
     Header header;
     qint64 fileSize = 0;
+    mutable QString path;                   // to open the file again when none is kept open
     mutable std::mutex lock;                // the bytes and the file's position are shared
     mutable QByteArray bytes;               // the whole file, or only its head when rows are read from file
-    mutable std::unique_ptr<QFile> file;    // a plain bitmap too large to hold beside its pixels, or
-                                            // a file to read again
+    mutable std::unique_ptr<QFile> file;    // kept open: a plain bitmap too large to hold beside its
+                                            // pixels, or a file to read again
+    mutable bool holdsPlace = false;        // file holds a place among the files kept open
     mutable bool readAgain = false;         // the bytes went after the checks: read them again
-    mutable quint32 checksum = 0;           // of the bytes checked, when they are read again
+    mutable bool rowsFromFile = false;      // a plain bitmap whose rows are read from its file
+    mutable qint64 checkedBytes = 0;        // how much of the file the checksum covers, from its start
+    mutable quint32 checksum = 0;           // of the bytes checked, when the file is opened or read again
     mutable bool released = false;
 
     ~Data() { letGo(); }
     void letGo() const
     {
-        if (readAgain && file)
+        if (holdsPlace)
             --keptOpen;
+        holdsPlace = false;
         bytes = QByteArray();
         file.reset();
     }
+    // Keeps opened as the file, when a place among the files kept open is free.
+    void keep(std::unique_ptr<QFile> opened) const
+    {
+        if (takeOpenPlace()) {
+            file = std::move(opened);
+            holdsPlace = true;
+        }
+    }
 };
-
-qint64 Budget::defaultCommandMemory()
-{
-    constexpr qint64 most = qint64(6) * 1024 * 1024 * 1024;
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0)
-        return most;
-    return std::min(most, qint64(pages) * pageSize / 2);
-}
-
-QString mebibytes(qint64 bytes)
-{
-    return QString::number((bytes + (1 << 20) - 1) >> 20);
-}
 
 Source Source::refused(const QString &name, const Budget &budget, Loaded refusal)
 {
@@ -517,8 +305,12 @@ Source Source::open(const QString &path, const QString &name, const Budget &budg
         source.m_size = QSize(int(held->header.width), int(held->header.height));
         if (!source.m_refusal.ok())
             return source;
+        held->path = path;
+        held->rowsFromFile = true;
+        held->checkedBytes = data.size();
+        held->checksum = checksumOf(data);
         held->bytes = std::move(data);
-        held->file = std::move(opened.file);
+        held->keep(std::move(opened.file));
         held->fileSize = opened.size;
         source.m_data = std::move(held);
         return source;
@@ -529,16 +321,16 @@ Source Source::open(const QString &path, const QString &name, const Budget &budg
         return refused(name, budget, failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).")
                                                                         .arg(name, file.errorString())));
     Source source = fromData(data, name, budget, allFrames);
-    // A still picture's larger files are read again when decoded, from the file kept open.
-    if (source.ok() && source.m_data && !source.m_allFrames && data.size() >= kReadAgainFrom
-        && keptOpen.fetch_add(1) < kMostKeptOpen) {
+    // A still picture's larger files are read again when decoded, from the file kept open or
+    // opened again.
+    if (source.ok() && source.m_data && !source.m_allFrames && data.size() >= kReadAgainFrom) {
         const Data &held = *source.m_data;
-        held.checksum = quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
+        held.path = path;
+        held.checkedBytes = data.size();
+        held.checksum = checksumOf(data);
         held.readAgain = true;
-        held.file = std::move(opened.file);
+        held.keep(std::move(opened.file));
         held.bytes = QByteArray();
-    } else if (source.ok() && source.m_data && !source.m_allFrames && data.size() >= kReadAgainFrom) {
-        --keptOpen;
     }
     return source;
 }
@@ -571,31 +363,45 @@ Loaded Source::decode(Holding holding, QSize view) const
     std::unique_lock lock(d.lock);
     if (d.released)
         return unreadable(m_name, EBADF);
-    if (!d.file || d.readAgain) {
-        QByteArray bytes = d.bytes;
-        if (d.readAgain) {
-            // The file kept open since its header was checked: it must still hold those bytes.
-            if (!d.file->seek(0))
-                return unreadable(m_name, EIO);
-            bytes = d.file->readAll();
-            if (bytes.size() != d.fileSize
-                || quint32(crc32(0, reinterpret_cast<const Bytef *>(bytes.constData()), uInt(bytes.size()))) != d.checksum)
-                return damaged(m_name, tr("it changed after it was first read"), d.header.format);
-        }
+    if (!d.readAgain && !d.rowsFromFile) {
+        const QByteArray bytes = d.bytes;
         lock.unlock();
         return decodeData(bytes, d.header, m_name, m_budget, holding, view);
     }
+    // The file kept open since its header was checked, or opened again by its name: it must
+    // still hold the bytes checked.
+    std::unique_ptr<QFile> reopened;
+    QFile *file = d.file.get();
+    if (!file) {
+        OpenedFile opened = openPicture(d.path, m_name, m_budget);
+        if (!opened.file)
+            return opened.failure;
+        reopened = std::move(opened.file);
+        file = reopened.get();
+    }
+    if (!file->seek(0))
+        return unreadable(m_name, EIO);
+    const QByteArray checked = file->read(d.checkedBytes);
+    if (file->size() != d.fileSize || checked.size() != d.checkedBytes || checksumOf(checked) != d.checksum)
+        return refusedAsDamaged(m_name, tr("it changed after it was first read"), d.header.format);
+    if (d.readAgain) {
+        lock.unlock();
+        reopened.reset();
+        return decodeData(checked, d.header, m_name, m_budget, holding, view);
+    }
     // An uncompressed bitmap decoded by Qt's reader from the file itself.
-    if (!d.file->seek(0))
+    if (!file->seek(0))
         return unreadable(m_name, EIO);
     QString error;
-    QImage image = readWithQt(d.file.get(), d.header, &error);
+    QImage image = readWithQt(file, d.header, &error);
     if (image.isNull())
-        return damaged(m_name, tr("the decoder refused it: %1").arg(error), Format::Bmp);
+        return refusedAsDamaged(m_name, tr("the decoder refused it: %1").arg(error), Format::Bmp);
     // Qt stops at a short read and leaves the rows it did not reach as they were: only a file
     // that has shrunk since its header was read can cause one.
-    if (d.file->size() < d.fileSize)
-        return damaged(m_name, tr("its picture data ends early"), Format::Bmp);
+    if (file->size() < d.fileSize)
+        return refusedAsDamaged(m_name, tr("its picture data ends early"), Format::Bmp);
+    reopened.reset();
+    lock.unlock();
     return finished(std::move(image), d.header, m_name, holding);
 }
 

@@ -37,7 +37,9 @@ enum class LoadError { None, Missing, Unreadable, NotAPicture, Damaged, TooLarge
 enum class Holding { Alone, WithOthers };
 
 struct Loaded {
-    QImage image;                   // natural size; BGR888/RGB32 when opaque, ARGB32_Premultiplied otherwise
+    // Natural size; RGB32 (BGR888 for a JPEG) when opaque, else ARGB32 with straight alpha:
+    // every pixel's colour as the file gives it, also where it is wholly transparent.
+    QImage image;
     Format format = Format::Unknown;
     LoadError error = LoadError::None;
     QString message;                // for failures: names the file and the cause

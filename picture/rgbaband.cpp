@@ -55,8 +55,7 @@ void RgbaBand::draw(const QImage &picture, int x, int y)
     if (left >= right || top >= bottom)
         return;
     const QImage::Format format = picture.format();
-    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32
-        && format != QImage::Format_ARGB32_Premultiplied) {
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32) {
         // Convert only the part that shows.
         const QImage part = picture.copy(left - x, top - y, right - left, bottom - top);
         draw(part.convertToFormat(part.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32), left, top);
@@ -66,17 +65,7 @@ void RgbaBand::draw(const QImage &picture, int x, int y)
         const QRgb *src = reinterpret_cast<const QRgb *>(picture.constScanLine(row - y)) + (left - x);
         uchar *dst = m_pixels.scanLine(row) + qsizetype(left) * 4;
         for (int i = 0; i < right - left; ++i, dst += 4) {
-            switch (format) {
-            case QImage::Format_RGB32:
-                over(dst, src[i] | 0xff000000u);
-                break;
-            case QImage::Format_ARGB32:
-                over(dst, src[i]);
-                break;
-            default:
-                over(dst, qUnpremultiply(src[i]));
-                break;
-            }
+            over(dst, format == QImage::Format_RGB32 ? src[i] | 0xff000000u : src[i]);
         }
     }
 }

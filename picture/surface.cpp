@@ -64,11 +64,11 @@ void fillRows(QImage &image, int first, int end, const QColor &colour)
         std::memcpy(image.scanLine(y), row, bytes);
 }
 
-// (v + 127) / 255 without a division: exact for every v in 0 .. 255 * 255.
-inline uint divide255(uint v)
+// A straight-alpha colour over what lies beneath, per channel: round((c a + d (255 - a)) / 255),
+// halves up, in integers, so the same pixels always give the same bytes.
+inline uchar blend(uint c, uint d, uint a)
 {
-    v += 128;
-    return (v + (v >> 8)) >> 8;
+    return uchar((c * a + d * (255 - a) + 127) / 255);
 }
 
 void rgbToBgrPlain(uchar *dst, const uchar *src, int columns)
@@ -154,19 +154,6 @@ bool Surface::resize(int width, int height)
     return true;
 }
 
-void Surface::takeOver(const Surface &empty)
-{
-    if (empty.width() != m_width || empty.height() != m_height) {
-        QImage taken = allocate(empty.width(), empty.height());
-        if (!taken.isNull() || empty.width() == 0 || empty.height() == 0) {
-            m_pixels = std::move(taken);
-            m_width = empty.width();
-            m_height = empty.height();
-        }
-    }
-    clear();
-}
-
 void Surface::clear()
 {
     if (!m_pixels.isNull())
@@ -196,11 +183,10 @@ void Surface::drawRows(const QImage &picture, int x, int y, int firstRow, int en
 
     const QImage::Format format = picture.format();
     if (format != QImage::Format_BGR888 && format != QImage::Format_RGB888
-        && format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied) {
+        && format != QImage::Format_RGB32 && format != QImage::Format_ARGB32) {
         // Convert only the part that shows, so a far-clipped large picture costs little.
         const QImage part = picture.copy(srcX, srcY, columns, rows);
-        drawRows(part.convertToFormat(part.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                             : QImage::Format_RGB32),
+        drawRows(part.convertToFormat(part.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32),
                  int(left), int(top), firstRow, endRow, base);
         return;
     }
@@ -226,7 +212,7 @@ void Surface::drawRows(const QImage &picture, int x, int y, int firstRow, int en
             }
             break;
         }
-        default: { // ARGB32_Premultiplied: source-over
+        default: { // ARGB32, straight alpha: source over
             const QRgb *src = reinterpret_cast<const QRgb *>(line) + srcX;
             for (int i = 0; i < columns; ++i, dst += 3) {
                 const QRgb p = src[i];
@@ -235,12 +221,10 @@ void Surface::drawRows(const QImage &picture, int x, int y, int firstRow, int en
                     dst[0] = uchar(p);
                     dst[1] = uchar(p >> 8);
                     dst[2] = uchar(p >> 16);
-                } else if (a != 0 || (p & 0xffffff) != 0) {
-                    const uint keep = 255 - a;
-                    // Clamped because a picture that is not truly premultiplied could overflow.
-                    dst[0] = uchar(std::min(255u, (p & 0xff) + divide255(dst[0] * keep)));
-                    dst[1] = uchar(std::min(255u, ((p >> 8) & 0xff) + divide255(dst[1] * keep)));
-                    dst[2] = uchar(std::min(255u, ((p >> 16) & 0xff) + divide255(dst[2] * keep)));
+                } else if (a != 0) {
+                    dst[0] = blend(p & 0xff, dst[0], a);
+                    dst[1] = blend((p >> 8) & 0xff, dst[1], a);
+                    dst[2] = blend((p >> 16) & 0xff, dst[2], a);
                 }
             }
             break;

@@ -25,12 +25,11 @@ public:
     bool setWidth(int width);
     bool setHeight(int height);
 
-    // Takes over the (empty) content of another surface: every pixel becomes the background.
-    void takeOver(const Surface &empty);
     void clear();
 
     // Copies picture at its natural size with its top-left corner at (x, y), composed
-    // source-over what lies beneath; what falls outside the surface is cut off.
+    // source-over what lies beneath (RGB32, BGR888 and RGB888 copied; ARGB32 with straight alpha
+    // blended exactly); what falls outside the surface is cut off.
     void draw(const QImage &picture, int x, int y);
 
 private:

@@ -1,11 +1,10 @@
-// The bitmap writer on a real surface when the disk or the target fails: the file is written
-// in chunks of about a megabyte, so a disk that fills up can cut any of them short. In every
+// The window's bitmap, written as the programs write it, when the disk or the target fails: the
+// file is written in chunks of about a megabyte, so a disk that fills up can cut any of them short. In every
 // case the message names the path and the cause, an existing file stays byte-identical and no
 // temporary file is left beside it.
 #include <QtTest>
 
 #include "picture/bitmapfile.h"
-#include "picture/surface.h"
 #include "tests/support/testsupport.h"
 
 #include <csignal>
@@ -26,13 +25,17 @@ constexpr int StripHeight = 1000;
 
 const QByteArray oldContent = QByteArray("an earlier strip, which must survive every failure\n").repeated(100);
 
-// A surface with a picture drawn on it, so that the rows are not all alike.
-std::unique_ptr<picture::Surface> strip()
+// A picture whose rows are not all alike.
+QImage content()
 {
-    auto surface = std::make_unique<picture::Surface>(StripWidth, StripHeight, QColor(0xd4, 0xd0, 0xc8));
-    surface->draw(testsupport::pattern(StripWidth - 100, StripHeight - 50, 5), 50, 25);
-    return surface;
+    return testsupport::pattern(StripWidth, StripHeight, 5);
 }
+
+// The strip of that picture, its file kept in a folder of its own beside the one written to.
+struct Strip {
+    QTemporaryDir inputs;
+    strip::SheetJob job = testsupport::stripOf(content(), inputs.path());
+};
 
 } // namespace
 
@@ -61,13 +64,13 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("strip.bmp"));
         testsupport::writeFile(path, oldContent);
-        const auto surface = strip();
+        const Strip strip;
         const QString report = testsupport::inChild([&] {
             signal(SIGXFSZ, SIG_IGN);
             const rlimit fsize{rlim_t(limit), rlim_t(limit)};
             if (setrlimit(RLIMIT_FSIZE, &fsize) != 0)
                 return QStringLiteral("SKIP: setrlimit refused");
-            return testsupport::reportOf(picture::writeBitmap(*surface, path));
+            return testsupport::writeStrip(strip.job, path);
         });
         if (report.startsWith(QLatin1String("SKIP:")))
             QSKIP(qPrintable(report));
@@ -83,14 +86,14 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("strip.bmp"));
         testsupport::writeFile(path, oldContent);
-        const auto surface = strip();
+        const Strip strip;
         const qint64 size = picture::bitmapFileSize(StripWidth, StripHeight);
         const QString report = testsupport::inChild([&] {
             signal(SIGXFSZ, SIG_IGN);
             const rlimit fsize{rlim_t(size), rlim_t(size)};
             if (setrlimit(RLIMIT_FSIZE, &fsize) != 0)
                 return QStringLiteral("SKIP: setrlimit refused");
-            return testsupport::reportOf(picture::writeBitmap(*surface, path));
+            return testsupport::writeStrip(strip.job, path);
         });
         if (report.startsWith(QLatin1String("SKIP:")))
             QSKIP(qPrintable(report));
@@ -99,7 +102,7 @@ private slots:
         QString why;
         const QImage back = testsupport::readWithPillow(path, &why);
         QVERIFY2(!back.isNull(), qPrintable(why));
-        QCOMPARE(testsupport::firstDifference(back, surface->pixels()), QString());
+        QCOMPARE(testsupport::firstDifference(back, content()), QString());
         QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("strip.bmp")});
     }
 
@@ -109,10 +112,10 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("strip.bmp"));
         QVERIFY(QDir().mkdir(path));
         testsupport::writeFile(path + QStringLiteral("/inside"), oldContent);
-        const picture::SaveResult r = picture::writeBitmap(*strip(), path);
-        QVERIFY(!r.ok);
-        QVERIFY2(r.message.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")), qPrintable(r.message));
-        QVERIFY2(r.message.size() > QStringLiteral("Cannot write : ").size() + path.size(), qPrintable(r.message));
+        const Strip strip;
+        const QString report = testsupport::writeStrip(strip.job, path);
+        QVERIFY2(report.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")), qPrintable(report));
+        QVERIFY2(report.size() > QStringLiteral("Cannot write : ").size() + path.size(), qPrintable(report));
         QVERIFY(QFileInfo(path).isDir());
         QCOMPARE(testsupport::readFile(path + QStringLiteral("/inside")), oldContent);
         QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("strip.bmp")});
@@ -123,8 +126,8 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("gone/strip.bmp"));
-        const picture::SaveResult r = picture::writeBitmap(*strip(), path);
-        QCOMPARE(testsupport::reportOf(r), QStringLiteral("Cannot write ") + path + QStringLiteral(": No such file or directory"));
+        const Strip strip;
+        QCOMPARE(testsupport::writeStrip(strip.job, path), QStringLiteral("Cannot write ") + path + QStringLiteral(": No such file or directory"));
         QVERIFY(testsupport::entries(dir.path()).isEmpty());
     }
 
@@ -135,7 +138,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("strip.bmp"));
         testsupport::writeFile(path, oldContent);
-        const auto surface = strip();
+        const Strip strip;
         const QByteArray folder = QFile::encodeName(dir.path());
         const QString report = testsupport::inChild([&] {
             if (unshare(CLONE_NEWNS) != 0)
@@ -144,7 +147,7 @@ private slots:
                 || mount(folder.constData(), folder.constData(), nullptr, MS_BIND, nullptr) != 0
                 || mount(nullptr, folder.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
                 return QStringLiteral("SKIP: cannot make a read-only bind mount (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
-            return testsupport::reportOf(picture::writeBitmap(*surface, path));
+            return testsupport::writeStrip(strip.job, path);
         });
         if (report.startsWith(QLatin1String("SKIP:")))
             QSKIP(qPrintable(report));
@@ -161,11 +164,11 @@ private slots:
         testsupport::writeFile(path, oldContent);
         if (!testsupport::setImmutable(path, true))
             QSKIP("this file system does not support the immutable flag, or it may not be set here");
-        const picture::SaveResult r = picture::writeBitmap(*strip(), path);
+        const Strip strip;
+        const QString report = testsupport::writeStrip(strip.job, path);
         testsupport::setImmutable(path, false);
-        QVERIFY(!r.ok);
-        QVERIFY2(r.message.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")), qPrintable(r.message));
-        QVERIFY2(!r.message.contains(QLatin1String("Unknown error")), qPrintable(r.message));
+        QVERIFY2(report.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")), qPrintable(report));
+        QVERIFY2(!report.contains(QLatin1String("Unknown error")), qPrintable(report));
         QCOMPARE(testsupport::readFile(path), oldContent);
         QCOMPARE(testsupport::entries(dir.path()), QStringList{QStringLiteral("strip.bmp")});
     }
@@ -180,15 +183,14 @@ private slots:
         testsupport::writeFile(target, oldContent);
         QCOMPARE(::symlink("real/strip.bmp", QFile::encodeName(link).constData()), 0);
 
-        const auto surface = strip();
-        const picture::SaveResult r = picture::writeBitmap(*surface, link);
-        QVERIFY2(r.ok, qPrintable(r.message));
+        const Strip strip;
+        QCOMPARE(testsupport::writeStrip(strip.job, link), QStringLiteral("OK"));
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(QFile::symLinkTarget(link), target);
         QString why;
         const QImage back = testsupport::readWithPillow(target, &why);
         QVERIFY2(!back.isNull(), qPrintable(why));
-        QCOMPARE(testsupport::firstDifference(back, surface->pixels()), QString());
+        QCOMPARE(testsupport::firstDifference(back, content()), QString());
         QCOMPARE(testsupport::entries(dir.path()), (QStringList{QStringLiteral("real"), QStringLiteral("strip.bmp")}));
         QCOMPARE(testsupport::entries(dir.filePath(QStringLiteral("real"))), QStringList{QStringLiteral("strip.bmp")});
     }
@@ -202,7 +204,7 @@ private slots:
         const QString link = dir.filePath(QStringLiteral("strip.bmp"));
         testsupport::writeFile(target, oldContent);
         QCOMPARE(::symlink("real/strip.bmp", QFile::encodeName(link).constData()), 0);
-        const auto surface = strip();
+        const Strip strip;
         const QByteArray folder = QFile::encodeName(dir.filePath(QStringLiteral("real")));
         const QString report = testsupport::inChild([&] {
             if (unshare(CLONE_NEWNS) != 0)
@@ -211,7 +213,7 @@ private slots:
                 || mount(folder.constData(), folder.constData(), nullptr, MS_BIND, nullptr) != 0
                 || mount(nullptr, folder.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
                 return QStringLiteral("SKIP: cannot make a read-only bind mount (%1)").arg(QString::fromLocal8Bit(strerror(errno)));
-            return testsupport::reportOf(picture::writeBitmap(*surface, link));
+            return testsupport::writeStrip(strip.job, link);
         });
         if (report.startsWith(QLatin1String("SKIP:")))
             QSKIP(qPrintable(report));

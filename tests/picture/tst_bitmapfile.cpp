@@ -1,7 +1,6 @@
 #include <QtTest>
 
 #include "picture/bitmapfile.h"
-#include "picture/surface.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -71,11 +70,10 @@ private slots:
         QVERIFY(dir.isValid());
         const QString path = dir.filePath(QStringLiteral("strip.bmp"));
 
-        picture::Surface surface(width, height, QColor(0xd4, 0xd0, 0xc8));
         const QImage content = testsupport::pattern(width, height, width * 13 + height);
-        surface.draw(content, 0, 0);
-        const picture::SaveResult saved = picture::writeBitmap(surface, path);
-        QVERIFY2(saved.ok, qPrintable(saved.message));
+        QTemporaryDir inputs;
+        const strip::SheetJob job = testsupport::stripOf(content, inputs.path());
+        QCOMPARE(testsupport::writeStrip(job, path), QStringLiteral("OK"));
 
         const QByteArray bytes = testsupport::readFile(path);
         QCOMPARE(qint64(bytes.size()), picture::bitmapFileSize(width, height));
@@ -112,37 +110,12 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("strip.bmp"));
         testsupport::writeFile(path, QByteArray(100000, 'x'));
-        picture::Surface surface(3, 2, Qt::blue);
-        QVERIFY(picture::writeBitmap(surface, path).ok);
+        QTemporaryDir inputs;
+        const strip::SheetJob job = testsupport::stripOf(testsupport::solid(3, 2, Qt::blue), inputs.path());
+        QCOMPARE(testsupport::writeStrip(job, path), QStringLiteral("OK"));
         QCOMPARE(QFileInfo(path).size(), picture::bitmapFileSize(3, 2));
         QCOMPARE(testsupport::firstDifference(testsupport::readWithPillow(path), testsupport::solid(3, 2, Qt::blue)),
                  QString());
-    }
-
-    // A surface that cannot be a bitmap is refused with its size named, and nothing is written.
-    void emptySurfaceIsRefused()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("strip.bmp"));
-        testsupport::writeFile(path, "old");
-        picture::Surface surface(0, 5, Qt::blue);
-        const picture::SaveResult saved = picture::writeBitmap(surface, path);
-        QVERIFY(!saved.ok);
-        QVERIFY2(saved.message.contains(path), qPrintable(saved.message));
-        QVERIFY2(saved.message.contains(QStringLiteral("0 x 5")), qPrintable(saved.message));
-        QCOMPARE(testsupport::readFile(path), QByteArray("old"));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("strip.bmp")});
-    }
-
-    void failureNamesPathAndCause()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("missing/strip.bmp"));
-        picture::Surface surface(3, 2, Qt::blue);
-        const picture::SaveResult saved = picture::writeBitmap(surface, path);
-        QVERIFY(!saved.ok);
-        QVERIFY2(saved.message.startsWith(QStringLiteral("Cannot write ") + path + QStringLiteral(": ")),
-                 qPrintable(saved.message));
     }
 };
 

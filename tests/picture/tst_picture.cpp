@@ -5,15 +5,18 @@
 #include <QFile>
 #include <QImageWriter>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
 
+#include "picture/animation.h"
 #include "picture/nativepath.h"
 #include "picture/picture.h"
 #include "tests/support/testsupport.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using picture::Budget;
@@ -187,6 +190,89 @@ QImage translucentIcon(int w, int h)
     return img;
 }
 
+// A picture whose pixels run through the alphas a decoder most easily gets wrong (0, 1, 128,
+// 254) and full, each on a colour that is no round number.
+QImage translucentPattern(int w, int h)
+{
+    const int alphas[] = {0, 1, 128, 254, 255};
+    QImage img(w, h, QImage::Format_ARGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, qRgba((x * 53 + y * 17 + 7) & 0xff, (x * 29 + y * 101 + 201) & 0xff,
+                                     (x * 83 + y * 7 + 99) & 0xff, alphas[(x + 2 * y) % 5]));
+    return img;
+}
+
+// The pixels of picture as 32-bit BGRA rows from the bottom up, as bitmaps and icons store them.
+QByteArray bgraRowsBottomUp(const QImage &picture)
+{
+    QByteArray b;
+    for (int y = picture.height() - 1; y >= 0; --y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb p = picture.pixel(x, y);
+            b.append(char(qBlue(p)));
+            b.append(char(qGreen(p)));
+            b.append(char(qRed(p)));
+            b.append(char(qAlpha(p)));
+        }
+    return b;
+}
+
+// A one-image icon holding image, a PNG or a bitmap (header, colour rows, mask rows).
+QByteArray iconOf(int w, int h, const QByteArray &image)
+{
+    QByteArray b("\0\0\1\0\1\0", 6);
+    b.append(char(w & 0xff));
+    b.append(char(h & 0xff));
+    b.append(QByteArray("\0\0", 2));
+    putLe16(b, 1);
+    putLe16(b, 32);
+    putLe32(b, image.size());
+    putLe32(b, 22);
+    return b + image;
+}
+
+// A 32-bit icon bitmap: its alpha in the pixels, an all-clear mask after them.
+QByteArray iconBitmap(const QImage &picture)
+{
+    QByteArray b;
+    putLe32(b, 40);
+    putLe32(b, picture.width());
+    putLe32(b, picture.height() * 2);
+    putLe16(b, 1);
+    putLe16(b, 32);
+    b.append(QByteArray(24, '\0'));
+    b.append(bgraRowsBottomUp(picture));
+    b.append(QByteArray((picture.width() + 31) / 32 * 4 * picture.height(), '\0'));
+    return b;
+}
+
+// A 32-bit bitmap with a V4 (108-byte) or V5 (124-byte) header whose bit fields include alpha.
+QByteArray alphaBitmap(const QImage &picture, int headerSize)
+{
+    const QByteArray pixels = bgraRowsBottomUp(picture);
+    QByteArray b("BM");
+    putLe32(b, 14 + headerSize + pixels.size());
+    putLe32(b, 0);
+    putLe32(b, 14 + headerSize);
+    putLe32(b, headerSize);
+    putLe32(b, picture.width());
+    putLe32(b, picture.height());
+    putLe16(b, 1);
+    putLe16(b, 32);
+    putLe32(b, 3); // bit fields
+    putLe32(b, pixels.size());
+    putLe32(b, 2835);
+    putLe32(b, 2835);
+    putLe32(b, 0);
+    putLe32(b, 0);
+    for (const quint32 mask : {0x00ff0000u, 0x0000ff00u, 0x000000ffu, 0xff000000u})
+        putLe32(b, mask);
+    putLe32(b, 0x73524742); // sRGB
+    b.append(QByteArray(headerSize - 56, '\0'));
+    return b + pixels;
+}
+
 // The first image of an icon as a one-image icon of its own, since Pillow shows the largest.
 QByteArray firstIconOnly(const QByteArray &ico)
 {
@@ -238,7 +324,7 @@ void compareWhenHeld(const QString &path, const picture::Loaded &alone)
     QVERIFY2(held.image == alone.image, "the held picture's pixels differ");
 }
 
-bool isTransparentFormat(const QImage &img) { return img.format() == QImage::Format_ARGB32_Premultiplied; }
+bool isTransparentFormat(const QImage &img) { return img.format() == QImage::Format_ARGB32; }
 bool isOpaqueFormat(const QImage &img)
 {
     return img.format() == QImage::Format_RGB32 || img.format() == QImage::Format_BGR888;
@@ -270,15 +356,23 @@ private slots:
     void fixturesLoad_data();
     void fixturesLoad();
     // Every PNG colour type and bit depth, with and without a colour key.
+    // Translucent pixels keep the colour and alpha the file gives them.
+    void translucentPixelsAsGiven_data();
+    void translucentPixelsAsGiven();
     void pngStandardTypes_data();
     void pngStandardTypes();
 
     // 2. Truncation.
     void truncated_data();
     void truncated();
+    void truncatedJpegAtEveryScan_data();
+    void truncatedJpegAtEveryScan();
     void jpegWithoutEndMarkerLoads_data();
     void jpegWithoutEndMarkerLoads();
     void gifWithoutTrailerLoads();
+    // Frames, transparency, disposal and the background as browsers show them.
+    void gifSuite_data();
+    void gifSuite();
     void rleStreamWithoutEndOfBitmap();
 
     // 3. The size limit.
@@ -295,6 +389,8 @@ private slots:
     void deletedFile();
     void folder();
     void sameFromMemory();
+    void openFilesStayBounded_data();
+    void openFilesStayBounded();
 
 private:
     QTemporaryDir m_dir;
@@ -533,12 +629,47 @@ void TestPicture::fixturesLoad()
     if (r.format == Format::Jpeg)
         QCOMPARE(r.image.format(), QImage::Format_BGR888);
     else
-        QCOMPARE(r.image.format(), transparent ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+        QCOMPARE(r.image.format(), transparent ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     QString why;
     const QImage pillow = testsupport::readWithPillow(path, &why);
     QVERIFY2(!pillow.isNull(), qPrintable(why));
     const QString diff = differenceFromPillow(r.image, pillow, r.format == Format::Jpeg ? 1 : 0);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
+}
+
+void TestPicture::translucentPixelsAsGiven_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    const QImage picture = translucentPattern(15, 6);
+    QTest::newRow("ico holding a PNG") << QStringLiteral("png.ico") << iconOf(15, 6, writtenByQt(picture, "png"));
+    QTest::newRow("ico holding a 32-bit bitmap") << QStringLiteral("dib.ico") << iconOf(15, 6, iconBitmap(picture));
+    QTest::newRow("bmp V4 with an alpha mask") << QStringLiteral("v4.bmp") << alphaBitmap(picture, 108);
+    QTest::newRow("bmp V5 with an alpha mask") << QStringLiteral("v5.bmp") << alphaBitmap(picture, 124);
+}
+
+// Straight alpha, every pixel as Pillow reads it: also the colour of wholly transparent ones.
+void TestPicture::translucentPixelsAsGiven()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    const QString path = write(name, bytes);
+    const QImage pillow = testsupport::pillowFrames(path).value(0);
+    QVERIFY2(!pillow.isNull(), "Pillow cannot read it");
+    const picture::Loaded r = picture::load(path);
+    QVERIFY2(r.ok(), qPrintable(r.message));
+    QCOMPARE(r.image.format(), QImage::Format_ARGB32);
+    const QImage ours = r.image.convertToFormat(QImage::Format_RGBA8888);
+    QCOMPARE(ours.size(), pillow.size());
+    for (int y = 0; y < ours.height(); ++y)
+        for (int x = 0; x < ours.width(); ++x) {
+            const uchar *a = ours.constScanLine(y) + x * 4;
+            const uchar *b = pillow.constScanLine(y) + x * 4;
+            if (std::memcmp(a, b, 4) != 0)
+                QFAIL(qPrintable(QStringLiteral("pixel (%1, %2): ours %3,%4,%5,%6, Pillow %7,%8,%9,%10").arg(x).arg(y)
+                                     .arg(a[0]).arg(a[1]).arg(a[2]).arg(a[3]).arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3])));
+        }
+    compareWhenHeld(path, r);
 }
 
 void TestPicture::pngStandardTypes_data()
@@ -628,6 +759,58 @@ void TestPicture::truncated()
     compareWhenHeld(path, r);
 }
 
+void TestPicture::truncatedJpegAtEveryScan_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    // A busy picture, so that every scan holds data worth cutting.
+    QImage busy(240, 160, QImage::Format_RGB32);
+    for (int y = 0; y < busy.height(); ++y)
+        for (int x = 0; x < busy.width(); ++x)
+            busy.setPixel(x, y, qRgb((x * x + y * 3) & 0xff, (x * y) & 0xff, (x * 5 ^ y * 7) & 0xff));
+    QList<std::pair<const char *, QByteArray>> files{{"Qt baseline", writtenByQt(busy, "jpeg")},
+                                                     {"Qt progressive", writtenByQt(busy, "jpeg", true)}};
+    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+    if (!convert.isEmpty()) {
+        const QString png = write(QStringLiteral("busy.png"), writtenByQt(busy, "png"));
+        for (const auto &[label, interlace] : {std::pair{"ImageMagick baseline", "None"}, std::pair{"ImageMagick progressive", "Plane"}}) {
+            const QString out = m_dir.filePath(QStringLiteral("busy-%1.jpg").arg(QLatin1String(interlace)));
+            if (QProcess::execute(convert, {png, QStringLiteral("-interlace"), QLatin1String(interlace), out}) == 0)
+                files.append({label, testsupport::readFile(out)});
+        }
+    }
+    for (const auto &[label, bytes] : files) {
+        // Cut inside the tables before each scan, where each scan after the first starts, and in
+        // the middle of each scan.
+        qsizetype previous = -1;
+        int scan = 0;
+        for (qsizetype at = bytes.indexOf("\xff\xda"); at >= 0; at = bytes.indexOf("\xff\xda", at + 2), ++scan) {
+            QTest::addRow("%s, inside the tables before scan %d", label, scan + 1) << bytes.left(at - 5);
+            if (previous >= 0) {
+                QTest::addRow("%s, before scan %d", label, scan + 1) << bytes.left(at);
+                QTest::addRow("%s, inside scan %d", label, scan) << bytes.left((previous + at) / 2);
+            }
+            previous = at;
+        }
+        QTest::addRow("%s, inside the last scan", label) << bytes.left((previous + bytes.size()) / 2);
+    }
+}
+
+// Baseline or progressive, a JPEG cut short is refused in the same words, never shown blurred
+// or with grey rows.
+void TestPicture::truncatedJpegAtEveryScan()
+{
+    QFETCH(QByteArray, bytes);
+    const QString path = write(QStringLiteral("cut.jpg"), bytes);
+    const picture::Loaded r = picture::load(path);
+    QCOMPARE(testsupport::errorName(r.error), QStringLiteral("Damaged"));
+    QCOMPARE(r.message, QStringLiteral("Cannot load %1: the file is damaged or incomplete (its picture data ends early).").arg(path));
+    compareWhenHeld(path, r);
+    for (int d : {2, 4, 8}) {
+        const picture::Loaded v = picture::loadForView(path, QSize(240 / d, 160 / d));
+        QCOMPARE(testsupport::errorName(v.error), QStringLiteral("Damaged"));
+    }
+}
+
 void TestPicture::jpegWithoutEndMarkerLoads_data()
 {
     QTest::addColumn<bool>("progressive");
@@ -661,6 +844,77 @@ void TestPicture::gifWithoutTrailerLoads()
     // One byte more gone takes the end of the picture's data with it.
     const picture::Loaded cut2 = picture::load(write(QStringLiteral("no-terminator.gif"), whole.chopped(2)));
     QCOMPARE(testsupport::errorName(cut2.error), QStringLiteral("Damaged"));
+}
+
+void TestPicture::gifSuite_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("pillowAgrees");
+    QProcess generator;
+    generator.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_GIFSUITE_SCRIPT), m_dir.path()});
+    if (!generator.waitForFinished(60000) || generator.exitCode() != 0)
+        QSKIP("python3 cannot run the GIF test-image generator");
+    for (const QByteArray &line : generator.readAllStandardOutput().trimmed().split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        QTest::newRow(parts[0].constData()) << m_dir.filePath(QString::fromLatin1(parts[0])) << (parts.value(1) == "pillow");
+    }
+}
+
+// Every frame as a browser shows it, from every frame's decoding and from the first frame's
+// alone; Pillow's composed frames say the same where it fills the background as browsers do.
+void TestPicture::gifSuite()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, pillowAgrees);
+    QByteArray expected = testsupport::readFile(path + QStringLiteral(".rgba"));
+    auto line = [&expected] {
+        const qsizetype nl = expected.indexOf('\n');
+        const QByteArray l = expected.left(nl);
+        expected.remove(0, nl + 1);
+        return l;
+    };
+    QList<QImage> frames;
+    for (int n = line().toInt(); n > 0; --n) {
+        const QList<QByteArray> size = line().split(' ');
+        QImage frame(size[0].toInt(), size[1].toInt(), QImage::Format_RGBA8888);
+        for (int y = 0; y < frame.height(); ++y)
+            std::memcpy(frame.scanLine(y), expected.constData() + qsizetype(y) * frame.width() * 4, size_t(frame.width()) * 4);
+        expected.remove(0, qsizetype(frame.width()) * frame.height() * 4);
+        frames.append(frame);
+    }
+    // The colour of a wholly transparent pixel is not shown: only its alpha counts.
+    auto difference = [](const QImage &got, const QImage &want) -> QString {
+        const QImage rgba = got.convertToFormat(QImage::Format_RGBA8888);
+        if (rgba.size() != want.size())
+            return QStringLiteral("%1 x %2 pixels").arg(rgba.width()).arg(rgba.height());
+        for (int y = 0; y < want.height(); ++y)
+            for (int x = 0; x < want.width(); ++x) {
+                const uchar *a = rgba.constScanLine(y) + x * 4;
+                const uchar *b = want.constScanLine(y) + x * 4;
+                if (a[3] != b[3] || (b[3] != 0 && std::memcmp(a, b, 3) != 0))
+                    return QStringLiteral("(%1, %2): %3,%4,%5,%6 instead of %7,%8,%9,%10").arg(x).arg(y)
+                        .arg(a[0]).arg(a[1]).arg(a[2]).arg(a[3]).arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
+            }
+        return {};
+    };
+    if (pillowAgrees) {
+        const QList<QImage> pillow = testsupport::pillowFrames(path + QStringLiteral(".gif"));
+        QCOMPARE(pillow.size(), frames.size());
+        for (int i = 0; i < frames.size(); ++i)
+            QCOMPARE(difference(pillow[i], frames[i]), QString());
+    }
+    const picture::Source source = picture::Source::open(path + QStringLiteral(".gif"), path, {}, true);
+    QVERIFY2(source.ok(), qPrintable(source.refusal().message));
+    const picture::Animation animation = source.decodeFrames();
+    QVERIFY2(animation.refusal.ok(), qPrintable(animation.refusal.message));
+    QCOMPARE(animation.frames.size(), frames.size());
+    for (int i = 0; i < frames.size(); ++i) {
+        QCOMPARE(difference(animation.frames[i], frames[i]), QString());
+        QVERIFY(animation.frames[i].format() == QImage::Format_RGB32 || animation.frames[i].format() == QImage::Format_ARGB32);
+    }
+    const picture::Loaded first = picture::load(path + QStringLiteral(".gif"));
+    QVERIFY2(first.ok(), qPrintable(first.message));
+    QCOMPARE(difference(first.image, frames[0]), QString());
 }
 
 // An RLE stream may leave out its end-of-bitmap code once every row is there; missing rows
@@ -846,6 +1100,50 @@ void TestPicture::sameFromMemory()
     const picture::Loaded fromMemory = picture::loadFromData(bytes.left(bytes.size() / 2), cutPath);
     QCOMPARE(testsupport::errorName(fromMemory.error), testsupport::errorName(fromFile.error));
     QCOMPARE(fromMemory.message, fromFile.message);
+}
+
+void TestPicture::openFilesStayBounded_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("bitmaps read row by row from their file") << QSize(1200, 1200); // 4.3 MB
+    QTest::newRow("bitmaps read again when decoded") << QSize(200, 150);            // 90 KB
+}
+
+// Far more sources than the process may open files, all opened before any is decoded as a
+// sheet opens them: each still decodes to its picture.
+void TestPicture::openFilesStayBounded()
+{
+    QFETCH(QSize, size);
+    const QImage picture = testsupport::pattern(size.width(), size.height(), 3);
+    const QString original = write(QStringLiteral("big.bmp"), writtenByQt(picture, "bmp"));
+    const QString links = m_dir.filePath(QStringLiteral("links-%1").arg(size.width()));
+    QVERIFY(QDir().mkpath(links));
+    constexpr int count = 150;
+    for (int i = 0; i < count; ++i)
+        QVERIFY(::link(QFile::encodeName(original).constData(), QFile::encodeName(links + QStringLiteral("/%1.bmp").arg(i)).constData()) == 0);
+    const QString report = testsupport::inChild([&] {
+        const rlimit limit{64, 64};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return QStringLiteral("SKIP: cannot lower the limit on open files");
+        QList<picture::Source> sources;
+        for (int i = 0; i < count; ++i) {
+            const QString path = links + QStringLiteral("/%1.bmp").arg(i);
+            sources.append(picture::Source::open(path, path, {}));
+            if (!sources.last().ok())
+                return sources.last().refusal().message;
+        }
+        for (const picture::Source &source : sources) {
+            const picture::Loaded loaded = source.decode(picture::Holding::WithOthers);
+            if (!loaded.ok())
+                return loaded.message;
+            if (loaded.image.convertToFormat(QImage::Format_RGB32) != picture)
+                return QStringLiteral("%1 decoded to other pixels").arg(source.name());
+        }
+        return QStringLiteral("OK");
+    });
+    if (report.startsWith(QLatin1String("SKIP: ")))
+        QSKIP(qPrintable(report.mid(6)));
+    QCOMPARE(report, QStringLiteral("OK"));
 }
 
 QTEST_GUILESS_MAIN(TestPicture)

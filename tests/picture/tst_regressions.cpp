@@ -114,7 +114,7 @@ QString checkClearOutcome(const QString &path, const QString &report)
     if (kind == QLatin1String("None")) {
         const bool sane = width > 0 && height > 0 && width <= budget.maxSide && height <= budget.maxSide
             && qint64(width) * height <= budget.maxPixels && format != Format::Unknown && message.isEmpty()
-            && (imageFormat == QImage::Format_RGB32 || imageFormat == QImage::Format_ARGB32_Premultiplied
+            && (imageFormat == QImage::Format_RGB32 || imageFormat == QImage::Format_ARGB32
                 || imageFormat == QImage::Format_BGR888);
         if (!sane)
             QTest::qFail(qPrintable(QStringLiteral("loaded, but not sanely: ") + report), __FILE__, __LINE__);

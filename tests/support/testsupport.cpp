@@ -5,6 +5,9 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "strip/frames.h"
+#include "strip/sheetfile.h"
+
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -254,6 +257,30 @@ QString firstDifference(const QImage &a, const QImage &b, int tolerance)
         }
     }
     return {};
+}
+
+strip::SheetJob stripOf(const QImage &picture, const QString &folder)
+{
+    const QString path = folder + QStringLiteral("/picture.bmp");
+    if (!picture.save(path, "BMP")) {
+        QTest::qFail("cannot save the picture", __FILE__, __LINE__);
+        return {};
+    }
+    const strip::GatherResult gathered = strip::loadPictures({path});
+    if (!gathered.ok()) {
+        QTest::qFail(qPrintable(gathered.failure.message), __FILE__, __LINE__);
+        return {};
+    }
+    const strip::StripPlan plan = strip::planStrip(gathered.pictures, 1, 1);
+    if (!plan.ok)
+        QTest::qFail(qPrintable(plan.message), __FILE__, __LINE__);
+    return plan.job;
+}
+
+QString writeStrip(const strip::SheetJob &job, const QString &path, const QColor &background)
+{
+    const strip::SheetWritten written = strip::writeSheet(job, path, strip::SheetFormat::Bmp, background);
+    return written.ok ? QStringLiteral("OK") : written.message;
 }
 
 } // namespace testsupport

@@ -10,6 +10,7 @@
 
 #include "picture/picture.h"
 #include "picture/savefile.h"
+#include "strip/bands.h"
 
 namespace testsupport {
 
@@ -57,6 +58,14 @@ QString errorName(picture::LoadError e);
 
 // "OK", or the failure's message.
 QString reportOf(const picture::SaveResult &r);
+
+// The window's strip of one picture, ready for strip::writeSheet as the programs write it: the
+// picture saved as a bitmap in folder, gathered and planned as a strip of one cell. A job is
+// written once. Fails the test when any step fails.
+strip::SheetJob stripOf(const QImage &picture, const QString &folder);
+
+// Writes job as the window writes its bitmap, on background: "OK", or the failure's message.
+QString writeStrip(const strip::SheetJob &job, const QString &path, const QColor &background = QColor(0xd4, 0xd0, 0xc8));
 
 // Every entry of dir, hidden ones included, sorted: what a failed write must not leave behind.
 QStringList entries(const QString &dir);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QIODevice>
+#include <QString>
+
+#include "picture/headers.h"
+#include "picture/picture.h"
+
+namespace picture {
+
+// Qt's readers, for the pictures this program does not decode itself (plain and bit-field
+// BMP, icons but their 32-bit bitmaps, PNG), and the last steps every decoded picture goes
+// through before it is handed out.
+
+// The icon's bytes with its directory's size set to the size of the image it holds.
+QByteArray withTrustedIconSize(const QByteArray &data, const Header &h);
+
+// The picture Qt's reader for h's format decodes from device; null with *error set when it cannot.
+QImage readWithQt(QIODevice *device, const Header &h, QString *error);
+
+// A 16-bit RGB PNG with a colour key, decoded without its tRNS chunk (see Header::pngKey16): the
+// key decides the alpha, on the full 16-bit samples. False when the memory cannot be had.
+bool applyPngKey16(QImage &image, const Header &h);
+
+// result, or its refusal as damaged when its picture is not the size the header declares.
+Loaded checkedSize(Loaded result, const Header &h, const QString &name);
+
+// A decoded picture as it is handed out: RGB32 when opaque, else ARGB32 with straight alpha;
+// 16-bit BMP channels widened as other readers widen them; for a picture held with others, in
+// the shared large-page memory. Refused when its size is not the header's or memory runs out.
+Loaded finished(QImage image, const Header &h, const QString &name, Holding holding);
+
+} // namespace picture

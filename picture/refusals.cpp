@@ -1,0 +1,123 @@
+#include "picture/refusals.h"
+
+#include <QCoreApplication>
+
+#include <cstring>
+
+#include "picture/gif.h"
+
+namespace picture {
+
+namespace {
+
+QString tr(const char *text) { return QCoreApplication::translate("picture", text); }
+
+} // namespace
+
+Loaded refusedAsDamaged(const QString &name, const QString &cause, Format format)
+{
+    return failure(LoadError::Damaged, tr("Cannot load %1: the file is damaged or incomplete (%2).").arg(name, cause), format);
+}
+
+QString outOfMemory() { return tr("there is not enough memory to decode it"); }
+
+
+Loaded failure(LoadError error, const QString &message, Format format)
+{
+    Loaded result;
+    result.error = error;
+    result.message = message;
+    result.format = format;
+    return result;
+}
+
+Loaded notAPicture(const QString &name, bool png)
+{
+    if (png)
+        return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO, JPEG or PNG picture.").arg(name));
+    return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO or JPEG picture.").arg(name));
+}
+
+Loaded fromHeaderError(const QString &name, const Header &h)
+{
+    if (h.error == LoadError::NotAPicture)
+        return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is %2.").arg(name, h.cause), h.format);
+    return refusedAsDamaged(name, h.cause, h.format);
+}
+
+namespace {
+
+// The largest area the decoder will size from the file, held against the budget.
+Loaded checkBudget(const QString &name, const Header &h, const Budget &budget)
+{
+    for (const auto &[w, hgt] : {std::pair{h.width, h.height}, std::pair{h.otherWidth, h.otherHeight}}) {
+        if (w > budget.maxSide || hgt > budget.maxSide || w * hgt > budget.maxPixels) {
+            return failure(LoadError::TooLarge,
+                           tr("Cannot load %1: the picture is too large: %2 x %3 pixels; the most is %4 pixels "
+                              "a side and %5 pixels in all.")
+                               .arg(name).arg(w).arg(hgt).arg(budget.maxSide).arg(budget.maxPixels),
+                           h.format);
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+// What load() refuses a picture for before decoding it: its header, its size against the
+// budget, or data that ends before the picture does; ok() when none of these.
+Loaded refusalFor(const Header &h, const QString &name, const Budget &budget)
+{
+    if (h.error != LoadError::None)
+        return fromHeaderError(name, h);
+    if (Loaded tooLarge = checkBudget(name, h, budget); !tooLarge.ok())
+        return tooLarge;
+    if (!h.incomplete.isEmpty())
+        return refusedAsDamaged(name, h.incomplete, h.format);
+    return {};
+}
+
+Loaded missing(const QString &name)
+{
+    return failure(LoadError::Missing, tr("Cannot load %1: the file does not exist.").arg(name));
+}
+
+Loaded unreadable(const QString &name, int error)
+{
+    return failure(LoadError::Unreadable,
+                   tr("Cannot load %1: the file cannot be read (%2).").arg(name, QString::fromLocal8Bit(std::strerror(error))));
+}
+
+// The frame count of a GIF whose first frame passed the checks, every later frame checked to be
+// whole and held to the budget; 0 with *refusal set when it is refused.
+int countGifFrames(const QByteArray &data, const Header &first, const QString &name, const Budget &budget,
+                   Loaded *refusal, QList<int> *delays)
+{
+    const GifFrames frames = readGifFrames(data);
+    *delays = frames.delays;
+    if (!frames.damage.isEmpty()) {
+        *refusal = refusedAsDamaged(name, frames.damage, Format::Gif);
+        return 0;
+    }
+    // Each frame is held to the budget as the first one is: a frame declared far larger than
+    // the screen is a decompression bomb, whatever the decoder would clip it to.
+    if (frames.largestWidth > budget.maxSide || frames.largestHeight > budget.maxSide
+        || frames.largestWidth * frames.largestHeight > budget.maxPixels) {
+        *refusal = failure(LoadError::TooLarge, tr("Cannot load %1: a frame is too large: %2 x %3 pixels.")
+                                                    .arg(name).arg(frames.largestWidth).arg(frames.largestHeight),
+                           Format::Gif);
+        return 0;
+    }
+    // All frames may be held at once: together they get one picture's budget.
+    if (first.width * first.height * frames.count > budget.maxPixels) {
+        *refusal = failure(LoadError::TooLarge, tr("Cannot load %1: its %2 frames of %3 x %4 pixels are too large "
+                                                   "together; the most is %5 pixels in all.")
+                                                    .arg(name).arg(frames.count).arg(first.width).arg(first.height)
+                                                    .arg(budget.maxPixels),
+                           Format::Gif);
+        return 0;
+    }
+    return frames.count;
+}
+
+} // namespace picture

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include "picture/headers.h"
+#include "picture/picture.h"
+
+namespace picture {
+
+// Every sentence with which the loader refuses a file, and the checks against the budget that
+// decide it before anything is decoded. refusedAsDamaged() (picture.h) is the one for damage.
+
+Loaded failure(LoadError error, const QString &message, Format format = Format::Unknown);
+Loaded notAPicture(const QString &name, bool png = false);
+Loaded missing(const QString &name);
+Loaded unreadable(const QString &name, int error); // error: an errno value
+// The cause given when a decoded picture cannot be had for want of memory.
+QString outOfMemory();
+
+// What load() refuses a picture for before decoding it: its header, its size against the
+// budget, or data that ends before the picture does; ok() when none of these.
+Loaded refusalFor(const Header &h, const QString &name, const Budget &budget);
+
+// The frame count of a GIF whose first frame passed the checks, every later frame checked to be
+// whole and held to the budget; 0 with *refusal set when it is refused.
+int countGifFrames(const QByteArray &data, const Header &first, const QString &name, const Budget &budget,
+                   Loaded *refusal, QList<int> *delays);
+
+} // namespace picture

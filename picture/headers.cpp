@@ -262,16 +262,26 @@ Header readPngAt(const Bytes &b, Header h, qint64 offset, qint64 bytes)
     return h;
 }
 
-// The tRNS colour key of a 16-bit RGB PNG at [pos, end), from the chunks before its data.
-void readPngKey16(const Bytes &b, qint64 pos, qint64 end, Header &h)
+// The tRNS colour key of a 16-bit RGB PNG, or of a grey one, at [pos, end), from the chunks
+// before its data.
+void readPngKey(const Bytes &b, qint64 pos, qint64 end, Header &h)
 {
-    if (!b.has(pos, 26) || b.u8(pos + 24) != 16 || b.u8(pos + 25) != 2)
+    if (!b.has(pos, 26))
+        return;
+    const int depth = b.u8(pos + 24), type = b.u8(pos + 25);
+    const bool rgb16 = depth == 16 && type == 2, grey = type == 0;
+    if (!rgb16 && !grey)
         return;
     for (pos += 8; pos + 12 <= end && b.has(pos, 12) && !b.startsWith(pos + 4, "IDAT", 4);) {
         const qint64 length = b.be32(pos);
-        if (b.startsWith(pos + 4, "tRNS", 4) && length == 6 && b.has(pos + 8, 6)) {
-            for (int c = 0; c < 3; ++c)
-                h.pngKey16[c] = b.u8(pos + 8 + 2 * c) << 8 | b.u8(pos + 9 + 2 * c);
+        if (b.startsWith(pos + 4, "tRNS", 4) && length == (rgb16 ? 6 : 2) && b.has(pos + 8, length)) {
+            if (grey) {
+                h.pngKeyGrey = (b.u8(pos + 8) << 8 | b.u8(pos + 9)) & ((1 << depth) - 1);
+                h.pngKeyDepth = depth;
+            } else {
+                for (int c = 0; c < 3; ++c)
+                    h.pngKey16[c] = b.u8(pos + 8 + 2 * c) << 8 | b.u8(pos + 9 + 2 * c);
+            }
             h.pngKeyChunk = pos;
             return;
         }
@@ -286,7 +296,7 @@ Header readPng(const Bytes &b, Header h)
         return damaged(h, QStringLiteral("its header chunk is missing"));
     h.otherWidth = b.be32(16);
     h.otherHeight = b.be32(20);
-    readPngKey16(b, 0, b.size(), h);
+    readPngKey(b, 0, b.size(), h);
     return readPngAt(b, h, 0, b.size());
 }
 

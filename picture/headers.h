@@ -44,6 +44,10 @@ struct Header {
     // partly unset, so the loader hands it the file without the chunk and applies the key.
     int pngKey16[3] = {-1, -1, -1};
     qint64 pngKeyChunk = -1;
+    // The same for a grey PNG of any depth, whose key Qt's reader turns into transparent black:
+    // the grey sample the key makes transparent, and the picture's depth.
+    int pngKeyGrey = -1;
+    int pngKeyDepth = 0;
 
     // A 32-bit uncompressed icon bitmap, whose pixels the loader reads itself: Qt's reader drops
     // the colour of wholly transparent pixels. Where its colour rows and its mask rows start, and

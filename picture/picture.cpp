@@ -159,14 +159,14 @@ Loaded decodeData(const QByteArray &data, const Header &h, const QString &name, 
     }
     QByteArray bytes = h.format == Format::Ico ? withTrustedIconSize(data, h) : data;
     if (h.pngKeyChunk >= 0)
-        bytes.remove(h.pngKeyChunk, 12 + 6);
+        bytes.remove(h.pngKeyChunk, 12 + (h.pngKeyGrey >= 0 ? 2 : 6));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QString error;
     QImage image = readWithQt(&buffer, h, &error);
     if (image.isNull())
         return refusedAsDamaged(name, tr("the decoder refused it: %1").arg(error), h.format);
-    if (!applyPngKey16(image, h))
+    if (!applyPngKey(image, h))
         return refusedAsDamaged(name, outOfMemory(), h.format);
     return finished(std::move(image), h, name, holding);
 }

@@ -108,19 +108,31 @@ QImage readWithQt(QIODevice *device, const Header &h, QString *error)
     return image;
 }
 
-// A 16-bit RGB PNG with a colour key, decoded without its tRNS chunk (see Header::pngKey16): the
-// key decides the alpha, on the full 16-bit samples. False when the memory cannot be had.
-bool applyPngKey16(QImage &image, const Header &h)
+// A PNG with a colour key, decoded without its tRNS chunk (see Header::pngKey16): the key
+// decides the alpha, on the file's own samples, and the key's colour stays. False when the
+// memory cannot be had.
+bool applyPngKey(QImage &image, const Header &h)
 {
-    if (h.pngKeyChunk < 0 || (image.format() != QImage::Format_RGBA64 && image.format() != QImage::Format_RGBX64))
+    if (h.pngKeyChunk < 0)
         return true;
-    image.convertTo(QImage::Format_RGBA64);
-    if (image.format() != QImage::Format_RGBA64)
+    const bool wide = h.pngKeyGrey < 0 || h.pngKeyDepth == 16;
+    image.convertTo(wide ? QImage::Format_RGBA64 : QImage::Format_ARGB32);
+    if (image.format() != (wide ? QImage::Format_RGBA64 : QImage::Format_ARGB32) || !image.bits())
         return false;
+    // Qt widens a grey sample of fewer bits by repeating them: exact in eight bits.
+    const int grey8 = h.pngKeyGrey < 0 || wide ? -1 : h.pngKeyGrey * 255 / ((1 << h.pngKeyDepth) - 1);
     for (int y = 0; y < image.height(); ++y) {
+        if (!wide) {
+            auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x)
+                row[x] = (row[x] & 0xffffffu) | (qRed(row[x]) == grey8 ? 0u : 0xff000000u);
+            continue;
+        }
         auto *row = reinterpret_cast<QRgba64 *>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
-            const bool key = row[x].red() == h.pngKey16[0] && row[x].green() == h.pngKey16[1] && row[x].blue() == h.pngKey16[2];
+            const bool key = h.pngKeyGrey >= 0
+                ? row[x].red() == h.pngKeyGrey
+                : row[x].red() == h.pngKey16[0] && row[x].green() == h.pngKey16[1] && row[x].blue() == h.pngKey16[2];
             row[x].setAlpha(key ? 0 : 0xffff);
         }
     }

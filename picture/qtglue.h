@@ -20,9 +20,10 @@ QByteArray withTrustedIconSize(const QByteArray &data, const Header &h);
 // The picture Qt's reader for h's format decodes from device; null with *error set when it cannot.
 QImage readWithQt(QIODevice *device, const Header &h, QString *error);
 
-// A 16-bit RGB PNG with a colour key, decoded without its tRNS chunk (see Header::pngKey16): the
-// key decides the alpha, on the full 16-bit samples. False when the memory cannot be had.
-bool applyPngKey16(QImage &image, const Header &h);
+// A PNG with a colour key (16-bit RGB, or grey), decoded without its tRNS chunk (see
+// Header::pngKey16): the key decides the alpha on the file's own samples and keeps its colour.
+// False when the memory cannot be had.
+bool applyPngKey(QImage &image, const Header &h);
 
 // result, or its refusal as damaged when its picture is not the size the header declares.
 Loaded checkedSize(Loaded result, const Header &h, const QString &name);

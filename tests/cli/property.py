@@ -833,14 +833,15 @@ def check_json(path, pictures, frames, o, e, out):
                     runs += 1
                     last = stem if runs == 1 else "%s-%d" % (stem, runs)
                 key = last
-            want_anims.setdefault(key, []).append(found[k])
+            # PixiJS keys a list's frames by their places, so the array layout names them so.
+            want_anims.setdefault(key, []).append(str(k) if o.get("--format") == "json-array" else found[k])
         if doc.get("animations") != want_anims:
             problems.append("animations %s, want %s" % (doc.get("animations"), want_anims))
         if not by_index:
             tags = {t.get("name"): (t.get("from"), t.get("to")) for t in meta.get("frameTags", [])}
             want_tags = {}
             for name, members in want_anims.items():
-                ks = [found.index(m) for m in members]
+                ks = [int(m) if o.get("--format") == "json-array" else found.index(m) for m in members]
                 want_tags[name] = (min(ks), max(ks))
             if tags != want_tags:
                 problems.append("meta.frameTags %s, want %s" % (tags, want_tags))

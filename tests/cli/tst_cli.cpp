@@ -282,7 +282,7 @@ static QList<QImage> writeFolderInputs(const QString &dir)
         "for i in range(3):\n"
         "    im=Image.new('P',(8,6),0); im.putpalette([0,0,0,255,0,0,0,255,0,0,0,255]+[9]*756)\n"
         "    ImageDraw.Draw(im).rectangle((i*2,i,i*2+3,i+2),fill=1+i); fr.append(im)\n"
-        "fr[0].save('%1/spin.gif',save_all=True,append_images=fr[1:],transparency=0,disposal=2,duration=[40,60,80])\n").arg(dir)});
+        "fr[0].save('%1/spin.gif',save_all=True,append_images=fr[1:],transparency=0,disposal=1,duration=[40,60,80])\n").arg(dir)});
     if (!p.waitForFinished() || p.exitCode() != 0)
         qFatal("cannot write the test GIF");
     return frames + pillowFrames(dir + QStringLiteral("/spin.gif"));
@@ -412,7 +412,9 @@ void TestCli::animatedGif_data()
         "fr[0].save(OUT,save_all=True,append_images=fr[1:],transparency=0,disposal=DISPOSAL,optimize=False)\n");
     for (int disposal : {1, 2, 3})
         QTest::addRow("made, disposal %d", disposal) << QString(made).replace(QStringLiteral("DISPOSAL"), QString::number(disposal)) << 5;
-    for (const char *name : {"chi", "dispose_bgnd", "different_transparency", "missing_background"})
+    // Disposal to the background is left out: Pillow fills it where browsers leave it clear, as
+    // the GIF suite of the picture tests checks.
+    for (const char *name : {"chi", "different_transparency", "missing_background"})
         QTest::addRow("corpus %s", name) << QStringLiteral("corpus:gif/%1.gif").arg(QLatin1String(name)) << -1;
 }
 

@@ -454,12 +454,12 @@ bool GifPlayer::next(QImage *frame, QString *why)
 {
     State &s = *m_state;
     if (s.next >= s.frames.size()) {
-        *why = cause("it holds fewer frames than it declared");
+        *why = fewerFramesThanDeclared();
         return false;
     }
     const GifFrame &f = s.frames[s.next++];
     const int number = int(s.next);
-    const QString noMemory = cause("there is not enough memory to decode it");
+    const QString noMemory = outOfMemory();
     try {
         if (s.screen.isNull()) {
             s.screen = QImage(s.bytes.le16(6), s.bytes.le16(8), QImage::Format_ARGB32);

@@ -56,6 +56,10 @@ struct Animation;
 // The refusal of a file whose data is not what it claims to be, naming it and the cause: the
 // one wording every reader of pictures uses for damage.
 Loaded refusedAsDamaged(const QString &name, const QString &cause, Format format);
+// The causes of damage that more than one reader finds, each worded once.
+QString outOfMemory();                               // a decoded picture cannot be had
+QString otherSizeThanDeclared(QSize declared, QSize held);
+QString fewerFramesThanDeclared();
 
 // A picture file, opened once by the exact bytes of its name (see nativepath.h) and read once:
 // what its header declares and what is decoded come from the same bytes, and a decoded picture

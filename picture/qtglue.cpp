@@ -1,6 +1,5 @@
 #include "picture/qtglue.h"
 
-#include <QCoreApplication>
 #include <QImageReader>
 
 #include "picture/largepages.h"
@@ -9,8 +8,6 @@
 namespace picture {
 
 namespace {
-
-QString tr(const char *text) { return QCoreApplication::translate("picture", text); }
 
 QByteArray qtFormatName(Format format)
 {
@@ -143,10 +140,8 @@ bool applyPngKey(QImage &image, const Header &h)
 Loaded checkedSize(Loaded result, const Header &h, const QString &name)
 {
     if (result.image.width() != h.width || result.image.height() != h.height) {
-        return refusedAsDamaged(name,
-                       tr("it declares %1 x %2 pixels but holds %3 x %4")
-                           .arg(h.width).arg(h.height).arg(result.image.width()).arg(result.image.height()),
-                       h.format);
+        return refusedAsDamaged(name, otherSizeThanDeclared(QSize(int(h.width), int(h.height)), result.image.size()),
+                                h.format);
     }
     return result;
 }

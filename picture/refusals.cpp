@@ -21,6 +21,14 @@ Loaded refusedAsDamaged(const QString &name, const QString &cause, Format format
 
 QString outOfMemory() { return tr("there is not enough memory to decode it"); }
 
+QString otherSizeThanDeclared(QSize declared, QSize held)
+{
+    return tr("it declares %1 x %2 pixels but holds %3 x %4")
+        .arg(declared.width()).arg(declared.height()).arg(held.width()).arg(held.height());
+}
+
+QString fewerFramesThanDeclared() { return tr("it holds fewer frames than it declared"); }
+
 
 Loaded failure(LoadError error, const QString &message, Format format)
 {

@@ -1,7 +1,5 @@
 #include "strip/bands.h"
 
-#include <QCoreApplication>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -17,15 +15,9 @@ namespace strip {
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("strip", text);
-}
-
 QString notEnoughMemory(const SheetSource &source)
 {
-    return picture::refusedAsDamaged(source.picture.name(), tr("there is not enough memory to decode it"),
-                                     source.picture.format()).message;
+    return picture::refusedAsDamaged(source.picture.name(), picture::outOfMemory(), source.picture.format()).message;
 }
 
 // A view of part of picture, sharing its pixels; null when a copy was needed and could not be had.
@@ -88,10 +80,7 @@ bool prepared(const SheetJob &job, const SheetSource &source, const Piece &piece
     const int scale = std::max(job.sheet.scale, 1);
     const QSize declared = source.size / scale;
     if (frame->size() != declared) {
-        *error = picture::refusedAsDamaged(source.picture.name(),
-                                           tr("it declares %1 x %2 pixels but holds %3 x %4")
-                                               .arg(declared.width()).arg(declared.height())
-                                               .arg(frame->width()).arg(frame->height()),
+        *error = picture::refusedAsDamaged(source.picture.name(), picture::otherSizeThanDeclared(declared, frame->size()),
                                            source.picture.format()).message;
         return false;
     }
@@ -132,7 +121,7 @@ QString readFrames(const SheetJob &job, int s, const std::vector<int> &pieces, c
             QImage image;
             if (!source.decoded.isEmpty()) {
                 if (piece.frame >= source.decoded.size())
-                    return picture::refusedAsDamaged(source.picture.name(), tr("it holds fewer frames than it declared"),
+                    return picture::refusedAsDamaged(source.picture.name(), picture::fewerFramesThanDeclared(),
                                                      source.picture.format()).message;
                 image = source.decoded[piece.frame];
             } else {

@@ -48,7 +48,7 @@ GatherResult gather(const QStringList &paths, const picture::Budget &budget, con
         try {
             step();
         } catch (const std::bad_alloc &) {
-            decoded[size_t(k)] = picture::refusedAsDamaged(sources[size_t(k)].name(), tr("there is not enough memory to decode it"),
+            decoded[size_t(k)] = picture::refusedAsDamaged(sources[size_t(k)].name(), picture::outOfMemory(),
                                                            sources[size_t(k)].format());
         }
     };

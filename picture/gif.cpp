@@ -13,13 +13,6 @@ namespace picture {
 
 namespace {
 
-Header damaged(Header h, const QString &cause)
-{
-    h.error = LoadError::Damaged;
-    h.cause = cause;
-    return h;
-}
-
 // Skips GIF data sub-blocks from pos; returns the position after the terminator, or -1 when the
 // data ends first.
 qint64 skipSubBlocks(const Bytes &b, qint64 pos)

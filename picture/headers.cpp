@@ -13,14 +13,14 @@
 
 namespace picture {
 
-namespace {
-
 Header damaged(Header h, const QString &cause)
 {
     h.error = LoadError::Damaged;
     h.cause = cause;
     return h;
 }
+
+namespace {
 
 Header unsupported(Header h, const QString &cause)
 {

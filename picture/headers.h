@@ -67,6 +67,9 @@ struct Header {
 // for an uncompressed BMP, whose pixel rows are then read from the file itself.
 Header readHeader(const QByteArray &data, Format format, qint64 fileSize = -1);
 
+// h with its file refused as damaged for cause.
+Header damaged(Header h, const QString &cause);
+
 // True when data starts an uncompressed BMP (plain rows or bit fields), whose rows can be read
 // straight from its file.
 bool isPlainBmp(const QByteArray &data);

@@ -73,13 +73,14 @@ def make(ctype, depth, keyed):
     return png, f"{W} {H}\n".encode() + bytes(expected)
 
 
-for ctype, depths in DEPTHS.items():
-    for depth in depths:
-        for keyed in (False, True) if ctype in (0, 2, 3) else (False,):
-            name = f"type{ctype}-depth{depth}{'-key' if keyed else ''}"
-            png, rgba = make(ctype, depth, keyed)
-            with open(os.path.join(sys.argv[1], name + ".png"), "wb") as f:
-                f.write(png)
-            with open(os.path.join(sys.argv[1], name + ".rgba"), "wb") as f:
-                f.write(rgba)
-            print(name)
+if __name__ == "__main__":
+    for ctype, depths in DEPTHS.items():
+        for depth in depths:
+            for keyed in (False, True) if ctype in (0, 2, 3) else (False,):
+                name = f"type{ctype}-depth{depth}{'-key' if keyed else ''}"
+                png, rgba = make(ctype, depth, keyed)
+                with open(os.path.join(sys.argv[1], name + ".png"), "wb") as f:
+                    f.write(png)
+                with open(os.path.join(sys.argv[1], name + ".rgba"), "wb") as f:
+                    f.write(rgba)
+                print(name)

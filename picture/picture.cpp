@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -294,7 +295,9 @@ Source Source::open(const QString &path, const QString &name, const Budget &budg
     if (!opened.file)
         return refused(name, budget, opened.failure);
     QFile &file = *opened.file;
-    QByteArray data = file.read(kHeadBytes);
+    // No more than the file holds: a read keeps all the room it asked for, and a sheet of
+    // thousands of small pictures would hold a quarter of a megabyte for each.
+    QByteArray data = file.read(opened.size > 0 ? std::min(kHeadBytes, opened.size) : kHeadBytes);
     if (file.error() == QFileDevice::NoError && opened.size >= kStreamFrom && sniffFormat(data) == Format::Bmp
         && isPlainBmp(data)) {
         Source source = refused(name, budget, {});
@@ -317,6 +320,7 @@ Source Source::open(const QString &path, const QString &name, const Budget &budg
     }
     if (file.error() == QFileDevice::NoError && !file.atEnd())
         data += file.readAll();
+    data.squeeze();
     if (file.error() != QFileDevice::NoError)
         return refused(name, budget, failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).")
                                                                         .arg(name, file.errorString())));

@@ -975,11 +975,14 @@ QTEST_MAIN(TestCli)
 // nothing: it never ends by a signal, nor writes a sheet of the pixels it could not hold.
 void TestCli::underAMemoryLimit_data()
 {
-    QTest::addColumn<QString>("picture"); // sparse: a few pixels on a transparent 6000 x 6000; photo: 1000 x 1000
+    QTest::addColumn<QString>("picture"); // sparse: a few pixels on a transparent 6000 x 6000; photo: 1000 x 1000;
+                                          // icons: 4000 files of 16 x 16
     QTest::addColumn<QStringList>("options");
     QTest::newRow("bleeding a sparse picture") << QStringLiteral("sparse") << words("--alpha bleed -o s.png");
     QTest::newRow("enlarged ten times") << QStringLiteral("photo") << words("--scale 10 -o s.png");
     QTest::newRow("enlarged ten times into a bitmap") << QStringLiteral("photo") << words("--scale 10 -o s.bmp");
+    // Within the limit: each small file costs what it holds, not the room of a large read.
+    QTest::newRow("four thousand small pictures") << QStringLiteral("icons") << words("-c 64 -o s.png");
 }
 
 void TestCli::underAMemoryLimit()
@@ -993,23 +996,40 @@ void TestCli::underAMemoryLimit()
     QSKIP("AddressSanitizer reserves far more address space than the limit allows");
 #endif
     QTemporaryDir dir;
-    QImage image = picture == QLatin1String("sparse") ? QImage(6000, 6000, QImage::Format_ARGB32) : sample(1000, 1000, 3);
+    const bool icons = picture == QLatin1String("icons");
+    QImage image = picture == QLatin1String("sparse") ? QImage(6000, 6000, QImage::Format_ARGB32)
+                 : sample(icons ? 16 : 1000, icons ? 16 : 1000, 3);
     if (picture == QLatin1String("sparse")) {
         image.fill(Qt::transparent);
         for (int k = 0; k < 6000; k += 997)
             image.setPixel(k, 5999 - k, qRgba(200, 40, 90, 255));
     }
-    QVERIFY(image.save(dir.filePath(QStringLiteral("in.png"))));
+    const QString in = icons ? QStringLiteral("in") : QStringLiteral("in.png");
+    if (icons) {
+        QVERIFY(QDir(dir.path()).mkpath(in));
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "png"));
+        for (int k = 0; k < 4000; ++k)
+            writeFile(dir.filePath(QStringLiteral("in/%1.png").arg(k, 4, 10, QLatin1Char('0'))), bytes);
+    } else {
+        QVERIFY(image.save(dir.filePath(in)));
+    }
     image = QImage();
     writeFile(dir.filePath(QStringLiteral("s.png")), "old sheet");
     writeFile(dir.filePath(QStringLiteral("s.bmp")), "old sheet");
     QProcess p;
     p.setWorkingDirectory(dir.path());
-    p.start(prlimit, QStringList{QStringLiteral("--as=300000000"), QStringLiteral("--"), QStringLiteral(CORVANE_STRIP),
-                                 QStringLiteral("in.png")} + options);
+    p.start(prlimit, QStringList{QStringLiteral("--as=300000000"), QStringLiteral("--"), QStringLiteral(CORVANE_STRIP), in}
+                         + options);
     QVERIFY(p.waitForFinished(120000));
     const QString err = QString::fromUtf8(p.readAllStandardError());
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    if (icons) {
+        QVERIFY2(p.exitCode() == 0, qPrintable(err));
+        QCOMPARE(pillowFrames(dir.filePath(QStringLiteral("s.png"))).value(0).size(), QSize(64 * 16, 4000 / 64 * 16 + 16));
+        return;
+    }
     QVERIFY2(p.exitCode() == 1 && err.contains(QLatin1String("memory")), qPrintable(err));
     QCOMPARE(readFile(dir.filePath(QStringLiteral("s.png"))), QByteArray("old sheet"));
     QCOMPARE(readFile(dir.filePath(QStringLiteral("s.bmp"))), QByteArray("old sheet"));

@@ -1,7 +1,5 @@
 #include "picture/animation.h"
 
-#include <QCoreApplication>
-
 #include "picture/gif.h"
 
 namespace picture {
@@ -18,12 +16,6 @@ FrameStream::FrameStream(const Source &source) : m_source(source) {}
 
 FrameStream::~FrameStream() = default;
 
-void FrameStream::restart()
-{
-    m_gif.reset();
-    m_next = 0;
-}
-
 bool FrameStream::next(QImage *frame, Loaded *refusal)
 {
     auto refuse = [&](const QString &cause) {
@@ -31,7 +23,7 @@ bool FrameStream::next(QImage *frame, Loaded *refusal)
         return false;
     };
     if (m_next >= m_source.frames())
-        return refuse(QCoreApplication::translate("picture", "it holds fewer frames than it declared"));
+        return refuse(fewerFramesThanDeclared());
     if (!m_source.allFrames()) {
         Loaded loaded = m_source.decode(Holding::WithOthers);
         if (!loaded.ok()) {

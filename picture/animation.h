@@ -34,8 +34,6 @@ public:
     int position() const { return m_next; }
     // The next frame; false with *refusal set when it cannot be read or there is none.
     bool next(QImage *frame, Loaded *refusal);
-    // Back to the first frame: a GIF is read again from its start.
-    void restart();
 
 private:
     struct Gif;

@@ -287,7 +287,8 @@ public:
     LzwReader(const Bytes &b, qint64 pos) : m_b(b), m_pos(pos + 1), m_minSize(b.u8(pos))
     {
         m_valid = m_minSize >= 1 && m_minSize <= 11;
-        reset();
+        if (m_valid) // a larger minimum code size would shift past the codes' width
+            reset();
     }
 
     bool valid() const { return m_valid; }

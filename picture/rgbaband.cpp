@@ -55,18 +55,30 @@ void RgbaBand::draw(const QImage &picture, int x, int y)
     if (left >= right || top >= bottom)
         return;
     const QImage::Format format = picture.format();
-    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32) {
+    const bool threeBytes = format == QImage::Format_BGR888 || format == QImage::Format_RGB888;
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 && !threeBytes) {
         // Convert only the part that shows.
         const QImage part = picture.copy(left - x, top - y, right - left, bottom - top);
         draw(part.convertToFormat(part.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32), left, top);
         return;
     }
     for (int row = top; row < bottom; ++row) {
-        const QRgb *src = reinterpret_cast<const QRgb *>(picture.constScanLine(row - y)) + (left - x);
+        const uchar *line = picture.constScanLine(row - y);
         uchar *dst = m_pixels.scanLine(row) + qsizetype(left) * 4;
-        for (int i = 0; i < right - left; ++i, dst += 4) {
-            over(dst, format == QImage::Format_RGB32 ? src[i] | 0xff000000u : src[i]);
+        if (threeBytes) { // a decoded JPEG's rows, read as they lie: no copy of the picture
+            const uchar *src = line + qsizetype(left - x) * 3;
+            const int r = format == QImage::Format_RGB888 ? 0 : 2;
+            for (int i = 0; i < right - left; ++i, dst += 4, src += 3) {
+                dst[0] = src[r];
+                dst[1] = src[1];
+                dst[2] = src[2 - r];
+                dst[3] = 255;
+            }
+            continue;
         }
+        const QRgb *src = reinterpret_cast<const QRgb *>(line) + (left - x);
+        for (int i = 0; i < right - left; ++i, dst += 4)
+            over(dst, format == QImage::Format_RGB32 ? src[i] | 0xff000000u : src[i]);
     }
 }
 

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPointF>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+#include "strip/sheet.h"
+
+namespace strip {
+
+// What a game engine's data says about a sheet, whatever its format: the pages, every named
+// frame, the animations. Every format is written from this one description, so that they all
+// name and place the same frames.
+
+// One image of the sheet. A sheet past --max-size is cut into several, between rows.
+struct DataPage {
+    QString image;   // the image's file name, beside the data
+    QSize size;      // in pixels
+    Sheet grid;      // its layout: columns, rows, cell, padding, margin, extrude
+};
+
+// One named frame. Frames whose pixels are the same (--dedupe) share one rectangle.
+struct DataFrame {
+    QString name;       // unique in the sheet
+    int page = 0;
+    QRect rect;         // where its pixels are on its page
+    QSize sourceSize;   // the frame's whole size: its cell before trimming
+    QRect sourceRect;   // where rect's pixels sit within sourceSize; all of it unless trimmed
+    bool trimmed = false;
+    int cell = 0;       // the cell it shares with others of the same pixels, counted over all pages
+    int duration = 100; // milliseconds
+};
+
+// Frames that play as one animation, in their order.
+struct DataAnimation {
+    QString name;
+    QList<int> frames;  // indexes into SheetData::frames
+    int plays = 0;      // how many times it plays; 0: for ever
+};
+
+struct SheetData {
+    QList<DataPage> pages;
+    QList<DataFrame> frames;          // in sheet order
+    QList<DataAnimation> animations;  // in sheet order, names all different
+    // Where a frame is held and turned about, as a fraction of its whole size (bottom: 0.5, 1);
+    // set only when the anchor was asked for.
+    std::optional<QPointF> pivot;
+    QString pixelFormat;              // of the images: "RGBA8888" or "RGB888"
+};
+
+// The file formats engines read beside the sheet, each written from the same SheetData. A
+// name a format cannot hold as it is, is made safe the same way every time; names that
+// become the same are refused by safeNamesClash() before anything is written.
+QByteArray tiledTileset(const SheetData &data, int page);  // Tiled .tsx: one image a tileset
+QByteArray gdxAtlas(const SheetData &data);                // libGDX / Spine .atlas, every page
+QByteArray godotFrames(const SheetData &data);             // Godot 4 SpriteFrames .tres
+QByteArray cssSprites(const SheetData &data);              // CSS, one class a frame
+
+// The CSS class a frame name becomes.
+QString cssClass(const QString &frameName);
+
+// Why the frames' names cannot all be held by the chosen formats once made safe (two frames
+// that would get one CSS class, say); empty when they can.
+QString safeNamesClash(const SheetData &data, bool css);
+
+} // namespace strip

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <cerrno>
 #include <csignal>
@@ -24,6 +25,8 @@
 #include "strip/names.h"
 #include "strip/sheetfile.h"
 #include "strip/sheetjson.h"
+#include "strip/pages.h"
+#include "strip/sheetdata.h"
 #include "strip/split.h"
 
 namespace {
@@ -78,6 +81,22 @@ bool writable(const QStringList &paths)
     return true;
 }
 
+// The files a data format writes for a sheet of pages: one for the sheet, or Tiled's one a page.
+QStringList dataPaths(const QString &output, const QString &format, int pages)
+{
+    static const QHash<QString, QString> suffixes{{QStringLiteral("tiled"), QStringLiteral(".tsx")},
+                                                  {QStringLiteral("libgdx"), QStringLiteral(".atlas")},
+                                                  {QStringLiteral("godot"), QStringLiteral(".tres")},
+                                                  {QStringLiteral("css"), QStringLiteral(".css")}};
+    const QString suffix = suffixes.value(format);
+    if (format != QLatin1String("tiled") || pages <= 1)
+        return {strip::besideSheet(output, suffix)};
+    QStringList paths;
+    for (int p = 0; p < pages; ++p)
+        paths.append(strip::besideSheet(output, QStringLiteral("-%1%2").arg(p).arg(suffix)));
+    return paths;
+}
+
 int compose(const cli::Options &o)
 {
     QStringList outputs{o.output};
@@ -87,6 +106,8 @@ int compose(const cli::Options &o)
         outputs.append(jsonPath);
     if (o.txt)
         outputs.append(textPath);
+    for (const QString &format : o.formats)
+        outputs += dataPaths(o.output, format, 1);
     if (!writable(outputs))
         return Failed;
 
@@ -150,64 +171,159 @@ int compose(const cli::Options &o)
     layout.cell = o.cell == cli::Options::Cell::Given ? o.sheet.cell * o.scale
                 : o.cell == cli::Options::Cell::Largest ? largest : job.sources.first().size;
     job.sheet = strip::arrangeSheet(int(job.frames.size()), layout.cell, layout);
-    const strip::Sheet &sheet = job.sheet;
+    const QString subject = QStringLiteral("Cannot write %1").arg(o.output);
+    // The whole sheet is refused before anything is read a second time: what the format, the
+    // largest sheet or the memory cannot hold (each page is checked again below).
     const strip::SheetFormat format = o.png ? strip::SheetFormat::Png : strip::SheetFormat::Bmp;
-    // Refused before anything is planned row by row or written: what the format, the largest
-    // sheet or the memory cannot hold.
-    if (const QString refusal = strip::sheetRefusal(job, format, QStringLiteral("Cannot write %1").arg(o.output));
-        !refusal.isEmpty()) {
-        say(refusal);
-        return Failed;
-    }
-    if (!o.quiet && o.sheet.clip) {
-        for (const strip::SheetSource &source : std::as_const(job.sources)) {
-            if (source.size.width() > job.sheet.cell.width() || source.size.height() > job.sheet.cell.height())
-                say(QStringLiteral("warning: %1 is %2 x %3 pixels, larger than its %4 x %5 cell: it is cut at the "
-                                   "cell's edge. --cell max makes every cell hold the largest picture.")
-                        .arg(picture::displayPath(source.path)).arg(source.size.width()).arg(source.size.height())
-                        .arg(job.sheet.cell.width()).arg(job.sheet.cell.height()));
+    if (o.pages.maxSize == 0) {
+        if (const QString refusal = strip::sheetRefusal(job, format, subject); !refusal.isEmpty()) {
+            say(refusal);
+            return Failed;
         }
     }
-    const QString size = QStringLiteral("%1 x %2 pixels").arg(sheet.width).arg(sheet.height);
 
     // Names that engines look frames up by: unique, or nothing is written.
+    const bool data = o.json || !o.formats.isEmpty();
     const strip::FrameNaming naming = strip::nameFrames(job, origins, o.names,
                                                         QFileInfo(strip::besideSheet(o.output, {})).fileName());
-    if (o.json && !naming.clash.isEmpty()) {
+    if (data && !naming.clash.isEmpty()) {
         say(naming.clash);
         return Failed;
     }
 
+    // Cells and pages: trimmed, shared by frames of the same pixels, each animation from a row.
+    const strip::PagedSheet paged = strip::layOutPages(job, layout, naming.runs, o.pages, subject);
+    if (!paged.refusal.isEmpty()) {
+        say(paged.refusal);
+        return Failed;
+    }
+    const int pageCount = int(paged.pages.size());
+    QStringList sheetPaths{o.output}, jsonPaths{jsonPath};
+    if (pageCount > 1) {
+        sheetPaths.clear();
+        jsonPaths.clear();
+        const QString suffix = u'.' + QFileInfo(o.output).suffix();
+        for (int p = 0; p < pageCount; ++p) {
+            sheetPaths.append(strip::besideSheet(o.output, QStringLiteral("-%1%2").arg(p).arg(suffix)));
+            jsonPaths.append(p == 0 ? jsonPath : strip::besideSheet(o.output, QStringLiteral("-%1.json").arg(p)));
+        }
+    }
+    outputs = sheetPaths;
+    if (o.json)
+        outputs += jsonPaths;
+    if (o.txt)
+        outputs.append(textPath);
+    for (const QString &f : o.formats)
+        outputs += dataPaths(o.output, f, pageCount);
+    if (pageCount > 1 && !writable(outputs))
+        return Failed;
+    for (int p = 0; p < pageCount; ++p) {
+        if (const QString refusal = strip::sheetRefusal(paged.pages[p], format, QStringLiteral("Cannot write %1").arg(sheetPaths[p]));
+            !refusal.isEmpty()) {
+            say(refusal);
+            return Failed;
+        }
+    }
+    QStringList images;
+    for (const QString &path : std::as_const(sheetPaths))
+        images.append(QFileInfo(path).fileName());
+    const strip::SheetData sheetData = strip::describeSheet(paged, job, naming, images, o.duration, o.pivot,
+                                                            o.png ? QStringLiteral("RGBA8888") : QStringLiteral("RGB888"));
+    if (const QString clash = strip::safeNamesClash(sheetData, o.formats.contains(QStringLiteral("css"))); !clash.isEmpty()) {
+        say(clash);
+        return Failed;
+    }
+
     if (!o.quiet) {
-        for (const int limit : {16384, 8192, 4096}) {
-            if (std::max(sheet.width, sheet.height) > limit) {
-                say(QStringLiteral("warning: the sheet is %1, more than %2 pixels a side, the largest texture "
-                                   "many graphics processors take.").arg(size).arg(limit));
-                break;
+        const strip::Sheet &cells = paged.pages.first().sheet;
+        if (o.sheet.clip) {
+            for (const strip::SheetSource &source : std::as_const(job.sources)) {
+                const QSize cell = cells.sourceCell.isEmpty() ? cells.cell : cells.sourceCell;
+                if (source.size.width() > cell.width() || source.size.height() > cell.height())
+                    say(QStringLiteral("warning: %1 is %2 x %3 pixels, larger than its %4 x %5 cell: it is cut at the "
+                                       "cell's edge. --cell max makes every cell hold the largest picture.")
+                            .arg(picture::displayPath(source.path)).arg(source.size.width()).arg(source.size.height())
+                            .arg(cell.width()).arg(cell.height()));
+            }
+        }
+        for (int p = 0; p < pageCount; ++p) {
+            const strip::Sheet &sheet = paged.pages[p].sheet;
+            for (const int limit : {16384, 8192, 4096}) {
+                if (std::max(sheet.width, sheet.height) > limit) {
+                    say(QStringLiteral("warning: %1 is %2 x %3 pixels, more than %4 pixels a side, the largest texture "
+                                       "many graphics processors take; --max-size %4 cuts it into pages.")
+                            .arg(sheetPaths[p]).arg(sheet.width).arg(sheet.height).arg(limit));
+                    break;
+                }
+            }
+        }
+        if (pageCount > 1 && (o.json || o.formats.contains(QStringLiteral("tiled")))) {
+            for (const strip::DataAnimation &animation : sheetData.animations) {
+                const int first = sheetData.frames[animation.frames.first()].page;
+                const int last = sheetData.frames[animation.frames.last()].page;
+                if (first != last)
+                    say(QStringLiteral("warning: the animation %1 runs from page %2 to page %3; PixiJS's animations "
+                                       "and Tiled's tilesets hold it on neither. --fill animations starts each on a row.")
+                            .arg(animation.name).arg(first).arg(last));
             }
         }
     }
 
     Progress progress(!o.quiet && isatty(STDERR_FILENO) && job.frames.size() >= 20);
+    auto pageProgress = [&](int p) {
+        return [&, p](int done, int total) { progress(p * total + done, pageCount * total); };
+    };
     if (o.dryRun) {
         // The run without its writes: every picture decoded and prepared, so that a damaged one
         // is refused here as the run would refuse it.
-        if (const strip::SheetWritten checked = strip::composeOnly(job, format, std::ref(progress)); !checked.ok) {
-            say(checked.message);
-            return Failed;
+        for (int p = 0; p < pageCount; ++p) {
+            if (const strip::SheetWritten checked = strip::composeOnly(paged.pages[p], format, pageProgress(p)); !checked.ok) {
+                say(checked.message);
+                return Failed;
+            }
         }
-        std::printf("frames: %d\ncolumns: %d\nrows: %d\ncell: %d x %d\npadding: %d\nmargin: %d\nsheet: %s\n"
-                    "estimated memory: %s MiB\nframe order:\n",
-                    sheet.frameTotal, sheet.columns, sheet.rows, sheet.cell.width(), sheet.cell.height(), sheet.padding,
-                    sheet.margin, qUtf8Printable(size), qUtf8Printable(picture::mebibytes(strip::plannedBytes(job, format))));
+        const strip::Sheet &sheet = paged.pages.first().sheet;
+        qint64 memory = 0;
+        for (const strip::SheetJob &page : paged.pages)
+            memory = std::max(memory, strip::plannedBytes(page, format));
+        std::printf("frames: %d\n", int(job.frames.size()));
+        if (o.pages.dedupe)
+            std::printf("cells: %d\n", int(paged.cells.size()));
+        std::printf("columns: %d\nrows: %d\ncell: %d x %d\npadding: %d\nmargin: %d\n", sheet.columns, sheet.rows,
+                    sheet.cell.width(), sheet.cell.height(), sheet.padding, sheet.margin);
+        if (!sheet.sourceCell.isEmpty())
+            std::printf("trimmed from: %d x %d, at %d, %d\n", sheet.sourceCell.width(), sheet.sourceCell.height(),
+                        sheet.trim.x(), sheet.trim.y());
+        if (pageCount == 1)
+            std::printf("sheet: %d x %d pixels\n", int(sheet.width), int(sheet.height));
+        for (int p = 0; pageCount > 1 && p < pageCount; ++p) {
+            const strip::Sheet &page = paged.pages[p].sheet;
+            std::printf("page %d: %s, %d x %d pixels, %d cells in %d rows\n", p, qUtf8Printable(sheetPaths[p]),
+                        int(page.width), int(page.height), page.frameTotal, page.rows);
+        }
+        std::printf("estimated memory: %s MiB\nframe order:\n", qUtf8Printable(picture::mebibytes(memory)));
+        QList<int> owners(paged.cells.size(), -1); // the first frame of each cell
+        for (int i = int(job.frames.size()) - 1; i >= 0; --i)
+            owners[paged.cellOf[i]] = i;
         for (int i = 0; i < job.frames.size(); ++i) {
             const strip::SheetSource &s = job.sources[job.frames[i].source];
             QString line = QStringLiteral("  %1: %2").arg(i).arg(picture::displayPath(s.path));
             if (s.allFrames)
                 line += QStringLiteral(", frame %1").arg(job.frames[i].frame);
-            if (o.json)
+            if (data)
                 line += QStringLiteral(", named %1").arg(naming.names[i]);
+            if (pageCount > 1)
+                line += QStringLiteral(", page %1").arg(paged.cells[paged.cellOf[i]].first);
+            if (const int owner = owners[paged.cellOf[i]]; owner != i)
+                line += QStringLiteral(", the same as %1").arg(owner);
             std::printf("%s\n", qUtf8Printable(line));
+        }
+        if (data) {
+            std::printf("animations:\n");
+            for (const strip::DataAnimation &animation : sheetData.animations)
+                std::printf("  %s: frames %d to %d%s\n", qUtf8Printable(animation.name), animation.frames.first(),
+                            animation.frames.last(),
+                            animation.plays > 0 ? qUtf8Printable(QStringLiteral(", plays %1 times").arg(animation.plays)) : "");
         }
         std::printf("would write:\n");
         for (const QString &path : std::as_const(outputs))
@@ -215,16 +331,19 @@ int compose(const cli::Options &o)
         return Written;
     }
 
-    // The sheet, its JSON and its text file are replaced together or not at all.
+    // The sheet's pages and every data file are replaced together or not at all.
     picture::StagedSave save;
     const QColor background = o.background.value_or(o.png ? QColor(Qt::transparent) : windowBackground);
-    strip::SheetWritten failure;
-    const picture::SaveResult staged = save.stage(o.output, [&](picture::SaveSink &sink) {
-        return strip::produceSheet(sink, o.output, job, format, background, &failure, std::ref(progress), o.compression);
-    });
-    if (!staged.ok) {
-        say(failure.message.isEmpty() ? staged.message : failure.message);
-        return Failed;
+    for (int p = 0; p < pageCount; ++p) {
+        strip::SheetWritten failure;
+        const picture::SaveResult staged = save.stage(sheetPaths[p], [&](picture::SaveSink &sink) {
+            return strip::produceSheet(sink, sheetPaths[p], paged.pages[p], format, background, &failure, pageProgress(p),
+                                       o.compression);
+        });
+        if (!staged.ok) {
+            say(failure.message.isEmpty() ? staged.message : failure.message);
+            return Failed;
+        }
     }
 
     auto stageText = [&save](const QString &path, const QByteArray &bytes) {
@@ -235,14 +354,28 @@ int compose(const cli::Options &o)
             say(r.message);
         return r.ok;
     };
-    const QString sheetName = QFileInfo(o.output).fileName();
     if (o.json) {
-        const QByteArray json = strip::sheetJson(sheet, strip::jsonFrames(job, naming, o.duration), naming.runs, sheetName,
-                                                 o.png ? QStringLiteral("RGBA8888") : QStringLiteral("RGB888"), o.layout);
-        if (!stageText(jsonPath, json))
-            return Failed;
+        QStringList otherPages;
+        for (int p = 1; p < pageCount; ++p)
+            otherPages.append(QFileInfo(jsonPaths[p]).fileName());
+        for (int p = 0; p < pageCount; ++p)
+            if (!stageText(jsonPaths[p], strip::sheetJson(sheetData, p, o.layout, p == 0 ? otherPages : QStringList())))
+                return Failed;
     }
-    if (o.txt && !stageText(textPath, strip::companionLine(strip::imageName(sheetName), sheet.columns, sheet.frameTotal)))
+    for (const QString &f : o.formats) {
+        const QStringList files = dataPaths(o.output, f, pageCount);
+        for (qsizetype k = 0; k < files.size(); ++k) {
+            const QByteArray bytes = f == QLatin1String("tiled")    ? strip::tiledTileset(sheetData, int(k))
+                                   : f == QLatin1String("libgdx") ? strip::gdxAtlas(sheetData)
+                                   : f == QLatin1String("godot")  ? strip::godotFrames(sheetData)
+                                                                  : strip::cssSprites(sheetData);
+            if (!stageText(files[k], bytes))
+                return Failed;
+        }
+    }
+    const strip::Sheet &first = paged.pages.first().sheet;
+    if (o.txt && !stageText(textPath, strip::companionLine(strip::imageName(QFileInfo(sheetPaths.first()).fileName()),
+                                                           first.columns, first.frameTotal)))
         return Failed;
     if (const picture::SaveResult committed = save.commit(); !committed.ok) {
         say(committed.message);

@@ -13,7 +13,7 @@ namespace {
 
 enum class Id {
     Output, Columns, Order, Fill, Padding, Margin, Cell, Anchor, Clip, Overlap, Extrude, Scale, Pot, Background, Alpha, Compress,
-    AllFrames, Txt, Json, Format,
+    AllFrames, Trim, Dedupe, MaxSize, Txt, Json, Format,
     Names, Duration, Split, Data, DryRun, Quiet, Help, Version
 };
 
@@ -30,7 +30,7 @@ const OptionDef optionDefs[] = {
     {Id::Output, 'o', "output", "FILE", "The sheet to write: .bmp or .png (required). With --split, the folder for the frames."},
     {Id::Columns, 'c', "columns", "N", "Frames per row (default 10; lowered to the frame total)."},
     {Id::Order, 0, "order", "natural|name", "A folder's files in natural order (frame2 before frame10, the default) or by name as the window lists them."},
-    {Id::Fill, 0, "fill", "rows|columns", "Fill each row first (default), or each column top to bottom first."},
+    {Id::Fill, 0, "fill", "rows|columns|animations", "Fill each row first (default), each column top to bottom first, or rows with each animation starting a row."},
     {Id::Padding, 0, "padding", "P", "Pixels between cells (default 0)."},
     {Id::Margin, 0, "margin", "M", "Pixels around the sheet (default 0)."},
     {Id::Cell, 0, "cell", "first|max|WxH", "The cell: the first picture's size (default), the largest picture's, or WxH. With --split, the frames' size (WxH)."},
@@ -44,10 +44,13 @@ const OptionDef optionDefs[] = {
     {Id::Alpha, 0, "alpha", "keep|clean|bleed", "Fully transparent pixels keep their colour (default), become 0 (smaller files), or take the nearest visible pixel's (no dark fringes when filtered)."},
     {Id::Compress, 0, "compress", "fast|default|best", "How hard to compress a PNG: fast, default, or best (smallest, slower)."},
     {Id::AllFrames, 0, "all-frames", nullptr, "Every frame of an animated GIF, as a viewer shows it, not only the first."},
+    {Id::Trim, 0, "trim", nullptr, "Shrink every cell to the part any frame shows (the grid stays even); the data says where each frame sat."},
+    {Id::Dedupe, 0, "dedupe", nullptr, "Frames of the same pixels share one cell; every name stays in the data."},
+    {Id::MaxSize, 0, "max-size", "N", "Cut a sheet over N pixels a side into pages between rows: OUTPUT-stem-0.png, -1, ..., with data for each."},
     {Id::Txt, 0, "txt", nullptr, "Also write the window's one-line text file (OUTPUT-stem.TXT)."},
     {Id::Json, 0, "json", nullptr, "Also write OUTPUT-stem.json for game engines (PixiJS, Phaser)."},
-    {Id::Format, 0, "format", "json-hash|json-array", "The JSON's frames as an object keyed by name (default) or as a list; implies --json."},
-    {Id::Names, 0, "names", "path|index", "Frame names: the path within the input given (default) or the frame's number; implies --json."},
+    {Id::Format, 0, "format", "LIST", "Data for engines beside the sheet, comma-separated: json-hash (--json's), json-array, tiled (.tsx), libgdx (.atlas), godot (.tres), css."},
+    {Id::Names, 0, "names", "path|index", "Frame names: the path within the input given (default) or the frame's number; implies --json without --format."},
     {Id::Duration, 0, "duration", "MS", "How long a still picture's frame is shown, in the JSON (default 100)."},
     {Id::Split, 0, "split", "SHEET", "Cut SHEET into PNG frames in the folder -o names, by --cell or by --data."},
     {Id::Data, 0, "data", "JSON", "With --split: the sheet's JSON, which gives every frame's name and rectangle."},
@@ -168,7 +171,9 @@ Options parseOptions(const QStringList &arguments)
                 throw UsageError{QStringLiteral("Unknown option '--%1'.").arg(name) + suggestion(name)};
             if (!s->value && equals >= 0)
                 throw UsageError{QStringLiteral("option '--%1' takes no value").arg(name)};
-            given[s->id] = !s->value ? QString() : equals >= 0 ? arg.mid(equals + 1) : valueFor(*s, QStringLiteral("--") + name);
+            const QString value = !s->value ? QString() : equals >= 0 ? arg.mid(equals + 1) : valueFor(*s, QStringLiteral("--") + name);
+            // Formats add up, as a list does; any other option's last value holds.
+            given[s->id] = s->id == Id::Format && given.count(s->id) ? given[s->id] + u',' + value : value;
         } else {
             // -qc4: switches, then at most one option that takes the rest (or the next argument).
             for (qsizetype k = 1; k < arg.size(); ++k) {
@@ -243,9 +248,10 @@ Options parseOptions(const QStringList &arguments)
     o.order = choice(valueOf(given, Id::Order, QStringLiteral("natural")), QStringLiteral("--order"),
                      {QStringLiteral("natural"), QStringLiteral("name")}) == QLatin1String("name")
         ? browse::Order::Name : browse::Order::Natural;
-    o.sheet.fill = choice(valueOf(given, Id::Fill, QStringLiteral("rows")), QStringLiteral("--fill"),
-                          {QStringLiteral("rows"), QStringLiteral("columns")}) == QLatin1String("columns")
-        ? strip::Fill::Columns : strip::Fill::Rows;
+    const QString fill = choice(valueOf(given, Id::Fill, QStringLiteral("rows")), QStringLiteral("--fill"),
+                                {QStringLiteral("rows"), QStringLiteral("columns"), QStringLiteral("animations")});
+    o.sheet.fill = fill == QLatin1String("columns") ? strip::Fill::Columns : strip::Fill::Rows;
+    o.pages.fillAnimations = fill == QLatin1String("animations");
     if (given.count(Id::Clip) && given.count(Id::Overlap))
         throw UsageError{QStringLiteral("--clip and --overlap ask for opposite things; give one")};
     o.sheet.clip = !given.count(Id::Overlap);
@@ -253,6 +259,8 @@ Options parseOptions(const QStringList &arguments)
                                   {QStringLiteral("top-left"), QStringLiteral("center"), QStringLiteral("bottom")});
     o.sheet.anchor = anchor == QLatin1String("center") ? strip::Anchor::Center
                    : anchor == QLatin1String("bottom") ? strip::Anchor::Bottom : strip::Anchor::TopLeft;
+    if (given.count(Id::Anchor))
+        o.pivot = o.sheet.anchor;
     o.sheet.extrude = wholeNumber(valueOf(given, Id::Extrude, QStringLiteral("0")), QStringLiteral("--extrude"), 0, 1024);
     if (o.sheet.extrude > 0 && !o.sheet.clip)
         throw UsageError{QStringLiteral("--extrude repeats a cell's edges, which --overlap lets pictures run over; give one")};
@@ -279,14 +287,36 @@ Options parseOptions(const QStringList &arguments)
     o.compression = compress == QLatin1String("fast") ? picture::Compression::Fast
                   : compress == QLatin1String("best") ? picture::Compression::Best : picture::Compression::Default;
     o.allFrames = given.count(Id::AllFrames);
+    o.pages.trim = given.count(Id::Trim);
+    o.pages.dedupe = given.count(Id::Dedupe);
+    if (given.count(Id::MaxSize))
+        o.pages.maxSize = wholeNumber(given[Id::MaxSize], QStringLiteral("--max-size"), 1, 1 << 22);
     o.txt = given.count(Id::Txt);
-    o.json = given.count(Id::Json) || given.count(Id::Format) || given.count(Id::Names);
-    if (o.json && !o.sheet.clip)
-        throw UsageError{QStringLiteral("--overlap lets pictures run over their neighbours' cells, where no JSON "
-                                        "rectangle can hold one frame alone; leave out --json or --overlap")};
-    o.layout = choice(valueOf(given, Id::Format, QStringLiteral("json-hash")), QStringLiteral("--format"),
-                      {QStringLiteral("json-hash"), QStringLiteral("json-array")}) == QLatin1String("json-array")
-        ? strip::JsonLayout::Array : strip::JsonLayout::Hash;
+    o.json = given.count(Id::Json) || (given.count(Id::Names) && !given.count(Id::Format));
+    if (given.count(Id::Format)) {
+        const QStringList known{QStringLiteral("json-hash"), QStringLiteral("json-array"), QStringLiteral("tiled"),
+                                QStringLiteral("libgdx"), QStringLiteral("godot"), QStringLiteral("css")};
+        QStringList jsonLayouts;
+        for (const QString &name : given[Id::Format].split(u',')) {
+            choice(name, QStringLiteral("--format"), known);
+            if (name.startsWith(QLatin1String("json-"))) {
+                o.json = true;
+                if (!jsonLayouts.contains(name))
+                    jsonLayouts.append(name);
+            } else if (!o.formats.contains(name)) {
+                o.formats.append(name);
+            }
+        }
+        if (jsonLayouts.size() > 1)
+            throw UsageError{QStringLiteral("--format takes one of json-hash and json-array: they are the same file")};
+        o.layout = jsonLayouts.value(0) == QLatin1String("json-array") ? strip::JsonLayout::Array : strip::JsonLayout::Hash;
+    }
+    if ((o.json || !o.formats.isEmpty()) && !o.sheet.clip)
+        throw UsageError{QStringLiteral("--overlap lets pictures run over their neighbours' cells, where no data "
+                                        "rectangle can hold one frame alone; leave out --json, --format or --overlap")};
+    if (o.pages.trim && !o.sheet.clip)
+        throw UsageError{QStringLiteral("--trim cuts cells to what their frames show, which --overlap lets pictures "
+                                        "run out of; give one")};
     o.names = choice(valueOf(given, Id::Names, QStringLiteral("path")), QStringLiteral("--names"),
                      {QStringLiteral("path"), QStringLiteral("index")}) == QLatin1String("index")
         ? strip::NameScheme::Index : strip::NameScheme::Path;

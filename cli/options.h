@@ -10,6 +10,7 @@
 #include "picture/pngwriter.h"
 #include "picture/rgbaband.h"
 #include "strip/framenames.h"
+#include "strip/pages.h"
 #include "strip/sheet.h"
 #include "strip/sheetjson.h"
 
@@ -37,6 +38,9 @@ struct Options {
     std::optional<QColor> background; // unset: transparent for PNG, the window's colour for BMP
     bool allFrames = false, txt = false, json = false, dryRun = false, quiet = false;
     strip::JsonLayout layout = strip::JsonLayout::Hash;
+    QStringList formats;                  // engines' data beside the sheet: tiled, libgdx, godot, css
+    strip::PageOptions pages;             // trim, dedupe, fill by animations, pages
+    std::optional<strip::Anchor> pivot;   // the anchor, when given, as every frame's pivot
     strip::NameScheme names = strip::NameScheme::Path;
     int duration = 100; // milliseconds a still picture is shown
     QString splitSheet;  // --split: the sheet to cut up, by --cell or by --data

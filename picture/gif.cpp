@@ -120,6 +120,7 @@ struct GifWalk {
     GifEnd end = GifEnd::Trailer;
     int frames = 0;         // frames whose data was whole
     uchar unknown = 0;      // the block that stopped the walk (UnknownBlock)
+    int plays = 1;          // from the looping extension browsers read: 0 for ever
 };
 
 // Walks the blocks of the GIF in b, calling frame() for each image in order; frame() returns
@@ -151,6 +152,12 @@ GifWalk walkGif(const Bytes &b, Visit frame)
                 control.delay = b.le16(pos + 3) * 10;
                 control.disposal = (flags >> 2) & 7;
                 control.transparent = (flags & 1) ? b.u8(pos + 5) : -1;
+            } else if (b.u8(pos) == 0xff && b.u8(pos + 1) == 11 && b.has(pos + 2, 15)
+                       && (b.startsWith(pos + 2, "NETSCAPE2.0", 11) || b.startsWith(pos + 2, "ANIMEXTS1.0", 11))
+                       && b.u8(pos + 13) >= 3 && b.u8(pos + 14) == 1) {
+                // A loop count of n plays the animation n + 1 times, as browsers do; 0 for ever.
+                const int loops = b.le16(pos + 15);
+                walk.plays = loops == 0 ? 0 : loops + 1;
             }
             pos = b.has(pos, 1) ? skipSubBlocks(b, pos + 1) : -1;
             if (pos < 0) {
@@ -252,6 +259,7 @@ GifFrames readGifFrames(const QByteArray &data, bool checkData)
         return true;
     });
     result.count = walk.frames;
+    result.plays = walk.plays;
     switch (walk.end) {
     case GifEnd::Trailer:
     case GifEnd::EndsAtBlock: // only the trailer is missing: every frame is whole

@@ -21,6 +21,7 @@ struct GifFrames {
     qint64 largestHeight = 0;
     QString damage;   // non-empty when a frame or the trailer is missing or cut
     QList<int> delays; // each whole frame's delay in milliseconds; 0 where the file gives none
+    int plays = 1;     // how many times a browser plays it; 0 for ever
 };
 // checkData false only counts the frames and reads their delays, without following any frame's
 // compressed data: for a GIF of which only the first frame is decoded.

@@ -276,7 +276,8 @@ Source Source::fromData(const QByteArray &data, const QString &name, const Budge
     source.m_size = QSize(int(h.width), int(h.height));
     if (allFrames && format == Format::Gif) {
         source.m_allFrames = true;
-        source.m_frames = countGifFrames(data, h, name, budget, &source.m_refusal, &source.m_delays);
+        source.m_frames = countGifFrames(data, h, name, budget, &source.m_refusal, &source.m_delays,
+                                         &source.m_plays);
         source.m_framesInFile = source.m_frames;
         if (!source.m_refusal.ok())
             return source;

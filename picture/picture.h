@@ -86,6 +86,8 @@ public:
     bool allFrames() const { return m_allFrames; }
     // Each frame's delay in milliseconds as the file gives it (0 when it gives none).
     QList<int> delays() const { return m_delays; }
+    // How many times an animation taken whole plays, as browsers play it; 0 for ever.
+    int plays() const { return m_plays; }
     // The most memory its decoded frames hold at once, from what the header declares.
     qint64 chargedBytes() const;
     // The memory its file's bytes hold until it is released.
@@ -117,6 +119,7 @@ private:
     int m_framesInFile = 1;
     bool m_allFrames = false;
     QList<int> m_delays;
+    int m_plays = 1;
 };
 
 // Loads the picture at path: a BMP, the first frame of a GIF, the first image of an icon, a JPEG.

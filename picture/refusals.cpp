@@ -99,10 +99,11 @@ Loaded unreadable(const QString &name, int error)
 // The frame count of a GIF whose first frame passed the checks, every later frame checked to be
 // whole and held to the budget; 0 with *refusal set when it is refused.
 int countGifFrames(const QByteArray &data, const Header &first, const QString &name, const Budget &budget,
-                   Loaded *refusal, QList<int> *delays)
+                   Loaded *refusal, QList<int> *delays, int *plays)
 {
     const GifFrames frames = readGifFrames(data);
     *delays = frames.delays;
+    *plays = frames.plays;
     if (!frames.damage.isEmpty()) {
         *refusal = refusedAsDamaged(name, frames.damage, Format::Gif);
         return 0;

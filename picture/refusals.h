@@ -21,8 +21,9 @@ Loaded unreadable(const QString &name, int error); // error: an errno value
 Loaded refusalFor(const Header &h, const QString &name, const Budget &budget);
 
 // The frame count of a GIF whose first frame passed the checks, every later frame checked to be
-// whole and held to the budget; 0 with *refusal set when it is refused.
+// whole and held to the budget, with their delays and how many times it plays; 0 with *refusal
+// set when it is refused.
 int countGifFrames(const QByteArray &data, const Header &first, const QString &name, const Budget &budget,
-                   Loaded *refusal, QList<int> *delays);
+                   Loaded *refusal, QList<int> *delays, int *plays);
 
 } // namespace picture

@@ -211,7 +211,7 @@ BandPlan planSheet(const SheetJob &job, BandOrder order)
         lastDecode[size_t(p.source)] = std::max(lastDecode[size_t(p.source)], p.decodedAt);
     }
     for (size_t s = 0; s < lastDecode.size(); ++s)
-        if (lastDecode[s] >= 0)
+        if (lastDecode[s] >= 0 && !job.keptSources.value(qsizetype(s)))
             plan.lets[size_t(lastDecode[s])].push_back(int(s));
     return plan;
 }

@@ -30,7 +30,7 @@ FrameNaming nameFrames(const SheetJob &job, const QList<SourceOrigin> &origins, 
 {
     FrameNaming result;
     QHash<QString, int> taken;
-    int stillRuns = 0;
+    QHash<QString, int> stillRuns; // runs of still pictures so far, by their folder as given
     for (int i = 0; i < job.frames.size(); ++i) {
         const SheetFrame &f = job.frames[i];
         const SheetSource &source = job.sources[f.source];
@@ -52,26 +52,33 @@ FrameNaming nameFrames(const SheetJob &job, const QList<SourceOrigin> &origins, 
         taken.insert(name, i);
         result.names.append(name);
 
-        // A run goes on while its frames come from the same folder, the same animated GIF, or
-        // still pictures given one by one.
-        const bool animated = !origin.folder && source.allFrames && source.frames > 1;
-        QString runName = origin.folder ? folderName(origin.input)
-            : animated                  ? QFileInfo(source.path).completeBaseName()
-                                        : QString();
+        // A run goes on while its frames come from the same animated GIF, or are still pictures
+        // of the same folder, or still pictures given one by one. A GIF in a folder is its own
+        // run, named folder/file.
+        auto isAnimated = [&](const SheetSource &s) { return s.allFrames && s.frames > 1; };
+        const bool animated = isAnimated(source);
+        const QString folder = origin.folder ? folderName(origin.input) : QString();
+        QString runName = animated ? (folder.isEmpty() ? QString() : folder + u'/') + QFileInfo(source.path).completeBaseName()
+                                   : QString();
         const bool continues = i > 0 && [&] {
             const SheetFrame &p = job.frames[i - 1];
             const SourceOrigin &po = origins[p.source];
-            if (origin.folder || po.folder)
-                return origin.folder && po.folder && origin.input == po.input;
-            const bool previousAnimated = job.sources[p.source].allFrames && job.sources[p.source].frames > 1;
-            return animated ? p.source == f.source : !previousAnimated;
+            if (animated)
+                return p.source == f.source;
+            return !isAnimated(job.sources[p.source]) && origin.folder == po.folder
+                && (!origin.folder || origin.input == po.input);
         }();
         if (continues) {
             result.runs.last().to = i;
             continue;
         }
-        if (runName.isEmpty())
-            runName = ++stillRuns == 1 ? stillsName : QStringLiteral("%1-%2").arg(stillsName).arg(stillRuns);
+        if (runName.isEmpty()) {
+            // A folder's stills after one of its GIFs are a run of their own, named as the
+            // loose stills' later runs are.
+            const QString stills = origin.folder ? folder : stillsName;
+            const int later = stillRuns[origin.folder ? origin.input : QString()]++;
+            runName = later == 0 ? stills : QStringLiteral("%1-%2").arg(stills).arg(later + 1);
+        }
         for (const FrameRun &run : std::as_const(result.runs))
             if (run.name == runName) {
                 result.clash = QCoreApplication::translate("strip", "Cannot name the animations: two would be named '%1' "

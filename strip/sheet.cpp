@@ -6,19 +6,29 @@
 
 namespace strip {
 
-Sheet arrangeSheet(int frameTotal, QSize firstPicture, const SheetOptions &options)
+Sheet arrangeSheet(int frameTotal, QSize firstPicture, const SheetOptions &options, const QList<int> &places)
 {
     Sheet sheet;
-    sheet.frameTotal = std::max(frameTotal, 0);
-    sheet.columns = std::clamp(options.columns, 1, std::max(sheet.frameTotal, 1));
-    sheet.rows = (sheet.frameTotal + sheet.columns - 1) / sheet.columns;
+    sheet.frameTotal = places.isEmpty() ? std::max(frameTotal, 0) : int(places.size());
+    if (places.isEmpty()) {
+        sheet.columns = std::clamp(options.columns, 1, std::max(sheet.frameTotal, 1));
+        sheet.rows = (sheet.frameTotal + sheet.columns - 1) / sheet.columns;
+    } else {
+        sheet.columns = std::max(options.columns, 1);
+        sheet.rows = *std::max_element(places.begin(), places.end()) / sheet.columns + 1;
+        sheet.places = places;
+        sheet.fill = Fill::Rows;
+    }
     sheet.cell = options.cell.isEmpty() ? firstPicture : options.cell;
+    sheet.sourceCell = options.sourceCell;
+    sheet.trim = options.trim;
     sheet.padding = options.padding;
     sheet.margin = options.margin;
     sheet.clip = options.clip;
     sheet.anchor = options.anchor;
     sheet.extrude = options.extrude;
-    sheet.fill = options.fill;
+    if (places.isEmpty())
+        sheet.fill = options.fill;
     sheet.scale = std::max(options.scale, 1);
     // Each cell takes its extruded edges with it: they are part of the step from cell to cell.
     auto side = [&](int cells, int cellSide) {
@@ -81,9 +91,10 @@ QPoint Sheet::origin(int i) const
         const qint64 column = i < windowColumns ? i : i % columns;
         return QPoint(int(column * cell.width()), int(qint64(i / columns) * cell.height()));
     }
-    int column = i % columns;
-    int row = i / columns;
-    if (fill == Fill::Columns) {
+    const int place = places.isEmpty() ? i : places.value(i);
+    int column = place % columns;
+    int row = place / columns;
+    if (fill == Fill::Columns && places.isEmpty()) {
         // The first `tall` columns reach the last row; the others end a row above it.
         const int tall = frameTotal - columns * (rows - 1);
         if (i < tall * rows) {
@@ -110,16 +121,17 @@ qint64 halfOf(qint64 v)
 
 QPoint Sheet::placed(int i, QSize picture) const
 {
-    const QPoint at = origin(i);
+    const QPoint at = origin(i) - trim;
     if (anchor == Anchor::TopLeft)
         return at;
     // Centred in unscaled pixels, then enlarged: the cell and every picture are whole multiples
     // of the scale, so the enlarged sheet is the unscaled one, pixel block for pixel.
+    const QSize whole = sourceCell.isEmpty() ? cell : sourceCell;
     const qint64 s = std::max(scale, 1);
-    const qint64 x = at.x() + halfOf((qint64(cell.width()) - picture.width()) / s) * s;
+    const qint64 x = at.x() + halfOf((qint64(whole.width()) - picture.width()) / s) * s;
     const qint64 y = at.y()
-        + (anchor == Anchor::Center ? halfOf((qint64(cell.height()) - picture.height()) / s) * s
-                                    : qint64(cell.height()) - picture.height());
+        + (anchor == Anchor::Center ? halfOf((qint64(whole.height()) - picture.height()) / s) * s
+                                    : qint64(whole.height()) - picture.height());
     return QPoint(int(x), int(y));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -24,6 +25,9 @@ struct SheetOptions {
     int extrude = 0;         // pixels each cell's edge is repeated outward (needs clip)
     bool powerOfTwo = false; // sides rounded up to powers of two, the rest background
     int scale = 1;           // frames enlarged this many times; the cell is given enlarged
+    // Trimmed cells: the cell is the part of sourceCell, at trim, that some frame shows.
+    QSize sourceCell;        // empty: not trimmed
+    QPoint trim;
 };
 
 // A sheet of frameTotal equal cells; sizes in 64-bit so that impossible sheets can be refused.
@@ -46,6 +50,13 @@ struct Sheet {
     // The window's own count of frames a row, which need not be whole: the sheet's width
     // follows it, and frame i stays at column i while i is below it. 0 for the command line.
     double windowColumns = 0;
+    // The grid place of each frame, counted along the rows, when frames do not take the places
+    // one after another (each animation starting a row); empty: frame i is at place i.
+    QList<int> places;
+    // A trimmed sheet's cells are the part of each whole cell, sourceCell, at trim that shows
+    // something; pictures sit in the whole cell as the anchor puts them.
+    QSize sourceCell;
+    QPoint trim;
 
     bool valid() const { return columns > 0 && frameTotal > 0; }
 
@@ -79,7 +90,9 @@ struct Sheet {
     qint64 rowTop(int r) const;
 };
 
-Sheet arrangeSheet(int frameTotal, QSize firstPicture, const SheetOptions &options);
+// The sheet of frameTotal frames; with places, frame i at grid place places[i] (frameTotal is
+// then places' size, and the columns are taken as given).
+Sheet arrangeSheet(int frameTotal, QSize firstPicture, const SheetOptions &options, const QList<int> &places = {});
 
 // The window's strip: frameTotal cells of cell's size, horizontal of them a row. A count that is
 // not whole gives the width from its real value (rounded to the nearest pixel, halves away from

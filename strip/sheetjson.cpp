@@ -3,20 +3,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QHash>
 
 #include "strip/bands.h"
 
 namespace strip {
-
-QList<JsonFrame> jsonFrames(const SheetJob &job, const FrameNaming &naming, int stillDuration)
-{
-    QList<JsonFrame> frames;
-    for (int i = 0; i < job.frames.size(); ++i) {
-        const int delay = job.sources[job.frames[i].source].picture.delays().value(job.frames[i].frame);
-        frames.append({naming.names.value(i), job.sheet.cellRect(i), job.sheet.cell, delay > 0 ? delay : stillDuration});
-    }
-    return frames;
-}
 
 namespace {
 
@@ -40,24 +31,45 @@ QByteArray compact(const QJsonValue &value)
 
 } // namespace
 
-QByteArray sheetJson(const Sheet &sheet, const QList<JsonFrame> &frames, const QList<FrameRun> &runs,
-                     const QString &imageName, const QString &pixelFormat, JsonLayout layout)
+namespace {
+
+QJsonObject frameEntry(const DataFrame &f, const std::optional<QPointF> &pivot)
 {
+    QJsonObject entry{
+        {QStringLiteral("frame"), rect(f.rect)},
+        {QStringLiteral("rotated"), false},
+        {QStringLiteral("trimmed"), f.trimmed},
+        {QStringLiteral("spriteSourceSize"), rect(f.sourceRect)},
+        {QStringLiteral("sourceSize"), size(f.sourceSize.width(), f.sourceSize.height())},
+        {QStringLiteral("duration"), f.duration},
+    };
+    if (pivot) {
+        // PixiJS reads "anchor", Phaser "anchor" or "pivot", as TexturePacker writes them.
+        const QJsonObject point{{QStringLiteral("x"), pivot->x()}, {QStringLiteral("y"), pivot->y()}};
+        entry.insert(QStringLiteral("anchor"), point);
+        entry.insert(QStringLiteral("pivot"), point);
+    }
+    return entry;
+}
+
+} // namespace
+
+QByteArray sheetJson(const SheetData &data, int page, JsonLayout layout, const QStringList &otherPages)
+{
+    const DataPage &thisPage = data.pages[page];
+    const Sheet &sheet = thisPage.grid;
     // Written by hand around Qt's values: a JSON object from Qt sorts its keys, and frames and
     // animations are wanted in sheet order, as engines list them.
     QByteArray out = "{\n  \"frames\": ";
     out += layout == JsonLayout::Hash ? "{" : "[";
-    for (qsizetype i = 0; i < frames.size(); ++i) {
-        const JsonFrame &f = frames[i];
-        QJsonObject entry{
-            {QStringLiteral("frame"), rect(f.rect)},
-            {QStringLiteral("rotated"), false},
-            {QStringLiteral("trimmed"), false},
-            {QStringLiteral("spriteSourceSize"), rect(QRect(QPoint(0, 0), f.rect.size()))},
-            {QStringLiteral("sourceSize"), size(f.sourceSize.width(), f.sourceSize.height())},
-            {QStringLiteral("duration"), f.duration},
-        };
-        out += i ? ",\n    " : "\n    ";
+    QHash<int, int> placeOnPage; // a frame's place in this page's list
+    for (qsizetype i = 0; i < data.frames.size(); ++i) {
+        const DataFrame &f = data.frames[i];
+        if (f.page != page)
+            continue;
+        QJsonObject entry = frameEntry(f, data.pivot);
+        out += placeOnPage.isEmpty() ? "\n    " : ",\n    ";
+        placeOnPage.insert(int(i), int(placeOnPage.size()));
         if (layout == JsonLayout::Hash) {
             out += compact(f.name) + ": ";
         } else {
@@ -67,26 +79,42 @@ QByteArray sheetJson(const Sheet &sheet, const QList<JsonFrame> &frames, const Q
     }
     out += layout == JsonLayout::Hash ? "\n  },\n" : "\n  ],\n";
 
+    // PixiJS finds an animation's frames in the one sheet that lists it: an animation is listed
+    // by the page that holds all its frames.
     out += "  \"animations\": {";
-    QJsonArray tags;
-    for (qsizetype r = 0; r < runs.size(); ++r) {
-        const FrameRun &run = runs[r];
-        // PixiJS keys a list's frames by their place in it, not by "filename"; an object's by name.
+    bool first = true;
+    for (const DataAnimation &animation : data.animations) {
         QJsonArray names;
-        for (int i = run.from; i <= run.to; ++i)
-            names.append(layout == JsonLayout::Hash ? frames[i].name : QString::number(i));
-        out += (r ? ",\n    " : "\n    ") + compact(run.name) + ": " + QJsonDocument(names).toJson(QJsonDocument::Compact);
-        tags.append(QJsonObject{{QStringLiteral("name"), run.name}, {QStringLiteral("from"), run.from},
-                                {QStringLiteral("to"), run.to}, {QStringLiteral("direction"), QStringLiteral("forward")}});
+        for (const int i : animation.frames) {
+            if (!placeOnPage.contains(i))
+                break;
+            // PixiJS keys a list's frames by their place in it, not by "filename"; an object's by name.
+            names.append(layout == JsonLayout::Hash ? data.frames[i].name : QString::number(placeOnPage[i]));
+        }
+        if (names.size() != animation.frames.size())
+            continue;
+        out += (first ? "\n    " : ",\n    ") + compact(animation.name) + ": " + QJsonDocument(names).toJson(QJsonDocument::Compact);
+        first = false;
     }
-    out += runs.isEmpty() ? "},\n" : "\n  },\n";
+    out += first ? "},\n" : "\n  },\n";
 
-    const QJsonObject meta{
+    // Tags, as Aseprite writes them, for the whole sheet in its first page's data.
+    QJsonArray tags;
+    for (const DataAnimation &animation : data.animations) {
+        if (page != 0 || animation.frames.isEmpty())
+            break;
+        QJsonObject tag{{QStringLiteral("name"), animation.name}, {QStringLiteral("from"), animation.frames.first()},
+                        {QStringLiteral("to"), animation.frames.last()}, {QStringLiteral("direction"), QStringLiteral("forward")}};
+        if (animation.plays > 0)
+            tag.insert(QStringLiteral("repeat"), QString::number(animation.plays));
+        tags.append(tag);
+    }
+    QJsonObject meta{
         {QStringLiteral("app"), QStringLiteral("corvane-strip")},
         {QStringLiteral("version"), QStringLiteral(CORVANE_VERSION)},
-        {QStringLiteral("image"), imageName},
-        {QStringLiteral("format"), pixelFormat},
-        {QStringLiteral("size"), size(sheet.width, sheet.height)},
+        {QStringLiteral("image"), thisPage.image},
+        {QStringLiteral("format"), data.pixelFormat},
+        {QStringLiteral("size"), size(thisPage.size.width(), thisPage.size.height())},
         {QStringLiteral("scale"), QStringLiteral("1")},
         {QStringLiteral("frameTags"), tags},
         {QStringLiteral("columns"), sheet.columns},
@@ -96,7 +124,34 @@ QByteArray sheetJson(const Sheet &sheet, const QList<JsonFrame> &frames, const Q
         {QStringLiteral("margin"), sheet.margin},
         {QStringLiteral("extrude"), sheet.extrude}, // each cell's edge pixels, repeated outward
     };
-    out += "  \"meta\": " + QJsonDocument(meta).toJson(QJsonDocument::Compact) + "\n}\n";
+    if (!otherPages.isEmpty())
+        meta.insert(QStringLiteral("related_multi_packs"), QJsonArray::fromStringList(otherPages));
+    out += "  \"meta\": " + QJsonDocument(meta).toJson(QJsonDocument::Compact);
+
+    // Phaser's multi-atlas: every page with its frames, in the first page's data.
+    if (!otherPages.isEmpty()) {
+        out += ",\n  \"textures\": [";
+        for (qsizetype p = 0; p < data.pages.size(); ++p) {
+            QJsonArray frames;
+            for (const DataFrame &f : data.frames) {
+                if (f.page != p)
+                    continue;
+                QJsonObject entry = frameEntry(f, data.pivot);
+                entry.insert(QStringLiteral("filename"), f.name);
+                frames.append(entry);
+            }
+            const QJsonObject texture{
+                {QStringLiteral("image"), data.pages[p].image},
+                {QStringLiteral("format"), data.pixelFormat},
+                {QStringLiteral("size"), size(data.pages[p].size.width(), data.pages[p].size.height())},
+                {QStringLiteral("scale"), 1},
+                {QStringLiteral("frames"), frames},
+            };
+            out += (p ? ",\n    " : "\n    ") + QJsonDocument(texture).toJson(QJsonDocument::Compact);
+        }
+        out += "\n  ]";
+    }
+    out += "\n}\n";
     return out;
 }
 

@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QSet>
 
+#include <cstring>
+
 #include "picture/pngwriter.h"
 #include "picture/savefile.h"
 
@@ -69,7 +71,24 @@ SplitPlan framesFromJson(const QByteArray &json, const QString &dataName)
             plan.error = tr("Cannot read %1: frame '%2' is rotated, which corvane-strip does not cut.").arg(dataName, name);
             return plan;
         }
-        plan.frames.append({name, QRect(x, y, w, h)});
+        SplitFrame frame{name, QRect(x, y, w, h), {}, {}};
+        if (entry.value(QStringLiteral("trimmed")).toBool()) {
+            const QJsonObject part = entry.value(QStringLiteral("spriteSourceSize")).toObject();
+            const QJsonObject whole = entry.value(QStringLiteral("sourceSize")).toObject();
+            int px = 0, py = 0, pw = 0, ph = 0, ww = 0, wh = 0;
+            if (!integer(part.value(QStringLiteral("x")), &px) || !integer(part.value(QStringLiteral("y")), &py)
+                || !integer(part.value(QStringLiteral("w")), &pw) || !integer(part.value(QStringLiteral("h")), &ph)
+                || !integer(whole.value(QStringLiteral("w")), &ww) || !integer(whole.value(QStringLiteral("h")), &wh)
+                || pw != w || ph != h || ww > (1 << 20) || wh > (1 << 20)
+                || !QRect(0, 0, ww, wh).contains(QRect(px, py, pw, ph))) {
+                plan.error = tr("Cannot read %1: trimmed frame '%2' does not sit inside its source size "
+                                "(spriteSourceSize within sourceSize, as large as its frame).").arg(dataName, name);
+                return plan;
+            }
+            frame.whole = QSize(ww, wh);
+            frame.at = QPoint(px, py);
+        }
+        plan.frames.append(frame);
     }
     return plan;
 }
@@ -81,7 +100,7 @@ SplitPlan framesFromGrid(QSize sheet, QSize cell)
     const int rows = sheet.height() / cell.height();
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c)
-            plan.frames.append({QString::number(r * columns + c), QRect(QPoint(c * cell.width(), r * cell.height()), cell)});
+            plan.frames.append({QString::number(r * columns + c), QRect(QPoint(c * cell.width(), r * cell.height()), cell), {}, {}});
     if (plan.frames.isEmpty())
         plan.error = tr("Cannot split: the sheet of %1 x %2 pixels holds no whole cell of %3 x %4.")
                          .arg(sheet.width()).arg(sheet.height()).arg(cell.width()).arg(cell.height());
@@ -159,7 +178,23 @@ bool writeFrames(const SplitPlan &plan, const QImage &sheet, QString *error)
     picture::StagedSave save;
     for (qsizetype i = 0; i < plan.frames.size(); ++i) {
         const QString &file = plan.files[i];
-        const QImage frame = sheet.copy(plan.frames[i].rect).convertToFormat(QImage::Format_RGBA8888);
+        const SplitFrame &cut = plan.frames[i];
+        QImage frame = sheet.copy(cut.rect).convertToFormat(QImage::Format_RGBA8888);
+        if (!cut.whole.isEmpty() && !frame.isNull()) {
+            // Given back whole: the trimmed-away part is transparent, as it was.
+            QImage whole(cut.whole, QImage::Format_RGBA8888);
+            if (!whole.isNull()) {
+                whole.fill(0);
+                for (int y = 0; y < frame.height(); ++y)
+                    std::memcpy(whole.scanLine(cut.at.y() + y) + qsizetype(cut.at.x()) * 4, frame.constScanLine(y),
+                                size_t(frame.width()) * 4);
+            }
+            frame = whole;
+        }
+        if (frame.isNull()) {
+            *error = tr("Cannot write %1: there is not enough memory.").arg(file);
+            return false;
+        }
         QString encoderError;
         const picture::SaveResult staged = save.stage(file, [&](picture::SaveSink &sink) {
             picture::PngWriter writer(sink, frame.width(), frame.height());

@@ -14,6 +14,9 @@ namespace strip {
 struct SplitFrame {
     QString name;
     QRect rect;
+    // A trimmed frame's whole size, and where rect's pixels sit in it; empty when not trimmed.
+    QSize whole;
+    QPoint at;
 };
 
 struct SplitPlan {
@@ -23,7 +26,8 @@ struct SplitPlan {
 };
 
 // The frames a sheet's JSON names, in either layout (an object keyed by name, or a list with
-// "filename"); dataName is how messages call the file.
+// "filename"); a trimmed frame with its whole size and place in it, so that it is given back
+// whole; dataName is how messages call the file.
 SplitPlan framesFromJson(const QByteArray &json, const QString &dataName);
 
 // The whole cells of cell's size, row by row from the top-left corner, named by their number.

@@ -487,7 +487,7 @@ void TestCli::badUsage_data()
     QTest::newRow("other extension") << words("a.png -o s.jpg") << QStringLiteral(".bmp or .png");
     QTest::newRow("columns not whole") << words("a.png -c 2.5 -o s.png") << QStringLiteral("--columns");
     QTest::newRow("columns 0") << words("a.png -c 0 -o s.png") << QStringLiteral("--columns");
-    QTest::newRow("overlap with JSON") << words("a.png --overlap --json -o s.png") << QStringLiteral("leave out --json or --overlap");
+    QTest::newRow("overlap with JSON") << words("a.png --overlap --json -o s.png") << QStringLiteral("leave out --json, --format or --overlap");
     QTest::newRow("extrude with overlap") << words("a.png --overlap --extrude 1 -o s.png") << QStringLiteral("--extrude repeats");
     QTest::newRow("clip and overlap") << words("a.png --clip --overlap -o s.png") << QStringLiteral("opposite");
     QTest::newRow("cell neither first, max nor a size") << words("a.png --cell biggest -o s.png") << QStringLiteral("--cell takes first, max or WxH");
@@ -620,7 +620,8 @@ void TestCli::reports_data()
         << QString() << QStringLiteral("frames: 5\ncolumns: 4\nrows: 2\ncell: 8 x 6\n|frame order:\n"
                           "  0: anim/walk/1.png, named walk/1.png\n  1: anim/walk/2.png, named walk/2.png\n"
                           "  2: spin.gif, frame 0, named spin.gif#0\n  3: spin.gif, frame 1, named spin.gif#1\n"
-                          "  4: spin.gif, frame 2, named spin.gif#2\nwould write:\n  s.png\n  s.json\n  s.TXT\n");
+                          "  4: spin.gif, frame 2, named spin.gif#2\nanimations:\n  walk: frames 0 to 1\n  spin: frames 2 to 4|"
+                          "would write:\n  s.png\n  s.json\n  s.TXT\n");
 }
 
 void TestCli::reports()

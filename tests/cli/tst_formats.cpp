@@ -18,68 +18,92 @@ using testsupport::sample;
 
 namespace {
 
-// One input: a still picture, or an animation ("walk|3|100,200,300|2": name, frames, each
-// frame's milliseconds, plays; 0 for ever). Every picture has the cell's size.
+// What the inputs were: every frame's picture and time, every animation's frames.
 struct Expected {
-    QHash<QString, QImage> pictures;       // frame name -> its picture
-    QHash<QString, int> durations;         // frame name -> milliseconds
+    QHash<QString, QImage> pictures;        // frame name -> its picture
+    QHash<QString, int> durations;          // frame name -> milliseconds
     QHash<QString, QStringList> animations; // animation name -> its frames' names
     QHash<QString, int> plays;
 };
 
-// The sheet and its data as corvane-strip lays them out: one page, frames in cells.
+// The sheet's pages and its data as corvane-strip lays them out.
 struct Made {
     strip::SheetData data;
-    QImage sheet;
+    QHash<QString, QImage> pages; // image name -> its pixels
     Expected expected;
 };
 
-Made handMade(const QStringList &inputs, QSize cell, int columns, int padding, int margin, int extrude)
+// Inputs: a still picture by its name, or an animation "walk|3|100,200,300|2|0,1,0": name,
+// frames, each frame's milliseconds, plays (0: for ever) and, when given, which picture each
+// frame shows (frames showing the same one share a cell, as --dedupe makes them). Trimmed
+// pictures have a transparent border that the frame's rectangle leaves out. perPage cells a
+// page, 0 for one page.
+Made handMade(const QStringList &inputs, QSize cell, const strip::SheetOptions &options, bool trim, int perPage)
 {
     Made m;
-    QList<QImage> pictures;
-    int seed = 1;
+    QList<QImage> cells; // each distinct picture once
+    QList<QRect> kept;   // the part of it on the sheet
     for (const QString &input : inputs) {
         const QStringList parts = input.split(QLatin1Char('|'));
         strip::DataAnimation animation{parts[0], {}, parts.value(3).toInt()};
         const int count = parts.size() > 1 ? parts[1].toInt() : 1;
         const QStringList ms = parts.value(2).split(QLatin1Char(','));
+        const QStringList shows = parts.value(4).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        const qsizetype firstCell = cells.size();
         for (int k = 0; k < count; ++k) {
-            const QString name = count > 1 ? QStringLiteral("%1.gif#%2").arg(parts[0]).arg(k) : parts[0];
-            animation.frames.append(m.data.frames.size());
             strip::DataFrame f;
-            f.name = name;
+            f.name = count > 1 ? QStringLiteral("%1.gif#%2").arg(parts[0]).arg(k) : parts[0];
             f.duration = count > 1 ? ms.value(k).toInt() : 100;
-            f.cell = m.data.frames.size();
+            f.cell = int(firstCell) + (shows.isEmpty() ? k : shows[k].toInt());
+            if (f.cell == cells.size()) {
+                QImage picture = sample(cell.width(), cell.height(), f.cell + 1, Alpha::Binary);
+                QRect inner(QPoint(0, 0), cell);
+                if (trim) {
+                    inner.adjust(f.cell % 3, 1 + f.cell % 2, -(f.cell % 2), -(f.cell % 3));
+                    for (int y = 0; y < cell.height(); ++y)
+                        for (int x = 0; x < cell.width(); ++x)
+                            if (!inner.contains(x, y))
+                                picture.setPixel(x, y, 0);
+                }
+                cells.append(picture);
+                kept.append(inner);
+            }
+            f.sourceSize = cell;
+            f.sourceRect = kept[f.cell];
+            f.trimmed = trim;
+            animation.frames.append(int(m.data.frames.size()));
             m.data.frames.append(f);
-            pictures.append(sample(cell.width(), cell.height(), seed++, Alpha::Binary));
-            m.expected.pictures.insert(name, pictures.last());
-            m.expected.durations.insert(name, f.duration);
-            m.expected.animations[animation.name].append(name);
+            m.expected.pictures.insert(f.name, cells[f.cell]);
+            m.expected.durations.insert(f.name, f.duration);
+            m.expected.animations[animation.name].append(f.name);
         }
         m.expected.plays.insert(animation.name, animation.plays);
         m.data.animations.append(animation);
     }
-    strip::SheetOptions options;
-    options.columns = columns;
-    options.padding = padding;
-    options.margin = margin;
-    options.extrude = extrude;
-    options.clip = extrude > 0;
-    const strip::Sheet grid = strip::arrangeSheet(int(pictures.size()), cell, options);
-    m.data.pages.append({QStringLiteral("sheet.png"), QSize(int(grid.width), int(grid.height)), grid});
     m.data.pixelFormat = QStringLiteral("RGBA8888");
-    m.sheet = QImage(m.data.pages[0].size, QImage::Format_RGBA8888);
-    m.sheet.fill(Qt::transparent);
-    for (int i = 0; i < pictures.size(); ++i) {
-        strip::DataFrame &f = m.data.frames[i];
-        f.rect = grid.cellRect(i);
-        f.sourceSize = cell;
-        f.sourceRect = QRect(QPoint(0, 0), cell);
-        for (int y = -extrude; y < cell.height() + extrude; ++y)
-            for (int x = -extrude; x < cell.width() + extrude; ++x)
-                m.sheet.setPixel(f.rect.topLeft() + QPoint(x, y),
-                                 pictures[i].pixel(std::clamp(x, 0, cell.width() - 1), std::clamp(y, 0, cell.height() - 1)));
+    const int total = int(cells.size()), step = perPage > 0 ? perPage : total;
+    for (int first = 0; first < total; first += step) {
+        const int here = std::min(step, total - first);
+        const strip::Sheet grid = strip::arrangeSheet(here, cell, options);
+        const QString image = perPage > 0 ? QStringLiteral("sheet-%1.png").arg(first / step) : QStringLiteral("sheet.png");
+        m.data.pages.append({image, QSize(int(grid.width), int(grid.height)), grid});
+        QImage sheet(m.data.pages.last().size, QImage::Format_RGBA8888);
+        sheet.fill(Qt::transparent);
+        const int e = options.extrude;
+        for (int c = first; c < first + here; ++c) {
+            const QRect at = grid.cellRect(c - first);
+            for (int y = -e; y < cell.height() + e; ++y)
+                for (int x = -e; x < cell.width() + e; ++x)
+                    sheet.setPixel(at.topLeft() + QPoint(x, y),
+                                   cells[c].pixel(std::clamp(x, 0, cell.width() - 1), std::clamp(y, 0, cell.height() - 1)));
+            for (strip::DataFrame &f : m.data.frames) {
+                if (f.cell == c) {
+                    f.page = int(m.data.pages.size()) - 1;
+                    f.rect = kept[c].translated(at.topLeft());
+                }
+            }
+        }
+        m.pages.insert(image, sheet);
     }
     return m;
 }
@@ -128,6 +152,12 @@ void writeFile(const QString &path, const QByteArray &bytes)
     testsupport::writeFile(path, bytes);
 }
 
+void savePages(const Made &m, const QTemporaryDir &dir)
+{
+    for (auto p = m.pages.cbegin(); p != m.pages.cend(); ++p)
+        QVERIFY(p->save(dir.filePath(p.key())));
+}
+
 } // namespace
 
 class TestFormats : public QObject {
@@ -156,14 +186,19 @@ void TestFormats::cases()
     QTest::addColumn<int>("padding");
     QTest::addColumn<int>("margin");
     QTest::addColumn<int>("extrude");
+    QTest::addColumn<bool>("trim");
+    QTest::addColumn<int>("perPage"); // cells a page; 0: one page
     const QStringList stills{QStringLiteral("a.png"), QStringLiteral("b c.png"), QStringLiteral("ü:1.png")};
-    QTest::newRow("plain") << stills << QSize(6, 5) << 10 << 0 << 0 << 0;
-    QTest::newRow("padding and margin") << stills << QSize(6, 5) << 2 << 3 << 2 << 0;
-    QTest::newRow("margin wider than a cell") << stills << QSize(4, 4) << 2 << 1 << 9 << 0;
-    QTest::newRow("extrude") << stills << QSize(5, 6) << 2 << 1 << 1 << 2;
-    QTest::newRow("several animations")
-        << QStringList{QStringLiteral("walk|3|100,150,30|0"), QStringLiteral("still.png"), QStringLiteral("jump|2|70,70|2")}
-        << QSize(7, 6) << 4 << 2 << 1 << 1;
+    const QStringList animations{QStringLiteral("walk|3|100,150,30|0"), QStringLiteral("still.png"), QStringLiteral("jump|2|70,70|2")};
+    const QStringList repeated{QStringLiteral("run|4|40,60,40,60|0|0,1,0,2"), QStringLiteral("blink|3|500,90,500|1|0,1,0")};
+    QTest::newRow("plain") << stills << QSize(6, 5) << 10 << 0 << 0 << 0 << false << 0;
+    QTest::newRow("padding and margin") << stills << QSize(6, 5) << 2 << 3 << 2 << 0 << false << 0;
+    QTest::newRow("margin wider than a cell") << stills << QSize(4, 4) << 2 << 1 << 9 << 0 << false << 0;
+    QTest::newRow("extrude") << stills << QSize(5, 6) << 2 << 1 << 1 << 2 << false << 0;
+    QTest::newRow("several animations") << animations << QSize(7, 6) << 4 << 2 << 1 << 1 << false << 0;
+    QTest::newRow("trimmed") << animations << QSize(7, 6) << 3 << 1 << 0 << 0 << true << 0;
+    QTest::newRow("deduped") << repeated << QSize(6, 6) << 2 << 0 << 1 << 0 << false << 0;
+    QTest::newRow("pages, trimmed and deduped") << (animations + repeated) << QSize(6, 7) << 2 << 1 << 1 << 1 << true << 4;
 }
 
 void TestFormats::tiledShowsEveryFrame()
@@ -174,67 +209,86 @@ void TestFormats::tiledShowsEveryFrame()
     QFETCH(int, padding);
     QFETCH(int, margin);
     QFETCH(int, extrude);
+    QFETCH(bool, trim);
+    QFETCH(int, perPage);
+    strip::SheetOptions options;
+    options.columns = columns;
+    options.padding = padding;
+    options.margin = margin;
+    options.extrude = extrude;
+    options.clip = extrude > 0;
     const QString rasterizer = QStandardPaths::findExecutable(QStringLiteral("tmxrasterizer"));
     if (rasterizer.isEmpty())
         QSKIP("tmxrasterizer (Debian's tiled) is not installed");
     QTemporaryDir dir;
-    const Made m = handMade(inputs, cell, columns, padding, margin, extrude);
-    QVERIFY(m.sheet.save(dir.filePath(QStringLiteral("sheet.png"))));
-    writeFile(dir.filePath(QStringLiteral("sheet.tsx")), strip::tiledTileset(m.data, 0));
+    const Made m = handMade(inputs, cell, options, trim, perPage);
+    savePages(m, dir);
+    QHash<QString, QPair<int, QImage>> shown; // frame name -> the page and the tile that shows its picture
+    for (int p = 0; p < m.data.pages.size(); ++p) {
+        const QString tileset = QFileInfo(m.data.pages[p].image).completeBaseName() + QStringLiteral(".tsx");
+        writeFile(dir.filePath(tileset), strip::tiledTileset(m.data, p));
 
-    // The tileset's named tiles and animations, as the file says them.
-    QXmlStreamReader xml(testsupport::readFile(dir.filePath(QStringLiteral("sheet.tsx"))));
-    QMap<int, QString> names;
-    QMap<int, QList<QPair<int, int>>> animations; // first tile -> (tile, ms)
-    int tile = -1;
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        const auto attr = [&](const char *n) { return xml.attributes().value(QLatin1String(n)); };
-        if (xml.name() == u"tile")
-            tile = attr("id").toInt();
-        else if (xml.name() == u"property" && attr("name") == u"name")
-            names.insert(tile, attr("value").toString());
-        else if (xml.name() == u"frame")
-            animations[tile].append({attr("tileid").toInt(), attr("duration").toInt()});
-    }
-    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-    QCOMPARE(QSet<QString>(names.cbegin(), names.cend()), QSet<QString>(m.expected.pictures.keyBegin(), m.expected.pictures.keyEnd()));
+        // The tileset's named tiles and animations, as the file says them.
+        QXmlStreamReader xml(testsupport::readFile(dir.filePath(tileset)));
+        QMap<int, QString> names;
+        QMap<int, QList<QPair<int, int>>> animations; // first tile -> (tile, ms)
+        int tile = -1;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            const auto attr = [&](const char *n) { return xml.attributes().value(QLatin1String(n)); };
+            if (xml.name() == u"tile")
+                tile = attr("id").toInt();
+            else if (xml.name() == u"property" && attr("name") == u"name")
+                names.insert(tile, attr("value").toString());
+            else if (xml.name() == u"frame")
+                animations[tile].append({attr("tileid").toInt(), attr("duration").toInt()});
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
 
-    // A map of one row that places every named tile once, drawn by Tiled's own renderer.
-    QStringList gids;
-    for (int id : names.keys())
-        gids.append(QString::number(id + 1));
-    const QString map = QStringLiteral(
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<map version=\"1.8\" orientation=\"orthogonal\" renderorder=\"right-down\" width=\"%1\" height=\"1\" "
-        "tilewidth=\"%2\" tileheight=\"%3\" infinite=\"0\" nextlayerid=\"2\" nextobjectid=\"1\">\n"
-        " <tileset firstgid=\"1\" source=\"sheet.tsx\"/>\n"
-        " <layer id=\"1\" name=\"frames\" width=\"%1\" height=\"1\"><data encoding=\"csv\">%4</data></layer>\n"
-        "</map>\n").arg(gids.size()).arg(cell.width()).arg(cell.height()).arg(gids.join(QLatin1Char(',')));
-    writeFile(dir.filePath(QStringLiteral("map.tmx")), map.toUtf8());
-    run(rasterizer, {QStringLiteral("map.tmx"), QStringLiteral("map.png")}, dir.path());
-    const QImage drawn(dir.filePath(QStringLiteral("map.png")));
-    QCOMPARE(drawn.size(), QSize(cell.width() * int(names.size()), cell.height()));
-    QHash<int, QImage> tiles;
-    for (int k = 0; k < names.size(); ++k) {
-        const int id = names.keys()[k];
-        tiles.insert(id, drawn.copy(k * cell.width(), 0, cell.width(), cell.height()));
-        QVERIFY2(difference(tiles[id], m.expected.pictures[names[id]]).isEmpty(),
-                 qPrintable(names[id] + QStringLiteral(": ") + difference(tiles[id], m.expected.pictures[names[id]])));
-    }
-    // Every animation of several frames plays from its first frame's tile, each frame its time.
-    for (auto a = m.expected.animations.cbegin(); a != m.expected.animations.cend(); ++a) {
-        if (a->size() < 2)
-            continue;
-        const int first = names.key(a->first(), -1);
-        QCOMPARE(animations.value(first).size(), a->size());
-        for (int k = 0; k < a->size(); ++k) {
-            const auto [id, ms] = animations[first][k];
-            QVERIFY2(difference(tiles.value(id), m.expected.pictures[a->at(k)]).isEmpty(), qPrintable(a->at(k)));
-            QCOMPARE(ms, m.expected.durations[a->at(k)]);
+        // A map of one row that places every named tile once, drawn by Tiled's own renderer.
+        QStringList gids;
+        for (int id : names.keys())
+            gids.append(QString::number(id + 1));
+        const QString map = QStringLiteral(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<map version=\"1.8\" orientation=\"orthogonal\" renderorder=\"right-down\" width=\"%1\" height=\"1\" "
+            "tilewidth=\"%2\" tileheight=\"%3\" infinite=\"0\" nextlayerid=\"2\" nextobjectid=\"1\">\n"
+            " <tileset firstgid=\"1\" source=\"%5\"/>\n"
+            " <layer id=\"1\" name=\"frames\" width=\"%1\" height=\"1\"><data encoding=\"csv\">%4</data></layer>\n"
+            "</map>\n").arg(gids.size()).arg(cell.width()).arg(cell.height()).arg(gids.join(QLatin1Char(',')), tileset);
+        writeFile(dir.filePath(QStringLiteral("map.tmx")), map.toUtf8());
+        run(rasterizer, {QStringLiteral("map.tmx"), QStringLiteral("map.png")}, dir.path());
+        const QImage drawn(dir.filePath(QStringLiteral("map.png")));
+        QCOMPARE(drawn.size(), QSize(cell.width() * int(names.size()), cell.height()));
+        QHash<int, QImage> tiles;
+        for (int k = 0; k < names.size(); ++k) {
+            const int id = names.keys()[k];
+            tiles.insert(id, drawn.copy(k * cell.width(), 0, cell.width(), cell.height()));
+            const QString why = difference(tiles[id], m.expected.pictures.value(names[id]));
+            QVERIFY2(why.isEmpty(), qPrintable(names[id] + QStringLiteral(": ") + why));
+        }
+        // Frames of the same pixels share the tile named after the first of them.
+        for (auto f = m.expected.pictures.cbegin(); f != m.expected.pictures.cend(); ++f) {
+            for (auto t = tiles.cbegin(); t != tiles.cend(); ++t) {
+                if (difference(*t, *f).isEmpty())
+                    shown.insert(f.key(), {p, *t});
+            }
+        }
+        // An animation of several frames on this page plays from its first frame's tile.
+        for (auto a = m.expected.animations.cbegin(); a != m.expected.animations.cend(); ++a) {
+            const bool here = std::all_of(a->cbegin(), a->cend(), [&](const QString &f) { return shown.value(f).first == p && shown.contains(f); });
+            if (a->size() < 2 || !here || !names.values().contains(a->first()))
+                continue;
+            const QList<QPair<int, int>> played = animations.value(names.key(a->first()));
+            QCOMPARE(played.size(), a->size());
+            for (int k = 0; k < a->size(); ++k) {
+                QVERIFY2(difference(tiles.value(played[k].first), m.expected.pictures[a->at(k)]).isEmpty(), qPrintable(a->at(k)));
+                QCOMPARE(played[k].second, m.expected.durations[a->at(k)]);
+            }
         }
     }
+    QCOMPARE(shown.size(), m.expected.pictures.size());
 }
 
 void TestFormats::libgdxFindsEveryFrame()
@@ -245,21 +299,29 @@ void TestFormats::libgdxFindsEveryFrame()
     QFETCH(int, padding);
     QFETCH(int, margin);
     QFETCH(int, extrude);
+    QFETCH(bool, trim);
+    QFETCH(int, perPage);
+    strip::SheetOptions options;
+    options.columns = columns;
+    options.padding = padding;
+    options.margin = margin;
+    options.extrude = extrude;
+    options.clip = extrude > 0;
     const QString engines = QStringLiteral(CORVANE_ENGINES_DIR);
     if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty())
         QSKIP("node is not installed; spine-core cannot run");
     if (!QFileInfo::exists(engines + QStringLiteral("/node_modules/@esotericsoftware/spine-core")))
         QSKIP(qPrintable(QStringLiteral("spine-core is not installed: npm ci --prefix %1 (./dev test does it)").arg(engines)));
     QTemporaryDir dir;
-    const Made m = handMade(inputs, cell, columns, padding, margin, extrude);
+    const Made m = handMade(inputs, cell, options, trim, perPage);
     writeFile(dir.filePath(QStringLiteral("sheet.atlas")), strip::gdxAtlas(m.data));
     const QJsonObject atlas = QJsonDocument::fromJson(
         run(QStringLiteral("node"), {engines + QStringLiteral("/read-atlas.cjs"), dir.filePath(QStringLiteral("sheet.atlas"))})).object();
 
     const QJsonArray pages = atlas[u"pages"].toArray();
-    QCOMPARE(pages.size(), 1);
-    QCOMPARE(pages[0][u"name"].toString(), QStringLiteral("sheet.png"));
-    QCOMPARE(QSize(pages[0][u"width"].toInt(), pages[0][u"height"].toInt()), m.sheet.size());
+    QCOMPARE(pages.size(), m.pages.size());
+    for (const QJsonValue &page : pages)
+        QCOMPARE(QSize(page[u"width"].toInt(), page[u"height"].toInt()), m.pages.value(page[u"name"].toString()).size());
     QSet<QString> found;
     for (const QJsonValue &r : atlas[u"regions"].toArray()) {
         // An animation's frames by its name and their index, a frame alone by its own name.
@@ -269,7 +331,7 @@ void TestFormats::libgdxFindsEveryFrame()
         QVERIFY2(m.expected.pictures.contains(frame) && !found.contains(frame), qPrintable(name));
         found.insert(frame);
         const int h = r[u"h"].toInt(), oh = r[u"oh"].toInt();
-        const QImage whole = untrimmed(m.sheet, QRect(r[u"x"].toInt(), r[u"y"].toInt(), r[u"w"].toInt(), h),
+        const QImage whole = untrimmed(m.pages[pages[r[u"page"].toInt()][u"name"].toString()], QRect(r[u"x"].toInt(), r[u"y"].toInt(), r[u"w"].toInt(), h),
                                        QSize(r[u"ow"].toInt(), oh), QPoint(r[u"offsetX"].toInt(), oh - r[u"offsetY"].toInt() - h));
         QVERIFY2(difference(whole, m.expected.pictures[frame]).isEmpty(), qPrintable(frame + QStringLiteral(": ") + difference(whole, m.expected.pictures[frame])));
     }
@@ -284,8 +346,16 @@ void TestFormats::godotPlaysEveryFrame()
     QFETCH(int, padding);
     QFETCH(int, margin);
     QFETCH(int, extrude);
+    QFETCH(bool, trim);
+    QFETCH(int, perPage);
+    strip::SheetOptions options;
+    options.columns = columns;
+    options.padding = padding;
+    options.margin = margin;
+    options.extrude = extrude;
+    options.clip = extrude > 0;
     QTemporaryDir dir;
-    const Made m = handMade(inputs, cell, columns, padding, margin, extrude);
+    const Made m = handMade(inputs, cell, options, trim, perPage);
     writeFile(dir.filePath(QStringLiteral("sheet.tres")), strip::godotFrames(m.data));
     const QJsonArray animations = QJsonDocument::fromJson(
         run(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_SUPPORT_DIR "/read_tres.py"), dir.filePath(QStringLiteral("sheet.tres"))})).array();
@@ -299,9 +369,9 @@ void TestFormats::godotPlaysEveryFrame()
         QCOMPARE(a[u"frames"].toArray().size(), frames.size());
         for (int k = 0; k < frames.size(); ++k) {
             const QJsonValue f = a[u"frames"][k];
-            QCOMPARE(f[u"image"].toString(), QStringLiteral("sheet.png"));
+            QVERIFY2(m.pages.contains(f[u"image"].toString()), qPrintable(f[u"image"].toString()));
             const QJsonArray region = f[u"region"].toArray(), more = f[u"margin"].toArray();
-            const QImage whole = untrimmed(m.sheet, QRect(region[0].toInt(), region[1].toInt(), region[2].toInt(), region[3].toInt()),
+            const QImage whole = untrimmed(m.pages[f[u"image"].toString()], QRect(region[0].toInt(), region[1].toInt(), region[2].toInt(), region[3].toInt()),
                                            QSize(region[2].toInt() + more[2].toInt(), region[3].toInt() + more[3].toInt()),
                                            QPoint(more[0].toInt(), more[1].toInt()));
             QVERIFY2(difference(whole, m.expected.pictures[frames[k]]).isEmpty(), qPrintable(frames[k]));
@@ -319,12 +389,20 @@ void TestFormats::cssShowsEveryFrame()
     QFETCH(int, padding);
     QFETCH(int, margin);
     QFETCH(int, extrude);
+    QFETCH(bool, trim);
+    QFETCH(int, perPage);
+    strip::SheetOptions options;
+    options.columns = columns;
+    options.padding = padding;
+    options.margin = margin;
+    options.extrude = extrude;
+    options.clip = extrude > 0;
     const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
     if (chromium.isEmpty())
         QSKIP("chromium is not installed");
     QTemporaryDir dir;
-    const Made m = handMade(inputs, cell, columns, padding, margin, extrude);
-    QVERIFY(m.sheet.save(dir.filePath(QStringLiteral("sheet.png"))));
+    const Made m = handMade(inputs, cell, options, trim, perPage);
+    savePages(m, dir);
     writeFile(dir.filePath(QStringLiteral("sheet.css")), strip::cssSprites(m.data));
 
     // Each frame's element alone at a known spot, a few pixels apart, over a transparent page.

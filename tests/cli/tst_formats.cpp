@@ -108,6 +108,26 @@ Made handMade(const QStringList &inputs, QSize cell, const strip::SheetOptions &
     return m;
 }
 
+// The current row of cases() made into a sheet and its data.
+Made madeFromRow()
+{
+    QFETCH(QStringList, inputs);
+    QFETCH(QSize, cell);
+    QFETCH(int, columns);
+    QFETCH(int, padding);
+    QFETCH(int, margin);
+    QFETCH(int, extrude);
+    QFETCH(bool, trim);
+    QFETCH(int, perPage);
+    strip::SheetOptions options;
+    options.columns = columns;
+    options.padding = padding;
+    options.margin = margin;
+    options.extrude = extrude;
+    options.clip = extrude > 0;
+    return handMade(inputs, cell, options, trim, perPage);
+}
+
 // "" when the two pictures agree pixel for pixel; a fully transparent pixel's colour is not compared.
 QString difference(const QImage &got, const QImage &want)
 {
@@ -203,25 +223,12 @@ void TestFormats::cases()
 
 void TestFormats::tiledShowsEveryFrame()
 {
-    QFETCH(QStringList, inputs);
     QFETCH(QSize, cell);
-    QFETCH(int, columns);
-    QFETCH(int, padding);
-    QFETCH(int, margin);
-    QFETCH(int, extrude);
-    QFETCH(bool, trim);
-    QFETCH(int, perPage);
-    strip::SheetOptions options;
-    options.columns = columns;
-    options.padding = padding;
-    options.margin = margin;
-    options.extrude = extrude;
-    options.clip = extrude > 0;
     const QString rasterizer = QStandardPaths::findExecutable(QStringLiteral("tmxrasterizer"));
     if (rasterizer.isEmpty())
         QSKIP("tmxrasterizer (Debian's tiled) is not installed");
     QTemporaryDir dir;
-    const Made m = handMade(inputs, cell, options, trim, perPage);
+    const Made m = madeFromRow();
     savePages(m, dir);
     QHash<QString, QPair<int, QImage>> shown; // frame name -> the page and the tile that shows its picture
     for (int p = 0; p < m.data.pages.size(); ++p) {
@@ -293,27 +300,13 @@ void TestFormats::tiledShowsEveryFrame()
 
 void TestFormats::libgdxFindsEveryFrame()
 {
-    QFETCH(QStringList, inputs);
-    QFETCH(QSize, cell);
-    QFETCH(int, columns);
-    QFETCH(int, padding);
-    QFETCH(int, margin);
-    QFETCH(int, extrude);
-    QFETCH(bool, trim);
-    QFETCH(int, perPage);
-    strip::SheetOptions options;
-    options.columns = columns;
-    options.padding = padding;
-    options.margin = margin;
-    options.extrude = extrude;
-    options.clip = extrude > 0;
     const QString engines = QStringLiteral(CORVANE_ENGINES_DIR);
     if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty())
         QSKIP("node is not installed; spine-core cannot run");
     if (!QFileInfo::exists(engines + QStringLiteral("/node_modules/@esotericsoftware/spine-core")))
         QSKIP(qPrintable(QStringLiteral("spine-core is not installed: npm ci --prefix %1 (./dev test does it)").arg(engines)));
     QTemporaryDir dir;
-    const Made m = handMade(inputs, cell, options, trim, perPage);
+    const Made m = madeFromRow();
     writeFile(dir.filePath(QStringLiteral("sheet.atlas")), strip::gdxAtlas(m.data));
     const QJsonObject atlas = QJsonDocument::fromJson(
         run(QStringLiteral("node"), {engines + QStringLiteral("/read-atlas.cjs"), dir.filePath(QStringLiteral("sheet.atlas"))})).object();
@@ -340,22 +333,8 @@ void TestFormats::libgdxFindsEveryFrame()
 
 void TestFormats::godotPlaysEveryFrame()
 {
-    QFETCH(QStringList, inputs);
-    QFETCH(QSize, cell);
-    QFETCH(int, columns);
-    QFETCH(int, padding);
-    QFETCH(int, margin);
-    QFETCH(int, extrude);
-    QFETCH(bool, trim);
-    QFETCH(int, perPage);
-    strip::SheetOptions options;
-    options.columns = columns;
-    options.padding = padding;
-    options.margin = margin;
-    options.extrude = extrude;
-    options.clip = extrude > 0;
     QTemporaryDir dir;
-    const Made m = handMade(inputs, cell, options, trim, perPage);
+    const Made m = madeFromRow();
     writeFile(dir.filePath(QStringLiteral("sheet.tres")), strip::godotFrames(m.data));
     const QJsonArray animations = QJsonDocument::fromJson(
         run(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_SUPPORT_DIR "/read_tres.py"), dir.filePath(QStringLiteral("sheet.tres"))})).array();
@@ -383,25 +362,12 @@ void TestFormats::godotPlaysEveryFrame()
 
 void TestFormats::cssShowsEveryFrame()
 {
-    QFETCH(QStringList, inputs);
     QFETCH(QSize, cell);
-    QFETCH(int, columns);
-    QFETCH(int, padding);
-    QFETCH(int, margin);
-    QFETCH(int, extrude);
-    QFETCH(bool, trim);
-    QFETCH(int, perPage);
-    strip::SheetOptions options;
-    options.columns = columns;
-    options.padding = padding;
-    options.margin = margin;
-    options.extrude = extrude;
-    options.clip = extrude > 0;
     const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
     if (chromium.isEmpty())
         QSKIP("chromium is not installed");
     QTemporaryDir dir;
-    const Made m = handMade(inputs, cell, options, trim, perPage);
+    const Made m = madeFromRow();
     savePages(m, dir);
     writeFile(dir.filePath(QStringLiteral("sheet.css")), strip::cssSprites(m.data));
 

@@ -46,9 +46,9 @@ QByteArray tiledTileset(const SheetData &data, int page)
     const int columns = tiledCount(p.size.width(), margin, spacing, g.cell.width());
     const int rows = tiledCount(p.size.height(), margin, spacing, g.cell.height());
 
-    // A frame's tile is the grid place of its cell, the cell's corner found from its trimmed rect.
+    // A frame's tile is the grid place of its cell (a trimmed sheet's cells are trimmed too).
     const auto tileOf = [&](const DataFrame &f) {
-        const QPoint corner = f.rect.topLeft() - f.sourceRect.topLeft();
+        const QPoint corner = f.rect.topLeft();
         return (corner.y() - margin) / (g.cell.height() + spacing) * columns
             + (corner.x() - margin) / (g.cell.width() + spacing);
     };
@@ -84,6 +84,14 @@ QByteArray tiledTileset(const SheetData &data, int page)
     xml.writeAttribute(QStringLiteral("columns"), QString::number(columns));
     if (const QString a = alignment(data.pivot); !a.isEmpty())
         xml.writeAttribute(QStringLiteral("objectalignment"), a);
+    // Tiled draws a tile from its cell's bottom-left corner: a trimmed tile is moved back to
+    // where its pixels sat in the whole frame.
+    if (const auto f = std::find_if(data.frames.cbegin(), data.frames.cend(), [&](const DataFrame &f) { return f.page == page; });
+        f != data.frames.cend() && f->trimmed) {
+        xml.writeEmptyElement(QStringLiteral("tileoffset"));
+        xml.writeAttribute(QStringLiteral("x"), QString::number(f->sourceRect.x()));
+        xml.writeAttribute(QStringLiteral("y"), QString::number(f->sourceRect.bottom() + 1 - f->sourceSize.height()));
+    }
     xml.writeEmptyElement(QStringLiteral("image"));
     xml.writeAttribute(QStringLiteral("source"), p.image);
     xml.writeAttribute(QStringLiteral("width"), QString::number(p.size.width()));

@@ -26,106 +26,98 @@ struct Expected {
     QHash<QString, int> plays;
 };
 
-// The sheet's pages and its data as corvane-strip lays them out.
+QByteArray run(const QString &program, const QStringList &args, const QString &dir = {});
+
+// The sheet's pages and data files as corvane-strip writes them, in a temporary folder.
 struct Made {
-    strip::SheetData data;
+    QString dir;
     QHash<QString, QImage> pages; // image name -> its pixels
     Expected expected;
+    QSize tile;                   // a trimmed sheet's cells, else the pictures' size
 };
 
-// Inputs: a still picture by its name, or an animation "walk|3|100,200,300|2|0,1,0": name,
-// frames, each frame's milliseconds, plays (0: for ever) and, when given, which picture each
-// frame shows (frames showing the same one share a cell, as --dedupe makes them). Trimmed
-// pictures have a transparent border that the frame's rectangle leaves out. perPage cells a
-// page, 0 for one page.
-Made handMade(const QStringList &inputs, QSize cell, const strip::SheetOptions &options, bool trim, int perPage)
-{
-    Made m;
-    QList<QImage> cells; // each distinct picture once
-    QList<QRect> kept;   // the part of it on the sheet
-    for (const QString &input : inputs) {
-        const QStringList parts = input.split(QLatin1Char('|'));
-        strip::DataAnimation animation{parts[0], {}, parts.value(3).toInt()};
-        const int count = parts.size() > 1 ? parts[1].toInt() : 1;
-        const QStringList ms = parts.value(2).split(QLatin1Char(','));
-        const QStringList shows = parts.value(4).split(QLatin1Char(','), Qt::SkipEmptyParts);
-        const qsizetype firstCell = cells.size();
-        for (int k = 0; k < count; ++k) {
-            strip::DataFrame f;
-            f.name = count > 1 ? QStringLiteral("%1.gif#%2").arg(parts[0]).arg(k) : parts[0];
-            f.duration = count > 1 ? ms.value(k).toInt() : 100;
-            f.cell = int(firstCell) + (shows.isEmpty() ? k : shows[k].toInt());
-            if (f.cell == cells.size()) {
-                QImage picture = sample(cell.width(), cell.height(), f.cell + 1, Alpha::Binary);
-                QRect inner(QPoint(0, 0), cell);
-                if (trim) {
-                    inner.adjust(f.cell % 3, 1 + f.cell % 2, -(f.cell % 2), -(f.cell % 3));
-                    for (int y = 0; y < cell.height(); ++y)
-                        for (int x = 0; x < cell.width(); ++x)
-                            if (!inner.contains(x, y))
-                                picture.setPixel(x, y, 0);
-                }
-                cells.append(picture);
-                kept.append(inner);
-            }
-            f.sourceSize = cell;
-            f.sourceRect = kept[f.cell];
-            f.trimmed = trim;
-            animation.frames.append(int(m.data.frames.size()));
-            m.data.frames.append(f);
-            m.expected.pictures.insert(f.name, cells[f.cell]);
-            m.expected.durations.insert(f.name, f.duration);
-            m.expected.animations[animation.name].append(f.name);
-        }
-        m.expected.plays.insert(animation.name, animation.plays);
-        m.data.animations.append(animation);
-    }
-    m.data.pixelFormat = QStringLiteral("RGBA8888");
-    const int total = int(cells.size()), step = perPage > 0 ? perPage : total;
-    for (int first = 0; first < total; first += step) {
-        const int here = std::min(step, total - first);
-        const strip::Sheet grid = strip::arrangeSheet(here, cell, options);
-        const QString image = perPage > 0 ? QStringLiteral("sheet-%1.png").arg(first / step) : QStringLiteral("sheet.png");
-        m.data.pages.append({image, QSize(int(grid.width), int(grid.height)), grid});
-        QImage sheet(m.data.pages.last().size, QImage::Format_RGBA8888);
-        sheet.fill(Qt::transparent);
-        const int e = options.extrude;
-        for (int c = first; c < first + here; ++c) {
-            const QRect at = grid.cellRect(c - first);
-            for (int y = -e; y < cell.height() + e; ++y)
-                for (int x = -e; x < cell.width() + e; ++x)
-                    sheet.setPixel(at.topLeft() + QPoint(x, y),
-                                   cells[c].pixel(std::clamp(x, 0, cell.width() - 1), std::clamp(y, 0, cell.height() - 1)));
-            for (strip::DataFrame &f : m.data.frames) {
-                if (f.cell == c) {
-                    f.page = int(m.data.pages.size()) - 1;
-                    f.rect = kept[c].translated(at.topLeft());
-                }
-            }
-        }
-        m.pages.insert(image, sheet);
-    }
-    return m;
-}
-
-// The current row of cases() made into a sheet and its data.
-Made madeFromRow()
+// The pictures of the current row of cases(), written into dir, and corvane-strip run on them
+// with the row's options and every format. An input is a still picture by its name; a folder
+// "walk/|3|0,1,0" of that many pictures (the same picture where the list says so, for
+// --dedupe); or a GIF "spin.gif|100,150,30|2": each frame's milliseconds and how many times it
+// plays (0: for ever), written by Pillow. With --trim, each picture has a transparent border.
+Made made(const QTemporaryDir &dir)
 {
     QFETCH(QStringList, inputs);
     QFETCH(QSize, cell);
-    QFETCH(int, columns);
-    QFETCH(int, padding);
-    QFETCH(int, margin);
-    QFETCH(int, extrude);
-    QFETCH(bool, trim);
-    QFETCH(int, perPage);
-    strip::SheetOptions options;
-    options.columns = columns;
-    options.padding = padding;
-    options.margin = margin;
-    options.extrude = extrude;
-    options.clip = extrude > 0;
-    return handMade(inputs, cell, options, trim, perPage);
+    QFETCH(QStringList, options);
+    Made m;
+    m.dir = dir.path();
+    const bool trim = options.contains(QStringLiteral("--trim"));
+    int seed = 0;
+    auto picture = [&](int n) {
+        QImage image = sample(cell.width(), cell.height(), n + 1, Alpha::Binary);
+        if (trim) {
+            const QRect inner = QRect(QPoint(0, 0), cell).adjusted(1 + n % 2, 1 + n % 3, -1 - n % 3, -2);
+            for (int y = 0; y < cell.height(); ++y)
+                for (int x = 0; x < cell.width(); ++x)
+                    if (!inner.contains(x, y))
+                        image.setPixel(x, y, 0);
+        }
+        return image;
+    };
+    QStringList args;
+    QStringList stills;
+    for (const QString &input : inputs) {
+        const QStringList parts = input.split(QLatin1Char('|'));
+        if (parts[0].endsWith(u'/')) {
+            const QString folder = parts[0].chopped(1);
+            QDir(dir.path()).mkdir(folder);
+            const QStringList shows = parts.value(2).split(QLatin1Char(','), Qt::SkipEmptyParts);
+            const int first = seed;
+            for (int k = 0; k < parts[1].toInt(); ++k) {
+                const QString name = QStringLiteral("%1/%2.png").arg(folder).arg(k);
+                const QImage image = picture(shows.isEmpty() ? seed++ : first + shows[k].toInt());
+                if (!image.save(dir.filePath(name)))
+                    QTest::qFail("cannot write a picture", __FILE__, __LINE__);
+                m.expected.pictures.insert(name, image);
+                m.expected.durations.insert(name, 100);
+                m.expected.animations[folder].append(name);
+            }
+            seed = first + parts[1].toInt();
+            m.expected.plays.insert(folder, 0);
+            args.append(folder);
+        } else if (parts[0].endsWith(QLatin1String(".gif"))) {
+            const QStringList ms = parts[1].split(QLatin1Char(','));
+            run(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_SUPPORT_DIR "/writegif.py"), dir.filePath(parts[0]),
+                                                     QString::number(cell.width()), QString::number(cell.height()), parts[2], parts[1]});
+            const QString animation = QFileInfo(parts[0]).completeBaseName();
+            for (int k = 0; k < ms.size(); ++k) {
+                const QString name = QStringLiteral("%1#%2").arg(parts[0]).arg(k);
+                m.expected.pictures.insert(name, QImage(dir.filePath(QStringLiteral("%1.%2.png").arg(parts[0]).arg(k))));
+                m.expected.durations.insert(name, ms[k].toInt());
+                m.expected.animations[animation].append(name);
+            }
+            m.expected.plays.insert(animation, parts[2].toInt());
+            args.append(parts[0]);
+        } else {
+            const QImage image = picture(seed++);
+            if (!image.save(dir.filePath(parts[0])))
+                QTest::qFail("cannot write a picture", __FILE__, __LINE__);
+            m.expected.pictures.insert(parts[0], image);
+            m.expected.durations.insert(parts[0], 100);
+            m.expected.animations[QStringLiteral("sheet")].append(parts[0]);
+            m.expected.plays.insert(QStringLiteral("sheet"), 0);
+            args.append(parts[0]);
+        }
+    }
+    const testsupport::Run made = testsupport::runStrip(args + options + QStringList{QStringLiteral("--all-frames"),
+        QStringLiteral("--json"), QStringLiteral("--format"), QStringLiteral("tiled,libgdx,godot,css"), QStringLiteral("-o"),
+        QStringLiteral("sheet.png")}, dir.path());
+    if (made.status != 0)
+        QTest::qFail(qPrintable(made.err), __FILE__, __LINE__);
+    for (const QString &page : QDir(dir.path()).entryList({QStringLiteral("sheet*.png")}))
+        m.pages.insert(page, QImage(dir.filePath(page)));
+    // The cell's size on the sheet, as corvane-strip's own data gives it.
+    const QJsonObject meta = QJsonDocument::fromJson(testsupport::readFile(dir.filePath(QStringLiteral("sheet.json"))))
+                                 .object()[u"meta"].toObject();
+    m.tile = QSize(meta[u"cell"][u"w"].toInt(), meta[u"cell"][u"h"].toInt());
+    return m;
 }
 
 // "" when the two pictures agree pixel for pixel; a fully transparent pixel's colour is not compared.
@@ -155,7 +147,7 @@ QImage untrimmed(const QImage &sheet, const QRect &rect, QSize whole, QPoint at)
     return out;
 }
 
-QByteArray run(const QString &program, const QStringList &args, const QString &dir = {})
+QByteArray run(const QString &program, const QStringList &args, const QString &dir)
 {
     QProcess p;
     p.setWorkingDirectory(dir);
@@ -172,11 +164,6 @@ void writeFile(const QString &path, const QByteArray &bytes)
     testsupport::writeFile(path, bytes);
 }
 
-void savePages(const Made &m, const QTemporaryDir &dir)
-{
-    for (auto p = m.pages.cbegin(); p != m.pages.cend(); ++p)
-        QVERIFY(p->save(dir.filePath(p.key())));
-}
 
 } // namespace
 
@@ -202,23 +189,20 @@ void TestFormats::cases()
 {
     QTest::addColumn<QStringList>("inputs");
     QTest::addColumn<QSize>("cell");
-    QTest::addColumn<int>("columns");
-    QTest::addColumn<int>("padding");
-    QTest::addColumn<int>("margin");
-    QTest::addColumn<int>("extrude");
-    QTest::addColumn<bool>("trim");
-    QTest::addColumn<int>("perPage"); // cells a page; 0: one page
+    QTest::addColumn<QStringList>("options");
     const QStringList stills{QStringLiteral("a.png"), QStringLiteral("b c.png"), QStringLiteral("ü:1.png")};
-    const QStringList animations{QStringLiteral("walk|3|100,150,30|0"), QStringLiteral("still.png"), QStringLiteral("jump|2|70,70|2")};
-    const QStringList repeated{QStringLiteral("run|4|40,60,40,60|0|0,1,0,2"), QStringLiteral("blink|3|500,90,500|1|0,1,0")};
-    QTest::newRow("plain") << stills << QSize(6, 5) << 10 << 0 << 0 << 0 << false << 0;
-    QTest::newRow("padding and margin") << stills << QSize(6, 5) << 2 << 3 << 2 << 0 << false << 0;
-    QTest::newRow("margin wider than a cell") << stills << QSize(4, 4) << 2 << 1 << 9 << 0 << false << 0;
-    QTest::newRow("extrude") << stills << QSize(5, 6) << 2 << 1 << 1 << 2 << false << 0;
-    QTest::newRow("several animations") << animations << QSize(7, 6) << 4 << 2 << 1 << 1 << false << 0;
-    QTest::newRow("trimmed") << animations << QSize(7, 6) << 3 << 1 << 0 << 0 << true << 0;
-    QTest::newRow("deduped") << repeated << QSize(6, 6) << 2 << 0 << 1 << 0 << false << 0;
-    QTest::newRow("pages, trimmed and deduped") << (animations + repeated) << QSize(6, 7) << 2 << 1 << 1 << 1 << true << 4;
+    const QStringList animations{QStringLiteral("walk/|3"), QStringLiteral("still.png"), QStringLiteral("jump.gif|70,120|2")};
+    const QStringList repeated{QStringLiteral("run/|4|0,1,0,2"), QStringLiteral("blink.gif|500,90,500|0")};
+    auto words = [](const char *text) { return QString::fromLatin1(text).split(u' ', Qt::SkipEmptyParts); };
+    QTest::newRow("plain") << stills << QSize(6, 5) << QStringList();
+    QTest::newRow("padding and margin") << stills << QSize(6, 5) << words("-c 2 --padding 3 --margin 2");
+    QTest::newRow("margin wider than a cell") << stills << QSize(4, 4) << words("-c 2 --padding 1 --margin 9");
+    QTest::newRow("extrude") << stills << QSize(5, 6) << words("-c 2 --padding 1 --margin 1 --extrude 2");
+    QTest::newRow("animations, each from a row") << animations << QSize(7, 6) << words("-c 4 --padding 2 --margin 1 --extrude 1 --fill animations");
+    QTest::newRow("trimmed") << animations << QSize(7, 6) << words("-c 3 --padding 1 --trim");
+    QTest::newRow("deduped") << repeated << QSize(6, 6) << words("-c 2 --margin 1 --dedupe");
+    QTest::newRow("pages, trimmed and deduped") << (animations + repeated) << QSize(6, 7)
+                                                << words("-c 2 --padding 1 --margin 1 --extrude 1 --trim --dedupe --max-size 30");
 }
 
 void TestFormats::tiledShowsEveryFrame()
@@ -228,12 +212,12 @@ void TestFormats::tiledShowsEveryFrame()
     if (rasterizer.isEmpty())
         QSKIP("tmxrasterizer (Debian's tiled) is not installed");
     QTemporaryDir dir;
-    const Made m = madeFromRow();
-    savePages(m, dir);
+    const Made m = made(dir);
     QHash<QString, QPair<int, QImage>> shown; // frame name -> the page and the tile that shows its picture
-    for (int p = 0; p < m.data.pages.size(); ++p) {
-        const QString tileset = QFileInfo(m.data.pages[p].image).completeBaseName() + QStringLiteral(".tsx");
-        writeFile(dir.filePath(tileset), strip::tiledTileset(m.data, p));
+    QStringList images = m.pages.keys();
+    images.sort();
+    for (int p = 0; p < images.size(); ++p) {
+        const QString tileset = QFileInfo(images[p]).completeBaseName() + QStringLiteral(".tsx");
 
         // The tileset's named tiles and animations, as the file says them.
         QXmlStreamReader xml(testsupport::readFile(dir.filePath(tileset)));
@@ -306,8 +290,7 @@ void TestFormats::libgdxFindsEveryFrame()
     if (!QFileInfo::exists(engines + QStringLiteral("/node_modules/@esotericsoftware/spine-core")))
         QSKIP(qPrintable(QStringLiteral("spine-core is not installed: npm ci --prefix %1 (./dev test does it)").arg(engines)));
     QTemporaryDir dir;
-    const Made m = madeFromRow();
-    writeFile(dir.filePath(QStringLiteral("sheet.atlas")), strip::gdxAtlas(m.data));
+    const Made m = made(dir);
     const QJsonObject atlas = QJsonDocument::fromJson(
         run(QStringLiteral("node"), {engines + QStringLiteral("/read-atlas.cjs"), dir.filePath(QStringLiteral("sheet.atlas"))})).object();
 
@@ -334,8 +317,7 @@ void TestFormats::libgdxFindsEveryFrame()
 void TestFormats::godotPlaysEveryFrame()
 {
     QTemporaryDir dir;
-    const Made m = madeFromRow();
-    writeFile(dir.filePath(QStringLiteral("sheet.tres")), strip::godotFrames(m.data));
+    const Made m = made(dir);
     const QJsonArray animations = QJsonDocument::fromJson(
         run(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_SUPPORT_DIR "/read_tres.py"), dir.filePath(QStringLiteral("sheet.tres"))})).array();
 
@@ -367,9 +349,7 @@ void TestFormats::cssShowsEveryFrame()
     if (chromium.isEmpty())
         QSKIP("chromium is not installed");
     QTemporaryDir dir;
-    const Made m = madeFromRow();
-    savePages(m, dir);
-    writeFile(dir.filePath(QStringLiteral("sheet.css")), strip::cssSprites(m.data));
+    const Made m = made(dir);
 
     // Each frame's element alone at a known spot, a few pixels apart, over a transparent page.
     const int step = std::max(cell.width(), cell.height()) + 3;

@@ -108,6 +108,8 @@ private slots:
     void layouts();
     void enginesFindEveryFrame_data();
     void enginesFindEveryFrame();
+    void enginesReadEveryLayout_data();
+    void enginesReadEveryLayout();
     void animatedGif_data();
     void animatedGif();
     void folderOrder_data();
@@ -397,6 +399,104 @@ void TestCli::enginesFindEveryFrame()
         }
         QCOMPARE(int(lefts.size()), columns);
     }
+}
+
+void TestCli::enginesReadEveryLayout_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("pages");
+    QTest::addColumn<int>("cells");       // distinct rectangles
+    QTest::addColumn<QSize>("cell");      // on the sheet
+    QTest::addColumn<QPoint>("spinAt");   // where the GIF's first frame is found
+    QTest::addColumn<QPointF>("pivot");   // (-1, -1): none given
+    QTest::addColumn<QStringList>("animations"); // what PixiJS plays: those on one page
+    const QPointF none(-1, -1);
+    const QStringList both = words("spin:spin.gif#0,spin.gif#1,spin.gif#2 walk:walk/0.png,walk/1.png,walk/2.png");
+    const QStringList walk = words("walk:walk/0.png,walk/1.png,walk/2.png");
+    QTest::newRow("plain") << words("-c 4") << 1 << 6 << QSize(10, 8) << QPoint(30, 0) << none << both;
+    QTest::newRow("dedupe") << words("-c 4 --dedupe") << 1 << 5 << QSize(10, 8) << QPoint(20, 0) << none << both;
+    QTest::newRow("trim") << words("-c 4 --trim") << 1 << 6 << QSize(9, 7) << QPoint(27, 0) << none << both;
+    QTest::newRow("each animation from a row") << words("-c 4 --fill animations --margin 1") << 1 << 6 << QSize(10, 8)
+                                               << QPoint(1, 9) << none << both;
+    QTest::newRow("pivot at the bottom") << words("--anchor bottom") << 1 << 6 << QSize(10, 8) << QPoint(30, 0) << QPointF(0.5, 1) << both;
+    QTest::newRow("pages") << words("-c 2 --max-size 20") << 2 << 6 << QSize(10, 8) << QPoint(10, 8) << none << walk;
+    QTest::newRow("pages of animations, trimmed, deduped, centred")
+        << words("-c 2 --max-size 20 --fill animations --trim --dedupe --anchor center --padding 1") << 2 << 5 << QSize(9, 7)
+        << QPoint(0, 8) << QPointF(0.5, 0.5) << walk;
+}
+
+// Each engine finds every frame by name on its page; put back at its trim offset in a frame of
+// its whole size, it is its picture.
+void TestCli::enginesReadEveryLayout()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, pages);
+    QFETCH(int, cells);
+    QFETCH(QSize, cell);
+    QFETCH(QPoint, spinAt);
+    QFETCH(QPointF, pivot);
+    QFETCH(QStringList, animations);
+    const QString engines = QStringLiteral(CORVANE_ENGINES_DIR);
+    if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty()
+        || !QFileInfo::exists(engines + QStringLiteral("/node_modules/pixi.js")) || !QFileInfo::exists(engines + QStringLiteral("/node_modules/phaser")))
+        QSKIP(qPrintable(QStringLiteral("node, PixiJS or Phaser is missing: npm ci --prefix %1 (./dev test does it)").arg(engines)));
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir(QStringLiteral("walk"));
+    QHash<QString, QImage> pictures;
+    for (int k = 0; k < 3; ++k) {
+        // A transparent border around each, the third the same as the first.
+        QImage image = sample(10, 8, k % 2, Alpha::Binary);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 10; ++x)
+                if (x < 1 + k % 2 || y < 1 || x > 8 || y > 6)
+                    image.setPixel(x, y, 0);
+        pictures.insert(QStringLiteral("walk/%1.png").arg(k), image);
+        QVERIFY(image.save(dir.filePath(QStringLiteral("walk/%1.png").arg(k))));
+    }
+    QProcess gif;
+    gif.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_SUPPORT_DIR "/writegif.py"), dir.filePath(QStringLiteral("spin.gif")),
+                                                   QStringLiteral("10"), QStringLiteral("8"), QStringLiteral("2"), QStringLiteral("40,60,80")});
+    QVERIFY(gif.waitForFinished() && gif.exitCode() == 0);
+    for (int k = 0; k < 3; ++k)
+        pictures.insert(QStringLiteral("spin.gif#%1").arg(k), QImage(dir.filePath(QStringLiteral("spin.gif.%1.png").arg(k))));
+    const Run run = runStrip(words("walk spin.gif --all-frames --json -o sheet.png") + options, dir.path());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+
+    QProcess node;
+    node.start(QStringLiteral("node"), {engines + QStringLiteral("/read-sheet.cjs"), dir.filePath(QStringLiteral("sheet.json"))});
+    QVERIFY(node.waitForFinished(60000));
+    QVERIFY2(node.exitCode() == 0, node.readAllStandardError().constData());
+    const QJsonObject found = QJsonDocument::fromJson(node.readAllStandardOutput()).object();
+    for (const QString &engine : {QStringLiteral("pixi"), QStringLiteral("phaser")}) {
+        const QJsonObject frames = found[engine][QStringLiteral("frames")].toObject();
+        QCOMPARE(frames.size(), pictures.size());
+        QSet<QString> images, rects;
+        for (auto p = pictures.cbegin(); p != pictures.cend(); ++p) {
+            const QJsonObject f = frames[p.key()].toObject();
+            const QString image = f[QStringLiteral("image")].toString();
+            const QRect rect(f[QStringLiteral("x")].toInt(), f[QStringLiteral("y")].toInt(), f[QStringLiteral("w")].toInt(), f[QStringLiteral("h")].toInt());
+            QCOMPARE(rect.size(), cell);
+            images.insert(image);
+            rects.insert(QStringLiteral("%1 %2 %3").arg(image).arg(rect.x()).arg(rect.y()));
+            QImage whole(f[QStringLiteral("ow")].toInt(), f[QStringLiteral("oh")].toInt(), QImage::Format_RGBA8888);
+            whole.fill(0);
+            const QImage part = pillowFrames(dir.filePath(image)).value(0).copy(rect).convertToFormat(QImage::Format_RGBA8888);
+            for (int y = 0; y < part.height(); ++y)
+                std::memcpy(whole.scanLine(f[QStringLiteral("ty")].toInt() + y) + f[QStringLiteral("tx")].toInt() * 4,
+                            part.constScanLine(y), size_t(part.width()) * 4);
+            const QString difference = compareRgba(whole, p->convertToFormat(QImage::Format_RGBA8888));
+            QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("%1, %2: %3").arg(engine, p.key(), difference)));
+            const QPointF got = f[QStringLiteral("px")].isNull() ? QPointF(-1, -1)
+                                                                 : QPointF(f[QStringLiteral("px")].toDouble(), f[QStringLiteral("py")].toDouble());
+            QCOMPARE(got, pivot);
+            if (p.key() == QLatin1String("spin.gif#0"))
+                QCOMPARE(rect.topLeft(), spinAt);
+        }
+        QCOMPARE(int(images.size()), pages);
+        QCOMPARE(int(rects.size()), cells);
+    }
+    // PixiJS plays each animation whole from the page that holds it.
+    QCOMPARE(animationList(found[QStringLiteral("pixi")][QStringLiteral("animations")].toObject()), animations);
 }
 
 void TestCli::animatedGif_data()

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Writes an animated GIF with Pillow, and beside it each frame as Pillow reads it back (RGBA PNG):
 writegif.py OUT.gif W H PLAYS MS,MS,... -> OUT.gif, OUT.gif.0.png, OUT.gif.1.png, ...
-Each frame is a few exact palette colours with a transparent corner; PLAYS 0 loops for ever,
+Each frame is a few exact palette colours with a transparent top row and left column; PLAYS 0 loops for ever,
 1 writes no loop, n loops n - 1 times more (browsers play it n times)."""
 import sys
 from PIL import Image
@@ -17,7 +17,10 @@ for k in range(len(durations)):
         for x in range(w):
             if (x * (k + 2) + y) % 5 == 0:
                 im.putpixel((x, y), 1 + (k + 1) % 4)
-    im.putpixel((0, 0), 0)  # transparent
+    for x in range(w):  # a transparent border along the top and the left, for --trim
+        im.putpixel((x, 0), 0)
+    for y in range(h):
+        im.putpixel((0, y), 0)
     frames.append(im)
 extra = {} if plays == 1 else {"loop": 0 if plays == 0 else plays - 1}
 frames[0].save(out, save_all=True, append_images=frames[1:], duration=durations, transparency=0, disposal=1, **extra)

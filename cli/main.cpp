@@ -298,7 +298,7 @@ int compose(const cli::Options &o)
             std::printf("sheet: %d x %d pixels\n", int(sheet.width), int(sheet.height));
         for (int p = 0; pageCount > 1 && p < pageCount; ++p) {
             const strip::Sheet &page = paged.pages[p].sheet;
-            std::printf("page %d: %s, %d x %d pixels, %d cells in %d rows\n", p, qUtf8Printable(sheetPaths[p]),
+            std::printf("page %d: %s, %d x %d pixels, cells: %d, rows: %d\n", p, qUtf8Printable(sheetPaths[p]),
                         int(page.width), int(page.height), page.frameTotal, page.rows);
         }
         std::printf("estimated memory: %s MiB\nframe order:\n", qUtf8Printable(picture::mebibytes(memory)));

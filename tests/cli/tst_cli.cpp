@@ -722,6 +722,15 @@ void TestCli::reports_data()
                           "  2: spin.gif, frame 0, named spin.gif#0\n  3: spin.gif, frame 1, named spin.gif#1\n"
                           "  4: spin.gif, frame 2, named spin.gif#2\nanimations:\n  walk: frames 0 to 1\n  spin: frames 2 to 4|"
                           "would write:\n  s.png\n  s.json\n  s.TXT\n");
+    QTest::newRow("dry run lists pages, shared cells and every format's files")
+        << words("anim/walk spin.gif --all-frames --dedupe -c 1 --max-size 12 --json --format tiled,css --dry-run -o s.png")
+        << QStringLiteral("corvane-strip: warning: the animation spin runs from page 1 to page 2; PixiJS's animations and "
+                          "Tiled's tilesets hold it on neither. --fill animations starts each on a row.\n")
+        << QStringLiteral("frames: 5\ncells: 5\n|page 0: s-0.png, 8 x 12 pixels, cells: 2, rows: 2\n"
+                          "page 1: s-1.png, 8 x 12 pixels, cells: 2, rows: 2\npage 2: s-2.png, 8 x 6 pixels, cells: 1, rows: 1\n|"
+                          "  4: spin.gif, frame 2, named spin.gif#2, page 2\nanimations:\n  walk: frames 0 to 1\n  spin: frames 2 to 4\n"
+                          "would write:\n  s-0.png\n  s-1.png\n  s-2.png\n  s.json\n  s-1.json\n  s-2.json\n  s-0.tsx\n  s-1.tsx\n"
+                          "  s-2.tsx\n  s.css\n");
 }
 
 void TestCli::reports()
@@ -855,6 +864,9 @@ void TestCli::splitRoundTrip_data()
     // bled again, give the same sheet.
     QTest::newRow("bled in cells larger than the pictures") << words("-c 3 --cell 11x9 --anchor center --alpha bleed --json")
         << QStringLiteral("sheet.png") << data << byPath;
+    // A trimmed sheet's frames come back whole: as the same sheet untrimmed gives them.
+    QTest::newRow("trimmed cells") << words("-c 3 --cell 12x10 --anchor center --trim --json")
+        << QStringLiteral("sheet.png") << data << byPath;
 }
 
 void TestCli::splitRoundTrip()
@@ -875,6 +887,18 @@ void TestCli::splitRoundTrip()
         got.append(QDir(dir.filePath(QStringLiteral("out"))).relativeFilePath(it.next()));
     got.sort();
     QCOMPARE(got, files);
+
+    if (make.contains(QStringLiteral("--trim"))) {
+        make.removeAll(QStringLiteral("--trim"));
+        QVERIFY(runStrip(words("anim/walk anim/run") + make + words("-o whole.png"), dir.path()).status == 0);
+        QVERIFY(runStrip(words("--split whole.png --data whole.json -o whole"), dir.path()).status == 0);
+        for (const QString &file : files.filter(QStringLiteral(".png"))) {
+            const QString difference = compareRgba(pillowFrames(dir.filePath(QStringLiteral("out/") + file)).value(0),
+                                                   pillowFrames(dir.filePath(QStringLiteral("whole/") + file)).value(0));
+            QVERIFY2(difference.isEmpty(), qPrintable(file + QStringLiteral(": ") + difference));
+        }
+        return;
+    }
 
     // Each file is its rectangle of the sheet, as Pillow reads both.
     const QImage whole = pillowFrames(dir.filePath(sheet)).value(0);

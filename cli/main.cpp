@@ -323,7 +323,9 @@ int compose(const cli::Options &o)
             for (const strip::DataAnimation &animation : sheetData.animations)
                 std::printf("  %s: frames %d to %d%s\n", qUtf8Printable(animation.name), animation.frames.first(),
                             animation.frames.last(),
-                            animation.plays > 0 ? qUtf8Printable(QStringLiteral(", plays %1 times").arg(animation.plays)) : "");
+                            animation.plays == 1   ? ", plays once"
+                            : animation.plays > 1 ? qUtf8Printable(QStringLiteral(", plays %1 times").arg(animation.plays))
+                                                  : "");
         }
         std::printf("would write:\n");
         for (const QString &path : std::as_const(outputs))

@@ -728,7 +728,7 @@ void TestCli::reports_data()
                           "Tiled's tilesets hold it on neither. --fill animations starts each on a row.\n")
         << QStringLiteral("frames: 5\ncells: 5\n|page 0: s-0.png, 8 x 12 pixels, cells: 2, rows: 2\n"
                           "page 1: s-1.png, 8 x 12 pixels, cells: 2, rows: 2\npage 2: s-2.png, 8 x 6 pixels, cells: 1, rows: 1\n|"
-                          "  4: spin.gif, frame 2, named spin.gif#2, page 2\nanimations:\n  walk: frames 0 to 1\n  spin: frames 2 to 4\n"
+                          "  4: spin.gif, frame 2, named spin.gif#2, page 2\nanimations:\n  walk: frames 0 to 1\n  spin: frames 2 to 4, plays once\n"
                           "would write:\n  s-0.png\n  s-1.png\n  s-2.png\n  s.json\n  s-1.json\n  s-2.json\n  s-0.tsx\n  s-1.tsx\n"
                           "  s-2.tsx\n  s.css\n");
 }

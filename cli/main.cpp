@@ -229,7 +229,7 @@ int compose(const cli::Options &o)
         images.append(QFileInfo(path).fileName());
     const strip::SheetData sheetData = strip::describeSheet(paged, job, naming, images, o.duration, o.pivot,
                                                             o.png ? QStringLiteral("RGBA8888") : QStringLiteral("RGB888"));
-    if (const QString clash = strip::safeNamesClash(sheetData, o.formats.contains(QStringLiteral("css"))); !clash.isEmpty()) {
+    if (const QString clash = strip::safeNamesClash(sheetData, o.formats); !clash.isEmpty()) {
         say(clash);
         return Failed;
     }

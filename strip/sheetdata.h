@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -64,8 +65,9 @@ QByteArray cssSprites(const SheetData &data);              // CSS, one class a f
 // The CSS class a frame name becomes.
 QString cssClass(const QString &frameName);
 
-// Why the frames' names cannot all be held by the chosen formats once made safe (two frames
-// that would get one CSS class, say); empty when they can.
-QString safeNamesClash(const SheetData &data, bool css);
+// Why the frames' names cannot all be held by formats (of --format) once made safe: two frames
+// that would get one CSS class, a frame alone named as an animation whose frames libGDX finds
+// by that name; empty when they can.
+QString safeNamesClash(const SheetData &data, const QStringList &formats);
 
 } // namespace strip

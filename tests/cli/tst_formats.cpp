@@ -178,8 +178,8 @@ private slots:
     void godotPlaysEveryFrame();
     void cssShowsEveryFrame_data() { cases(); }
     void cssShowsEveryFrame();
-    void cssNamesClash_data();
-    void cssNamesClash();
+    void namesClash_data();
+    void namesClash();
 
 private:
     static void cases();
@@ -378,30 +378,41 @@ void TestFormats::cssShowsEveryFrame()
     }
 }
 
-void TestFormats::cssNamesClash_data()
+void TestFormats::namesClash_data()
 {
     QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("formats");
     QTest::addColumn<QString>("clash");
-    QTest::newRow("distinct") << QStringList{QStringLiteral("a.png"), QStringLiteral("A.png"), QStringLiteral("a_png")} << QString();
+    const QStringList css{QStringLiteral("css")};
+    QTest::newRow("distinct") << QStringList{QStringLiteral("a.png"), QStringLiteral("A.png"), QStringLiteral("a_png")} << css << QString();
     QTest::newRow("a dot and a dash")
-        << QStringList{QStringLiteral("a.png"), QStringLiteral("b.png"), QStringLiteral("a-png")}
-        << QStringLiteral("Cannot name the frames: a.png and a-png would both be the CSS class 'frame-a-png'; rename one of them");
+        << QStringList{QStringLiteral("a.png"), QStringLiteral("b.png"), QStringLiteral("a-png")} << css
+        << QStringLiteral("Cannot name the frames: a.png and a-png would both be the CSS class 'frame-a-png'; rename one of them.");
     QTest::newRow("one character beyond the basic plane and one inside")
-        << QStringList{QStringLiteral("x\U0001F600.png"), QStringLiteral("x\u00e9.png")}
-        << QStringLiteral("Cannot name the frames: x\U0001F600.png and x\u00e9.png would both be the CSS class 'frame-x--png'; rename one of them");
+        << QStringList{QStringLiteral("x\U0001F600.png"), QStringLiteral("x\u00e9.png")} << css
+        << QStringLiteral("Cannot name the frames: x\U0001F600.png and x\u00e9.png would both be the CSS class 'frame-x--png'; rename one of them.");
+    QTest::newRow("alike as classes, without css") << QStringList{QStringLiteral("a.png"), QStringLiteral("a-png")}
+                                                   << QStringList{QStringLiteral("libgdx")} << QString();
+    // The last two frames are the animation "walk".
+    QTest::newRow("a frame alone named as an animation, for libGDX")
+        << QStringList{QStringLiteral("walk"), QStringLiteral("walk/1.png"), QStringLiteral("walk/2.png")} << QStringList{QStringLiteral("libgdx")}
+        << QStringLiteral("Cannot name the frames: the frame walk and the animation walk would both be libGDX regions named 'walk'; rename one of them.");
+    QTest::newRow("the same, without libgdx") << QStringList{QStringLiteral("walk"), QStringLiteral("walk/1.png"), QStringLiteral("walk/2.png")}
+                                              << css << QString();
 }
 
-void TestFormats::cssNamesClash()
+void TestFormats::namesClash()
 {
     QFETCH(QStringList, names);
+    QFETCH(QStringList, formats);
     QFETCH(QString, clash);
     strip::SheetData data;
     for (const QString &name : names) {
         data.frames.append(strip::DataFrame());
         data.frames.last().name = name;
     }
-    QCOMPARE(strip::safeNamesClash(data, true), clash);
-    QCOMPARE(strip::safeNamesClash(data, false), QString());
+    data.animations.append({QStringLiteral("walk"), {int(names.size()) - 2, int(names.size()) - 1}, 0});
+    QCOMPARE(strip::safeNamesClash(data, formats), clash);
 }
 
 QTEST_GUILESS_MAIN(TestFormats)

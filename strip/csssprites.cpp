@@ -1,6 +1,7 @@
 #include "strip/sheetdata.h"
 
 #include <QHash>
+#include <QSet>
 #include <QStringList>
 
 namespace strip {

@@ -27,6 +27,8 @@ using testsupport::runStrip;
 using testsupport::sample;
 using testsupport::readFile;
 using testsupport::writeFile;
+using testsupport::compareRgba;
+using testsupport::words;
 
 namespace {
 
@@ -61,27 +63,6 @@ QImage enlarged(const QImage &picture, int n)
         for (int x = 0; x < out.width(); ++x)
             out.setPixel(x, y, picture.pixel(x / n, y / n));
     return out;
-}
-
-QString compareRgba(const QImage &got, const QImage &want)
-{
-    if (got.size() != want.size())
-        return QStringLiteral("size %1x%2, want %3x%4").arg(got.width()).arg(got.height()).arg(want.width()).arg(want.height());
-    for (int y = 0; y < got.height(); ++y)
-        for (int x = 0; x < got.width(); ++x) {
-            const uchar *a = got.constScanLine(y) + x * 4;
-            const uchar *b = want.constScanLine(y) + x * 4;
-            if (memcmp(a, b, 4) != 0 && !(a[3] == 0 && b[3] == 0))
-                return QStringLiteral("(%1,%2): %3,%4,%5,%6 want %7,%8,%9,%10").arg(x).arg(y)
-                    .arg(a[0]).arg(a[1]).arg(a[2]).arg(a[3]).arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
-        }
-    return {};
-}
-
-// Arguments written as one string, split at blanks.
-QStringList words(const char *text)
-{
-    return QString::fromUtf8(text).split(u' ', Qt::SkipEmptyParts);
 }
 
 // Writes pictures as PNG files p0.png, p1.png ... in dir; returns their names.
@@ -478,13 +459,10 @@ void TestCli::enginesReadEveryLayout()
             QCOMPARE(rect.size(), cell);
             images.insert(image);
             rects.insert(QStringLiteral("%1 %2 %3").arg(image).arg(rect.x()).arg(rect.y()));
-            QImage whole(f[QStringLiteral("ow")].toInt(), f[QStringLiteral("oh")].toInt(), QImage::Format_RGBA8888);
-            whole.fill(0);
-            const QImage part = pillowFrames(dir.filePath(image)).value(0).copy(rect).convertToFormat(QImage::Format_RGBA8888);
-            for (int y = 0; y < part.height(); ++y)
-                std::memcpy(whole.scanLine(f[QStringLiteral("ty")].toInt() + y) + f[QStringLiteral("tx")].toInt() * 4,
-                            part.constScanLine(y), size_t(part.width()) * 4);
-            const QString difference = compareRgba(whole, p->convertToFormat(QImage::Format_RGBA8888));
+            const QImage whole = testsupport::wholeFrame(pillowFrames(dir.filePath(image)).value(0), rect,
+                                                         QSize(f[QStringLiteral("ow")].toInt(), f[QStringLiteral("oh")].toInt()),
+                                                         QPoint(f[QStringLiteral("tx")].toInt(), f[QStringLiteral("ty")].toInt()));
+            const QString difference = compareRgba(whole, *p);
             QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("%1, %2: %3").arg(engine, p.key(), difference)));
             const QPointF got = f[QStringLiteral("px")].isNull() ? QPointF(-1, -1)
                                                                  : QPointF(f[QStringLiteral("px")].toDouble(), f[QStringLiteral("py")].toDouble());

@@ -14,7 +14,9 @@
 #include "tests/support/testsupport.h"
 
 using testsupport::Alpha;
+using testsupport::compareRgba;
 using testsupport::sample;
+using testsupport::words;
 
 namespace {
 
@@ -120,33 +122,6 @@ Made made(const QTemporaryDir &dir)
     return m;
 }
 
-// "" when the two pictures agree pixel for pixel; a fully transparent pixel's colour is not compared.
-QString difference(const QImage &got, const QImage &want)
-{
-    if (got.size() != want.size())
-        return QStringLiteral("size %1x%2, want %3x%4").arg(got.width()).arg(got.height()).arg(want.width()).arg(want.height());
-    const QImage a = got.convertToFormat(QImage::Format_RGBA8888), b = want.convertToFormat(QImage::Format_RGBA8888);
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const uchar *p = a.constScanLine(y) + x * 4, *q = b.constScanLine(y) + x * 4;
-            if (memcmp(p, q, 4) != 0 && !(p[3] == 0 && q[3] == 0))
-                return QStringLiteral("pixel (%1,%2) is %3,%4,%5,%6, want %7,%8,%9,%10").arg(x).arg(y)
-                    .arg(p[0]).arg(p[1]).arg(p[2]).arg(p[3]).arg(q[0]).arg(q[1]).arg(q[2]).arg(q[3]);
-        }
-    return {};
-}
-
-// The whole frame: its pixels cut from the sheet, put back in a transparent frame at `at`.
-QImage untrimmed(const QImage &sheet, const QRect &rect, QSize whole, QPoint at)
-{
-    QImage out(whole, QImage::Format_RGBA8888);
-    out.fill(Qt::transparent);
-    const QImage part = sheet.copy(rect).convertToFormat(QImage::Format_RGBA8888);
-    for (int y = 0; y < part.height(); ++y)
-        memcpy(out.scanLine(at.y() + y) + at.x() * 4, part.constScanLine(y), size_t(part.width()) * 4);
-    return out;
-}
-
 QByteArray run(const QString &program, const QStringList &args, const QString &dir)
 {
     QProcess p;
@@ -193,7 +168,6 @@ void TestFormats::cases()
     const QStringList stills{QStringLiteral("a.png"), QStringLiteral("b c.png"), QStringLiteral("ü:1.png")};
     const QStringList animations{QStringLiteral("walk/|3"), QStringLiteral("still.png"), QStringLiteral("jump.gif|70,120|2")};
     const QStringList repeated{QStringLiteral("run/|4|0,1,0,2"), QStringLiteral("blink.gif|500,90,500|0")};
-    auto words = [](const char *text) { return QString::fromLatin1(text).split(u' ', Qt::SkipEmptyParts); };
     QTest::newRow("plain") << stills << QSize(6, 5) << QStringList();
     QTest::newRow("padding and margin") << stills << QSize(6, 5) << words("-c 2 --padding 3 --margin 2");
     QTest::newRow("margin wider than a cell") << stills << QSize(4, 4) << words("-c 2 --padding 1 --margin 9");
@@ -256,13 +230,13 @@ void TestFormats::tiledShowsEveryFrame()
         for (int k = 0; k < names.size(); ++k) {
             const int id = names.keys()[k];
             tiles.insert(id, drawn.copy(k * cell.width(), 0, cell.width(), cell.height()));
-            const QString why = difference(tiles[id], m.expected.pictures.value(names[id]));
+            const QString why = compareRgba(tiles[id], m.expected.pictures.value(names[id]));
             QVERIFY2(why.isEmpty(), qPrintable(names[id] + QStringLiteral(": ") + why));
         }
         // Frames of the same pixels share the tile named after the first of them.
         for (auto f = m.expected.pictures.cbegin(); f != m.expected.pictures.cend(); ++f) {
             for (auto t = tiles.cbegin(); t != tiles.cend(); ++t) {
-                if (difference(*t, *f).isEmpty())
+                if (compareRgba(*t, *f).isEmpty())
                     shown.insert(f.key(), {p, *t});
             }
         }
@@ -274,7 +248,7 @@ void TestFormats::tiledShowsEveryFrame()
             const QList<QPair<int, int>> played = animations.value(names.key(a->first()));
             QCOMPARE(played.size(), a->size());
             for (int k = 0; k < a->size(); ++k) {
-                QVERIFY2(difference(tiles.value(played[k].first), m.expected.pictures[a->at(k)]).isEmpty(), qPrintable(a->at(k)));
+                QVERIFY2(compareRgba(tiles.value(played[k].first), m.expected.pictures[a->at(k)]).isEmpty(), qPrintable(a->at(k)));
                 QCOMPARE(played[k].second, m.expected.durations[a->at(k)]);
             }
         }
@@ -307,9 +281,9 @@ void TestFormats::libgdxFindsEveryFrame()
         QVERIFY2(m.expected.pictures.contains(frame) && !found.contains(frame), qPrintable(name));
         found.insert(frame);
         const int h = r[u"h"].toInt(), oh = r[u"oh"].toInt();
-        const QImage whole = untrimmed(m.pages[pages[r[u"page"].toInt()][u"name"].toString()], QRect(r[u"x"].toInt(), r[u"y"].toInt(), r[u"w"].toInt(), h),
+        const QImage whole = testsupport::wholeFrame(m.pages[pages[r[u"page"].toInt()][u"name"].toString()], QRect(r[u"x"].toInt(), r[u"y"].toInt(), r[u"w"].toInt(), h),
                                        QSize(r[u"ow"].toInt(), oh), QPoint(r[u"offsetX"].toInt(), oh - r[u"offsetY"].toInt() - h));
-        QVERIFY2(difference(whole, m.expected.pictures[frame]).isEmpty(), qPrintable(frame + QStringLiteral(": ") + difference(whole, m.expected.pictures[frame])));
+        QVERIFY2(compareRgba(whole, m.expected.pictures[frame]).isEmpty(), qPrintable(frame + QStringLiteral(": ") + compareRgba(whole, m.expected.pictures[frame])));
     }
     QCOMPARE(found.size(), m.expected.pictures.size());
 }
@@ -332,10 +306,10 @@ void TestFormats::godotPlaysEveryFrame()
             const QJsonValue f = a[u"frames"][k];
             QVERIFY2(m.pages.contains(f[u"image"].toString()), qPrintable(f[u"image"].toString()));
             const QJsonArray region = f[u"region"].toArray(), more = f[u"margin"].toArray();
-            const QImage whole = untrimmed(m.pages[f[u"image"].toString()], QRect(region[0].toInt(), region[1].toInt(), region[2].toInt(), region[3].toInt()),
+            const QImage whole = testsupport::wholeFrame(m.pages[f[u"image"].toString()], QRect(region[0].toInt(), region[1].toInt(), region[2].toInt(), region[3].toInt()),
                                            QSize(region[2].toInt() + more[2].toInt(), region[3].toInt() + more[3].toInt()),
                                            QPoint(more[0].toInt(), more[1].toInt()));
-            QVERIFY2(difference(whole, m.expected.pictures[frames[k]]).isEmpty(), qPrintable(frames[k]));
+            QVERIFY2(compareRgba(whole, m.expected.pictures[frames[k]]).isEmpty(), qPrintable(frames[k]));
             // Godot shows a frame for duration / speed seconds.
             QCOMPARE(f[u"duration"].toDouble() / a[u"speed"].toDouble() * 1000, double(m.expected.durations[frames[k]]));
         }
@@ -372,9 +346,9 @@ void TestFormats::cssShowsEveryFrame()
     QCOMPARE(shot.size(), window);
     for (int k = 0; k < frames.size(); ++k) {
         // The element and the transparent pixels beyond it: nothing of a neighbour may show.
-        const QImage want = untrimmed(m.expected.pictures[frames[k]], QRect(QPoint(0, 0), cell), QSize(step, step), QPoint(0, 0));
+        const QImage want = testsupport::wholeFrame(m.expected.pictures[frames[k]], QRect(QPoint(0, 0), cell), QSize(step, step), QPoint(0, 0));
         const QImage got = shot.copy(k % 8 * step, k / 8 * step, step, step);
-        QVERIFY2(difference(got, want).isEmpty(), qPrintable(frames[k] + QStringLiteral(": ") + difference(got, want)));
+        QVERIFY2(compareRgba(got, want).isEmpty(), qPrintable(frames[k] + QStringLiteral(": ") + compareRgba(got, want)));
     }
 }
 

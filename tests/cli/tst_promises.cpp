@@ -16,14 +16,9 @@ using testsupport::entries;
 using testsupport::Run;
 using testsupport::runStrip;
 using testsupport::sample;
+using testsupport::words;
 
 namespace {
-
-// Arguments written as one string, split at blanks.
-QStringList words(const char *text)
-{
-    return QString::fromUtf8(text).split(u' ', Qt::SkipEmptyParts);
-}
 
 // A tmpfs of size bytes mounted on path, unmounted when it goes; empty when mounting is refused.
 struct SmallDisk {

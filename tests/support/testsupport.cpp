@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <cstring>
+
 #include "strip/frames.h"
 #include "strip/sheetfile.h"
 
@@ -130,6 +132,37 @@ QImage sample(int w, int h, int seed, Alpha alpha)
             p[3] = alpha == Alpha::Opaque ? 255 : alpha == Alpha::Binary ? ((x + y) % 3 ? 255 : 0) : uchar(x * 16 + y * 5 + 1);
         }
     return image;
+}
+
+QString compareRgba(const QImage &gotImage, const QImage &wantImage)
+{
+    if (gotImage.size() != wantImage.size())
+        return QStringLiteral("size %1x%2, want %3x%4").arg(gotImage.width()).arg(gotImage.height()).arg(wantImage.width()).arg(wantImage.height());
+    const QImage got = gotImage.convertToFormat(QImage::Format_RGBA8888), want = wantImage.convertToFormat(QImage::Format_RGBA8888);
+    for (int y = 0; y < got.height(); ++y)
+        for (int x = 0; x < got.width(); ++x) {
+            const uchar *a = got.constScanLine(y) + x * 4;
+            const uchar *b = want.constScanLine(y) + x * 4;
+            if (std::memcmp(a, b, 4) != 0 && !(a[3] == 0 && b[3] == 0))
+                return QStringLiteral("(%1,%2): %3,%4,%5,%6 want %7,%8,%9,%10").arg(x).arg(y)
+                    .arg(a[0]).arg(a[1]).arg(a[2]).arg(a[3]).arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
+        }
+    return {};
+}
+
+QImage wholeFrame(const QImage &sheet, const QRect &rect, QSize whole, QPoint at)
+{
+    QImage out(whole, QImage::Format_RGBA8888);
+    out.fill(Qt::transparent);
+    const QImage part = sheet.copy(rect).convertToFormat(QImage::Format_RGBA8888);
+    for (int y = 0; y < part.height(); ++y)
+        std::memcpy(out.scanLine(at.y() + y) + at.x() * 4, part.constScanLine(y), size_t(part.width()) * 4);
+    return out;
+}
+
+QStringList words(const char *text)
+{
+    return QString::fromUtf8(text).split(u' ', Qt::SkipEmptyParts);
 }
 
 QString stripProgram()

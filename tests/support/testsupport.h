@@ -89,6 +89,17 @@ QString stripProgram();
 Run runStrip(const QStringList &args, const QString &dir, const QStringList &prefix = {},
              const std::function<void(QProcess &)> &setUp = {});
 
+// Where got and want differ, both taken as RGBA, as "(x,y): r,g,b,a want r,g,b,a"; "" when they
+// agree. Two fully transparent pixels agree whatever their colours.
+QString compareRgba(const QImage &got, const QImage &want);
+
+// A frame cut from sheet at rect and put back at `at` in a transparent frame of its whole size,
+// as an engine restores a trimmed frame.
+QImage wholeFrame(const QImage &sheet, const QRect &rect, QSize whole, QPoint at);
+
+// Arguments written as one string, split at blanks.
+QStringList words(const char *text);
+
 // The first pixel position where a and b differ (both compared as RGB32), or "" when equal.
 QString firstDifference(const QImage &a, const QImage &b, int tolerance = 0);
 

@@ -19,9 +19,9 @@
 
 namespace {
 
-// The window's sans-serif stand-in for the old bitmap font, at the same point sizes. Fonts with
-// its narrow metrics come first so the fixed-size labels keep their whole text; any sans-serif
-// family serves when none of them is installed.
+// The window's sans-serif font at its fixed point sizes. Narrow fonts come first so that the
+// fixed-size labels keep their whole text; any sans-serif family serves when none of them is
+// installed.
 QFont sansFont(qreal pointSize, bool bold)
 {
     QFont font;

@@ -60,8 +60,8 @@ void MainWindow::Cmd_Write_File_Click()
 
 void MainWindow::writeImageStrip()
 {
-    // Rule A. A count above 0 that still rounds to no column at all is treated like 0: there
-    // is no grid to lay out for it.
+    // No columns: the count is reset to 10. A count above 0 that still rounds to no column at
+    // all is treated like 0: there is no grid to lay out for it.
     const double asked = strip::readNumber(numhFrames->text());
     if (!(asked > 0.5)) {
         m_prompts->message(this, QStringLiteral(
@@ -97,7 +97,7 @@ void MainWindow::writeImageStrip()
         return;
     }
 
-    // Rule B.
+    // More columns than the frame limit: a single row of every frame.
     if (strip::readNumber(numhFrames->text()) > MAX_IMAGES) {
         m_prompts->message(this, tooManyHorizontal(MAX_IMAGES, frameTotal));
         numhFrames->setText(strip::numberForm(frameTotal));

@@ -99,7 +99,7 @@ Sheet arrangeSheet(int frameTotal, QSize firstPicture, const SheetOptions &optio
 // zero); the columns are the count rounded half to even. Not valid() when that leaves no column.
 Sheet windowSheet(int frameTotal, double horizontal, QSize cell);
 
-// Rounds half to even, as the old platform's integer conversions did.
+// Rounds half to even, as the window's frame counts have always been turned into columns.
 long long roundHalfEven(double value);
 
 } // namespace strip

@@ -7,13 +7,13 @@
 
 namespace {
 
-const QString kRuleA = QStringLiteral("# of horizontal frames must be greater than zero. Resetting to 10 horizontal frame(s).");
+const QString kNoColumns = QStringLiteral("# of horizontal frames must be greater than zero. Resetting to 10 horizontal frame(s).");
 const QString kNone = QStringLiteral("No images were selected!");
 const QString kCancelled = QStringLiteral("Operation Cancelled");
 const QString kLimit = QStringLiteral("Maximum of  100 frames are allowed! You selected more than  100 frames.");
 const QString kFirst = QStringLiteral("The first  100 Frames will be used for the image strip.");
 
-QString ruleB(int n)
+QString tooManyColumns(int n)
 {
     return QStringLiteral("# of horizontal frames must be less than  100. Resetting to  %1 horizontal frames.").arg(n);
 }
@@ -50,7 +50,7 @@ private slots:
 
     void cleanup() { f.reset(); }
 
-    void ruleAResetsToTen_data()
+    void noColumnsResetsToTen_data()
     {
         QTest::addColumn<QString>("field");
         QTest::newRow("zero") << "0";
@@ -62,13 +62,13 @@ private slots:
         QTest::newRow("minus overflow") << "-1e999";
     }
 
-    void ruleAResetsToTen()
+    void noColumnsResetsToTen()
     {
         QFETCH(QString, field);
         f->makePictures(12);
         f->selectFirst(12);
         f->write(field);
-        QCOMPARE(f->prompts->texts(), (QStringList{kRuleA, kCancelled}));
+        QCOMPARE(f->prompts->texts(), (QStringList{kNoColumns, kCancelled}));
         QCOMPARE(fieldAtDialog, QStringLiteral("10"));
         // Rows of 10: two rows of 32 x 32 cells.
         QCOMPARE(f->stripSize(), QSize(320, 64));
@@ -98,7 +98,7 @@ private slots:
         QCOMPARE(f->stripSize(), strip);
     }
 
-    void ruleBAtTheLimit()
+    void tooManyColumnsAtTheLimit()
     {
         f->makePictures(7);
         f->selectFirst(7);
@@ -108,14 +108,14 @@ private slots:
 
         f->selectFirst(7);
         f->write(QStringLiteral("101"));
-        QCOMPARE(f->prompts->texts(), (QStringList{kCancelled, ruleB(7), kCancelled}));
+        QCOMPARE(f->prompts->texts(), (QStringList{kCancelled, tooManyColumns(7), kCancelled}));
         QCOMPARE(fieldAtDialog, QStringLiteral(" 7"));
         QCOMPARE(f->stripSize(), QSize(7 * 32, 32));
 
         // A number too large for a double still counts as too many frames.
         f->selectFirst(7);
         f->write(QStringLiteral("1e999"));
-        QCOMPARE(f->prompts->texts().mid(3), (QStringList{ruleB(7), kCancelled}));
+        QCOMPARE(f->prompts->texts().mid(3), (QStringList{tooManyColumns(7), kCancelled}));
     }
 
     void fewerPicturesThanColumnsMakeOneRowSilently()
@@ -177,7 +177,7 @@ private slots:
     {
         f->makePictures(3);
         f->write(QStringLiteral("abc"));
-        QCOMPARE(f->prompts->texts(), (QStringList{kRuleA, kNone}));
+        QCOMPARE(f->prompts->texts(), (QStringList{kNoColumns, kNone}));
         QCOMPARE(f->window->numhFrames->text(), QStringLiteral("10"));
         QVERIFY(f->prompts->dialogFolders.isEmpty());
         QCOMPARE(f->window->cursor().shape(), Qt::ArrowCursor);

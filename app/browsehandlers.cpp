@@ -49,17 +49,35 @@ void MainWindow::File1_Click()
     // Drawn at the screen's own pixels, so that a scaled desktop shows it sharp.
     const qreal ratio = Open->devicePixelRatioF();
     const QSize pixels = (QSizeF(Open->size()) * ratio).toSize();
-    const picture::Loaded loaded = picture::loadForView(folder + File1->name(current), pixels);
+    const QString path = folder + File1->name(current);
+    // Decoded away from the window, so that clicks and keys never wait for a large picture; a
+    // decode that a later click made stale is dropped, never shown.
+    const quint64 ticket = ++m_previewAsked;
+    m_previewPool.clear();
+    m_previewPool.start([this, ticket, path, pixels, ratio] {
+        const picture::Loaded loaded = picture::loadForView(path, pixels);
+        // Scaled once here to the area's size: stretched or reduced, the aspect ratio not kept.
+        const QImage image = loaded.ok() ? browse::previewImage(loaded.image, pixels) : QImage();
+        QMetaObject::invokeMethod(this, [this, ticket, image, message = loaded.message, ratio] {
+            showPreview(ticket, image, message, ratio);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::showPreview(quint64 ticket, const QImage &image, const QString &refusal, qreal ratio)
+{
+    if (ticket != m_previewAsked)
+        return;
+    m_previewShown = ticket;
     // A picture that cannot be loaded clears the preview rather than leaving a stale one that
     // looks like the clicked file; the write command reports the cause when it is used.
-    if (!loaded.ok()) {
+    if (image.isNull()) {
         Open->clear();
-        Open->setToolTip(loaded.message);
+        Open->setToolTip(refusal);
         return;
     }
-    // Scaled once here to the area's size: stretched or reduced, the aspect ratio not kept.
     Open->setToolTip(QString());
-    QPixmap pixmap = QPixmap::fromImage(browse::previewImage(loaded.image, pixels));
+    QPixmap pixmap = QPixmap::fromImage(image);
     pixmap.setDevicePixelRatio(ratio);
     Open->setPixmap(pixmap);
 }

@@ -50,6 +50,7 @@ MainWindow::MainWindow(QWidget *parent)
     , m_prompts(std::make_unique<Prompts>())
 {
     setObjectName(QStringLiteral("Corvane"));
+    m_previewPool.setMaxThreadCount(1);
     setWindowTitle(QStringLiteral("Corvane"));
     setWindowIcon(appIcon());
 
@@ -68,7 +69,12 @@ MainWindow::MainWindow(QWidget *parent)
     Drive1->setFocus(Qt::OtherFocusReason);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // A preview still waiting is not decoded; one decoding is let finish before the window goes.
+    m_previewPool.clear();
+    m_previewPool.waitForDone();
+}
 
 AboutForm *MainWindow::aboutForm() const
 {

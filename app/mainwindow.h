@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QThreadPool>
 
 #include <array>
 #include <memory>
@@ -110,7 +111,18 @@ private:
     void closeCommand();     // writecommand.cpp: "10"-less closing shared by every run
     void writeImageStrip();  // writecommand.cpp: the command itself, inside its handler's guard
 
+    void showPreview(quint64 ticket, const QImage &image, const QString &refusal, qreal ratio);
+
     std::unique_ptr<Prompts> m_prompts;
     QPointer<AboutForm> m_aboutForm;
     QSize m_stripSize;
+    // The preview is decoded on a thread of its own, one picture at a time: a click while one
+    // is decoding replaces any that waits, and only the latest click's picture is shown.
+    QThreadPool m_previewPool;
+    quint64 m_previewAsked = 0;
+    quint64 m_previewShown = 0;
+
+public:
+    // No preview is being decoded: the latest click's picture, or its refusal, is shown.
+    bool previewSettled() const { return m_previewShown == m_previewAsked; }
 };

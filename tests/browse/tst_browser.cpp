@@ -103,7 +103,11 @@ private:
     void click(int row, Qt::KeyboardModifiers modifiers = {})
     {
         QTest::mouseClick(window->File1->viewport(), Qt::LeftButton, modifiers, itemCentre(row));
+        awaitPreview();
     }
+
+    // The preview, decoded away from the window, is shown.
+    void awaitPreview() const { QVERIFY(QTest::qWaitFor([this] { return window->previewSettled(); }, 10000)); }
 
     // A user's double-click: the first click's press and release, then the double-click.
     static void doubleClick(QWidget *viewport, QPoint at)
@@ -121,7 +125,11 @@ private:
         return rows;
     }
 
-    QColor previewPixel(int x, int y) const { return window->Open->pixmap().toImage().pixelColor(x, y); }
+    QColor previewPixel(int x, int y) const
+    {
+        awaitPreview();
+        return window->Open->pixmap().toImage().pixelColor(x, y);
+    }
 
 private slots:
     void initTestCase()
@@ -337,6 +345,36 @@ private slots:
         QCOMPARE(window->Dir1->path(), dir);
         QCOMPARE(window->File1->path(), dir);
         QCOMPARE(window->Dir1->currentItem()->text(0), QStringLiteral("vanish"));
+    }
+
+    // A large picture is decoded while the window answers: a timer keeps ticking, and a click
+    // on another picture meanwhile wins; the large one, stale by then, is never shown.
+    void previewDecodesAwayFromTheWindow()
+    {
+        const QString dir = folder(QStringLiteral("large"));
+        savePicture(QDir(dir).filePath(QStringLiteral("a-large.bmp")), testsupport::solid(3000, 2000, Qt::blue));
+        savePicture(QDir(dir).filePath(QStringLiteral("b-small.bmp")), testsupport::solid(8, 8, Qt::red));
+        openFolder(dir);
+        int ticksWhileDecoding = 0;
+        bool staleShown = false;
+        QTimer ticks;
+        connect(&ticks, &QTimer::timeout, this, [&] {
+            if (!window->previewSettled())
+                ++ticksWhileDecoding;
+            const QPixmap shown = window->Open->pixmap();
+            staleShown = staleShown || (!shown.isNull() && shown.toImage().pixelColor(0, 0) == QColor(Qt::blue));
+        });
+        ticks.start(0);
+        QTest::mouseClick(window->File1->viewport(), Qt::LeftButton, {}, itemCentre(0));
+        QTest::mouseClick(window->File1->viewport(), Qt::LeftButton, {}, itemCentre(1));
+        awaitPreview();
+        QVERIFY(window->File1->isSelected(1));
+        // One decode runs at a time, in the order asked: the large picture's result came, and was
+        // dropped, before the small one's.
+        ticks.stop();
+        QVERIFY(ticksWhileDecoding > 0);
+        QVERIFY(!staleShown);
+        QCOMPARE(previewPixel(0, 0), QColor(Qt::red));
     }
 
     void brokenOrVanishedPictureClearsThePreview()

@@ -46,9 +46,9 @@ bool writeWebpSheet(const SheetJob &job, picture::SaveSink &sink, const QColor &
         }};
     if (!composeInBands(job, BandOrder::TopDown, canvas, inputError, progress))
         return false;
-    // Pixels that --alpha clean has made 0 need not keep their colour; any others do.
-    const bool exact = job.transparent != picture::TransparentColour::Clean;
-    return picture::writeLosslessWebp(sink, argb.data(), width, height, compression, exact, encoderError);
+    // Exact even after --alpha clean: without it libwebp gives clear pixels whatever colour
+    // predicts best, and a cleaned sheet would no longer read back as zeros.
+    return picture::writeLosslessWebp(sink, argb.data(), width, height, compression, true, encoderError);
 }
 
 } // namespace strip

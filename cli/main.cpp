@@ -114,7 +114,7 @@ int compose(const cli::Options &o)
     // Inputs in the order given; a folder's files in the chosen order.
     strip::SheetJob job;
     job.budget.acceptPng = true;
-    job.bytesPerPixel = o.png ? 4 : 3;
+    job.bytesPerPixel = o.format == strip::SheetFormat::Bmp ? 3 : 4;
     QList<strip::SourceOrigin> origins;
     QStringList paths;
     for (const QString &input : o.inputs) {
@@ -174,7 +174,7 @@ int compose(const cli::Options &o)
     const QString subject = QStringLiteral("Cannot write %1").arg(o.output);
     // The whole sheet is refused before anything is read a second time: what the format, the
     // largest sheet or the memory cannot hold (each page is checked again below).
-    const strip::SheetFormat format = o.png ? strip::SheetFormat::Png : strip::SheetFormat::Bmp;
+    const strip::SheetFormat format = o.format;
     if (o.pages.maxSize == 0) {
         if (const QString refusal = strip::sheetRefusal(job, format, subject); !refusal.isEmpty()) {
             say(refusal);
@@ -228,7 +228,7 @@ int compose(const cli::Options &o)
     for (const QString &path : std::as_const(sheetPaths))
         images.append(QFileInfo(path).fileName());
     const strip::SheetData sheetData = strip::describeSheet(paged, job, naming, images, o.duration, o.pivot,
-                                                            o.png ? QStringLiteral("RGBA8888") : QStringLiteral("RGB888"));
+                                                            format == strip::SheetFormat::Bmp ? QStringLiteral("RGB888") : QStringLiteral("RGBA8888"));
     if (const QString clash = strip::safeNamesClash(sheetData, o.formats); !clash.isEmpty()) {
         say(clash);
         return Failed;
@@ -335,7 +335,7 @@ int compose(const cli::Options &o)
 
     // The sheet's pages and every data file are replaced together or not at all.
     picture::StagedSave save;
-    const QColor background = o.background.value_or(o.png ? QColor(Qt::transparent) : windowBackground);
+    const QColor background = o.background.value_or(format == strip::SheetFormat::Bmp ? windowBackground : QColor(Qt::transparent));
     for (int p = 0; p < pageCount; ++p) {
         strip::SheetWritten failure;
         const picture::SaveResult staged = save.stage(sheetPaths[p], [&](picture::SaveSink &sink) {

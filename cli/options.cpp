@@ -27,7 +27,7 @@ struct OptionDef {
 
 // In the order --help lists them.
 const OptionDef optionDefs[] = {
-    {Id::Output, 'o', "output", "FILE", "The sheet to write: .bmp or .png (required). With --split, the folder for the frames."},
+    {Id::Output, 'o', "output", "FILE", "The sheet to write: .bmp, .png or .webp (lossless) (required). With --split, the folder for the frames."},
     {Id::Columns, 'c', "columns", "N", "Frames per row (default 10; lowered to the frame total)."},
     {Id::Order, 0, "order", "natural|name", "A folder's files in natural order (frame2 before frame10, the default) or by name as the window lists them."},
     {Id::Fill, 0, "fill", "rows|columns|animations", "Fill each row first (default), each column top to bottom first, or rows with each animation starting a row."},
@@ -40,9 +40,9 @@ const OptionDef optionDefs[] = {
     {Id::Extrude, 0, "extrude", "N", "Repeat each cell's edge pixels N pixels outward, against bleeding when textures are filtered (default 0)."},
     {Id::Scale, 0, "scale", "N", "Enlarge every frame N times, pixel for pixel, for pixel art (default 1); cells given as WxH too."},
     {Id::Pot, 0, "pot", nullptr, "Round the sheet's sides up to powers of two."},
-    {Id::Background, 0, "background", "COLOR", "#rrggbb, or transparent (PNG only). Default: transparent for PNG, #efefef (the window's) for BMP."},
+    {Id::Background, 0, "background", "COLOR", "#rrggbb, or transparent (PNG and WebP only). Default: transparent for PNG and WebP, #efefef (the window's) for BMP."},
     {Id::Alpha, 0, "alpha", "keep|clean|bleed", "Fully transparent pixels keep their colour (default), become 0 (smaller files), or take the nearest visible pixel's (no dark fringes when filtered)."},
-    {Id::Compress, 0, "compress", "fast|default|best", "How hard to compress a PNG: fast, default, or best (smallest, slower)."},
+    {Id::Compress, 0, "compress", "fast|default|best|max", "How hard to compress a PNG or WebP: fast, default, best (smaller, slower), or max (a PNG smaller still with Zopfli, many times slower; for a WebP the same as best)."},
     {Id::AllFrames, 0, "all-frames", nullptr, "Every frame of an animated GIF, as a viewer shows it, not only the first."},
     {Id::Trim, 0, "trim", nullptr, "Shrink every cell to the part any frame shows (the grid stays even); the data says where each frame sat."},
     {Id::Dedupe, 0, "dedupe", nullptr, "Frames of the same pixels share one cell; every name stays in the data."},
@@ -238,9 +238,10 @@ Options parseOptions(const QStringList &arguments)
     if (o.output.isEmpty())
         throw UsageError{QStringLiteral("no output given (-o FILE)")};
     const QString suffix = QFileInfo(o.output).suffix().toLower();
-    if (suffix != QLatin1String("bmp") && suffix != QLatin1String("png"))
-        throw UsageError{QStringLiteral("the output must end in .bmp or .png, not '%1'").arg(o.output)};
-    o.png = suffix == QLatin1String("png");
+    if (suffix != QLatin1String("bmp") && suffix != QLatin1String("png") && suffix != QLatin1String("webp"))
+        throw UsageError{QStringLiteral("the output must end in .bmp, .png or .webp, not '%1'").arg(o.output)};
+    o.format = suffix == QLatin1String("png") ? strip::SheetFormat::Png
+             : suffix == QLatin1String("webp") ? strip::SheetFormat::Webp : strip::SheetFormat::Bmp;
 
     o.sheet.columns = wholeNumber(valueOf(given, Id::Columns, QStringLiteral("10")), QStringLiteral("--columns"), 1, 1 << 20);
     o.sheet.padding = wholeNumber(valueOf(given, Id::Padding, QStringLiteral("0")), QStringLiteral("--padding"), 0, 1 << 16);
@@ -273,8 +274,8 @@ Options parseOptions(const QStringList &arguments)
     if (given.count(Id::Background)) {
         const QString value = given[Id::Background];
         if (value == QLatin1String("transparent")) {
-            if (!o.png)
-                throw UsageError{QStringLiteral("--background transparent needs a .png output; a BMP has no transparency")};
+            if (o.format == strip::SheetFormat::Bmp)
+                throw UsageError{QStringLiteral("--background transparent needs a .png or .webp output; a BMP has no transparency")};
             o.background = QColor(Qt::transparent);
         } else if (QRegularExpression(QStringLiteral("^#[0-9a-fA-F]{6}$")).match(value).hasMatch()) {
             o.background = QColor::fromString(value);
@@ -283,9 +284,10 @@ Options parseOptions(const QStringList &arguments)
         }
     }
     const QString compress = choice(valueOf(given, Id::Compress, QStringLiteral("default")), QStringLiteral("--compress"),
-                                    {QStringLiteral("fast"), QStringLiteral("default"), QStringLiteral("best")});
+                                    {QStringLiteral("fast"), QStringLiteral("default"), QStringLiteral("best"), QStringLiteral("max")});
     o.compression = compress == QLatin1String("fast") ? picture::Compression::Fast
-                  : compress == QLatin1String("best") ? picture::Compression::Best : picture::Compression::Default;
+                  : compress == QLatin1String("best") ? picture::Compression::Best
+                  : compress == QLatin1String("max")  ? picture::Compression::Max : picture::Compression::Default;
     o.allFrames = given.count(Id::AllFrames);
     o.pages.trim = given.count(Id::Trim);
     o.pages.dedupe = given.count(Id::Dedupe);
@@ -331,9 +333,9 @@ QString helpText()
         "       corvane-strip --split SHEET (--cell WxH | --data SHEET.json) -o FOLDER\n"
         "\n"
         "Composes pictures (BMP, GIF, ICO, JPEG, PNG) into one sheet of equal cells: a\n"
-        "24-bit BMP as the Corvane window writes it, or an RGBA PNG; or cuts a sheet back\n"
-        "into PNG frames. An INPUT is a picture file or a folder (its picture files, no\n"
-        "hidden ones, no subfolders).\n"
+        "24-bit BMP as the Corvane window writes it, an RGBA PNG or a lossless WebP; or\n"
+        "cuts a sheet back into PNG frames. An INPUT is a picture file or a folder (its\n"
+        "picture files, no hidden ones, no subfolders).\n"
         "\n"
         "Options:\n");
     // Each option's help wrapped at 80 columns, beside its names or below them when they are long.

@@ -12,6 +12,7 @@
 #include "strip/framenames.h"
 #include "strip/pages.h"
 #include "strip/sheet.h"
+#include "strip/sheetcheck.h"
 #include "strip/sheetjson.h"
 
 namespace cli {
@@ -26,7 +27,7 @@ struct Options {
     Action action = Action::Compose;
     QStringList inputs;
     QString output;
-    bool png = false;
+    strip::SheetFormat format = strip::SheetFormat::Bmp; // from the output's extension
     strip::SheetOptions sheet;     // its cell as given by --cell WxH, in the pictures' own pixels
     enum class Cell { First, Largest, Given };
     Cell cell = Cell::First;
@@ -35,7 +36,7 @@ struct Options {
     picture::TransparentColour alpha = picture::TransparentColour::Keep;
     picture::Compression compression = picture::Compression::Default;
     browse::Order order = browse::Order::Natural;
-    std::optional<QColor> background; // unset: transparent for PNG, the window's colour for BMP
+    std::optional<QColor> background; // unset: transparent for PNG and WebP, the window's colour for BMP
     bool allFrames = false, txt = false, json = false, dryRun = false, quiet = false;
     strip::JsonLayout layout = strip::JsonLayout::Hash;
     QStringList formats;                  // engines' data beside the sheet: tiled, libgdx, godot, css

@@ -13,9 +13,9 @@ namespace picture {
 // The largest side a PNG may declare.
 constexpr qint64 kPngMaxSide = 0x7fffffff;
 
-// How hard the PNG writer works for a smaller file: fast, a good size at little cost, or the
-// smallest it can make with a slower search.
-enum class Compression { Fast, Default, Best };
+// How hard a writer works for a smaller file: fast, a good size at little cost, the smallest it
+// can make with a slower search, or smaller still at many times that cost (Zopfli, for a PNG).
+enum class Compression { Fast, Default, Best, Max };
 
 // A PNG's colour type and bit depth; the palette when it has one.
 struct PngLayout {

@@ -2,9 +2,13 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 #include "picture/bitmapfile.h"
 #include "picture/pngwriter.h"
+#include "picture/webpwriter.h"
 #include "strip/pngsheet.h"
+#include "strip/webpsheet.h"
 
 namespace strip {
 
@@ -17,7 +21,7 @@ QString tr(const char *text)
 
 BandOrder orderOf(SheetFormat format)
 {
-    return format == SheetFormat::Png ? BandOrder::TopDown : BandOrder::BottomUp;
+    return format == SheetFormat::Bmp ? BandOrder::BottomUp : BandOrder::TopDown;
 }
 
 } // namespace
@@ -27,6 +31,8 @@ qint64 plannedBytes(const SheetJob &job, SheetFormat format)
     qint64 bytes = peakBytes(job, orderOf(format));
     if (format == SheetFormat::Png)
         bytes += pngSheetBytes(job) + picture::pngWriterBytes(int(job.sheet.width));
+    else if (format == SheetFormat::Webp)
+        bytes += webpSheetBytes(job);
     return bytes;
 }
 
@@ -45,6 +51,9 @@ QString sheetRefusal(const SheetJob &job, SheetFormat format, const QString &sub
             .arg(subject, size).arg(kMaxSheetSide).arg(kMaxSheetPixels);
     }
     // From here both sides fit an int; a PNG holds any sheet below the largest one.
+    if (format == SheetFormat::Webp && std::max(sheet.width, sheet.height) > picture::kWebpMaxSide)
+        return tr("%1: at %2 it is too large for a WebP file, which holds at most %3 pixels a side; "
+                  "--max-size %3 cuts it into pages.").arg(subject, size).arg(picture::kWebpMaxSide);
     if (format == SheetFormat::Bmp && picture::bitmapFileSize(int(sheet.width), int(sheet.height)) < 0)
         return bitmapTooLarge;
     if (plannedBytes(job, format) > job.budget.maxTotalBytes)

@@ -6,7 +6,7 @@
 
 namespace strip {
 
-enum class SheetFormat { Bmp, Png };
+enum class SheetFormat { Bmp, Png, Webp };
 
 // The largest sheet either program lays out. Beyond it a request is a mistake (a cell of
 // 99999 x 99999, say), refused before anything is planned row by row or allocated: a side of
@@ -16,12 +16,13 @@ constexpr qint64 kMaxSheetPixels = qint64(1) << 31;
 
 // Every byte that composing job's sheet and writing it in format hold at once: the band, the
 // pictures decoded and prepared (bled, enlarged) for it and ahead of it, the files' bytes, and
-// the PNG writer's own.
+// the PNG writer's own, or the whole sheet and the WebP encoder's own.
 qint64 plannedBytes(const SheetJob &job, SheetFormat format);
 
 // The one place that decides whether job's sheet can be written in format: empty when it can,
 // otherwise why not, as a sentence that starts with subject ("Cannot write out.png", "The strip
-// cannot be made"): a sheet beyond the largest one, beyond what the format holds, or needing
+// cannot be made"): a sheet beyond the largest one, beyond what the format holds (a bitmap's 4 GB,
+// a WebP's 16383 pixels a side), or needing
 // more memory than job.budget allows.
 QString sheetRefusal(const SheetJob &job, SheetFormat format, const QString &subject);
 

@@ -5,6 +5,7 @@
 #include "picture/bitmapfile.h"
 #include "picture/surface.h"
 #include "strip/pngsheet.h"
+#include "strip/webpsheet.h"
 
 namespace strip {
 
@@ -16,9 +17,11 @@ bool produceSheet(picture::SaveSink &sink, const QString &path, const SheetJob &
     const int height = int(job.sheet.height);
     QString inputError;
     bool ok = false;
-    if (format == SheetFormat::Png) {
+    if (format != SheetFormat::Bmp) {
         QString encoderError;
-        ok = writePngSheet(job, sink, background, compression, &inputError, &encoderError, progress);
+        ok = format == SheetFormat::Png
+            ? writePngSheet(job, sink, background, compression, &inputError, &encoderError, progress)
+            : writeWebpSheet(job, sink, background, compression, &inputError, &encoderError, progress);
         if (!ok && inputError.isEmpty() && !encoderError.isEmpty())
             *failure = {false, QCoreApplication::translate("strip", "Cannot write %1: %2").arg(path, encoderError)};
     } else {
@@ -44,7 +47,7 @@ SheetWritten composeOnly(const SheetJob &job, SheetFormat format, const std::fun
 {
     const BandCanvas canvas{[](int, int) { return true; }, [](const QImage &, int, int) {}, [](const Band &) { return true; }};
     QString error;
-    if (!composeInBands(job, format == SheetFormat::Png ? BandOrder::TopDown : BandOrder::BottomUp, canvas, &error, progress))
+    if (!composeInBands(job, format == SheetFormat::Bmp ? BandOrder::BottomUp : BandOrder::TopDown, canvas, &error, progress))
         return {false, error, true};
     return {};
 }

@@ -19,7 +19,7 @@ struct SheetWritten {
 };
 
 // Composes job's sheet band by band straight into sink, the file at path: a 24-bit bitmap
-// (rows from the bottom up, on background) or an 8-bit RGBA PNG. False with *failure saying why
+// (rows from the bottom up, on background), an 8-bit RGBA PNG or a lossless WebP. False with *failure saying why
 // when an input cannot be read or the encoder fails (its message empty when the sink failed).
 bool produceSheet(picture::SaveSink &sink, const QString &path, const SheetJob &job, SheetFormat format, const QColor &background,
                   SheetWritten *failure, const std::function<void(int done, int total)> &progress = {},

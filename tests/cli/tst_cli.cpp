@@ -111,6 +111,8 @@ private slots:
     void unreadableInput();
     void sheetSize_data();
     void sheetSize();
+    void everyFormatKeepsThePixels_data();
+    void everyFormatKeepsThePixels();
     void namesThatAreNotUtf8_data();
     void namesThatAreNotUtf8();
     void sameBytesWhateverTheMemory_data();
@@ -562,7 +564,7 @@ void TestCli::badUsage_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("no output") << words("a.png") << QStringLiteral("no output");
     QTest::newRow("no input") << words("-o s.png") << QStringLiteral("no INPUT");
-    QTest::newRow("other extension") << words("a.png -o s.jpg") << QStringLiteral(".bmp or .png");
+    QTest::newRow("other extension") << words("a.png -o s.jpg") << QStringLiteral(".bmp, .png or .webp");
     QTest::newRow("columns not whole") << words("a.png -c 2.5 -o s.png") << QStringLiteral("--columns");
     QTest::newRow("columns 0") << words("a.png -c 0 -o s.png") << QStringLiteral("--columns");
     QTest::newRow("overlap with JSON") << words("a.png --overlap --json -o s.png") << QStringLiteral("leave out --json, --format or --overlap");
@@ -574,7 +576,7 @@ void TestCli::badUsage_data()
     QTest::newRow("negative padding") << words("a.png --padding -1 -o s.png") << QStringLiteral("--padding");
     QTest::newRow("cell without height") << words("a.png --cell 32 -o s.png") << QStringLiteral("WxH");
     QTest::newRow("unknown order") << words("a.png --order date -o s.png") << QStringLiteral("natural or name");
-    QTest::newRow("unknown compression") << words("a.png --compress max -o s.png") << QStringLiteral("--compress takes fast or default or best");
+    QTest::newRow("unknown compression") << words("a.png --compress most -o s.png") << QStringLiteral("--compress takes fast or default or best or max, not 'most'");
     QTest::newRow("unknown fill") << words("a.png --fill spiral -o s.png") << QStringLiteral("rows or columns");
     QTest::newRow("colour by name") << words("a.png --background red -o s.png") << QStringLiteral("#rrggbb");
     QTest::newRow("transparent bitmap") << words("a.png --background transparent -o s.bmp") << QStringLiteral("transparency");
@@ -796,6 +798,9 @@ void TestCli::sheetSize_data()
     QTest::newRow("ten gigapixels") << words("--cell 99999x99999 -o s.png") << 0 << 1 << largest;
     QTest::newRow("a side past the largest") << words("--cell 1048576x1 --scale 8 -c 1 -o s.png") << 0 << 1 << largest;
     QTest::newRow("enlarged past the largest") << words("--cell 1048576x1048576 --scale 64 -o s.bmp") << 0 << 1 << largest;
+    QTest::newRow("WebP over 16383 refused") << words("--cell 16384x4 -c 1 -o s.webp") << 0 << 1
+                                             << QStringLiteral("16384 x 8 pixels it is too large for a WebP file, which holds "
+                                                               "at most 16383 pixels a side; --max-size 16383 cuts it into pages.");
 }
 
 void TestCli::sheetSize()
@@ -820,6 +825,63 @@ void TestCli::sheetSize()
     QVERIFY2(run.err.contains(message) && run.err.count(QLatin1String("warning")) <= 1, qPrintable(run.err));
     QVERIFY2(run.out.contains(QLatin1String("frames: ")) || status != 0, qPrintable(run.out));
     QCOMPARE(testsupport::entries(dir.path()), before);
+}
+
+// Every format and compression gives the pixels of the default PNG, decoded by Pillow (and by
+// dwebp): clear pixels keep their colours unless cleaned. The same bytes come on one core.
+void TestCli::everyFormatKeepsThePixels_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("WebP, every kind of alpha") << QStringList() << QStringLiteral("s.webp");
+    QTest::newRow("WebP, clear pixels cleaned") << words("--alpha clean") << QStringLiteral("s.webp");
+    QTest::newRow("WebP, opaque background, fast") << words("--background #336699 --compress fast") << QStringLiteral("s.webp");
+    QTest::newRow("WebP, best") << words("--compress best") << QStringLiteral("s.webp");
+    QTest::newRow("PNG, best") << words("--compress best") << QStringLiteral("s.png");
+    QTest::newRow("PNG, max") << words("--compress max") << QStringLiteral("s.png");
+}
+
+void TestCli::everyFormatKeepsThePixels()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, output);
+    QTemporaryDir dir;
+    // 1200 x 400: a PNG of several chunks; clear pixels of every colour in the binary picture.
+    const QStringList inputs = savePngs(dir.path(), {sample(600, 200, 1), sample(600, 200, 2, Alpha::Binary),
+                                                     sample(600, 200, 3, Alpha::Partial), sample(300, 100, 4, Alpha::Binary)});
+    QStringList reference = options;
+    reference.removeIf([](const QString &o) { return o.startsWith(QLatin1String("--compress")) || o == QLatin1String("fast")
+                                                     || o == QLatin1String("best") || o == QLatin1String("max"); });
+    Run run = runStrip(inputs + reference + words("-c 2 -o want.png"), dir.path());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    run = runStrip(inputs + options + words("-c 2 -o") << output, dir.path());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QImage want = pillowFrames(dir.filePath(QStringLiteral("want.png"))).value(0);
+    QList<QImage> decoded{pillowFrames(dir.filePath(output)).value(0)};
+    const QString dwebp = QStandardPaths::findExecutable(QStringLiteral("dwebp"));
+    if (output.endsWith(QLatin1String(".webp")) && !dwebp.isEmpty()) {
+        QVERIFY(QProcess::execute(dwebp, {QStringLiteral("-quiet"), dir.filePath(output), QStringLiteral("-o"), dir.filePath(QStringLiteral("dwebp.png"))}) == 0);
+        decoded.append(pillowFrames(dir.filePath(QStringLiteral("dwebp.png"))).value(0));
+    }
+    QVERIFY(!want.isNull() && want.size() == QSize(1200, 400));
+    for (const QImage &got : std::as_const(decoded)) {
+        QCOMPARE(got.size(), want.size());
+        for (int y = 0; y < want.height(); ++y)
+            QVERIFY2(memcmp(got.constScanLine(y), want.constScanLine(y), size_t(want.width()) * 4) == 0,
+                     qPrintable(QStringLiteral("row %1 differs").arg(y)));
+    }
+    // The reader did see coloured clear pixels, or cleaned ones.
+    const uchar *clear = want.constScanLine(0) + 600 * 4; // the binary picture's (0, 0)
+    if (!options.contains(QStringLiteral("--background"))) {
+        QCOMPARE(clear[3], uchar(0));
+        QCOMPARE(clear[0] || clear[1] || clear[2], !options.contains(QStringLiteral("clean")));
+    }
+    const QString taskset = QStandardPaths::findExecutable(QStringLiteral("taskset"));
+    if (taskset.isEmpty())
+        QSKIP("taskset is needed to run on one core");
+    run = runStrip(inputs + options + words("-c 2 -o") << QStringLiteral("one-core") + output, dir.path(), {taskset, QStringLiteral("-c"), QStringLiteral("0")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY(readFile(dir.filePath(output)) == readFile(dir.filePath(QStringLiteral("one-core") + output)));
 }
 
 // A sheet made and split again gives back its pixels, and the names it was made with.

@@ -1,0 +1,54 @@
+#include "strip/webpsheet.h"
+
+#include <QCoreApplication>
+
+#include <new>
+#include <vector>
+
+#include "picture/rgbaband.h"
+#include "picture/webpwriter.h"
+
+namespace strip {
+
+qint64 webpSheetBytes(const SheetJob &job)
+{
+    return job.sheet.width * job.sheet.height * 4 + picture::webpEncoderBytes(job.sheet.width, job.sheet.height);
+}
+
+bool writeWebpSheet(const SheetJob &job, picture::SaveSink &sink, const QColor &background,
+                    picture::Compression compression, QString *inputError, QString *encoderError,
+                    const std::function<void(int done, int total)> &progress)
+{
+    const int width = int(job.sheet.width);
+    const int height = int(job.sheet.height);
+    std::vector<quint32> argb;
+    try {
+        argb.resize(size_t(width) * size_t(height));
+    } catch (const std::bad_alloc &) {
+        *encoderError = QCoreApplication::translate("strip", "there is not enough memory for a sheet of %1 x %2 pixels")
+                            .arg(width).arg(height);
+        return false;
+    }
+    // The bands, gathered into the whole sheet as the encoder takes it: 0xAARRGGBB words.
+    picture::RgbaBand band(background);
+    const BandCanvas canvas{
+        [&](int w, int rows) { return band.reset(w, rows); },
+        [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
+        [&](const Band &b) {
+            const QImage &rows = band.pixels();
+            for (qint64 y = b.top; y < b.end; ++y) {
+                const uchar *p = rows.constScanLine(int(y - b.top));
+                quint32 *out = argb.data() + size_t(y) * size_t(width);
+                for (int x = 0; x < width; ++x, p += 4)
+                    out[x] = quint32(p[3]) << 24 | quint32(p[0]) << 16 | quint32(p[1]) << 8 | p[2];
+            }
+            return true;
+        }};
+    if (!composeInBands(job, BandOrder::TopDown, canvas, inputError, progress))
+        return false;
+    // Exact even after --alpha clean: without it libwebp gives clear pixels whatever colour
+    // predicts best, and a cleaned sheet would no longer read back as zeros.
+    return picture::writeLosslessWebp(sink, argb.data(), width, height, compression, true, encoderError);
+}
+
+} // namespace strip

@@ -422,6 +422,10 @@ Loaded Source::decode(Holding holding, QSize view) const
 Animation Source::decodeFrames() const
 {
     Animation result;
+    if (!ok()) { // refused before any frame was counted
+        result.refusal = m_refusal;
+        return result;
+    }
     FrameStream stream(*this);
     for (int f = 0; f < m_frames; ++f) {
         QImage frame;

@@ -116,6 +116,10 @@ ApngWalk walkApng(const QByteArray &data, bool keepData)
             w.plays = int(std::min<quint32>(b.be32(at + 4), 0xffff));
         } else if (w.animated && (b.startsWith(at - 4, "fcTL", 4) || b.startsWith(at - 4, "fdAT", 4))) {
             const bool control = b.startsWith(at - 4, "fcTL", 4);
+            // Frame control before the default image makes it the first frame, whatever the
+            // later chunks hold: a reader of its first frame alone shows it.
+            if (control && !seenData)
+                w.defaultIsFrame = true;
             if (length < 4 || (control && length != 26)) {
                 wrong(cause("its %1 chunk holds %2 bytes").arg(name).arg(length));
                 continue;
@@ -170,7 +174,6 @@ ApngWalk walkApng(const QByteArray &data, bool keepData)
                     continue;
                 }
                 f.fromDefault = true;
-                w.defaultIsFrame = true;
             }
             w.frames.push_back(std::move(f));
         }

@@ -124,7 +124,8 @@ private:
     int m_plays = 1;
 };
 
-// Loads the picture at path: a BMP, the first frame of a GIF, the first image of an icon, a JPEG.
+// Loads the picture at path: a BMP, the first frame of a GIF, the first image of an icon, a JPEG;
+// when the budget accepts PNG, a PNG or WebP too (an animation's first frame).
 // The decoder follows the content, never the file name. path may keep name bytes that are not
 // UTF-8 (see nativepath.h); messages show them as U+FFFD.
 Loaded load(const QString &path, const Budget &budget = {}, Holding holding = Holding::Alone);

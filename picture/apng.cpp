@@ -70,7 +70,8 @@ ApngWalk walkApng(const QByteArray &data, bool keepData)
         if (w.damage.isEmpty())
             w.damage = why;
     };
-    for (qint64 pos = 8;;) {
+    // The first damage found is the one told: nothing after it changes the verdict.
+    for (qint64 pos = 8; w.damage.isEmpty();) {
         if (!b.has(pos, 8)) {
             wrong(cause("it ends before its end chunk"));
             break;

@@ -459,6 +459,7 @@ void TestPicture::sniff_data()
     QTest::newRow("cursor") << QByteArray("\0\0\2\0\1\0", 6) << int(Format::Unknown);
     QTest::newRow("jpeg") << QByteArray("\xff\xd8\xff\xe0", 4) << int(Format::Jpeg);
     QTest::newRow("png") << QByteArray("\x89PNG\r\n\x1a\n") << int(Format::Unknown);
+    QTest::newRow("webp, which the window does not read") << QByteArray("RIFF\x1a\0\0\0WEBPVP8L", 16) << int(Format::Unknown);
     QTest::newRow("tiff") << QByteArray("II*\0", 4) << int(Format::Unknown);
     QTest::newRow("empty") << QByteArray() << int(Format::Unknown);
     QTest::newRow("one byte") << QByteArray("B") << int(Format::Unknown);

@@ -161,14 +161,18 @@ Loaded decodeData(const QByteArray &data, const Header &h, const QString &name, 
             return refusedAsDamaged(name, cause, h.format);
         return finished(std::move(image), h, name, holding);
     }
-    // An animation's first frame, where it is not a still picture of its own.
+    // A WebP, and an APNG whose first frame is not its default image: libwebp, or the first
+    // frame as the animation draws it.
     if ((h.format == Format::Png && !h.defaultImageIsFrame) || h.format == Format::Webp) {
         QImage image;
         QString cause;
-        const bool ok = h.format == Format::Png ? ApngPlayer(data).next(&image, &cause)
-                      : h.animated               ? WebpPlayer(data).next(&image, &cause)
-                                                 : !(image = decodeWebp(data, h, &cause)).isNull();
-        if (!ok)
+        if (h.format == Format::Png)
+            ApngPlayer(data).next(&image, &cause);
+        else if (h.animated)
+            WebpPlayer(data).next(&image, &cause);
+        else
+            image = decodeWebp(data, h, &cause);
+        if (image.isNull())
             return refusedAsDamaged(name, cause, h.format);
         return finished(std::move(image), h, name, holding);
     }

@@ -247,7 +247,12 @@ refused("apng-count-lies-low", "png", apng(three, num_frames=2), "it holds more 
 refused("apng-sequence-out-of-order", "png", apng(three, first_seq=1), "its sequence numbers are out of order")
 second_fctl = good.index(b"fcTL", good.index(b"fcTL") + 1)
 refused("apng-cut-in-fctl", "png", good[:second_fctl + 10], "its picture data ends early")
+short = good[:second_fctl - 4] + chunk(b"fcTL", good[second_fctl + 4:second_fctl + 24])
+refused("apng-fctl-of-20-bytes", "png", short + good[second_fctl + 4 + 26 + 4:], "its fcTL chunk holds 20 bytes")
 last_fdat = good.rindex(b"fdAT")
+bad_crc = bytearray(good)
+bad_crc[last_fdat + 8] ^= 1  # inside the data, after the sequence number
+refused("apng-fdat-fails-its-checksum", "png", bytes(bad_crc), "its fdAT chunk fails its checksum")
 refused("apng-cut-in-fdat", "png", good[:last_fdat + 12], "its picture data ends early")
 # 4000 x 4000 pixels of one bit, and 30 frames of one pixel: together over the budget.
 side = 4000

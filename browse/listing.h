@@ -13,7 +13,7 @@ namespace browse {
 // them through picture::displayPath().
 
 // The picture files' pattern as the file list shows it, "*.BMP;*.gif;*.ico;*.jpg;*.jpeg";
-// with png, "*.png" too (corvane-strip reads PNG, the window does not).
+// with png, "*.png;*.apng;*.webp" too (corvane-strip reads PNG and WebP, the window does not).
 QString picturePattern(bool png = false);
 
 // What makes a file a picture to a listing: its name, or also its first bytes.
@@ -38,7 +38,7 @@ Listing listPictures(const QString &folder, const QString &pattern = picturePatt
 // path names a folder (or a link to one), looked up by its name's own bytes.
 bool isFolder(const QString &path);
 
-// corvane-strip's folder input: the folder's pictures by name (PNG too) or by content, as paths
+// corvane-strip's folder input: the folder's pictures by name (PNG and WebP too) or by content, as paths
 // in folder, in order; none when the folder cannot be read, and then, when error is given,
 // "Cannot read <folder>: <the cause>." in it.
 QStringList pictureFilesIn(const QString &folder, Order order, QString *error = nullptr);

@@ -93,14 +93,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // reports it.
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     // Half the inputs decode as a strip's pictures do, into the shared large-page memory; an
-    // independent half as the command line reads them, PNG accepted and a GIF's every frame.
+    // independent half as the command line reads them, PNG and WebP accepted and an animation's
+    // every frame.
     writeAndReadBack(data, size);
     const auto holding = size % 2 ? picture::Holding::WithOthers : picture::Holding::Alone;
     picture::Budget budget = FuzzBudget;
     budget.acceptPng = size % 4 >= 2;
     const picture::Format sniffed = picture::sniffFormat(bytes, budget);
     const picture::Loaded loaded = picture::loadFromData(bytes, Name, budget, holding);
-    if (budget.acceptPng && sniffed == picture::Format::Gif) {
+    // Every frame of an animation (GIF, APNG, WebP), as --all-frames takes them.
+    if (budget.acceptPng && (sniffed == picture::Format::Gif || sniffed == picture::Format::Png || sniffed == picture::Format::Webp)) {
         const picture::Animation animation = picture::Source::fromData(bytes, Name, budget, true).decodeFrames();
         if (!animation.refusal.ok() && (!animation.frames.isEmpty() || !animation.refusal.message.contains(Name)))
             broken("a refused animation carries frames or does not name the file");

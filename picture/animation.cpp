@@ -1,15 +1,37 @@
 #include "picture/animation.h"
 
+#include <type_traits>
+#include <variant>
+
+#include "picture/apng.h"
 #include "picture/gif.h"
+#include "picture/webp.h"
 
 namespace picture {
 
-// The player keeps the logical screen between frames and applies each frame's disposal.
-struct FrameStream::Gif {
+// The format's player keeps the canvas between frames and applies each frame's disposal.
+struct FrameStream::Player {
     QByteArray bytes;
-    GifPlayer player;
+    std::variant<std::monostate, GifPlayer, ApngPlayer, WebpPlayer> player;
 
-    explicit Gif(const QByteArray &data) : bytes(data), player(bytes) {}
+    Player(const QByteArray &data, Format format) : bytes(data)
+    {
+        if (format == Format::Gif)
+            player.emplace<GifPlayer>(bytes);
+        else if (format == Format::Png)
+            player.emplace<ApngPlayer>(bytes);
+        else
+            player.emplace<WebpPlayer>(bytes);
+    }
+    bool next(QImage *frame, QString *cause)
+    {
+        return std::visit([&](auto &p) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(p)>, std::monostate>)
+                return false;
+            else
+                return p.next(frame, cause);
+        }, player);
+    }
 };
 
 FrameStream::FrameStream(const Source &source) : m_source(source) {}
@@ -38,10 +60,10 @@ bool FrameStream::next(QImage *frame, Loaded *refusal)
         *refusal = m_source.refusal();
         return false;
     }
-    if (!m_gif)
-        m_gif = std::make_unique<Gif>(m_source.bytes());
+    if (!m_player)
+        m_player = std::make_unique<Player>(m_source.bytes(), m_source.format());
     QString cause;
-    if (!m_gif->player.next(frame, &cause))
+    if (!m_player->next(frame, &cause))
         return refuse(cause);
     ++m_next;
     return true;

@@ -15,14 +15,7 @@ namespace picture {
 Header readGif(const QByteArray &data, Header h);
 
 // The frames of a GIF, each checked to be whole, up to its trailer.
-struct GifFrames {
-    int count = 0;
-    qint64 largestWidth = 0;   // the widest and the tallest frame rectangle declared
-    qint64 largestHeight = 0;
-    QString damage;   // non-empty when a frame or the trailer is missing or cut
-    QList<int> delays; // each whole frame's delay in milliseconds; 0 where the file gives none
-    int plays = 1;     // how many times a browser plays it; 0 for ever
-};
+using GifFrames = AnimationFrames;
 // checkData false only counts the frames and reads their delays, without following any frame's
 // compressed data: for a GIF of which only the first frame is decoded.
 GifFrames readGifFrames(const QByteArray &data, bool checkData = true);

@@ -1,7 +1,9 @@
 #include "picture/headers.h"
 
+#include "picture/apng.h"
 #include "picture/bytes.h"
 #include "picture/gif.h"
+#include "picture/webp.h"
 
 #include <QtAlgorithms>
 #include <QtEndian>
@@ -407,8 +409,14 @@ Header readHeader(const QByteArray &data, Format format, qint64 fileSize)
         return readIco(bytes, h);
     case Format::Jpeg:
         return readJpeg(bytes, h);
-    case Format::Png:
-        return readPng(bytes, h);
+    case Format::Png: {
+        Header png = readPng(bytes, h);
+        if (png.error == LoadError::None)
+            readApngControl(data, png);
+        return png;
+    }
+    case Format::Webp:
+        return readWebp(data, h);
     case Format::Unknown:
         break;
     }

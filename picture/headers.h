@@ -58,6 +58,22 @@ struct Header {
 
     int jpegPrecision = 8;             // bits per sample of a JPEG
     bool jpegProgressive = false;
+
+    // An animation: a PNG with animation control before its data (an APNG), or an animated WebP.
+    // An APNG's default image is its first frame unless no frame control comes before it; then
+    // only still readers show it.
+    bool animated = false;
+    bool defaultImageIsFrame = true;
+};
+
+// The frames of an animation as its file declares them, each checked to be whole.
+struct AnimationFrames {
+    int count = 0;
+    qint64 largestWidth = 0;   // the widest and the tallest frame rectangle declared
+    qint64 largestHeight = 0;
+    QString damage;   // non-empty when a frame or the file's end is missing, cut or misplaced
+    QList<int> delays; // each whole frame's delay in milliseconds; 0 where the file gives none
+    int plays = 1;     // how many times a browser plays it; 0 for ever
 };
 
 // Reads the header of data, which sniffFormat() found to be in format, and checks that the

@@ -1,6 +1,5 @@
 #include "picture/picture.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +11,7 @@
 #include <mutex>
 
 #include "picture/animation.h"
+#include "picture/apng.h"
 #include "picture/bmprle.h"
 #include "picture/gif.h"
 #include "picture/headers.h"
@@ -19,6 +19,7 @@
 #include "picture/nativepath.h"
 #include "picture/qtglue.h"
 #include "picture/refusals.h"
+#include "picture/webp.h"
 
 #include <fcntl.h>
 #include <zlib.h>
@@ -52,6 +53,8 @@ Format sniffFormat(const QByteArray &head, const Budget &budget)
     const Format format = sniffFormat(head);
     if (format == Format::Unknown && budget.acceptPng && head.startsWith("\x89PNG\r\n\x1a\n"))
         return Format::Png;
+    if (format == Format::Unknown && budget.acceptPng && isWebp(head))
+        return Format::Webp;
     return format;
 }
 
@@ -158,17 +161,25 @@ Loaded decodeData(const QByteArray &data, const Header &h, const QString &name, 
             return refusedAsDamaged(name, cause, h.format);
         return finished(std::move(image), h, name, holding);
     }
-    QByteArray bytes = h.format == Format::Ico ? withTrustedIconSize(data, h) : data;
-    if (h.pngKeyChunk >= 0)
-        bytes.remove(h.pngKeyChunk, 12 + (h.pngKeyGrey >= 0 ? 2 : 6));
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QString error;
-    QImage image = readWithQt(&buffer, h, &error);
+    // A WebP, and an APNG whose first frame is not its default image: libwebp, or the first
+    // frame as the animation draws it.
+    if ((h.format == Format::Png && !h.defaultImageIsFrame) || h.format == Format::Webp) {
+        QImage image;
+        QString cause;
+        if (h.format == Format::Png)
+            ApngPlayer(data).next(&image, &cause);
+        else if (h.animated)
+            WebpPlayer(data).next(&image, &cause);
+        else
+            image = decodeWebp(data, h, &cause);
+        if (image.isNull())
+            return refusedAsDamaged(name, cause, h.format);
+        return finished(std::move(image), h, name, holding);
+    }
+    QString cause;
+    QImage image = decodeWithQt(h.format == Format::Ico ? withTrustedIconSize(data, h) : data, h, &cause);
     if (image.isNull())
-        return refusedAsDamaged(name, tr("the decoder refused it: %1").arg(error), h.format);
-    if (!applyPngKey(image, h))
-        return refusedAsDamaged(name, outOfMemory(), h.format);
+        return refusedAsDamaged(name, cause, h.format);
     return finished(std::move(image), h, name, holding);
 }
 
@@ -274,15 +285,17 @@ Source Source::fromData(const QByteArray &data, const QString &name, const Budge
     if (!source.m_refusal.ok())
         return source;
     source.m_size = QSize(int(h.width), int(h.height));
-    if (allFrames && format == Format::Gif) {
+    const bool animation = format == Format::Gif || h.animated;
+    if (allFrames && animation) {
         source.m_allFrames = true;
-        source.m_frames = countGifFrames(data, h, name, budget, &source.m_refusal, &source.m_delays,
-                                         &source.m_plays);
+        source.m_frames = countFrames(data, h, name, budget, &source.m_refusal, &source.m_delays, &source.m_plays);
         source.m_framesInFile = source.m_frames;
         if (!source.m_refusal.ok())
             return source;
-    } else if (format == Format::Gif) {
-        const GifFrames frames = readGifFrames(data, false); // only the first is decoded
+    } else if (animation) {
+        // Only the first is decoded: the others are counted, not checked.
+        const AnimationFrames frames = format == Format::Gif ? readGifFrames(data, false)
+                                     : format == Format::Png ? readApngFrames(data) : readWebpFrames(data);
         source.m_delays = frames.delays.mid(0, 1);
         source.m_framesInFile = std::max(1, frames.count);
     }
@@ -413,6 +426,10 @@ Loaded Source::decode(Holding holding, QSize view) const
 Animation Source::decodeFrames() const
 {
     Animation result;
+    if (!ok()) { // refused before any frame was counted
+        result.refusal = m_refusal;
+        return result;
+    }
     FrameStream stream(*this);
     for (int f = 0; f < m_frames; ++f) {
         QImage frame;

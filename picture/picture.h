@@ -15,7 +15,7 @@ namespace picture {
 struct Budget {
     int maxSide = 32767;                        // pixels, either side
     qint64 maxPixels = qint64(256) * 1024 * 1024; // one picture (a 48-megapixel photo fits)
-    bool acceptPng = false;                     // the window reads no PNG; the command line does
+    bool acceptPng = false;                     // the window reads no PNG nor WebP; the command line does
     // What one command may hold in memory at once: its decoded pictures and what it composes.
     qint64 maxTotalBytes = defaultCommandMemory();
 
@@ -27,7 +27,7 @@ struct Budget {
 // A memory figure as both programs' messages give it: mebibytes, rounded up.
 QString mebibytes(qint64 bytes);
 
-enum class Format { Unknown, Bmp, Gif, Ico, Jpeg, Png };
+enum class Format { Unknown, Bmp, Gif, Ico, Jpeg, Png, Webp };
 
 enum class LoadError { None, Missing, Unreadable, NotAPicture, Damaged, TooLarge };
 
@@ -48,7 +48,8 @@ struct Loaded {
 
 // The format that a file's first bytes announce; Unknown for anything but BMP, GIF, ICO and JPEG.
 Format sniffFormat(const QByteArray &head);
-// The same, and Png for a PNG when the budget accepts PNG.
+// The same, and Png for a PNG and Webp for a WebP when the budget accepts PNG (the command
+// line's formats).
 Format sniffFormat(const QByteArray &head, const Budget &budget);
 
 struct Animation;
@@ -68,7 +69,8 @@ class Source
 {
 public:
     Source() = default;
-    // The file at path; name is how messages show it. With allFrames, a GIF gives every frame.
+    // The file at path; name is how messages show it. With allFrames, an animated GIF, PNG or
+    // WebP gives every frame.
     static Source open(const QString &path, const QString &name, const Budget &budget, bool allFrames = false);
     // The same from bytes already in memory.
     static Source fromData(const QByteArray &data, const QString &name, const Budget &budget, bool allFrames = false);
@@ -78,7 +80,7 @@ public:
     bool ok() const { return m_refusal.ok(); }
     Format format() const { return m_refusal.format; }
     const QString &name() const { return m_name; }
-    // Every frame's size: the picture's, or for all frames of a GIF its logical screen's.
+    // Every frame's size: the picture's, or for all frames of an animation its canvas's.
     QSize size() const { return m_size; }
     int frames() const { return m_frames; }
     // The frames the file holds, also when only its first is taken.
@@ -122,7 +124,8 @@ private:
     int m_plays = 1;
 };
 
-// Loads the picture at path: a BMP, the first frame of a GIF, the first image of an icon, a JPEG.
+// Loads the picture at path: a BMP, the first frame of a GIF, the first image of an icon, a JPEG;
+// when the budget accepts PNG, a PNG or WebP too (an animation's first frame).
 // The decoder follows the content, never the file name. path may keep name bytes that are not
 // UTF-8 (see nativepath.h); messages show them as U+FFFD.
 Loaded load(const QString &path, const Budget &budget = {}, Holding holding = Holding::Alone);

@@ -1,5 +1,7 @@
 #include "picture/qtglue.h"
 
+#include <QBuffer>
+#include <QCoreApplication>
 #include <QImageReader>
 
 #include "picture/largepages.h"
@@ -17,6 +19,7 @@ QByteArray qtFormatName(Format format)
     case Format::Ico: return QByteArrayLiteral("ico");
     case Format::Jpeg: return QByteArrayLiteral("jpeg");
     case Format::Png: return QByteArrayLiteral("png");
+    case Format::Webp: break; // libwebp decodes it (see webp.h)
     case Format::Unknown: break;
     }
     return {};
@@ -100,6 +103,25 @@ QImage readWithQt(QIODevice *device, const Header &h, QString *error)
     QImage image;
     if (!reader.read(&image)) {
         *error = reader.errorString();
+        return {};
+    }
+    return image;
+}
+
+QImage decodeWithQt(QByteArray bytes, const Header &h, QString *cause)
+{
+    if (h.pngKeyChunk >= 0)
+        bytes.remove(h.pngKeyChunk, 12 + (h.pngKeyGrey >= 0 ? 2 : 6));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QString error;
+    QImage image = readWithQt(&buffer, h, &error);
+    if (image.isNull()) {
+        *cause = QCoreApplication::translate("picture", "the decoder refused it: %1").arg(error);
+        return {};
+    }
+    if (!applyPngKey(image, h)) {
+        *cause = outOfMemory();
         return {};
     }
     return image;

@@ -20,6 +20,11 @@ QByteArray withTrustedIconSize(const QByteArray &data, const Header &h);
 // The picture Qt's reader for h's format decodes from device; null with *error set when it cannot.
 QImage readWithQt(QIODevice *device, const Header &h, QString *error);
 
+// The picture Qt's reader decodes from bytes (an icon's with its trusted size, see above), a
+// PNG's colour key taken out before and applied after (see Header::pngKey16); null with *cause
+// set when it cannot be decoded.
+QImage decodeWithQt(QByteArray bytes, const Header &h, QString *cause);
+
 // A PNG with a colour key (16-bit RGB, or grey), decoded without its tRNS chunk (see
 // Header::pngKey16): the key decides the alpha on the file's own samples and keeps its colour.
 // False when the memory cannot be had.

@@ -4,7 +4,9 @@
 
 #include <cstring>
 
+#include "picture/apng.h"
 #include "picture/gif.h"
+#include "picture/webp.h"
 
 namespace picture {
 
@@ -42,7 +44,7 @@ Loaded failure(LoadError error, const QString &message, Format format)
 Loaded notAPicture(const QString &name, bool png)
 {
     if (png)
-        return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO, JPEG or PNG picture.").arg(name));
+        return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO, JPEG, PNG or WebP picture.").arg(name));
     return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO or JPEG picture.").arg(name));
 }
 
@@ -96,16 +98,16 @@ Loaded unreadable(const QString &name, int error)
                    tr("Cannot load %1: the file cannot be read (%2).").arg(name, QString::fromLocal8Bit(std::strerror(error))));
 }
 
-// The frame count of a GIF whose first frame passed the checks, every later frame checked to be
-// whole and held to the budget; 0 with *refusal set when it is refused.
-int countGifFrames(const QByteArray &data, const Header &first, const QString &name, const Budget &budget,
-                   Loaded *refusal, QList<int> *delays, int *plays)
+int countFrames(const QByteArray &data, const Header &first, const QString &name, const Budget &budget,
+                Loaded *refusal, QList<int> *delays, int *plays)
 {
-    const GifFrames frames = readGifFrames(data);
+    const AnimationFrames frames = first.format == Format::Gif ? readGifFrames(data)
+                                 : first.format == Format::Png ? readApngFrames(data)
+                                                               : readWebpFrames(data);
     *delays = frames.delays;
     *plays = frames.plays;
     if (!frames.damage.isEmpty()) {
-        *refusal = refusedAsDamaged(name, frames.damage, Format::Gif);
+        *refusal = refusedAsDamaged(name, frames.damage, first.format);
         return 0;
     }
     // Each frame is held to the budget as the first one is: a frame declared far larger than
@@ -114,7 +116,7 @@ int countGifFrames(const QByteArray &data, const Header &first, const QString &n
         || frames.largestWidth * frames.largestHeight > budget.maxPixels) {
         *refusal = failure(LoadError::TooLarge, tr("Cannot load %1: a frame is too large: %2 x %3 pixels.")
                                                     .arg(name).arg(frames.largestWidth).arg(frames.largestHeight),
-                           Format::Gif);
+                           first.format);
         return 0;
     }
     // All frames may be held at once: together they get one picture's budget.
@@ -123,7 +125,7 @@ int countGifFrames(const QByteArray &data, const Header &first, const QString &n
                                                    "together; the most is %5 pixels in all.")
                                                     .arg(name).arg(frames.count).arg(first.width).arg(first.height)
                                                     .arg(budget.maxPixels),
-                           Format::Gif);
+                           first.format);
         return 0;
     }
     return frames.count;

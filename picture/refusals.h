@@ -20,10 +20,10 @@ Loaded unreadable(const QString &name, int error); // error: an errno value
 // budget, or data that ends before the picture does; ok() when none of these.
 Loaded refusalFor(const Header &h, const QString &name, const Budget &budget);
 
-// The frame count of a GIF whose first frame passed the checks, every later frame checked to be
-// whole and held to the budget, with their delays and how many times it plays; 0 with *refusal
-// set when it is refused.
-int countGifFrames(const QByteArray &data, const Header &first, const QString &name, const Budget &budget,
+// The frame count of an animation (GIF, APNG, WebP) whose header passed the checks, every frame
+// checked to be whole and held to the budget, with their delays and how many times it plays; 0
+// with *refusal set when it is refused.
+int countFrames(const QByteArray &data, const Header &first, const QString &name, const Budget &budget,
                    Loaded *refusal, QList<int> *delays, int *plays);
 
 } // namespace picture

@@ -64,12 +64,14 @@ private slots:
             << browse::picturePattern(true) << browse::Match::NameOrContent
             << QStringList{QStringLiteral("a.BMP"), QStringLiteral("b.bmp"), QStringLiteral("bitmap data"),
                            QStringLiteral("c.Gif"), QStringLiteral("d.ICO"), QStringLiteral("e.jpeg"),
-                           QStringLiteral("f.JPG"), QStringLiteral("g.png"), QStringLiteral("link to file.JPG"),
-                           QStringLiteral("link to link.gif"), QStringLiteral("walk2.dat")};
+                           QStringLiteral("f.JPG"), QStringLiteral("g.png"), QStringLiteral("j.WebP"),
+                           QStringLiteral("k.apng"), QStringLiteral("link to file.JPG"),
+                           QStringLiteral("link to link.gif"), QStringLiteral("walk2.dat"), QStringLiteral("webp data")};
         QTest::newRow("stars anywhere, parts left empty")
             << QStringLiteral(";*X*;;H.TIF;*a*a*") << browse::Match::Name
             << QStringList{QStringLiteral("bitmap data"), QStringLiteral("h.tif"), QStringLiteral("no suffix bmp"),
-                           QStringLiteral("notes.txt"), QStringLiteral("walk2.dat"), QStringLiteral("x.bmp "),
+                           QStringLiteral("notes.txt"), QStringLiteral("walk2.dat"), QStringLiteral("webp data"),
+                           QStringLiteral("x.bmp "),
                            QStringLiteral("x.jpeg.txt")};
         QTest::newRow("no pattern") << QString() << browse::Match::Name << QStringList();
     }
@@ -80,11 +82,12 @@ private slots:
         QFETCH(QStringList, expected);
         QTemporaryDir dir;
         for (const char *name : {"a.BMP", "b.bmp", "c.Gif", "d.ICO", "e.jpeg", "f.JPG", "g.png", "h.tif", "i.jpe",
-                                 "x.jpeg.txt", "x.bmp ", "no suffix bmp", ".hidden.bmp", ".jpg", "notes.txt"})
+                                 "j.WebP", "k.apng", "x.jpeg.txt", "x.bmp ", "no suffix bmp", ".hidden.bmp", ".jpg", "notes.txt"})
             touch(dir.filePath(QLatin1String(name)));
         const QImage image = testsupport::pattern(3, 2, 1);
         testsupport::writeFile(dir.filePath(QStringLiteral("walk2.dat")), encoded(image, "png"));
         testsupport::writeFile(dir.filePath(QStringLiteral("bitmap data")), encoded(image, "bmp"));
+        testsupport::writeFile(dir.filePath(QStringLiteral("webp data")), QByteArray("RIFF\x1a\0\0\0WEBPVP8L", 16));
         testsupport::writeFile(dir.filePath(QStringLiteral(".hidden")), encoded(image, "bmp"));
         // A link counts as what it leads to; a folder, a pipe or a link to nothing is no file.
         const QString elsewhere = dir.filePath(QStringLiteral("elsewhere.bmp"));

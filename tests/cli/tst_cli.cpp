@@ -91,8 +91,8 @@ private slots:
     void enginesFindEveryFrame();
     void enginesReadEveryLayout_data();
     void enginesReadEveryLayout();
-    void animatedGif_data();
-    void animatedGif();
+    void animatedInputs_data();
+    void animatedInputs();
     void folderOrder_data();
     void folderOrder();
     void badUsage_data();
@@ -479,10 +479,12 @@ void TestCli::enginesReadEveryLayout()
     QCOMPARE(animationList(found[QStringLiteral("pixi")][QStringLiteral("animations")].toObject()), animations);
 }
 
-void TestCli::animatedGif_data()
+void TestCli::animatedInputs_data()
 {
     QTest::addColumn<QString>("gif"); // a corpus file, or a Python expression for Pillow to save
     QTest::addColumn<int>("frames");
+    QTest::addColumn<QString>("file"); // what the made file is called
+    QTest::addColumn<QList<int>>("durations"); // in the JSON, when given
     // Frames that move and change colour, one disposal method each time, transparent index 0.
     const QString made = QStringLiteral(
         "fr=[]\n"
@@ -490,20 +492,40 @@ void TestCli::animatedGif_data()
         "    im=Image.new('P',(40,30),0); im.putpalette([0,0,0,255,0,0,0,255,0,0,0,255]+[9]*756)\n"
         "    ImageDraw.Draw(im).rectangle((i*5,i*3,i*5+14,i*3+10),fill=1+i%3); fr.append(im)\n"
         "fr[0].save(OUT,save_all=True,append_images=fr[1:],transparency=0,disposal=DISPOSAL,optimize=False)\n");
+    const QString gif = QStringLiteral("anim.gif");
     for (int disposal : {1, 2, 3})
-        QTest::addRow("made, disposal %d", disposal) << QString(made).replace(QStringLiteral("DISPOSAL"), QString::number(disposal)) << 5;
+        QTest::addRow("made, disposal %d", disposal) << QString(made).replace(QStringLiteral("DISPOSAL"), QString::number(disposal))
+                                                     << 5 << gif << QList<int>();
     // Disposal to the background is left out: Pillow fills it where browsers leave it clear, as
     // the GIF suite of the picture tests checks.
     for (const char *name : {"chi", "different_transparency", "missing_background"})
-        QTest::addRow("corpus %s", name) << QStringLiteral("corpus:gif/%1.gif").arg(QLatin1String(name)) << -1;
+        QTest::addRow("corpus %s", name) << QStringLiteral("corpus:gif/%1.gif").arg(QLatin1String(name)) << -1 << gif << QList<int>();
+    // The same as APNG (frames blended over the ones before, as Pillow blends them right only
+    // where pixels are opaque or clear) and as lossless animated WebP, each frame its own delay.
+    const QString rgba = QStringLiteral(
+        "fr=[]\n"
+        "for i in range(4):\n"
+        "    im=Image.new('RGBA',(40,30),(0,0,0,0))\n"
+        "    ImageDraw.Draw(im).rectangle((i*5,i*3,i*5+14,i*3+10),fill=(255*(i%2),90,40*i,TRANSLUCENT)); fr.append(im)\n"
+        "fr[0].save(OUT,save_all=True,append_images=fr[1:],duration=[40,60,80,100],loop=LOOP,OPTIONS)\n");
+    QTest::newRow("APNG, blended over")
+        << QString(rgba).replace(QStringLiteral("TRANSLUCENT"), QStringLiteral("255")).replace(QStringLiteral("LOOP"), QStringLiteral("0"))
+               .replace(QStringLiteral("OPTIONS"), QStringLiteral("blend=1,disposal=0"))
+        << 4 << QStringLiteral("anim.png") << QList<int>{40, 60, 80, 100};
+    QTest::newRow("WebP, translucent")
+        << QString(rgba).replace(QStringLiteral("TRANSLUCENT"), QStringLiteral("90+40*i")).replace(QStringLiteral("LOOP"), QStringLiteral("2"))
+               .replace(QStringLiteral("OPTIONS"), QStringLiteral("lossless=True"))
+        << 4 << QStringLiteral("anim.webp") << QList<int>{40, 60, 80, 100};
 }
 
-void TestCli::animatedGif()
+void TestCli::animatedInputs()
 {
     QFETCH(QString, gif);
     QFETCH(int, frames);
+    QFETCH(QString, file);
+    QFETCH(QList<int>, durations);
     QTemporaryDir dir;
-    QString path = dir.filePath(QStringLiteral("anim.gif"));
+    QString path = dir.filePath(file);
     if (gif.startsWith(QLatin1String("corpus:"))) {
         CORVANE_REQUIRE_CORPUS();
         path = testsupport::corpusDir() + u'/' + gif.mid(7);
@@ -517,7 +539,7 @@ void TestCli::animatedGif()
     if (frames > 0)
         QCOMPARE(expected.size(), frames);
     const Run run = runStrip({path, QStringLiteral("--all-frames"), QStringLiteral("-c"), QStringLiteral("4"), QStringLiteral("-o"),
-                              QStringLiteral("sheet.png")}, dir.path());
+                              QStringLiteral("sheet.png"), QStringLiteral("--json")}, dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
     const QImage sheet = pillowFrames(dir.filePath(QStringLiteral("sheet.png"))).value(0);
     const QSize cell = expected[0].size();
@@ -525,6 +547,15 @@ void TestCli::animatedGif()
     for (int i = 0; i < expected.size(); ++i) {
         const QString difference = compareRgba(sheet.copy(QRect(QPoint(i % 4 * cell.width(), i / 4 * cell.height()), cell)), expected[i]);
         QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("frame %1: %2").arg(i).arg(difference)));
+    }
+    // One animation of all its frames, each with its own delay.
+    const QJsonDocument json = QJsonDocument::fromJson(readFile(dir.filePath(QStringLiteral("sheet.json"))));
+    const QJsonObject animations = json[QStringLiteral("animations")].toObject();
+    QCOMPARE(animations.size(), 1);
+    QCOMPARE(animations.begin().value().toArray().size(), expected.size());
+    for (int i = 0; i < durations.size(); ++i) {
+        const QString name = QStringLiteral("%1#%2").arg(QFileInfo(path).fileName()).arg(i);
+        QCOMPARE(json[QStringLiteral("frames")][name][QStringLiteral("duration")].toInt(), durations[i]);
     }
 }
 
@@ -1031,7 +1062,7 @@ void TestCli::namesThatAreNotUtf8_data()
     QTest::addColumn<QString>("err");
     QTest::newRow("a picture") << true << 0 << QString();
     QTest::newRow("a damaged one") << false << 1
-        << QStringLiteral("corvane-strip: Cannot load caf\uFFFD.png: the file is not a BMP, GIF, ICO, JPEG or PNG picture.\n");
+        << QStringLiteral("corvane-strip: Cannot load caf\uFFFD.png: the file is not a BMP, GIF, ICO, JPEG, PNG or WebP picture.\n");
 }
 void TestCli::namesThatAreNotUtf8()
 {

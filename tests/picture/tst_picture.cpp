@@ -25,6 +25,47 @@ using picture::LoadError;
 
 namespace {
 
+// The frames a browser shows, as the test-image generators write them beside a file: b"N\n",
+// then per frame b"W H\n" and its RGBA bytes.
+QList<QImage> shownFrames(const QString &path)
+{
+    QByteArray expected = testsupport::readFile(path);
+    auto line = [&expected] {
+        const qsizetype nl = expected.indexOf('\n');
+        const QByteArray l = expected.left(nl);
+        expected.remove(0, nl + 1);
+        return l;
+    };
+    QList<QImage> frames;
+    for (int n = line().toInt(); n > 0; --n) {
+        const QList<QByteArray> size = line().split(' ');
+        QImage frame(size[0].toInt(), size[1].toInt(), QImage::Format_RGBA8888);
+        for (int y = 0; y < frame.height(); ++y)
+            std::memcpy(frame.scanLine(y), expected.constData() + qsizetype(y) * frame.width() * 4, size_t(frame.width()) * 4);
+        expected.remove(0, qsizetype(frame.width()) * frame.height() * 4);
+        frames.append(frame);
+    }
+    return frames;
+}
+
+// Where got differs from the frame a browser shows; the colour of a wholly transparent pixel is
+// not shown: only its alpha counts.
+QString shownDifference(const QImage &got, const QImage &want)
+{
+    const QImage rgba = got.convertToFormat(QImage::Format_RGBA8888);
+    if (rgba.size() != want.size())
+        return QStringLiteral("%1 x %2 pixels").arg(rgba.width()).arg(rgba.height());
+    for (int y = 0; y < want.height(); ++y)
+        for (int x = 0; x < want.width(); ++x) {
+            const uchar *a = rgba.constScanLine(y) + x * 4;
+            const uchar *b = want.constScanLine(y) + x * 4;
+            if (a[3] != b[3] || (b[3] != 0 && std::memcmp(a, b, 3) != 0))
+                return QStringLiteral("(%1, %2): %3,%4,%5,%6 instead of %7,%8,%9,%10").arg(x).arg(y)
+                    .arg(a[0]).arg(a[1]).arg(a[2]).arg(a[3]).arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
+        }
+    return {};
+}
+
 QByteArray writtenByQt(const QImage &image, const char *format, bool progressive = false)
 {
     QByteArray bytes;
@@ -373,6 +414,10 @@ private slots:
     // Frames, transparency, disposal and the background as browsers show them.
     void gifSuite_data();
     void gifSuite();
+    void animationSuite_data();
+    void animationSuite();
+    void animationRefused_data();
+    void animationRefused();
     void rleStreamWithoutEndOfBitmap();
 
     // 3. The size limit.
@@ -414,6 +459,7 @@ void TestPicture::sniff_data()
     QTest::newRow("cursor") << QByteArray("\0\0\2\0\1\0", 6) << int(Format::Unknown);
     QTest::newRow("jpeg") << QByteArray("\xff\xd8\xff\xe0", 4) << int(Format::Jpeg);
     QTest::newRow("png") << QByteArray("\x89PNG\r\n\x1a\n") << int(Format::Unknown);
+    QTest::newRow("webp, which the window does not read") << QByteArray("RIFF\x1a\0\0\0WEBPVP8L", 16) << int(Format::Unknown);
     QTest::newRow("tiff") << QByteArray("II*\0", 4) << int(Format::Unknown);
     QTest::newRow("empty") << QByteArray() << int(Format::Unknown);
     QTest::newRow("one byte") << QByteArray("B") << int(Format::Unknown);
@@ -865,42 +911,12 @@ void TestPicture::gifSuite()
 {
     QFETCH(QString, path);
     QFETCH(bool, pillowAgrees);
-    QByteArray expected = testsupport::readFile(path + QStringLiteral(".rgba"));
-    auto line = [&expected] {
-        const qsizetype nl = expected.indexOf('\n');
-        const QByteArray l = expected.left(nl);
-        expected.remove(0, nl + 1);
-        return l;
-    };
-    QList<QImage> frames;
-    for (int n = line().toInt(); n > 0; --n) {
-        const QList<QByteArray> size = line().split(' ');
-        QImage frame(size[0].toInt(), size[1].toInt(), QImage::Format_RGBA8888);
-        for (int y = 0; y < frame.height(); ++y)
-            std::memcpy(frame.scanLine(y), expected.constData() + qsizetype(y) * frame.width() * 4, size_t(frame.width()) * 4);
-        expected.remove(0, qsizetype(frame.width()) * frame.height() * 4);
-        frames.append(frame);
-    }
-    // The colour of a wholly transparent pixel is not shown: only its alpha counts.
-    auto difference = [](const QImage &got, const QImage &want) -> QString {
-        const QImage rgba = got.convertToFormat(QImage::Format_RGBA8888);
-        if (rgba.size() != want.size())
-            return QStringLiteral("%1 x %2 pixels").arg(rgba.width()).arg(rgba.height());
-        for (int y = 0; y < want.height(); ++y)
-            for (int x = 0; x < want.width(); ++x) {
-                const uchar *a = rgba.constScanLine(y) + x * 4;
-                const uchar *b = want.constScanLine(y) + x * 4;
-                if (a[3] != b[3] || (b[3] != 0 && std::memcmp(a, b, 3) != 0))
-                    return QStringLiteral("(%1, %2): %3,%4,%5,%6 instead of %7,%8,%9,%10").arg(x).arg(y)
-                        .arg(a[0]).arg(a[1]).arg(a[2]).arg(a[3]).arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
-            }
-        return {};
-    };
+    const QList<QImage> frames = shownFrames(path + QStringLiteral(".rgba"));
     if (pillowAgrees) {
         const QList<QImage> pillow = testsupport::pillowFrames(path + QStringLiteral(".gif"));
         QCOMPARE(pillow.size(), frames.size());
         for (int i = 0; i < frames.size(); ++i)
-            QCOMPARE(difference(pillow[i], frames[i]), QString());
+            QCOMPARE(shownDifference(pillow[i], frames[i]), QString());
     }
     const picture::Source source = picture::Source::open(path + QStringLiteral(".gif"), path, {}, true);
     QVERIFY2(source.ok(), qPrintable(source.refusal().message));
@@ -908,12 +924,120 @@ void TestPicture::gifSuite()
     QVERIFY2(animation.refusal.ok(), qPrintable(animation.refusal.message));
     QCOMPARE(animation.frames.size(), frames.size());
     for (int i = 0; i < frames.size(); ++i) {
-        QCOMPARE(difference(animation.frames[i], frames[i]), QString());
+        QCOMPARE(shownDifference(animation.frames[i], frames[i]), QString());
         QVERIFY(animation.frames[i].format() == QImage::Format_RGB32 || animation.frames[i].format() == QImage::Format_ARGB32);
     }
     const picture::Loaded first = picture::load(path + QStringLiteral(".gif"));
     QVERIFY2(first.ok(), qPrintable(first.message));
-    QCOMPARE(difference(first.image, frames[0]), QString());
+    QCOMPARE(shownDifference(first.image, frames[0]), QString());
+}
+
+// What tests/support/animsuite.py printed for the files it wrote in dir, one split line each.
+QList<QStringList> animationFiles(const QString &dir)
+{
+    QProcess generator;
+    generator.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_ANIMSUITE_SCRIPT), dir});
+    if (!generator.waitForFinished(120000) || generator.exitCode() != 0)
+        return {};
+    QList<QStringList> lines;
+    for (const QByteArray &line : generator.readAllStandardOutput().trimmed().split('\n'))
+        lines.append(QString::fromUtf8(line).split(u'\t'));
+    return lines;
+}
+
+void TestPicture::animationSuite_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("pillowAgrees");
+    QTest::addColumn<int>("pillowFirst");   // Pillow's frame that is the animation's first
+    QTest::addColumn<int>("plays");
+    QTest::addColumn<QString>("delays");
+    QTest::addColumn<QString>("pillowDelays");
+    const QList<QStringList> lines = animationFiles(m_dir.path());
+    if (lines.isEmpty())
+        QSKIP("python3 with Pillow cannot run the APNG and WebP test-image generator");
+    for (const QStringList &f : lines)
+        if (f.value(2) != QLatin1String("refused"))
+            QTest::newRow(qPrintable(f[0])) << m_dir.filePath(f[0] + u'.' + f[1]) << (f[2] == QLatin1String("pillow"))
+                                            << f[3].toInt() << f[4].toInt() << f[5] << f[6];
+}
+
+// APNG and WebP frames as a browser shows them, with their durations and plays, from every
+// frame's decoding and from the first frame's alone; Pillow composes the same frames where it
+// blends as browsers do, and reads the same durations.
+void TestPicture::animationSuite()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, pillowAgrees);
+    QFETCH(int, pillowFirst);
+    QFETCH(int, plays);
+    QFETCH(QString, delays);
+    QFETCH(QString, pillowDelays);
+    const QList<QImage> frames = shownFrames(path.left(path.lastIndexOf(u'.')) + QStringLiteral(".rgba"));
+    QVERIFY(!frames.isEmpty());
+    QCOMPARE(pillowDelays, delays);
+    if (pillowAgrees) {
+        const QList<QImage> pillow = testsupport::pillowFrames(path).mid(pillowFirst);
+        QCOMPARE(pillow.size(), frames.size());
+        for (int i = 0; i < frames.size(); ++i)
+            QCOMPARE(shownDifference(pillow[i], frames[i]), QString());
+    }
+    Budget budget;
+    budget.acceptPng = true;
+    const picture::Source source = picture::Source::open(path, path, budget, true);
+    QVERIFY2(source.ok(), qPrintable(source.refusal().message));
+    QStringList ours;
+    for (int delay : source.delays())
+        ours.append(QString::number(delay));
+    QCOMPARE(ours.join(u','), delays);
+    QCOMPARE(source.plays(), plays);
+    QCOMPARE(source.frames(), int(frames.size()));
+    QCOMPARE(source.size(), frames[0].size());
+    picture::FrameStream stream(source);
+    for (int i = 0; i < frames.size(); ++i) {
+        QImage frame;
+        picture::Loaded refusal;
+        QVERIFY2(stream.next(&frame, &refusal), qPrintable(refusal.message));
+        QCOMPARE(shownDifference(frame, frames[i]), QString());
+        QVERIFY(frame.format() == QImage::Format_RGB32 || frame.format() == QImage::Format_ARGB32);
+    }
+    QImage past;
+    picture::Loaded none;
+    QVERIFY(!stream.next(&past, &none) && none.message.contains(path));
+    const picture::Source first = picture::Source::open(path, path, budget);
+    QCOMPARE(first.framesInFile(), int(frames.size()));
+    const picture::Loaded loaded = first.decode();
+    QVERIFY2(loaded.ok(), qPrintable(loaded.message));
+    QCOMPARE(loaded.format, path.endsWith(QLatin1String(".webp")) ? Format::Webp : Format::Png);
+    QCOMPARE(shownDifference(loaded.image, frames[0]), QString());
+}
+
+void TestPicture::animationRefused_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("cause");
+    const QList<QStringList> lines = animationFiles(m_dir.path());
+    if (lines.isEmpty())
+        QSKIP("python3 with Pillow cannot run the APNG and WebP test-image generator");
+    for (const QStringList &f : lines)
+        if (f.value(2) == QLatin1String("refused"))
+            QTest::newRow(qPrintable(f[0])) << m_dir.filePath(f[0] + u'.' + f[1]) << f[3];
+}
+
+// Hostile APNG and WebP files are refused whole, naming the file and the cause, when every frame
+// is asked for; their first frame alone loads or is refused in the same way, never a crash.
+void TestPicture::animationRefused()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, cause);
+    Budget budget;
+    budget.acceptPng = true;
+    const picture::Animation animation = picture::Source::open(path, path, budget, true).decodeFrames();
+    QVERIFY(animation.frames.isEmpty());
+    QVERIFY2(animation.refusal.message.startsWith(QStringLiteral("Cannot load %1: ").arg(path)), qPrintable(animation.refusal.message));
+    QVERIFY2(animation.refusal.message.contains(cause), qPrintable(animation.refusal.message));
+    const picture::Loaded first = picture::load(path, budget);
+    QVERIFY2(first.ok() || first.message.startsWith(QStringLiteral("Cannot load %1: ").arg(path)), qPrintable(first.message));
 }
 
 // An RLE stream may leave out its end-of-bitmap code once every row is there; missing rows

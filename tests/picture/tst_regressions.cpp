@@ -60,6 +60,16 @@ const QHash<QString, QString> Expected = {
     {QStringLiteral("gif-16000x16000-frame-from-three-bytes.gif"), QStringLiteral("Damaged")},
     // An icon whose PNG declares 16000 x 16000 pixels and compresses four rows.
     {QStringLiteral("ico-png-16000x16000-from-four-rows.ico"), QStringLiteral("Damaged")},
+    // Animations whose first frame is sound and whose later ones are not, or lie: only --all-frames
+    // refuses them (see tst_picture's animationRefused).
+    {QStringLiteral("apng-declares-5-frames-holds-3.png"), QStringLiteral("None")},
+    {QStringLiteral("apng-sequence-numbers-from-1.png"), QStringLiteral("None")},
+    {QStringLiteral("apng-30-frames-on-a-4000x4000-canvas.png"), QStringLiteral("None")},
+    {QStringLiteral("webp-30-frames-on-a-4000x4000-canvas.webp"), QStringLiteral("None")},
+    // A WebP's container cut short, or a frame past its canvas: refused before anything is decoded.
+    {QStringLiteral("webp-animated-cut-at-two-thirds.webp"), QStringLiteral("Damaged")},
+    {QStringLiteral("webp-frame-4x4-at-4-2-outside-a-6x4-canvas.webp"), QStringLiteral("Damaged")},
+    {QStringLiteral("apng-cut-inside-the-last-fdat.png"), QStringLiteral("Damaged")},
 };
 
 // The amount of private memory this process has mapped, from the kernel's own count.
@@ -85,7 +95,16 @@ QString loadInChild(const QString &path)
             if (setrlimit(RLIMIT_DATA, &limit) != 0)
                 _exit(3);
         }
-        const picture::Loaded r = picture::load(path);
+        // The command line's formats too, and every frame of an animation as --all-frames takes
+        // them: all there, or refused whole in a sentence that names the file.
+        picture::Budget budget;
+        budget.acceptPng = true;
+        const picture::Loaded r = picture::load(path, budget);
+        const QString name = QFileInfo(path).absoluteFilePath();
+        const picture::Source source = picture::Source::open(path, name, budget, true);
+        const picture::Animation all = source.decodeFrames();
+        if (all.refusal.ok() ? all.frames.size() != source.frames() : !all.refusal.message.startsWith(QStringLiteral("Cannot load %1: ").arg(name)))
+            return QStringLiteral("every frame: %1 of %2 frames, %3").arg(all.frames.size()).arg(source.frames()).arg(all.refusal.message);
         return QStringLiteral("%1|%2|%3|%4|%5|%6")
             .arg(testsupport::errorName(r.error))
             .arg(r.image.width())
@@ -503,7 +522,8 @@ void TestRegressions::printDigests()
         const picture::Loaded loaded = picture::load(path, budget);
         const QString alone = digestOf(loaded);
         const QString held = digestOf(picture::load(path, budget, picture::Holding::WithOthers));
-        const QString frames = loaded.format == Format::Gif ? animationDigest(path, budget) : QString();
+        const QString frames = loaded.format == Format::Gif || loaded.format == Format::Png || loaded.format == Format::Webp
+            ? animationDigest(path, budget) : QString();
         const QString png = loaded.ok() ? pngDigest(loaded.image) : QString();
         std::printf("DIGEST %s %s %s %s %s\n", qPrintable(path), qPrintable(alone), qPrintable(held), qPrintable(frames),
                     qPrintable(png));

@@ -109,9 +109,9 @@ Header readBmp(const Bytes &b, Header h, qint64 fileSize)
     h.height = std::abs(height);
 
     switch (infoSize) {
-    case 12: case 40: case 64: case 108: case 124:
+    case 12: case 40: case 52: case 56: case 64: case 108: case 124:
         break;
-    case 16: case 52: case 56:
+    case 16:
         return unsupported(h, QStringLiteral("a BMP with a %1-byte header, which this program cannot read").arg(infoSize));
     default:
         return damaged(h, QStringLiteral("its header has an unknown size of %1 bytes").arg(infoSize));
@@ -431,7 +431,8 @@ bool isPlainBmp(const QByteArray &data)
     const quint32 infoSize = b.le32(14);
     if (infoSize == 12)
         return true;
-    if (infoSize < 20 || !b.has(30, 4))
+    // Qt reads the 52- and 56-byte headers only as they are rewritten in memory.
+    if (infoSize < 20 || infoSize == 52 || infoSize == 56 || !b.has(30, 4))
         return false;
     const quint32 compression = b.le32(30);
     return compression == 0 || compression == 3;

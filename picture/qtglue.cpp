@@ -3,7 +3,11 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QImageReader>
+#include <QtEndian>
 
+#include <cstring>
+
+#include "picture/bytes.h"
 #include "picture/largepages.h"
 #include "picture/refusals.h"
 
@@ -108,8 +112,37 @@ QImage readWithQt(QIODevice *device, const Header &h, QString *error)
     return image;
 }
 
+namespace {
+
+// A bitmap with the 52- or 56-byte info header (the 40-byte one with its RGB, or RGB and alpha,
+// masks inside), which Qt does not read, given the 108-byte header that holds the same masks.
+// The 52-byte header has no alpha mask: its pictures are opaque. The header passed its checks.
+QByteArray withV4Header(const QByteArray &bytes)
+{
+    const Bytes b(bytes);
+    const quint32 infoSize = b.le32(14);
+    if (b.u8(0) != 'B' || (infoSize != 52 && infoSize != 56) || !b.has(14, infoSize))
+        return bytes;
+    constexpr int v4 = 108;
+    QByteArray info(v4, '\0');
+    std::memcpy(info.data(), bytes.constData() + 14, 52);
+    uchar *p = reinterpret_cast<uchar *>(info.data());
+    qToLittleEndian<quint32>(v4, p);
+    qToLittleEndian<quint32>(infoSize == 56 ? b.le32(66) : 0, p + 52);
+    qToLittleEndian<quint32>(0x57696e20, p + 56); // "Win ": the system's colour space
+    QByteArray out = bytes.left(14) + info + bytes.mid(14 + infoSize);
+    const quint32 offset = b.le32(10);
+    qToLittleEndian<quint32>(offset + (v4 - infoSize), reinterpret_cast<uchar *>(out.data()) + 10);
+    qToLittleEndian<quint32>(quint32(out.size()), reinterpret_cast<uchar *>(out.data()) + 2);
+    return out;
+}
+
+} // namespace
+
 QImage decodeWithQt(QByteArray bytes, const Header &h, QString *cause)
 {
+    if (h.format == Format::Bmp)
+        bytes = withV4Header(bytes);
     if (h.pngKeyChunk >= 0)
         bytes.remove(h.pngKeyChunk, 12 + (h.pngKeyGrey >= 0 ? 2 : 6));
     QBuffer buffer(&bytes);

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QTreeWidget>
+#include <QtEndian>
 #include <QtTest>
 
 #include <condition_variable>
@@ -345,6 +346,44 @@ private slots:
         QCOMPARE(window->Dir1->path(), dir);
         QCOMPARE(window->File1->path(), dir);
         QCOMPARE(window->Dir1->currentItem()->text(0), QStringLiteral("vanish"));
+    }
+
+    // Bitmaps whose info header holds their masks (52 bytes: RGB, 56: RGB and alpha) preview as
+    // other bitmaps do.
+    void previewOfBitmapHeadersWithMasks_data()
+    {
+        QTest::addColumn<int>("headerSize");
+        QTest::newRow("52 bytes") << 52;
+        QTest::newRow("56 bytes") << 56;
+    }
+
+    void previewOfBitmapHeadersWithMasks()
+    {
+        QFETCH(int, headerSize);
+        const QString dir = folder(QStringLiteral("masks-%1").arg(headerSize));
+        QByteArray info(headerSize, '\0');
+        uchar *p = reinterpret_cast<uchar *>(info.data());
+        qToLittleEndian<quint32>(quint32(headerSize), p);
+        qToLittleEndian<qint32>(2, p + 4);
+        qToLittleEndian<qint32>(2, p + 8);
+        qToLittleEndian<quint16>(1, p + 12);
+        qToLittleEndian<quint16>(32, p + 14);
+        qToLittleEndian<quint32>(3, p + 16); // bit fields
+        const quint32 masks[] = {0x00ff0000u, 0x0000ff00u, 0x000000ffu, 0xff000000u};
+        for (int i = 0; 40 + 4 * i < headerSize; ++i)
+            qToLittleEndian<quint32>(masks[i], p + 40 + 4 * i);
+        QByteArray file("BM");
+        file += QByteArray(12, '\0');
+        qToLittleEndian<quint32>(quint32(14 + headerSize + 16), file.data() + 2);
+        qToLittleEndian<quint32>(quint32(14 + headerSize), file.data() + 10);
+        file += info;
+        for (int i = 0; i < 4; ++i)
+            file += QByteArray("\x00\x00\xff\xff", 4); // opaque red, B G R A
+        testsupport::writeFile(QDir(dir).filePath(QStringLiteral("masks.bmp")), file);
+        openFolder(dir);
+        click(0);
+        QVERIFY2(window->Open->toolTip().isEmpty(), qPrintable(window->Open->toolTip()));
+        QCOMPARE(previewPixel(120, 120), QColor(Qt::red));
     }
 
     // A large picture is decoded while the window answers: a timer keeps ticking, and a click

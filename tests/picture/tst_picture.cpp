@@ -289,6 +289,8 @@ QByteArray iconBitmap(const QImage &picture)
 }
 
 // A 32-bit bitmap with a V4 (108-byte) or V5 (124-byte) header whose bit fields include alpha.
+// A 32-bit bitmap of picture with bit fields and an info header of headerSize bytes: 52 holds
+// the RGB masks, 56 the alpha mask too, 108 and 124 a colour space as well.
 QByteArray alphaBitmap(const QImage &picture, int headerSize)
 {
     const QByteArray pixels = bgraRowsBottomUp(picture);
@@ -308,9 +310,12 @@ QByteArray alphaBitmap(const QImage &picture, int headerSize)
     putLe32(b, 0);
     putLe32(b, 0);
     for (const quint32 mask : {0x00ff0000u, 0x0000ff00u, 0x000000ffu, 0xff000000u})
-        putLe32(b, mask);
-    putLe32(b, 0x73524742); // sRGB
-    b.append(QByteArray(headerSize - 56, '\0'));
+        if (b.size() < 14 + headerSize)
+            putLe32(b, mask);
+    if (headerSize > 56) {
+        putLe32(b, 0x73524742); // sRGB
+        b.append(QByteArray(headerSize - 60, '\0'));
+    }
     return b + pixels;
 }
 
@@ -402,6 +407,9 @@ private slots:
     void translucentPixelsAsGiven();
     void pngStandardTypes_data();
     void pngStandardTypes();
+    // The 52- and 56-byte info headers, as ImageMagick reads them, in both programs.
+    void bitmapHeadersWithMasks_data();
+    void bitmapHeadersWithMasks();
 
     // 2. Truncation.
     void truncated_data();
@@ -716,6 +724,43 @@ void TestPicture::translucentPixelsAsGiven()
                                      .arg(a[0]).arg(a[1]).arg(a[2]).arg(a[3]).arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3])));
         }
     compareWhenHeld(path, r);
+}
+
+void TestPicture::bitmapHeadersWithMasks_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("opaque");
+    const QImage picture = translucentPattern(15, 6);
+    QTest::newRow("56 bytes: its alpha mask kept") << alphaBitmap(picture, 56) << false;
+    QTest::newRow("52 bytes: no alpha mask, opaque") << alphaBitmap(picture, 52) << true;
+}
+
+// Each pixel as ImageMagick reads it (a 52-byte header's alpha aside: the picture is opaque),
+// through the window's loader and through corvane-strip's PNG.
+void TestPicture::bitmapHeadersWithMasks()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, opaque);
+    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+    if (convert.isEmpty())
+        QSKIP("ImageMagick's convert is not installed");
+    const QString path = write(QStringLiteral("masks.bmp"), bytes);
+    QProcess magick;
+    magick.start(convert, {path, QStringLiteral("-depth"), QStringLiteral("8"), QStringLiteral("rgba:-")});
+    QVERIFY(magick.waitForFinished() && magick.exitCode() == 0);
+    QImage expected(15, 6, QImage::Format_RGBA8888);
+    const QByteArray rgba = magick.readAllStandardOutput();
+    QCOMPARE(rgba.size(), expected.sizeInBytes());
+    std::memcpy(expected.bits(), rgba.constData(), size_t(rgba.size()));
+    if (opaque)
+        expected = expected.convertToFormat(QImage::Format_RGBX8888).convertToFormat(QImage::Format_RGBA8888);
+
+    const picture::Loaded r = picture::load(path);
+    QVERIFY2(r.ok(), qPrintable(r.message));
+    QCOMPARE(testsupport::compareRgba(r.image, expected), QString());
+    const testsupport::Run run = testsupport::runStrip({path, QStringLiteral("-o"), m_dir.filePath(QStringLiteral("masks.png"))}, m_dir.path());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(testsupport::compareRgba(testsupport::pillowFrames(m_dir.filePath(QStringLiteral("masks.png"))).value(0), expected), QString());
 }
 
 void TestPicture::pngStandardTypes_data()

@@ -12,6 +12,7 @@
 #include <zlib.h>
 
 #include "picture/bytes.h"
+#include "picture/rgbaband.h"
 #include "picture/qtglue.h"
 
 namespace picture {
@@ -357,14 +358,7 @@ bool ApngPlayer::next(QImage *frame, QString *why)
                 for (int x = 0; x < area.width(); ++x)
                     to[x] = over(from[x], to[x]);
         }
-        // RGB32 when nothing shows through.
-        bool opaque = true;
-        for (int y = 0; y < s.canvas.height() && opaque; ++y) {
-            const auto *row = reinterpret_cast<const QRgb *>(s.canvas.constScanLine(y));
-            for (int x = 0; x < s.canvas.width() && opaque; ++x)
-                opaque = qAlpha(row[x]) == 255;
-        }
-        *frame = opaque ? s.canvas.convertToFormat(QImage::Format_RGB32) : s.canvas.copy();
+        *frame = frameOfScreen(s.canvas);
         if (frame->isNull()) {
             *why = outOfMemory();
             return false;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "picture/bytes.h"
+#include "picture/rgbaband.h"
 
 namespace picture {
 
@@ -516,14 +517,7 @@ bool GifPlayer::next(QImage *frame, QString *why)
                     row[x] = palette[size_t(index)];
             }
         }
-        // RGB32 when nothing shows through.
-        bool opaque = true;
-        for (int y = 0; y < s.screen.height() && opaque; ++y) {
-            const auto *row = reinterpret_cast<const QRgb *>(s.screen.constScanLine(y));
-            for (int x = 0; x < s.screen.width() && opaque; ++x)
-                opaque = qAlpha(row[x]) == 255;
-        }
-        *frame = opaque ? s.screen.convertToFormat(QImage::Format_RGB32) : s.screen.copy();
+        *frame = frameOfScreen(s.screen);
         if (frame->isNull()) {
             *why = noMemory;
             return false;

@@ -133,4 +133,15 @@ QImage withTransparentColour(QImage picture, TransparentColour mode)
     return out;
 }
 
+QImage frameOfScreen(const QImage &screen)
+{
+    for (int y = 0; y < screen.height(); ++y) {
+        const auto *row = reinterpret_cast<const QRgb *>(screen.constScanLine(y));
+        for (int x = 0; x < screen.width(); ++x)
+            if (qAlpha(row[x]) != 255)
+                return screen.copy();
+    }
+    return screen.convertToFormat(QImage::Format_RGB32);
+}
+
 } // namespace picture

@@ -37,4 +37,8 @@ enum class TransparentColour {
 // the work cannot be had. Given a picture nothing else shares, it is changed in place.
 QImage withTransparentColour(QImage picture, TransparentColour mode);
 
+// An animation's screen handed out as a frame: RGB32 when every pixel is opaque, else a copy in
+// straight ARGB32; null when the memory cannot be had.
+QImage frameOfScreen(const QImage &screen);
+
 } // namespace picture

@@ -336,7 +336,11 @@ void TestFormats::cssShowsEveryFrame()
     }
     writeFile(dir.filePath(QStringLiteral("page.html")), html + "</body></html>\n");
     const QSize window(8 * step, int(frames.size() + 7) / 8 * step);
+    // A profile of its own and no network of its own: the page is a local file.
     run(chromium, {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+                   QStringLiteral("--no-first-run"), QStringLiteral("--disable-background-networking"),
+                   QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+                   QStringLiteral("--user-data-dir=") + dir.filePath(QStringLiteral("profile")),
                    QStringLiteral("--hide-scrollbars"), QStringLiteral("--force-device-scale-factor=1"),
                    QStringLiteral("--default-background-color=00000000"),
                    QStringLiteral("--window-size=%1,%2").arg(window.width()).arg(window.height()),

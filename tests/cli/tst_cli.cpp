@@ -1133,6 +1133,11 @@ void TestCli::sameBytesWhateverTheMemory_data()
     QTest::newRow("PNG and JSON, frames placed, extruded, enlarged, bled")
         << words("--json --cell max --anchor center --extrude 1 --scale 2 --alpha bleed --padding 1 -o s.png")
         << words("s.png s.json");
+    QTest::newRow("pages of trimmed, shared cells, a row an animation, every engine's data")
+        << words("--trim --dedupe --fill animations --anchor bottom --max-size 16 -c 2 --json --format tiled,libgdx,godot,css -o s.png")
+        << words("s-0.png s-1.png s.json s-1.json s-0.tsx s-1.tsx s.atlas s.tres s.css");
+    QTest::newRow("WebP") << words("-o s.webp") << words("s.webp");
+    QTest::newRow("PNG, the strongest deflate") << words("--compress max -o s.png") << words("s.png");
 }
 void TestCli::sameBytesWhateverTheMemory()
 {
@@ -1156,8 +1161,10 @@ void TestCli::sameBytesWhateverTheMemory()
         QVERIFY(p.waitForFinished(120000));
         QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
         QByteArray written;
-        for (const QString &name : outputs)
+        for (const QString &name : outputs) {
+            QVERIFY2(QFileInfo::exists(dir.filePath(name)), qPrintable(name));
             written += readFile(dir.filePath(name)) + "\n--\n";
+        }
         runs << written;
     }
     QVERIFY(!runs[0].isEmpty());

@@ -69,7 +69,7 @@ bool FolderList::applyChain(const QString &root, const FolderChain &chain, QStri
     for (const QString &name : chain.subfolders) {
         auto *item = new QTreeWidgetItem(parentItem, {picture::displayPath(name)});
         item->setIcon(0, closedIcon);
-        item->setData(0, kPathRole, QDir(base).filePath(name));
+        item->setData(0, kPathRole, picture::pathIn(base, name));
     }
     expandAll();
     setCurrentItem(parentItem);

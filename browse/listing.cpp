@@ -136,10 +136,9 @@ QStringList pictureFilesIn(const QString &folder, Order order, QString *error)
     const Listing listing = listPictures(folder, picturePattern(true), order, Match::NameOrContent);
     if (!listing.ok && error)
         *error = QCoreApplication::translate("browse", "Cannot read %1: %2.").arg(picture::displayPath(folder), listing.cause);
-    const QDir dir(folder);
     QStringList paths;
     for (const QString &name : listing.names)
-        paths.append(dir.filePath(name));
+        paths.append(picture::pathIn(folder, name));
     return paths;
 }
 

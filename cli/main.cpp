@@ -110,6 +110,11 @@ int compose(const cli::Options &o)
         outputs += dataPaths(o.output, format, 1);
     if (!writable(outputs))
         return Failed;
+    if (const QString refusal = strip::imageNameRefusal(o.output, o.txt ? o.formats + QStringList{QStringLiteral("txt")} : o.formats);
+        !refusal.isEmpty()) {
+        say(refusal);
+        return Failed;
+    }
 
     // Inputs in the order given; a folder's files in the chosen order.
     strip::SheetJob job;
@@ -398,12 +403,7 @@ int split(const cli::Options &o)
     }
     strip::SplitPlan plan;
     if (!o.splitData.isEmpty()) {
-        QFile data(o.splitData);
-        if (!data.open(QIODevice::ReadOnly)) {
-            say(QStringLiteral("Cannot read %1: %2").arg(o.splitData, data.errorString()));
-            return Failed;
-        }
-        plan = strip::framesFromJson(data.readAll(), o.splitData);
+        plan = strip::framesFromJsonFile(o.splitData, sheet.image.size(), budget.maxTotalBytes);
     } else {
         plan = strip::framesFromGrid(sheet.image.size(), o.sheet.cell);
         if (!o.quiet && plan.error.isEmpty()

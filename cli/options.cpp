@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include "picture/nativepath.h"
+
 #include <algorithm>
 #include <map>
 #include <vector>
@@ -199,7 +201,7 @@ Options parseOptions(const QStringList &arguments)
         o.action = Options::Action::Version;
         return o;
     }
-    o.output = valueOf(given, Id::Output);
+    o.output = picture::plainPath(valueOf(given, Id::Output));
     if (given.count(Id::Cell) && !given.count(Id::Split) && (given[Id::Cell] == QLatin1String("first") || given[Id::Cell] == QLatin1String("max"))) {
         o.cell = given[Id::Cell] == QLatin1String("max") ? Options::Cell::Largest : Options::Cell::First;
     } else if (given.count(Id::Cell)) {
@@ -216,8 +218,8 @@ Options parseOptions(const QStringList &arguments)
 
     if (given.count(Id::Split)) {
         o.action = Options::Action::Split;
-        o.splitSheet = given[Id::Split];
-        o.splitData = valueOf(given, Id::Data);
+        o.splitSheet = picture::plainPath(given[Id::Split]);
+        o.splitData = picture::plainPath(valueOf(given, Id::Data));
         for (const OptionDef &s : optionDefs)
             if (given.count(s.id) && !QList<Id>{Id::Split, Id::Data, Id::Cell, Id::Output, Id::DryRun, Id::Quiet}.contains(s.id))
                 throw UsageError{QStringLiteral("--%1 has no meaning with --split").arg(QLatin1String(s.name))};
@@ -232,7 +234,8 @@ Options parseOptions(const QStringList &arguments)
     if (given.count(Id::Data))
         throw UsageError{QStringLiteral("--data goes with --split")};
 
-    o.inputs = positional;
+    for (const QString &input : std::as_const(positional))
+        o.inputs.append(picture::plainPath(input));
     if (o.inputs.isEmpty())
         throw UsageError{QStringLiteral("no INPUT given")};
     if (o.output.isEmpty())

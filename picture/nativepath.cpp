@@ -1,5 +1,7 @@
 #include "picture/nativepath.h"
 
+#include <QStringDecoder>
+
 namespace picture {
 
 namespace {
@@ -39,6 +41,20 @@ int validSequence(QByteArrayView s, qsizetype i)
     return 0;
 }
 
+// Valid UTF-8 as text. QString::fromUtf8() drops a byte-order mark at the start, which in a
+// file name is a character of the name.
+QString decodeUtf8(QByteArrayView bytes)
+{
+    QStringDecoder decode(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decode(bytes);
+}
+
+// \x41 or \u202E.
+QString escaped(char16_t kind, char32_t code, int digits)
+{
+    return u'\\' + QString(QChar(kind)) + QString::number(code, 16).toUpper().rightJustified(digits, u'0');
+}
+
 } // namespace
 
 QString fromNativePath(QByteArrayView bytes)
@@ -53,11 +69,11 @@ QString fromNativePath(QByteArrayView bytes)
             i += n;
             continue;
         }
-        path += QString::fromUtf8(bytes.sliced(run, i - run));
+        path += decodeUtf8(bytes.sliced(run, i - run));
         path += QChar(char16_t(kEscapeBase + uchar(bytes[i])));
         run = ++i;
     }
-    path += QString::fromUtf8(bytes.sliced(run));
+    path += decodeUtf8(bytes.sliced(run));
     return path;
 }
 
@@ -84,6 +100,58 @@ QString displayPath(const QString &path)
         if (isEscapedByte(path, i))
             shown[i] = QChar::ReplacementCharacter;
     return shown;
+}
+
+QString shownName(const QString &name)
+{
+    // Kept at each end of a long name; a surrogate pair is never cut.
+    constexpr qsizetype kept = 48;
+    if (name.size() > 2 * kept + 5) {
+        qsizetype head = kept, tail = name.size() - kept;
+        if (QChar::isHighSurrogate(name[head - 1].unicode()))
+            --head;
+        if (QChar::isLowSurrogate(name[tail].unicode()) && QChar::isHighSurrogate(name[tail - 1].unicode()))
+            ++tail;
+        return shownName(name.left(head)) + QStringLiteral(" ... ") + shownName(name.mid(tail));
+    }
+    QString shown;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        if (isEscapedByte(name, i)) {
+            shown += escaped(u'x', c - kEscapeBase, 2);
+            continue;
+        }
+        char32_t code = c;
+        if (QChar::isHighSurrogate(c) && i + 1 < name.size() && QChar::isLowSurrogate(name[i + 1].unicode()))
+            code = QChar::surrogateToUcs4(c, name[++i].unicode());
+        const QChar::Category category = QChar::category(code);
+        if (code == '\n')
+            shown += QStringLiteral("\\n");
+        else if (code == '\r')
+            shown += QStringLiteral("\\r");
+        else if (code == '\t')
+            shown += QStringLiteral("\\t");
+        else if (code < 0x20 || code == 0x7f)
+            shown += escaped(u'x', code, 2);
+        else if (category == QChar::Other_Control || category == QChar::Other_Format || category == QChar::Other_Surrogate
+                 || category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+            shown += escaped(u'u', code, 4);
+        else
+            shown += QString::fromUcs4(&code, 1);
+    }
+    return shown;
+}
+
+QString plainPath(const QString &path)
+{
+    return path.startsWith(u':') ? QStringLiteral("./") + path : path;
+}
+
+QString pathIn(const QString &folder, const QString &name)
+{
+    if (folder.isEmpty())
+        return plainPath(name);
+    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
 }
 
 } // namespace picture

@@ -19,6 +19,7 @@
 #include "picture/nativepath.h"
 #include "picture/qtglue.h"
 #include "picture/refusals.h"
+#include "picture/regularfile.h"
 #include "picture/webp.h"
 
 #include <fcntl.h>
@@ -76,44 +77,31 @@ struct OpenedFile {
 OpenedFile openPicture(const QString &path, const QString &name, const Budget &budget)
 {
     OpenedFile opened;
-    const QByteArray native = toNativePath(path);
-    struct stat info;
-    if (::stat(native.constData(), &info) != 0) {
-        opened.failure = errno == ENOENT || errno == ENOTDIR ? missing(name) : unreadable(name, errno);
+    RegularFile regular = openRegularFile(path);
+    switch (regular.refused) {
+    case RegularFile::Refused::No:
+        break;
+    case RegularFile::Refused::Missing:
+        opened.failure = missing(name);
         return opened;
-    }
-    if (S_ISDIR(info.st_mode)) {
+    case RegularFile::Refused::Unreadable:
+        opened.failure = unreadable(name, regular.error);
+        return opened;
+    case RegularFile::Refused::Folder:
         opened.failure = failure(LoadError::Unreadable, tr("Cannot load %1: it is a folder, not a file.").arg(name));
         return opened;
-    }
-    if (!S_ISREG(info.st_mode)) { // a pipe or a device would block or never end
+    case RegularFile::Refused::NotRegular:
         opened.failure = failure(LoadError::Unreadable, tr("Cannot load %1: it is not a regular file.").arg(name));
         return opened;
     }
     // No picture in the budget needs more bytes than an uncompressed 32-bit bitmap of it.
-    if (info.st_size > decodedBytes(1, 1) * budget.maxPixels + 1024 * 1024) {
+    if (regular.size > decodedBytes(1, 1) * budget.maxPixels + 1024 * 1024) {
         opened.failure = failure(LoadError::TooLarge, tr("Cannot load %1: the file is too large (%2 bytes).")
-                                                          .arg(name).arg(qint64(info.st_size)));
+                                                          .arg(name).arg(regular.size));
         return opened;
     }
-    // O_NONBLOCK: a pipe swapped in since the look above must not block the open.
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        opened.failure = errno == ENOENT ? missing(name) : unreadable(name, errno);
-        return opened;
-    }
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        opened.failure = failure(LoadError::Unreadable, tr("Cannot load %1: it is not a regular file.").arg(name));
-        return opened;
-    }
-    opened.size = info.st_size;
-    opened.file = std::make_unique<QFile>();
-    if (!opened.file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        opened.file.reset();
-        opened.failure = unreadable(name, EIO);
-    }
+    opened.size = regular.size;
+    opened.file = std::move(regular.file);
     return opened;
 }
 

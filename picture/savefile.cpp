@@ -1,5 +1,7 @@
 #include "picture/savefile.h"
 
+#include "picture/nativepath.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -138,40 +140,24 @@ QString folderInTheWay()
     return QCoreApplication::translate("picture", "a folder of that name is in the way");
 }
 
+QString throughLink(const QString &link)
+{
+    return QCoreApplication::translate("picture", "%1 is a symbolic link, and nothing is written through a link.")
+        .arg(displayPath(link));
+}
+
 // The file that replacing path replaces: a symbolic link's target, so that the link is kept.
 QString replacedFile(const QString &path)
 {
-    const QFileInfo info(path);
+    const QFileInfo info(plainPath(path));
     return info.isSymLink() ? info.symLinkTarget() : path;
 }
 
-// A second name for the file at path, beside it, so that it can be put back after another file
-// of the same save failed; a hard link costs nothing, a copy is the fallback.
-QString keepOldFile(const QString &path)
+// A name of the save's own beside the files it replaces, short whatever the length of theirs,
+// so that a file whose name takes all that the file system allows can still be replaced.
+QByteArray scratchName(const char *kind)
 {
-    const QFileInfo info(path);
-    QTemporaryFile name(info.dir().filePath(QStringLiteral(".") + info.fileName() + QStringLiteral(".old-XXXXXX")));
-    if (!name.open())
-        return {};
-    const QString kept = name.fileName();
-    name.close();
-    name.remove();
-#if defined(Q_OS_UNIX)
-    if (::link(QFile::encodeName(path).constData(), QFile::encodeName(kept).constData()) == 0)
-        return kept;
-#endif
-    return QFile::copy(path, kept) ? kept : QString();
-}
-
-// An existing file that may not be written is not replaced either, though its folder would
-// let a rename do it: opening it for appending, without creating or changing it, asks the
-// system ("Read-only file system", "Permission denied", "Operation not permitted").
-QString cannotReplace(const QString &file)
-{
-    QFile probe(file);
-    if (probe.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
-        return {};
-    return probe.errorString();
+    return ".corvane-" + QByteArray::number(QRandomGenerator::global()->generate(), 36) + '.' + kind;
 }
 
 QString systemCause(int error)
@@ -211,11 +197,77 @@ SaveResult saveAtomically(const QString &path, const std::function<bool(SaveSink
     return staged.ok ? save.commit() : staged;
 }
 
-struct StagedSave::Staged {
-    QString path;      // as given, for messages
-    QByteArray target; // the file replaced: a symbolic link's target, as the link is kept
-    QByteArray temp;   // the finished content, beside the target
+// A folder that staged files sit in, held open for the whole save: files are made, renamed and
+// taken away relative to it, so that the names leading to it are walked once.
+struct StagedSave::Folder {
+    int fd = -1;
+    QString path; // for messages
+    Folder(int f, const QString &p) : fd(f), path(p) {}
+    ~Folder()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
 };
+
+struct StagedSave::Staged {
+    QString path;                   // as given, for messages
+    std::shared_ptr<Folder> folder; // where the target is
+    QByteArray name;                // the target's name in folder: a symbolic link's target's, as the link is kept
+    QByteArray temp;                // the finished content's name in folder
+    bool contained = false;         // below a folder: no link is followed or replaced
+};
+
+struct StagedSave::MadeFolder {
+    std::shared_ptr<Folder> parent; // null: name is a whole path
+    QByteArray name;
+};
+
+namespace {
+
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
+// The path of name in folder, for messages.
+QString inFolder(const QString &folder, const QByteArray &name)
+{
+    return pathIn(folder, fromNativePath(name));
+}
+
+// A second name for the file name in folder, so that it can be put back after another file of
+// the same save failed; a hard link costs nothing, a copy is the fallback.
+QByteArray keepOldFile(int folder, const QByteArray &name, bool contained)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray kept = scratchName("old");
+        if (::linkat(folder, name.constData(), folder, kept.constData(), 0) == 0)
+            return kept;
+        if (errno == EEXIST)
+            continue;
+        const int in = ::openat(folder, name.constData(), O_RDONLY | O_CLOEXEC | (contained ? O_NOFOLLOW : 0));
+        if (in < 0)
+            return {};
+        const int out = ::openat(folder, kept.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        bool copied = out >= 0;
+        char buffer[65536];
+        for (ssize_t n; copied && (n = ::read(in, buffer, sizeof buffer)) != 0;) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            copied = n > 0 && ::write(out, buffer, size_t(n)) == n;
+        }
+        copied = copied && ::fsync(out) == 0;
+        ::close(in);
+        if (out >= 0)
+            ::close(out);
+        if (copied)
+            return kept;
+        if (out >= 0)
+            ::unlinkat(folder, kept.constData(), 0);
+        return {};
+    }
+    return {};
+}
+
+} // namespace
 
 StagedSave::StagedSave()
 {
@@ -233,74 +285,153 @@ StagedSave::~StagedSave()
 void StagedSave::discard()
 {
     for (const std::unique_ptr<Staged> &staged : m_files)
-        ::unlink(staged->temp.constData());
+        ::unlinkat(staged->folder->fd, staged->temp.constData(), 0);
     m_files.clear();
     // Deepest first; a folder that something else has been put in since stays.
     for (auto it = m_madeFolders.rbegin(); it != m_madeFolders.rend(); ++it)
-        ::rmdir(it->constData());
+        ::unlinkat(it->parent ? it->parent->fd : AT_FDCWD, it->name.constData(), AT_REMOVEDIR);
     m_madeFolders.clear();
+    m_folders.clear();
 }
 
-SaveResult StagedSave::stage(const QString &path, const std::function<bool(SaveSink &)> &produce, Folders folders)
+SaveResult StagedSave::stage(const QString &path, const std::function<bool(SaveSink &)> &produce)
+{
+    std::unique_lock lock(registryLock());
+    if (QFileInfo(plainPath(path)).isDir())
+        return {false, failure(path, folderInTheWay())};
+    const QFileInfo target(plainPath(replacedFile(path)));
+    const QString folderPath = target.absolutePath();
+    std::shared_ptr<Folder> &folder = m_folders[QStringLiteral("/") + folderPath];
+    if (!folder) {
+        const int fd = ::open(toNativePath(folderPath).constData(), kFolderFlags);
+        if (fd < 0) {
+            m_folders.erase(QStringLiteral("/") + folderPath);
+            return {false, failure(path, systemCause(errno))};
+        }
+        folder = std::make_shared<Folder>(fd, folderPath);
+    }
+    return stageIn(lock, folder, toNativePath(target.fileName()), path, false, produce);
+}
+
+SaveResult StagedSave::stageInside(const QString &folderPath, const QString &name,
+                                   const std::function<bool(SaveSink &)> &produce)
+{
+    const QString path = pathIn(folderPath, name);
+    std::unique_lock lock(registryLock());
+    std::shared_ptr<Folder> root = m_folders[QStringLiteral("|")];
+    if (!root) {
+        // The folder given, and the folders above it, are the user's own: made when missing,
+        // and reached as the user's links lead.
+        QList<QByteArray> missing;
+        for (QFileInfo up(QFileInfo(plainPath(folderPath)).absoluteFilePath()); !up.exists() && !up.isSymLink();
+             up.setFile(up.absolutePath())) {
+            missing.prepend(toNativePath(up.absoluteFilePath()));
+            if (up.isRoot())
+                break;
+        }
+        for (const QByteArray &made : std::as_const(missing)) {
+            if (::mkdir(made.constData(), 0777) != 0 && errno != EEXIST) {
+                const int error = errno;
+                return {false, failure(path, QCoreApplication::translate("picture", "the folder %1 cannot be made (%2)")
+                                                 .arg(displayPath(fromNativePath(made)), systemCause(error)))};
+            }
+            m_madeFolders.push_back({nullptr, made});
+        }
+        const int fd = ::open(toNativePath(plainPath(folderPath)).constData(), kFolderFlags);
+        if (fd < 0)
+            return {false, failure(path, systemCause(errno))};
+        root = m_folders[QStringLiteral("|")] = std::make_shared<Folder>(fd, folderPath);
+    }
+    // Below it, every name is walked one folder at a time without following a link, so that
+    // a name from a data file never leads out of the folder, whatever stands on the disk.
+    const QList<QByteArray> parts = toNativePath(name).split('/');
+    std::shared_ptr<Folder> folder = root;
+    QString key = QStringLiteral("|");
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        const QByteArray &part = parts[i];
+        key += u'/' + fromNativePath(part);
+        if (const auto known = m_folders.find(key); known != m_folders.end()) {
+            folder = known->second;
+            continue;
+        }
+        const QString shown = inFolder(folder->path, part);
+        int fd = ::openat(folder->fd, part.constData(), kFolderFlags | O_NOFOLLOW);
+        if (fd < 0 && errno == ENOENT) {
+            if (::mkdirat(folder->fd, part.constData(), 0777) == 0) {
+                m_madeFolders.push_back({folder, part});
+            } else if (errno != EEXIST) {
+                const int error = errno;
+                return {false, failure(path, QCoreApplication::translate("picture", "the folder %1 cannot be made (%2)")
+                                                 .arg(displayPath(shown), systemCause(error)))};
+            }
+            fd = ::openat(folder->fd, part.constData(), kFolderFlags | O_NOFOLLOW);
+        }
+        if (fd < 0) {
+            const int error = errno;
+            struct stat info;
+            if (::fstatat(folder->fd, part.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode))
+                return {false, failure(path, throughLink(shown))};
+            return {false, failure(path, systemCause(error))};
+        }
+        // O_PATH opens a link itself when it is not to be followed: only a real folder goes on.
+        struct stat info;
+        if (::fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode)) {
+            ::close(fd);
+            return {false, failure(path, throughLink(shown))};
+        }
+        folder = m_folders[key] = std::make_shared<Folder>(fd, shown);
+    }
+    return stageIn(lock, folder, parts.last(), path, true, produce);
+}
+
+SaveResult StagedSave::stageIn(std::unique_lock<std::mutex> &lock, const std::shared_ptr<Folder> &folder,
+                               const QByteArray &name, const QString &path, bool contained,
+                               const std::function<bool(SaveSink &)> &produce)
 {
     auto staged = std::make_unique<Staged>();
     staged->path = path;
-    int fd = -1;
-    {
-        const std::lock_guard lock(registryLock());
-        if (folders == Folders::Make) {
-            // The missing folders above path, from the outermost in.
-            QList<QByteArray> missing;
-            for (QFileInfo up(QFileInfo(path).absolutePath()); !up.exists(); up.setFile(up.absolutePath())) {
-                missing.prepend(QFile::encodeName(up.absoluteFilePath()));
-                if (up.isRoot())
-                    break;
-            }
-            for (const QByteArray &folder : std::as_const(missing)) {
-                if (::mkdir(folder.constData(), 0777) != 0 && errno != EEXIST) {
-                    const int error = errno;
-                    return {false, failure(path, QCoreApplication::translate("picture", "the folder %1 cannot be made (%2)")
-                                                     .arg(QFile::decodeName(folder), systemCause(error)))};
-                }
-                m_madeFolders.push_back(folder);
-            }
-        }
-        const QFileInfo info(path);
-        if (info.isDir())
-            return {false, failure(path, folderInTheWay())};
-        const QString target = replacedFile(path);
-        staged->target = QFile::encodeName(target);
-        struct stat old;
-        const bool replacing = ::stat(staged->target.constData(), &old) == 0;
-        if (replacing) {
-            if (const QString cause = cannotReplace(target); !cause.isEmpty())
-                return {false, failure(path, cause)};
-        }
-        // A new file gets the permissions any program gives (0666 less the umask), a replaced
-        // one keeps its own.
-        const QFileInfo targetInfo(target);
-        const QString stem = targetInfo.dir().filePath(QStringLiteral(".") + targetInfo.fileName() + QStringLiteral("."));
-        for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-            staged->temp = QFile::encodeName(stem + QString::number(QRandomGenerator::global()->generate(), 36)
-                                             + QStringLiteral(".part"));
-            fd = ::open(staged->temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0 && errno != EEXIST)
-                return {false, failure(path, systemCause(errno))};
-        }
-        if (fd < 0)
-            return {false, failure(path, systemCause(EEXIST))};
-        if (replacing)
-            ::fchmod(fd, old.st_mode & 07777);
-        m_files.push_back(std::move(staged));
+    staged->folder = folder;
+    staged->name = name;
+    staged->contained = contained;
+    struct stat old;
+    const bool replacing = ::fstatat(folder->fd, name.constData(), &old, contained ? AT_SYMLINK_NOFOLLOW : 0) == 0;
+    if (replacing && S_ISLNK(old.st_mode))
+        return {false, failure(path, throughLink(path))};
+    if (replacing && S_ISDIR(old.st_mode))
+        return {false, failure(path, folderInTheWay())};
+    if (replacing) {
+        // An existing file that may not be written is not replaced either, though its folder
+        // would let a rename do it: opening it for appending, without creating or changing
+        // it, asks the system ("Read-only file system", "Permission denied", ...).
+        const int probe = ::openat(folder->fd, name.constData(),
+                                   O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC | (contained ? O_NOFOLLOW : 0));
+        if (probe < 0)
+            return {false, failure(path, systemCause(errno))};
+        ::close(probe);
     }
+    // A new file gets the permissions any program gives (0666 less the umask), a replaced one
+    // keeps its own.
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        staged->temp = scratchName("part");
+        fd = ::openat(folder->fd, staged->temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return {false, failure(path, systemCause(errno))};
+    }
+    if (fd < 0)
+        return {false, failure(path, systemCause(EEXIST))};
+    if (replacing)
+        ::fchmod(fd, old.st_mode & 07777);
+    m_files.push_back(std::move(staged));
+    lock.unlock();
+
     Staged &file = *m_files.back();
     const auto drop = [&](const QString &cause) {
-        const std::lock_guard lock(registryLock());
-        ::unlink(file.temp.constData());
+        const std::lock_guard relock(registryLock());
+        ::unlinkat(file.folder->fd, file.temp.constData(), 0);
         m_files.pop_back();
         return SaveResult{false, failure(path, cause)};
     };
-
     QFile out;
     if (!out.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
@@ -324,14 +455,14 @@ SaveResult StagedSave::commit()
     // larger than the files described after it) is never the one kept aside: every file but
     // the one put in place last may have to be put back, and the old ones get a second name.
     struct Undo {
-        QByteArray target;
-        QString kept; // empty: there was no file
+        const Staged *file;
+        QByteArray kept; // empty: there was no file
     };
     std::vector<Undo> undo;
     auto forget = [&] {
         for (const Undo &u : undo)
             if (!u.kept.isEmpty())
-                QFile::remove(u.kept);
+                ::unlinkat(u.file->folder->fd, u.kept.constData(), 0);
     };
     auto fail = [&](const QString &path, const QString &cause) {
         SaveResult result{false, failure(path, cause)};
@@ -340,27 +471,32 @@ SaveResult StagedSave::commit()
         return result;
     };
     for (size_t i = m_files.size(); i-- > 1;) {
-        const QString target = QFile::decodeName(m_files[i]->target);
-        Undo u{m_files[i]->target, {}};
-        if (QFileInfo::exists(target) && (u.kept = keepOldFile(target)).isEmpty())
-            return fail(m_files[i]->path, QCoreApplication::translate("picture", "the old file could not be kept aside "
-                                                                                "while the new one is put in place"));
+        const Staged &file = *m_files[i];
+        Undo u{&file, {}};
+        struct stat info;
+        if (::fstatat(file.folder->fd, file.name.constData(), &info, file.contained ? AT_SYMLINK_NOFOLLOW : 0) == 0
+            && (u.kept = keepOldFile(file.folder->fd, file.name, file.contained)).isEmpty())
+            return fail(file.path, QCoreApplication::translate("picture", "the old file could not be kept aside "
+                                                                         "while the new one is put in place"));
         undo.push_back(u);
     }
     for (size_t done = 0; done < m_files.size(); ++done) {
         Staged &staged = *m_files[m_files.size() - 1 - done];
-        if (::rename(staged.temp.constData(), staged.target.constData()) == 0)
+        const int fd = staged.folder->fd;
+        if (::renameat(fd, staged.temp.constData(), fd, staged.name.constData()) == 0)
             continue;
         QString cause = systemCause(errno);
         for (size_t j = 0; j < done; ++j) {
+            const Staged &back = *undo[j].file;
             if (undo[j].kept.isEmpty()) {
-                ::unlink(undo[j].target.constData());
-            } else if (::rename(QFile::encodeName(undo[j].kept).constData(), undo[j].target.constData()) == 0) {
+                ::unlinkat(back.folder->fd, back.name.constData(), 0);
+            } else if (::renameat(back.folder->fd, undo[j].kept.constData(), back.folder->fd, back.name.constData()) == 0) {
                 undo[j].kept.clear();
             } else {
                 // Never lost: the old file stays under its second name, and the message says where.
                 cause += QCoreApplication::translate("picture", "; the old %1 could not be put back and is kept as %2")
-                             .arg(QFile::decodeName(undo[j].target), undo[j].kept);
+                             .arg(displayPath(inFolder(back.folder->path, back.name)),
+                                  displayPath(inFolder(back.folder->path, undo[j].kept)));
                 undo[j].kept.clear();
             }
         }
@@ -369,6 +505,7 @@ SaveResult StagedSave::commit()
     forget();
     m_files.clear();
     m_madeFolders.clear(); // they hold what was published
+    m_folders.clear();
     return {};
 }
 
@@ -382,18 +519,50 @@ void discardStagedForExit()
 
 QString cannotSave(const QString &path)
 {
-    const QFileInfo info(path);
+    const QFileInfo info(plainPath(path));
     if (info.isDir())
         return failure(path, folderInTheWay());
-#if defined(Q_OS_UNIX)
     // The system's own answers, as opening the temporary file would give them.
     const QString folder = info.absolutePath();
-    if (::access(QFile::encodeName(folder).constData(), W_OK) != 0)
-        return failure(path, QString::fromLocal8Bit(std::strerror(errno)));
-    if (info.exists() && ::access(QFile::encodeName(replacedFile(path)).constData(), W_OK) != 0)
-        return failure(path, QString::fromLocal8Bit(std::strerror(errno)));
-#endif
+    if (::access(toNativePath(folder).constData(), W_OK) != 0)
+        return failure(path, systemCause(errno));
+    if (info.exists() && ::access(toNativePath(plainPath(replacedFile(path))).constData(), W_OK) != 0)
+        return failure(path, systemCause(errno));
     return {};
+}
+
+QString cannotSaveInside(const QString &folder, const QString &name)
+{
+    const QString path = pathIn(folder, name);
+    const int root = ::open(toNativePath(plainPath(folder)).constData(), kFolderFlags);
+    if (root < 0)
+        return {}; // made when saving, or refused then with the cause
+    const QList<QByteArray> parts = toNativePath(name).split('/');
+    QString reached = folder;
+    QString why;
+    int at = root;
+    for (qsizetype i = 0; i < parts.size() && why.isEmpty(); ++i) {
+        reached = inFolder(reached, parts[i]);
+        struct stat info;
+        if (::fstatat(at, parts[i].constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            break; // missing from here on: made when saving
+        const bool last = i + 1 == parts.size();
+        if (S_ISLNK(info.st_mode))
+            why = failure(path, throughLink(reached));
+        else if (last && S_ISDIR(info.st_mode))
+            why = failure(path, folderInTheWay());
+        else if (!last && !S_ISDIR(info.st_mode))
+            why = failure(path, QCoreApplication::translate("picture", "%1 is a file, not a folder.").arg(displayPath(reached)));
+        else if (!last) {
+            const int next = ::openat(at, parts[i].constData(), kFolderFlags | O_NOFOLLOW);
+            ::close(at);
+            at = next;
+            if (at < 0)
+                return {};
+        }
+    }
+    ::close(at);
+    return why;
 }
 
 } // namespace picture

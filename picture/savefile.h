@@ -4,7 +4,9 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -41,21 +43,23 @@ SaveResult saveAtomically(const QString &path, const std::function<bool(SaveSink
 // its target first (and closed, so that thousands may be staged); commit() then puts them in
 // place one after another, the first staged last, and when one cannot be, puts back what the
 // others replaced. Anything staged and not committed is discarded, with the folders that
-// staging made.
+// staging made. Temporary names are short ones of the save's own, so that a target may have a
+// name as long as the file system allows.
 class StagedSave
 {
 public:
-    // Whether stage() makes the folders missing above its path.
-    enum class Folders { Given, Make };
-
     StagedSave();
     ~StagedSave();
     StagedSave(const StagedSave &) = delete;
     StagedSave &operator=(const StagedSave &) = delete;
 
     // Writes what produce makes into path's temporary file; nothing on disk is replaced yet.
-    SaveResult stage(const QString &path, const std::function<bool(SaveSink &)> &produce,
-                     Folders folders = Folders::Given);
+    // path's folder must exist; a symbolic link at path is followed, as saveAtomically() does.
+    SaveResult stage(const QString &path, const std::function<bool(SaveSink &)> &produce);
+    // The same for name (a relative path, from a data file, say) inside folder: folder and the
+    // folders name holds are made when missing, and below folder no symbolic link is followed
+    // or replaced: a link where name leads is refused, so nothing is written outside folder.
+    SaveResult stageInside(const QString &folder, const QString &name, const std::function<bool(SaveSink &)> &produce);
     // Replaces every staged file, or none of them.
     SaveResult commit();
 
@@ -63,9 +67,15 @@ private:
     friend void discardStagedForExit();
     void discard(); // with the registry's lock held
 
+    struct Folder;
     struct Staged;
+    struct MadeFolder;
+    SaveResult stageIn(std::unique_lock<std::mutex> &lock, const std::shared_ptr<Folder> &folder, const QByteArray &name,
+                       const QString &path, bool contained, const std::function<bool(SaveSink &)> &produce);
+
     std::vector<std::unique_ptr<Staged>> m_files;
-    std::vector<QByteArray> m_madeFolders; // outermost first
+    std::vector<MadeFolder> m_madeFolders;              // outermost first
+    std::map<QString, std::shared_ptr<Folder>> m_folders; // held open while files are staged in them
 };
 
 // For a program about to end on a signal (Ctrl-C, a termination): takes away every staged file
@@ -78,5 +88,10 @@ void discardStagedForExit();
 // the way, no permission, a read-only file system), in saveAtomically's words; empty when
 // nothing stands in the way. Lets a dry run refuse what the real one would.
 QString cannotSave(const QString &path);
+
+// Why stageInside() would refuse name inside folder for what is on disk now (a symbolic link
+// on the way, a file where a folder goes, a folder where the file goes); empty when nothing
+// stands in the way.
+QString cannotSaveInside(const QString &folder, const QString &name);
 
 } // namespace picture

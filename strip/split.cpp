@@ -8,9 +8,13 @@
 #include <QJsonObject>
 #include <QSet>
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 
+#include "picture/nativepath.h"
 #include "picture/pngwriter.h"
+#include "picture/regularfile.h"
 #include "picture/savefile.h"
 
 namespace strip {
@@ -64,11 +68,11 @@ SplitPlan framesFromJson(const QByteArray &json, const QString &dataName)
         int x = 0, y = 0, w = 0, h = 0;
         if (!integer(r.value(QStringLiteral("x")), &x) || !integer(r.value(QStringLiteral("y")), &y)
             || !integer(r.value(QStringLiteral("w")), &w) || !integer(r.value(QStringLiteral("h")), &h)) {
-            plan.error = tr("Cannot read %1: frame '%2' has no whole-number rectangle (x, y, w, h).").arg(dataName, name);
+            plan.error = tr("Cannot read %1: frame '%2' has no whole-number rectangle (x, y, w, h).").arg(dataName, picture::shownName(name));
             return plan;
         }
         if (entry.value(QStringLiteral("rotated")).toBool()) {
-            plan.error = tr("Cannot read %1: frame '%2' is rotated, which corvane-strip does not cut.").arg(dataName, name);
+            plan.error = tr("Cannot read %1: frame '%2' is rotated, which corvane-strip does not cut.").arg(dataName, picture::shownName(name));
             return plan;
         }
         SplitFrame frame{name, QRect(x, y, w, h), {}, {}};
@@ -82,7 +86,7 @@ SplitPlan framesFromJson(const QByteArray &json, const QString &dataName)
                 || pw != w || ph != h || ww > (1 << 20) || wh > (1 << 20)
                 || !QRect(0, 0, ww, wh).contains(QRect(px, py, pw, ph))) {
                 plan.error = tr("Cannot read %1: trimmed frame '%2' does not sit inside its source size "
-                                "(spriteSourceSize within sourceSize, as large as its frame).").arg(dataName, name);
+                                "(spriteSourceSize within sourceSize, as large as its frame).").arg(dataName, picture::shownName(name));
                 return plan;
             }
             frame.whole = QSize(ww, wh);
@@ -91,6 +95,50 @@ SplitPlan framesFromJson(const QByteArray &json, const QString &dataName)
         plan.frames.append(frame);
     }
     return plan;
+}
+
+SplitPlan framesFromJsonFile(const QString &path, QSize sheet, qint64 memory)
+{
+    SplitPlan plan;
+    const QString name = picture::displayPath(path);
+    const picture::RegularFile data = picture::openRegularFile(path);
+    using Refused = picture::RegularFile::Refused;
+    switch (data.refused) {
+    case Refused::No:
+        break;
+    case Refused::Missing:
+        plan.error = tr("Cannot read %1: the file does not exist.").arg(name);
+        return plan;
+    case Refused::Folder:
+        plan.error = tr("Cannot read %1: it is a folder, not a file.").arg(name);
+        return plan;
+    case Refused::NotRegular:
+        plan.error = tr("Cannot read %1: it is not a regular file.").arg(name);
+        return plan;
+    case Refused::Unreadable:
+        plan.error = tr("Cannot read %1: %2.").arg(name, QString::fromLocal8Bit(std::strerror(data.error)));
+        return plan;
+    }
+    // Every frame has a pixel of its own or shares one, and its entry takes a few hundred
+    // bytes: far more is not the data of this sheet. Parsing takes several times the text.
+    const qint64 largest = std::min<qint64>((qint64(16) << 20) + qint64(sheet.width()) * sheet.height() * 256, memory / 8);
+    if (data.size > largest) {
+        plan.error = tr("Cannot read %1: at %2 bytes it is larger than the data of a sheet of %3 x %4 pixels can be "
+                        "(at most %5 bytes).").arg(name).arg(data.size).arg(sheet.width()).arg(sheet.height()).arg(largest);
+        return plan;
+    }
+    try {
+        const QByteArray json = data.file->readAll();
+        if (json.size() != data.size || data.file->error() != QFileDevice::NoError) {
+            plan.error = tr("Cannot read %1: %2.").arg(name, data.file->errorString());
+            return plan;
+        }
+        return framesFromJson(json, name);
+    } catch (const std::bad_alloc &) {
+        plan = {};
+        plan.error = tr("Cannot read %1: there is not enough memory to read it.").arg(name);
+        return plan;
+    }
 }
 
 SplitPlan framesFromGrid(QSize sheet, QSize cell)
@@ -112,57 +160,54 @@ void placeFrames(SplitPlan &plan, QSize sheet, const QString &folder)
     if (!plan.error.isEmpty())
         return;
     const QRect whole(QPoint(0, 0), sheet);
-    const QString root = QDir::cleanPath(QDir(folder).absolutePath());
-    QSet<QString> files, parents;
+    // Files are told apart by the bytes they get on disk: names that differ only in what those
+    // bytes cannot hold would be one file.
+    QSet<QByteArray> files, parents;
+    plan.folder = folder;
+    plan.names.clear();
     plan.files.clear();
     for (const SplitFrame &f : std::as_const(plan.frames)) {
         if (f.rect.isEmpty() || !whole.contains(f.rect)) {
             plan.error = tr("Cannot split: frame '%1' (%2 x %3 at %4, %5) lies outside the sheet of %6 x %7 pixels.")
-                             .arg(f.name).arg(f.rect.width()).arg(f.rect.height()).arg(f.rect.x()).arg(f.rect.y())
+                             .arg(picture::shownName(f.name)).arg(f.rect.width()).arg(f.rect.height()).arg(f.rect.x()).arg(f.rect.y())
                              .arg(sheet.width()).arg(sheet.height());
             return;
         }
         const QStringList parts = f.name.split(u'/');
         if (f.name.isEmpty() || f.name.startsWith(u'/') || parts.contains(QStringLiteral("..")) || f.name.contains(QChar(0))) {
-            plan.error = tr("Cannot split: the frame name '%1' is empty, absolute or holds '..'; it would not stay in %2.")
-                             .arg(f.name, folder);
+            plan.error = tr("Cannot split: the frame name '%1' is empty, absolute, or holds '..' or a NUL character; it would not stay in %2.")
+                             .arg(picture::shownName(f.name), picture::displayPath(folder));
             return;
         }
-        const QString name = f.name.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) ? f.name : f.name + QStringLiteral(".png");
-        const QString path = QDir::cleanPath(root + u'/' + name);
-        if (!path.startsWith(root + u'/')) {
-            plan.error = tr("Cannot split: the frame name '%1' would leave %2.").arg(f.name, folder);
+        const QString named = f.name.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) ? f.name : f.name + QStringLiteral(".png");
+        const QString name = QDir::cleanPath(named);
+        if (name == QLatin1String(".") || name.startsWith(QLatin1String("../"))) {
+            plan.error = tr("Cannot split: the frame name '%1' would leave %2.").arg(picture::shownName(f.name), picture::displayPath(folder));
             return;
         }
-        const QString &key = path;
-        if (files.contains(key) || parents.contains(key)) {
-            plan.error = tr("Cannot split: two frames would be written to the same file, or one inside the other: '%1'.").arg(f.name);
-            return;
-        }
+        const QByteArray key = picture::toNativePath(name);
+        const auto clash = [&] {
+            plan.error = tr("Cannot split: two frames would be written to the same file, or one inside the other: '%1'.")
+                             .arg(picture::shownName(f.name));
+        };
+        if (files.contains(key) || parents.contains(key))
+            return clash();
         files.insert(key);
-        for (qsizetype at = key.indexOf(u'/', root.size() + 1); at >= 0; at = key.indexOf(u'/', at + 1)) {
-            if (files.contains(key.left(at))) {
-                plan.error = tr("Cannot split: two frames would be written to the same file, or one inside the other: '%1'.").arg(f.name);
-                return;
-            }
+        for (qsizetype at = key.indexOf('/'); at >= 0; at = key.indexOf('/', at + 1)) {
+            if (files.contains(key.left(at)))
+                return clash();
             parents.insert(key.left(at));
         }
-        plan.files.append(QDir(folder).filePath(QDir::cleanPath(name)));
+        plan.names.append(name);
+        plan.files.append(picture::pathIn(folder, name));
     }
 }
 
 QString blockedOnDisk(const SplitPlan &plan)
 {
-    for (const QString &file : plan.files) {
-        if (QFileInfo(file).isDir())
-            return tr("Cannot write %1: a folder of that name is in the way.").arg(file);
-        for (QFileInfo up(QFileInfo(file).path()); !up.exists() || !up.isDir(); up.setFile(up.path())) {
-            if (up.exists())
-                return tr("Cannot write %1: %2 is a file, not a folder.").arg(file, up.filePath());
-            if (up.path() == up.filePath())
-                break;
-        }
-    }
+    for (const QString &name : plan.names)
+        if (const QString why = picture::cannotSaveInside(plan.folder, name); !why.isEmpty())
+            return why;
     return {};
 }
 
@@ -196,12 +241,12 @@ bool writeFrames(const SplitPlan &plan, const QImage &sheet, QString *error)
             return false;
         }
         QString encoderError;
-        const picture::SaveResult staged = save.stage(file, [&](picture::SaveSink &sink) {
+        const picture::SaveResult staged = save.stageInside(plan.folder, plan.names[i], [&](picture::SaveSink &sink) {
             picture::PngWriter writer(sink, frame.width(), frame.height());
             const bool ok = writer.writeRows(frame, 0, frame.height()) && writer.finish();
             encoderError = writer.error();
             return ok;
-        }, picture::StagedSave::Folders::Make);
+        });
         if (!staged.ok) {
             *error = encoderError.isEmpty() ? staged.message : tr("Cannot write %1: %2").arg(file, encoderError);
             return false;

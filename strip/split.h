@@ -21,7 +21,9 @@ struct SplitFrame {
 
 struct SplitPlan {
     QList<SplitFrame> frames;
-    QStringList files;   // where each frame goes, under the folder
+    QString folder;      // where the frames go
+    QStringList names;   // each frame's file, relative to the folder
+    QStringList files;   // the same, with the folder, for messages
     QString error;       // not empty: refused, and nothing may be written
 };
 
@@ -30,17 +32,24 @@ struct SplitPlan {
 // whole; dataName is how messages call the file.
 SplitPlan framesFromJson(const QByteArray &json, const QString &dataName);
 
+// The same, read from the file at path for a sheet of the given size: refused, naming the file,
+// when it is not a regular file, when it is larger than the data of such a sheet could be or
+// than memory can parse, or when memory runs out while it is read.
+SplitPlan framesFromJsonFile(const QString &path, QSize sheet, qint64 memory);
+
 // The whole cells of cell's size, row by row from the top-left corner, named by their number.
 SplitPlan framesFromGrid(QSize sheet, QSize cell);
 
 // Checks plan against the sheet and gives every frame its file under folder: a PNG named after
-// the frame (".png" added unless the name ends in it). Refuses a rectangle outside the sheet, a
-// name that is empty, absolute, holds "..", or would leave folder, and two frames whose files
-// would be the same or one inside the other.
+// the frame (".png" added unless the name ends in it), the name's bytes as the JSON gives them
+// (a name that was not UTF-8 comes back as the bytes it had). Refuses a rectangle outside the
+// sheet, a name that is empty, absolute, holds "..", or would leave folder, and two frames
+// whose files would be the same or one inside the other.
 void placeFrames(SplitPlan &plan, QSize sheet, const QString &folder);
 
 // Why the plan's files cannot be written for what is on disk already (a folder where a frame
-// goes, a file where a folder must be made); empty when nothing is in the way.
+// goes, a file where a folder must be made, a symbolic link on the way, which is never
+// written through); empty when nothing is in the way.
 QString blockedOnDisk(const SplitPlan &plan);
 
 // Writes each frame of the plan, cut from sheet, as an RGBA PNG: all of them replaced together,

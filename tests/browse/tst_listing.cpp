@@ -168,15 +168,18 @@ private slots:
         QCOMPARE(listing.names, expected);
     }
 
-    // Names kept byte for byte: listed, found by corvane-strip's folder input, and read.
-    void namesThatAreNotUtf8_data()
+    // Names kept byte for byte, also where Qt would read a resource (a leading ':') or drop a
+    // character (a leading byte-order mark): listed, found by corvane-strip's folder input, and read.
+    void namesKeptByteForByte_data()
     {
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<QByteArray>("format");
         QTest::newRow("Latin-1 bitmap") << QByteArray("caf\xe9 walk.bmp") << QByteArray("bmp");
         QTest::newRow("broken UTF-8, a PNG by its content") << QByteArray("\xff\xfe\xc3(") << QByteArray("png");
+        QTest::newRow("a leading colon") << QByteArray(":walk.bmp") << QByteArray("bmp");
+        QTest::newRow("a leading byte-order mark") << QByteArray("\xef\xbb\xbfwalk.bmp") << QByteArray("bmp");
     }
-    void namesThatAreNotUtf8()
+    void namesKeptByteForByte()
     {
         QFETCH(QByteArray, name);
         QFETCH(QByteArray, format);

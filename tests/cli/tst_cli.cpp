@@ -685,6 +685,26 @@ void TestCli::refusedBeforeWriting_data()
                                                                  << QStringLiteral("Cannot write s.TXT: a folder of that name is in the way");
     QTest::newRow("folder in the way of the sheet") << QStringLiteral("s.bmp") << words("x -o s.bmp")
                                                     << QStringLiteral("Cannot write s.bmp: a folder of that name is in the way");
+    // The sheet's own name, where a data file names its image, must keep the file readable.
+    const auto image = [](const char *format, const QString &output) {
+        return QStringList{QStringLiteral("x"), QLatin1String(format), QStringLiteral("-o"), output};
+    };
+    const QString another = QStringLiteral("; give the sheet another name.");
+    QTest::newRow("a line break in the text file's name") << QString() << image("--txt", QStringLiteral("a,b\r\nc.bmp"))
+        << QStringLiteral("Cannot write a,b\\r\\nc.bmp: the one-line text file names the sheet's image by its file name, "
+                          "which cannot hold a line break") + another;
+    QTest::newRow("a comma in the text file's name") << QString() << image("--txt", QStringLiteral("a,b.bmp"))
+        << QStringLiteral("Cannot write a,b.bmp: the one-line text file names the sheet's image by its file name, "
+                          "which cannot hold a comma, which parts its fields") + another;
+    QTest::newRow("a line break on a libGDX page line") << QString() << image("--format=libgdx", QStringLiteral("x\ny.png"))
+        << QStringLiteral("Cannot write x\\ny.png: the libGDX atlas names the sheet's image by its file name, "
+                          "which cannot hold a line break") + another;
+    QTest::newRow("a colon on a libGDX page line") << QString() << image("--format=libgdx", QStringLiteral("a:b.png"))
+        << QStringLiteral("Cannot write a:b.png: the libGDX atlas names the sheet's image by its file name, "
+                          "which cannot hold a colon, which makes its line read as a field") + another;
+    QTest::newRow("a control character in Tiled's image") << QString() << image("--format=tiled", QStringLiteral("c\x01.png"))
+        << QStringLiteral("Cannot write c\\x01.png: Tiled's XML names the sheet's image by its file name, "
+                          "which cannot hold a control character") + another;
 }
 
 void TestCli::refusedBeforeWriting()
@@ -1019,8 +1039,8 @@ void TestCli::splitRefused_data()
         return QStringLiteral("\"%1\": {\"frame\": {\"x\": %2, \"y\": %3, \"w\": %4, \"h\": %5}}").arg(QLatin1String(name)).arg(x).arg(y).arg(w).arg(h).toUtf8();
     };
     const QByteArray good = frame("a", 0, 0, 4, 6);
-    QTest::newRow("absolute name") << good + ", " + frame("/tmp/x", 4, 0, 4, 6) << QStringLiteral("'/tmp/x' is empty, absolute or holds '..'");
-    QTest::newRow("name going up") << good + ", " + frame("../x", 4, 0, 4, 6) << QStringLiteral("'../x' is empty, absolute or holds '..'");
+    QTest::newRow("absolute name") << good + ", " + frame("/tmp/x", 4, 0, 4, 6) << QStringLiteral("'/tmp/x' is empty, absolute, or holds '..'");
+    QTest::newRow("name going up") << good + ", " + frame("../x", 4, 0, 4, 6) << QStringLiteral("'../x' is empty, absolute, or holds '..'");
     QTest::newRow("name going up inside") << good + ", " + frame("b/../../x", 4, 0, 4, 6) << QStringLiteral("holds '..'");
     QTest::newRow("empty name") << good + ", " + frame("", 4, 0, 4, 6) << QStringLiteral("'' is empty");
     QTest::newRow("past the right edge") << good + ", " + frame("b", 6, 0, 4, 6) << QStringLiteral("frame 'b' (4 x 6 at 6, 0) lies outside the sheet of 8 x 6 pixels");

@@ -320,6 +320,39 @@ private slots:
             QCOMPARE(testsupport::readFile(dir.filePath(names[1])), oldContent);
     }
 
+    // Names as long as the file system takes, new and replaced, alone and staged together (the
+    // earlier ones kept aside while the later are put in place): temporary names are short.
+    void longestNames_data()
+    {
+        QTest::addColumn<int>("files");
+        QTest::addColumn<bool>("replacing");
+        QTest::newRow("one new") << 1 << false;
+        QTest::newRow("one replaced") << 1 << true;
+        QTest::newRow("three replaced together") << 3 << true;
+    }
+    void longestNames()
+    {
+        QFETCH(int, files);
+        QFETCH(bool, replacing);
+        QTemporaryDir dir;
+        QStringList names;
+        for (int i = 0; i < files; ++i) {
+            names.append(QString(251, QChar(u'a' + i)) + QStringLiteral(".png"));
+            if (replacing)
+                testsupport::writeFile(dir.filePath(names[i]), oldContent);
+        }
+        picture::StagedSave save;
+        for (const QString &name : std::as_const(names)) {
+            const SaveResult r = save.stage(dir.filePath(name), [&](SaveSink &sink) { return sink.write("new", 3); });
+            QVERIFY2(r.ok, qPrintable(r.message));
+        }
+        const SaveResult r = save.commit();
+        QVERIFY2(r.ok, qPrintable(r.message));
+        QCOMPARE(testsupport::entries(dir.path()), names);
+        for (const QString &name : std::as_const(names))
+            QCOMPARE(testsupport::readFile(dir.filePath(name)), QByteArray("new"));
+    }
+
     void producerGivesUp()
     {
         QTemporaryDir dir;

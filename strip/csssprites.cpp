@@ -1,7 +1,5 @@
 #include "strip/sheetdata.h"
 
-#include <QHash>
-#include <QSet>
 #include <QStringList>
 
 namespace strip {
@@ -17,40 +15,6 @@ QString cssClass(const QString &frameName)
         out += kept ? QChar(char16_t(c)) : QLatin1Char('-');
     }
     return out;
-}
-
-QString safeNamesClash(const SheetData &data, const QStringList &formats)
-{
-    if (formats.contains(QStringLiteral("css"))) {
-        QHash<QString, QString> byClass;
-        for (const DataFrame &f : data.frames) {
-            const QString name = cssClass(f.name);
-            if (const auto other = byClass.constFind(name); other != byClass.cend()) {
-                return QStringLiteral("Cannot name the frames: %1 and %2 would both be the CSS class '%3'; rename one of them.")
-                    .arg(*other, f.name, name);
-            }
-            byClass.insert(name, f.name);
-        }
-    }
-    if (formats.contains(QStringLiteral("libgdx"))) {
-        // libGDX finds an animation's frames as the regions of its name: a frame alone of that
-        // name would be found with them.
-        QSet<QString> animations;
-        QSet<int> inAnimation;
-        for (const DataAnimation &a : data.animations) {
-            if (a.frames.size() < 2)
-                continue;
-            animations.insert(a.name);
-            for (const int i : a.frames)
-                inAnimation.insert(i);
-        }
-        for (int i = 0; i < data.frames.size(); ++i) {
-            if (!inAnimation.contains(i) && animations.contains(data.frames[i].name))
-                return QStringLiteral("Cannot name the frames: the frame %1 and the animation %1 would both be libGDX "
-                                      "regions named '%1'; rename one of them.").arg(data.frames[i].name);
-        }
-    }
-    return {};
 }
 
 namespace {

@@ -4,24 +4,6 @@ namespace strip {
 
 namespace {
 
-// An atlas is read line by line, each line trimmed, and a line with a colon is a field: a name
-// that would read as a field, a blank line or as two lines is written with those characters as
-// %XX (the percent sign too, so that every name stays its own).
-QByteArray atlasName(const QString &name)
-{
-    const QByteArray utf8 = name.toUtf8();
-    QByteArray out;
-    for (qsizetype i = 0; i < utf8.size(); ++i) {
-        const uchar c = uchar(utf8[i]);
-        const bool edge = (i == 0 || i == utf8.size() - 1) && c == ' ';
-        if (c < 0x20 || c == 0x7f || c == ':' || c == '%' || edge)
-            out += '%' + QByteArray::number(c, 16).toUpper().rightJustified(2, '0');
-        else
-            out += char(c);
-    }
-    return out;
-}
-
 QByteArray numbers(std::initializer_list<int> values)
 {
     QByteArray out;

@@ -12,7 +12,7 @@ namespace {
 QByteArray quoted(const QString &text)
 {
     QByteArray out = "\"";
-    for (const char c : text.toUtf8()) {
+    for (const char c : textName(text).toUtf8()) {
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;

@@ -65,9 +65,24 @@ QByteArray cssSprites(const SheetData &data);              // CSS, one class a f
 // The CSS class a frame name becomes.
 QString cssClass(const QString &frameName);
 
+// A name as a text format holds it: each byte of a file name that was not UTF-8 becomes
+// U+FFFD, as every reader of the format would decode it.
+QString textName(const QString &name);
+// A name as Tiled's XML holds it: textName(), and each character XML 1.0 cannot hold U+FFFD.
+QString xmlName(const QString &name);
+// A name as a line of a libGDX atlas: textName() in UTF-8, with what would read as a field, a
+// blank line or two lines written as %XX.
+QByteArray atlasName(const QString &name);
+
 // Why the frames' names cannot all be held by formats (of --format) once made safe: two frames
-// that would get one CSS class, a frame alone named as an animation whose frames libGDX finds
-// by that name; empty when they can.
+// that would get one CSS class, one Tiled tile name or one libGDX region, a frame alone named
+// as an animation whose frames libGDX finds by that name, two animations of one Godot name;
+// empty when they can.
 QString safeNamesClash(const SheetData &data, const QStringList &formats);
+
+// Why a sheet at sheetPath cannot be named by formats (of --format, and "txt" for the text
+// file) in their references to its image: a line break, a control character, a comma in the
+// text file's one line, a colon or an edge blank on a libGDX page line; empty when it can.
+QString imageNameRefusal(const QString &sheetPath, const QStringList &formats);
 
 } // namespace strip

@@ -75,7 +75,7 @@ QByteArray tiledTileset(const SheetData &data, int page)
     xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("tileset"));
     xml.writeAttribute(QStringLiteral("version"), QStringLiteral("1.8"));
-    xml.writeAttribute(QStringLiteral("name"), QFileInfo(p.image).completeBaseName());
+    xml.writeAttribute(QStringLiteral("name"), xmlName(QFileInfo(p.image).completeBaseName()));
     xml.writeAttribute(QStringLiteral("tilewidth"), QString::number(g.cell.width()));
     xml.writeAttribute(QStringLiteral("tileheight"), QString::number(g.cell.height()));
     xml.writeAttribute(QStringLiteral("spacing"), QString::number(spacing));
@@ -93,7 +93,7 @@ QByteArray tiledTileset(const SheetData &data, int page)
         xml.writeAttribute(QStringLiteral("y"), QString::number(f->sourceRect.bottom() + 1 - f->sourceSize.height()));
     }
     xml.writeEmptyElement(QStringLiteral("image"));
-    xml.writeAttribute(QStringLiteral("source"), p.image);
+    xml.writeAttribute(QStringLiteral("source"), xmlName(p.image));
     xml.writeAttribute(QStringLiteral("width"), QString::number(p.size.width()));
     xml.writeAttribute(QStringLiteral("height"), QString::number(p.size.height()));
     for (auto t = tiles.cbegin(); t != tiles.cend(); ++t) {
@@ -102,7 +102,7 @@ QByteArray tiledTileset(const SheetData &data, int page)
         xml.writeStartElement(QStringLiteral("properties"));
         xml.writeEmptyElement(QStringLiteral("property"));
         xml.writeAttribute(QStringLiteral("name"), QStringLiteral("name"));
-        xml.writeAttribute(QStringLiteral("value"), t->name);
+        xml.writeAttribute(QStringLiteral("value"), xmlName(t->name));
         xml.writeEndElement();
         if (t->animation) {
             xml.writeStartElement(QStringLiteral("animation"));

@@ -361,22 +361,43 @@ void TestFormats::namesClash_data()
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("formats");
     QTest::addColumn<QString>("clash");
+    QTest::addColumn<QStringList>("animations"); // each made of the last two frames
     const QStringList css{QStringLiteral("css")};
-    QTest::newRow("distinct") << QStringList{QStringLiteral("a.png"), QStringLiteral("A.png"), QStringLiteral("a_png")} << css << QString();
+    const QStringList walk{QStringLiteral("walk")};
+    QTest::newRow("distinct") << QStringList{QStringLiteral("a.png"), QStringLiteral("A.png"), QStringLiteral("a_png")} << css << QString() << walk;
     QTest::newRow("a dot and a dash")
         << QStringList{QStringLiteral("a.png"), QStringLiteral("b.png"), QStringLiteral("a-png")} << css
-        << QStringLiteral("Cannot name the frames: a.png and a-png would both be the CSS class 'frame-a-png'; rename one of them.");
+        << QStringLiteral("Cannot name the frames: a.png and a-png would both be the CSS class 'frame-a-png'; rename one of them.") << walk;
     QTest::newRow("one character beyond the basic plane and one inside")
         << QStringList{QStringLiteral("x\U0001F600.png"), QStringLiteral("x\u00e9.png")} << css
-        << QStringLiteral("Cannot name the frames: x\U0001F600.png and x\u00e9.png would both be the CSS class 'frame-x--png'; rename one of them.");
+        << QStringLiteral("Cannot name the frames: x\U0001F600.png and x\u00e9.png would both be the CSS class 'frame-x--png'; rename one of them.") << walk;
     QTest::newRow("alike as classes, without css") << QStringList{QStringLiteral("a.png"), QStringLiteral("a-png")}
-                                                   << QStringList{QStringLiteral("libgdx")} << QString();
+                                                   << QStringList{QStringLiteral("libgdx")} << QString() << walk;
     // The last two frames are the animation "walk".
     QTest::newRow("a frame alone named as an animation, for libGDX")
         << QStringList{QStringLiteral("walk"), QStringLiteral("walk/1.png"), QStringLiteral("walk/2.png")} << QStringList{QStringLiteral("libgdx")}
-        << QStringLiteral("Cannot name the frames: the frame walk and the animation walk would both be libGDX regions named 'walk'; rename one of them.");
+        << QStringLiteral("Cannot name the frames: the frame walk and the animation walk would both be libGDX regions named 'walk'; rename one of them.") << walk;
     QTest::newRow("the same, without libgdx") << QStringList{QStringLiteral("walk"), QStringLiteral("walk/1.png"), QStringLiteral("walk/2.png")}
-                                              << css << QString();
+                                              << css << QString() << walk;
+    // Bytes of a file name that are not UTF-8 are kept as U+DC80..U+DCFF; text formats hold
+    // each as U+FFFD, and XML no control character.
+    const QString ff = QStringLiteral("y") + QChar(0xdcff), fe = QStringLiteral("y") + QChar(0xdcfe);
+    const QStringList tiled{QStringLiteral("tiled")}, libgdx{QStringLiteral("libgdx")};
+    QTest::newRow("two bytes that are not UTF-8, for Tiled") << QStringList{ff, fe, QStringLiteral("w/1"), QStringLiteral("w/2")} << tiled
+        << QStringLiteral("Cannot name the frames: y\\xFF and y\\xFE would both be the Tiled tile name 'y\uFFFD'; rename one of them.") << walk;
+    QTest::newRow("two control characters, for Tiled") << QStringList{QStringLiteral("c\x01"), QStringLiteral("c\x02"), QStringLiteral("w/1"), QStringLiteral("w/2")}
+        << tiled << QStringLiteral("Cannot name the frames: c\\x01 and c\\x02 would both be the Tiled tile name 'c\uFFFD'; rename one of them.") << walk;
+    QTest::newRow("a control character and none, for Tiled") << QStringList{QStringLiteral("c\x01x"), QStringLiteral("cx"), QStringLiteral("w/1"), QStringLiteral("w/2")}
+                                                             << tiled << QString() << walk;
+    QTest::newRow("a byte that is not UTF-8 and its stand-in, for libGDX")
+        << QStringList{ff, QStringLiteral("y\uFFFD"), QStringLiteral("w/1"), QStringLiteral("w/2")} << libgdx
+        << QStringLiteral("Cannot name the frames: y\\xFF and y\uFFFD would both be the libGDX region 'y\uFFFD'; rename one of them.") << walk;
+    QTest::newRow("a byte that is not UTF-8 and a question mark, for libGDX")
+        << QStringList{ff, QStringLiteral("y?"), QStringLiteral("w/1"), QStringLiteral("w/2")} << libgdx << QString() << walk;
+    QTest::newRow("two animations of bytes that are not UTF-8, for Godot")
+        << QStringList{QStringLiteral("a"), QStringLiteral("b")} << QStringList{QStringLiteral("godot")}
+        << QStringLiteral("Cannot name the frames: y\\xFF and y\\xFE would both be the Godot animation 'y\uFFFD'; rename one of them.")
+        << QStringList{ff, fe};
 }
 
 void TestFormats::namesClash()
@@ -384,12 +405,14 @@ void TestFormats::namesClash()
     QFETCH(QStringList, names);
     QFETCH(QStringList, formats);
     QFETCH(QString, clash);
+    QFETCH(QStringList, animations);
     strip::SheetData data;
     for (const QString &name : names) {
         data.frames.append(strip::DataFrame());
         data.frames.last().name = name;
     }
-    data.animations.append({QStringLiteral("walk"), {int(names.size()) - 2, int(names.size()) - 1}, 0});
+    for (const QString &animation : animations)
+        data.animations.append({animation, {int(names.size()) - 2, int(names.size()) - 1}, 0});
     QCOMPARE(strip::safeNamesClash(data, formats), clash);
 }
 

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include "picture/nativepath.h"
 #include "strip/bands.h"
 
 namespace strip {
@@ -19,8 +20,8 @@ QString folderName(const QString &input)
 
 QString frameLabel(const SheetSource &source, int frame)
 {
-    return source.allFrames ? QCoreApplication::translate("strip", "%1 (frame %2)").arg(source.path).arg(frame)
-                            : source.path;
+    const QString shown = picture::shownName(source.path);
+    return source.allFrames ? QCoreApplication::translate("strip", "%1 (frame %2)").arg(shown).arg(frame) : shown;
 }
 
 } // namespace
@@ -46,7 +47,7 @@ FrameNaming nameFrames(const SheetJob &job, const QList<SourceOrigin> &origins, 
             const SheetFrame &other = job.frames[*at];
             result.clash = QCoreApplication::translate("strip", "Cannot name the frames: %1 and %2 would both be named '%3'; "
                                                                 "give their folders, or use --names index.")
-                               .arg(frameLabel(job.sources[other.source], other.frame), frameLabel(source, f.frame), name);
+                               .arg(frameLabel(job.sources[other.source], other.frame), frameLabel(source, f.frame), picture::shownName(name));
             return result;
         }
         taken.insert(name, i);
@@ -82,7 +83,7 @@ FrameNaming nameFrames(const SheetJob &job, const QList<SourceOrigin> &origins, 
         for (const FrameRun &run : std::as_const(result.runs))
             if (run.name == runName) {
                 result.clash = QCoreApplication::translate("strip", "Cannot name the animations: two would be named '%1' "
-                                                                    "(the second from %2).").arg(runName, source.path);
+                                                                    "(the second from %2).").arg(picture::shownName(runName), picture::shownName(source.path));
                 return result;
             }
         result.runs.append({runName, i, i});

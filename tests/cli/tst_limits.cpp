@@ -45,6 +45,8 @@ private slots:
     void initTestCase();
     void memoryIsNotDamage_data();
     void memoryIsNotDamage();
+    void zopfliCounted_data();
+    void zopfliCounted();
 
 private:
     QString m_prlimit;
@@ -86,6 +88,45 @@ void TestLimits::memoryIsNotDamage()
     QVERIFY2(run.err.contains(QStringLiteral("Cannot load big.bmp: there is not enough memory to decode it.")), qPrintable(run.err));
     QVERIFY2(!run.err.contains(QLatin1String("damaged")), qPrintable(run.err));
     QCOMPARE(testsupport::entries(dir.path()), before);
+}
+
+void TestLimits::zopfliCounted_data()
+{
+    QTest::addColumn<int>("side");
+    QTest::addColumn<QString>("cores"); // taskset's list, or empty for every core
+    QTest::newRow("256 x 256 of noise") << 256 << QString();
+    QTest::newRow("1024 x 1024 of noise") << 1024 << QString();
+    QTest::newRow("1024 x 1024 of noise, one core") << 1024 << QStringLiteral("0");
+}
+
+// The dry run's estimate for --compress max is an upper bound of the run's peak resident
+// memory, Zopfli's working memory included: noise, where every byte is a symbol, is its worst.
+void TestLimits::zopfliCounted()
+{
+    QFETCH(int, side);
+    QFETCH(QString, cores);
+    const QString taskset = QStandardPaths::findExecutable(QStringLiteral("taskset"));
+    if (!cores.isEmpty() && taskset.isEmpty())
+        QSKIP("taskset is missing");
+    QTemporaryDir dir;
+    QImage noise = testsupport::sample(side, side, 7, testsupport::Alpha::Partial);
+    QVERIFY(noise.save(dir.filePath(QStringLiteral("noise.png"))));
+    const QStringList prefix = cores.isEmpty() ? QStringList() : QStringList{taskset, QStringLiteral("-c"), cores};
+    const QStringList args = testsupport::words("--compress max noise.png -o s.png");
+    const Run dry = testsupport::runStrip(QStringList{QStringLiteral("--dry-run")} + args, dir.path(), prefix);
+    QCOMPARE(dry.status, 0);
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("estimated memory: (\\d+) MiB")).match(dry.out);
+    QVERIFY2(m.hasMatch(), qPrintable(dry.out));
+    const qint64 estimate = m.captured(1).toLongLong() << 20;
+    const QString time = QStandardPaths::findExecutable(QStringLiteral("time"), {QStringLiteral("/usr/bin")});
+    if (time.isEmpty())
+        QSKIP("/usr/bin/time is missing");
+    const Run run = testsupport::runStrip(args, dir.path(), prefix + QStringList{time, QStringLiteral("-f"), QStringLiteral("peak %M")});
+    QCOMPARE(run.status, 0);
+    const QRegularExpressionMatch peak = QRegularExpression(QStringLiteral("peak (\\d+)")).match(run.err);
+    QVERIFY2(peak.hasMatch(), qPrintable(run.err));
+    const qint64 measured = peak.captured(1).toLongLong() << 10;
+    QVERIFY2(measured <= estimate, qPrintable(QStringLiteral("peak %1 MiB, estimate %2 MiB").arg(measured >> 20).arg(estimate >> 20)));
 }
 
 QTEST_GUILESS_MAIN(TestLimits)

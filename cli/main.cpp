@@ -181,7 +181,7 @@ int compose(const cli::Options &o)
     // largest sheet or the memory cannot hold (each page is checked again below).
     const strip::SheetFormat format = o.format;
     if (o.pages.maxSize == 0) {
-        if (const QString refusal = strip::sheetRefusal(job, format, subject); !refusal.isEmpty()) {
+        if (const QString refusal = strip::sheetRefusal(job, format, subject, o.compression); !refusal.isEmpty()) {
             say(refusal);
             return Failed;
         }
@@ -223,7 +223,7 @@ int compose(const cli::Options &o)
     if (pageCount > 1 && !writable(outputs))
         return Failed;
     for (int p = 0; p < pageCount; ++p) {
-        if (const QString refusal = strip::sheetRefusal(paged.pages[p], format, QStringLiteral("Cannot write %1").arg(sheetPaths[p]));
+        if (const QString refusal = strip::sheetRefusal(paged.pages[p], format, QStringLiteral("Cannot write %1").arg(sheetPaths[p]), o.compression);
             !refusal.isEmpty()) {
             say(refusal);
             return Failed;
@@ -290,7 +290,7 @@ int compose(const cli::Options &o)
         const strip::Sheet &sheet = paged.pages.first().sheet;
         qint64 memory = 0;
         for (const strip::SheetJob &page : paged.pages)
-            memory = std::max(memory, strip::plannedBytes(page, format));
+            memory = std::max(memory, strip::plannedBytes(page, format, o.compression));
         std::printf("frames: %d\n", int(job.frames.size()));
         if (o.pages.dedupe)
             std::printf("cells: %d\n", int(paged.cells.size()));

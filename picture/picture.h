@@ -55,7 +55,8 @@ Format sniffFormat(const QByteArray &head, const Budget &budget);
 struct Animation;
 
 // The refusal of a file whose data is not what it claims to be, naming it and the cause: the
-// one wording every reader of pictures uses for damage.
+// one wording every reader of pictures uses for damage. A cause of outOfMemory() is told as
+// what it is, the memory, and not as damage.
 Loaded refusedAsDamaged(const QString &name, const QString &cause, Format format);
 // The causes of damage that more than one reader finds, each worded once.
 QString outOfMemory();                               // a decoded picture cannot be had

@@ -708,13 +708,22 @@ bool PngEncoder::finish()
     return !failed;
 }
 
-qint64 pngWriterBytes(int width)
+qint64 pngWriterBytes(int width, Compression compression)
 {
     const qint64 chunk = std::max<qint64>(qint64(kChunkBytes), qint64(width) * 4 + 1);
     const qint64 threads = std::clamp(QThread::idealThreadCount(), 1, 8);
     // Waiting rows: two chunks a core, twice over while their buffer grows; a core's chunks:
     // raw, filtered, a trial, its scratch and the deflated bytes.
-    return (4 * threads + 1) * chunk + 2 * threads * 4 * chunk;
+    qint64 bytes = (4 * threads + 1) * chunk + 2 * threads * 4 * chunk;
+    if (compression == Compression::Max) {
+        // Zopfli holds, for each byte of its input (the chunk after its 32 KB window), its
+        // longest-match cache (28 bytes) and cost arrays (10), and for each symbol found up to
+        // five LZ77 stores of 32 bytes (the first pass, the best and current trials of a block,
+        // the block's and the whole input's), every byte a symbol at worst; its hash tables take
+        // under a megabyte. Measured: 50 to 57 MB for a 544 KB input of noise, under this bound.
+        bytes += threads * ((chunk + qint64(kWindow)) * 200 + (qint64(4) << 20));
+    }
+    return bytes;
 }
 
 PngWriter::PngWriter(SaveSink &sink, int width, int height, const PngLayout &layout, Compression compression)

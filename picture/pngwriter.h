@@ -35,8 +35,9 @@ PngLayout smallestLayout(const QImage &rgba, int rows);
 class PngEncoder;
 
 // The most memory the writer holds at once for a PNG that wide: the rows that wait for a chunk
-// and every core's chunks in their filtered, tried and deflated forms.
-qint64 pngWriterBytes(int width);
+// and every core's chunks in their filtered, tried and deflated forms; at Compression::Max also
+// Zopfli's working memory for each chunk that cores deflate at once.
+qint64 pngWriterBytes(int width, Compression compression = Compression::Default);
 
 // Encodes a PNG of width x height into a sink from 8-bit RGBA rows handed over from the top
 // down in bands of any height. Rows are filtered and deflated in chunks of a fixed number of

@@ -18,6 +18,9 @@ QString tr(const char *text) { return QCoreApplication::translate("picture", tex
 
 Loaded refusedAsDamaged(const QString &name, const QString &cause, Format format)
 {
+    // A sound file that cannot be decoded, or enlarged, for want of memory is not damaged.
+    if (cause == outOfMemory())
+        return failure(LoadError::TooLarge, tr("Cannot load %1: %2.").arg(name, cause), format);
     return failure(LoadError::Damaged, tr("Cannot load %1: the file is damaged or incomplete (%2).").arg(name, cause), format);
 }
 

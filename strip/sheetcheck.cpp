@@ -26,17 +26,17 @@ BandOrder orderOf(SheetFormat format)
 
 } // namespace
 
-qint64 plannedBytes(const SheetJob &job, SheetFormat format)
+qint64 plannedBytes(const SheetJob &job, SheetFormat format, picture::Compression compression)
 {
     qint64 bytes = peakBytes(job, orderOf(format));
     if (format == SheetFormat::Png)
-        bytes += pngSheetBytes(job) + picture::pngWriterBytes(int(job.sheet.width));
+        bytes += pngSheetBytes(job) + picture::pngWriterBytes(int(job.sheet.width), compression);
     else if (format == SheetFormat::Webp)
         bytes += webpSheetBytes(job);
     return bytes;
 }
 
-QString sheetRefusal(const SheetJob &job, SheetFormat format, const QString &subject)
+QString sheetRefusal(const SheetJob &job, SheetFormat format, const QString &subject, picture::Compression compression)
 {
     const Sheet &sheet = job.sheet;
     const QString size = tr("%1 x %2 pixels").arg(sheet.width).arg(sheet.height);
@@ -56,7 +56,7 @@ QString sheetRefusal(const SheetJob &job, SheetFormat format, const QString &sub
                   "--max-size %3 cuts it into pages.").arg(subject, size).arg(picture::kWebpMaxSide);
     if (format == SheetFormat::Bmp && picture::bitmapFileSize(int(sheet.width), int(sheet.height)) < 0)
         return bitmapTooLarge;
-    if (plannedBytes(job, format) > job.budget.maxTotalBytes)
+    if (plannedBytes(job, format, compression) > job.budget.maxTotalBytes)
         return tr("%1: at %2 it needs more than the %3 MiB of memory one strip may use.")
             .arg(subject, size, picture::mebibytes(job.budget.maxTotalBytes));
     return {};

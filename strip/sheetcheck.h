@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "picture/pngwriter.h"
 #include "strip/bands.h"
 
 namespace strip {
@@ -17,13 +18,15 @@ constexpr qint64 kMaxSheetPixels = qint64(1) << 31;
 // Every byte that composing job's sheet and writing it in format hold at once: the band, the
 // pictures decoded and prepared (bled, enlarged) for it and ahead of it, the files' bytes, and
 // the PNG writer's own, or the whole sheet and the WebP encoder's own.
-qint64 plannedBytes(const SheetJob &job, SheetFormat format);
+qint64 plannedBytes(const SheetJob &job, SheetFormat format,
+                    picture::Compression compression = picture::Compression::Default);
 
 // The one place that decides whether job's sheet can be written in format: empty when it can,
 // otherwise why not, as a sentence that starts with subject ("Cannot write out.png", "The strip
 // cannot be made"): a sheet beyond the largest one, beyond what the format holds (a bitmap's 4 GB,
 // a WebP's 16383 pixels a side), or needing
 // more memory than job.budget allows.
-QString sheetRefusal(const SheetJob &job, SheetFormat format, const QString &subject);
+QString sheetRefusal(const SheetJob &job, SheetFormat format, const QString &subject,
+                     picture::Compression compression = picture::Compression::Default);
 
 } // namespace strip

@@ -70,6 +70,9 @@ const QHash<QString, QString> Expected = {
     {QStringLiteral("webp-animated-cut-at-two-thirds.webp"), QStringLiteral("Damaged")},
     {QStringLiteral("webp-frame-4x4-at-4-2-outside-a-6x4-canvas.webp"), QStringLiteral("Damaged")},
     {QStringLiteral("apng-cut-inside-the-last-fdat.png"), QStringLiteral("Damaged")},
+    // A WebP frame whose picture is larger than the frame declares, or runs past its ANMF chunk.
+    {QStringLiteral("webp-frame-declares-1x1-holds-2x2.webp"), QStringLiteral("Damaged")},
+    {QStringLiteral("webp-frame-picture-runs-past-its-anmf-chunk.webp"), QStringLiteral("Damaged")},
 };
 
 // The amount of private memory this process has mapped, from the kernel's own count.

@@ -19,7 +19,11 @@
 #include <new>
 #include <vector>
 
+#include "picture/nativepath.h"
+#include "picture/savefile.h"
 #include "picture/threads.h"
+
+#include <unistd.h>
 
 namespace picture {
 
@@ -293,8 +297,54 @@ bool openFinalBlock(std::vector<uchar> &deflated)
 
 // Deflates size bytes from in with Zopfli, the window before them from dictionary, appended to
 // out: ended by an empty stored block (a chunk that others follow) or as the stream's end.
+// The most Zopfli takes for an input of size bytes (see pngWriterBytes()).
+size_t zopfliBytes(size_t size)
+{
+    return size * 200 + (size_t(4) << 20);
+}
+
+// Zopfli ends the process with exit() when an allocation fails, and writes through a pointer
+// that realloc() did not give. So its memory is asked for first, and given back, where a failure
+// still means a message; and an exit while it runs is taken for that failure: the run's message,
+// its staged files taken away, status 1, as any other run that memory stops.
+std::atomic<int> zopfliRunning{0};
+
+void zopfliOutOfMemory()
+{
+    if (zopfliRunning.load() == 0)
+        return;
+    const QString file = stagingNow();
+    const QByteArray message = (QCoreApplication::applicationName() + QStringLiteral(": ")
+                                + QCoreApplication::translate("picture", "Cannot write %1: %2")
+                                      .arg(file.isEmpty() ? QStringLiteral("the sheet") : displayPath(file),
+                                           QCoreApplication::translate("picture", "there is not enough memory to encode it"))
+                                + u'\n').toUtf8();
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message.constData(), size_t(message.size()));
+    discardStagedForExit();
+    ::_exit(1);
+}
+
+class ZopfliRun
+{
+public:
+    explicit ZopfliRun(size_t size)
+    {
+        static const bool watched = std::atexit(zopfliOutOfMemory) == 0;
+        Q_UNUSED(watched)
+        void *room = std::malloc(zopfliBytes(size));
+        if (!room)
+            throw std::bad_alloc();
+        std::free(room);
+        ++zopfliRunning;
+    }
+    ~ZopfliRun() { --zopfliRunning; }
+    ZopfliRun(const ZopfliRun &) = delete;
+    ZopfliRun &operator=(const ZopfliRun &) = delete;
+};
+
 void deflateZopfli(const uchar *in, size_t size, const std::vector<uchar> &dictionary, bool last, std::vector<uchar> &out)
 {
+    const ZopfliRun run(dictionary.size() + size);
     std::vector<uchar> joined(dictionary);
     joined.insert(joined.end(), in, in + size);
     ZopfliOptions options;
@@ -721,7 +771,7 @@ qint64 pngWriterBytes(int width, Compression compression)
         // five LZ77 stores of 32 bytes (the first pass, the best and current trials of a block,
         // the block's and the whole input's), every byte a symbol at worst; its hash tables take
         // under a megabyte. Measured: 50 to 57 MB for a 544 KB input of noise, under this bound.
-        bytes += threads * ((chunk + qint64(kWindow)) * 200 + (qint64(4) << 20));
+        bytes += threads * qint64(zopfliBytes(size_t(chunk) + kWindow));
     }
     return bytes;
 }

@@ -180,6 +180,24 @@ std::set<StagedSave *> &registry()
     return saves;
 }
 
+// The files being produced now, the latest last.
+std::mutex producingLock;
+QStringList producing;
+
+struct ProducingNow {
+    explicit ProducingNow(const QString &p) : path(p)
+    {
+        const std::lock_guard lock(producingLock);
+        producing.append(path);
+    }
+    ~ProducingNow()
+    {
+        const std::lock_guard lock(producingLock);
+        producing.removeAt(producing.lastIndexOf(path));
+    }
+    const QString path;
+};
+
 } // namespace
 
 bool SaveSink::write(std::span<const Part> parts)
@@ -432,6 +450,7 @@ SaveResult StagedSave::stageIn(std::unique_lock<std::mutex> &lock, const std::sh
         m_files.pop_back();
         return SaveResult{false, failure(path, cause)};
     };
+    const ProducingNow producing(path);
     QFile out;
     if (!out.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
@@ -515,6 +534,12 @@ void discardStagedForExit()
     registryLock().lock();
     for (StagedSave *save : registry())
         save->discard();
+}
+
+QString stagingNow()
+{
+    const std::lock_guard lock(producingLock);
+    return producing.isEmpty() ? QString() : producing.last();
 }
 
 QString cannotSave(const QString &path)

@@ -84,6 +84,10 @@ private:
 // at all. Called from an ordinary thread, never from a signal handler.
 void discardStagedForExit();
 
+// The path of a file being produced into a StagedSave at this moment, for a message that must
+// name it without knowing it (a library that ends the process); empty when none is.
+QString stagingNow();
+
 // Why saving to path would be refused before a byte is written (a missing folder, a folder in
 // the way, no permission, a read-only file system), in saveAtomically's words; empty when
 // nothing stands in the way. Lets a dry run refuse what the real one would.

@@ -47,6 +47,8 @@ private slots:
     void memoryIsNotDamage();
     void zopfliCounted_data();
     void zopfliCounted();
+    void zopfliUnderACap_data();
+    void zopfliUnderACap();
 
 private:
     QString m_prlimit;
@@ -127,6 +129,36 @@ void TestLimits::zopfliCounted()
     QVERIFY2(peak.hasMatch(), qPrintable(run.err));
     const qint64 measured = peak.captured(1).toLongLong() << 10;
     QVERIFY2(measured <= estimate, qPrintable(QStringLiteral("peak %1 MiB, estimate %2 MiB").arg(measured >> 20).arg(estimate >> 20)));
+}
+
+void TestLimits::zopfliUnderACap_data()
+{
+    QTest::addColumn<QString>("cap");
+    for (const char *cap : {"--as=100000000", "--as=150000000", "--as=250000000", "--as=400000000"})
+        QTest::newRow(cap) << QString::fromLatin1(cap);
+}
+
+// Zopfli ends the process when an allocation fails. Under caps around what it needs, every run
+// either writes the sheet or fails as any run short of memory does: the message names the file,
+// the status is 1, the older sheet keeps its bytes and nothing is left beside it.
+void TestLimits::zopfliUnderACap()
+{
+    QFETCH(QString, cap);
+    if (m_prlimit.isEmpty())
+        QSKIP("prlimit is missing, or the sanitizer's shadow memory rules out a cap");
+    QTemporaryDir dir;
+    QVERIFY(testsupport::sample(256, 256, 7, testsupport::Alpha::Partial).save(dir.filePath(QStringLiteral("noise.png"))));
+    testsupport::writeFile(dir.filePath(QStringLiteral("s.png")), "old sheet");
+    const QStringList before = testsupport::entries(dir.path());
+    const Run run = testsupport::runStrip(testsupport::words("--compress max noise.png -o s.png"), dir.path(), {m_prlimit, cap});
+    if (run.status == 0) {
+        QCOMPARE(testsupport::pillowFrames(dir.filePath(QStringLiteral("s.png"))).value(0).size(), QSize(256, 256));
+    } else {
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.err, QStringLiteral("corvane-strip: Cannot write s.png: there is not enough memory to encode it\n"));
+        QCOMPARE(testsupport::readFile(dir.filePath(QStringLiteral("s.png"))), QByteArray("old sheet"));
+    }
+    QCOMPARE(testsupport::entries(dir.path()), before);
 }
 
 QTEST_GUILESS_MAIN(TestLimits)

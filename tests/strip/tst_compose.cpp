@@ -413,14 +413,14 @@ private slots:
         job.sheet = strip::arrangeSheet(int(job.frames.size()), QSize(700, frameHeight), layout);
         const strip::BandPlan plan = strip::planSheet(job, strip::BandOrder(order));
         QList<int> read;
-        for (const std::vector<int> &band : plan.decodes)
+        for (const std::span<const int> band : plan.decodes)
             for (const int k : band)
                 if (plan.pieces[size_t(k)].source == 1)
                     read.append(plan.pieces[size_t(k)].frame);
         QCOMPARE(read, QList<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
         // And every frame is drawn in every band that shows it.
         QList<int> drawn;
-        for (const std::vector<int> &band : plan.draws)
+        for (const std::span<const int> band : plan.draws)
             for (const int i : band)
                 if (!drawn.contains(i))
                     drawn.append(i);

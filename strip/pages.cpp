@@ -173,6 +173,17 @@ PagedSheet layOutPages(const SheetJob &named, const SheetOptions &given, const Q
     return paged;
 }
 
+QString pagedJsonRefusal(const PagedSheet &paged, NameScheme names, bool json, const QString &subject)
+{
+    if (paged.pages.size() <= 1 || names != NameScheme::Index || !json)
+        return {};
+    return tr("%1: the sheet takes %2 pages, and Phaser's createFromAseprite, which --names index is for, "
+              "reads the frames of the first page's JSON only, so its animations would miss frames. "
+              "Raise --max-size (or leave it out) for one sheet, or name the frames by path and load "
+              "the pages with Phaser's load.multiatlas.")
+        .arg(subject).arg(paged.pages.size());
+}
+
 SheetData describeSheet(const PagedSheet &paged, const SheetJob &named, const FrameNaming &naming,
                         const QStringList &images, int stillDuration, std::optional<Anchor> pivot,
                         const QString &pixelFormat)

@@ -159,6 +159,7 @@ void TestManPages::paragraphsReadWithTheirBlanks_data()
     QTest::newRow("--max-size's JSON") << strip << QStringLiteral(
         "The JSON is one that both engines load whole: OUTPUT-stem.json holds the first page's frames with "
         "meta.related_multi_packs naming OUTPUT-stem-1.json and the rest");
+    QTest::newRow("pages named by index") << strip << QStringLiteral("(--names index) are refused before anything is written");
     QTest::newRow("Tiled's pages") << strip << QStringLiteral("NAME.tsx beside the sheet (NAME-0.tsx, NAME-1.tsx, ... when the sheet has several pages)");
     QTest::newRow("the window's controls") << QStringLiteral("corvane.1") << QStringLiteral(
         "Type the number of frames per row into # Horizontal Frames, tick Write .txt help file? for the text file");

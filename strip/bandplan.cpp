@@ -39,7 +39,7 @@ qint64 rgbaBytes(QSize size)
 }
 
 // Bands, as indexes in composing order, that rows [top, bottom) fall in; first > last when none.
-// The search starts from the bands of the frame before, *near, and widens in steps that double:
+// The search starts from the bands found for the frame before and widens in steps that double:
 // frames one after another lie in the same bands or the next, so a sheet of many rows is
 // searched in a time that grows with its frames, not with its frames times its rows' logarithm.
 class BandFinder

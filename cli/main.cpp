@@ -202,6 +202,10 @@ int compose(const cli::Options &o)
         say(paged.refusal);
         return Failed;
     }
+    if (const QString refusal = strip::pagedJsonRefusal(paged, o.names, o.json, subject); !refusal.isEmpty()) {
+        say(refusal);
+        return Failed;
+    }
     const int pageCount = int(paged.pages.size());
     QStringList sheetPaths{o.output}, jsonPaths{jsonPath};
     if (pageCount > 1) {

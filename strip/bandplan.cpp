@@ -39,33 +39,88 @@ qint64 rgbaBytes(QSize size)
 }
 
 // Bands, as indexes in composing order, that rows [top, bottom) fall in; first > last when none.
-std::pair<int, int> bandsOf(const QList<Band> &bands, BandOrder order, qint64 top, qint64 bottom)
+// The search starts from the bands found for the frame before and widens in steps that double:
+// frames one after another lie in the same bands or the next, so a sheet of many rows is
+// searched in a time that grows with its frames, not with its frames times its rows' logarithm.
+class BandFinder
 {
-    const int n = int(bands.size());
-    auto topDown = [&](int k) -> const Band & { return bands[order == BandOrder::TopDown ? k : n - 1 - k]; };
-    int lo = 0, hi = n; // the first band that ends below top
-    while (lo < hi) {
-        const int mid = (lo + hi) / 2;
-        if (topDown(mid).end <= top)
-            lo = mid + 1;
-        else
-            hi = mid;
+public:
+    BandFinder(const QList<Band> &bands, BandOrder order) : m_bands(bands), m_order(order) {}
+
+    std::pair<int, int> operator()(qint64 top, qint64 bottom)
+    {
+        const int n = int(m_bands.size());
+        const int lo = firstWhere(m_near, [&](int k) { return topDown(k).end > top; });
+        const int end = firstWhere(lo, [&](int k) { return topDown(k).top >= bottom; });
+        m_near = lo;
+        if (lo >= end)
+            return {1, 0};
+        return m_order == BandOrder::TopDown ? std::pair{lo, end - 1} : std::pair{n - end, n - 1 - lo};
     }
-    int end = lo; // one past the last band that starts above bottom
-    hi = n;
-    while (end < hi) {
-        const int mid = (end + hi) / 2;
-        if (topDown(mid).top < bottom)
-            end = mid + 1;
-        else
-            hi = mid;
+
+private:
+    const Band &topDown(int k) const
+    {
+        return m_bands[m_order == BandOrder::TopDown ? k : int(m_bands.size()) - 1 - k];
     }
-    if (lo >= end)
-        return {1, 0};
-    return order == BandOrder::TopDown ? std::pair{lo, end - 1} : std::pair{n - end, n - 1 - lo};
-}
+
+    // The first top-down index at which holds turns true (the band count when it never does),
+    // holds being false and then true along the bands; searched outward from near.
+    template<typename Holds>
+    int firstWhere(int near, Holds holds) const
+    {
+        const int n = int(m_bands.size());
+        if (n == 0)
+            return 0;
+        near = std::clamp(near, 0, n - 1);
+        int lo = 0, hi = 0; // the answer is in [lo, hi]
+        if (holds(near)) {
+            hi = near;
+            int step = 1, below = hi - step;
+            while (below >= 0 && holds(below)) {
+                hi = below;
+                step *= 2;
+                below = hi - step;
+            }
+            lo = std::max(below + 1, 0);
+        } else {
+            lo = near + 1;
+            int step = 1, above = near + step;
+            while (above < n && !holds(above)) {
+                lo = above + 1;
+                step *= 2;
+                above = near + step;
+            }
+            hi = std::min(above, n);
+        }
+        while (lo < hi) {
+            const int mid = lo + (hi - lo) / 2;
+            if (holds(mid))
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        return lo;
+    }
+
+    const QList<Band> &m_bands;
+    BandOrder m_order;
+    int m_near = 0;
+};
 
 } // namespace
+
+BandLists::BandLists(int bandCount, const std::vector<std::pair<int, int>> &entries)
+    : m_starts(size_t(std::max(bandCount, 0)) + 1, 0), m_items(entries.size())
+{
+    for (const auto &[band, number] : entries)
+        ++m_starts[size_t(band) + 1];
+    for (size_t b = 1; b < m_starts.size(); ++b)
+        m_starts[b] += m_starts[b - 1];
+    std::vector<int> next(m_starts.begin(), m_starts.end() - 1);
+    for (const auto &[band, number] : entries)
+        m_items[size_t(next[size_t(band)]++)] = number;
+}
 
 QList<Band> planBands(const SheetJob &job, BandOrder order)
 {
@@ -109,13 +164,12 @@ BandPlan planSheet(const SheetJob &job, BandOrder order)
         for (int f = 0; f < std::max(job.sources[s].frames, 1); ++f)
             plan.pieces[size_t(base[size_t(s)] + f)] = Piece{int(s), f, QRect(), -1, -1, -1, 0, 0};
 
-    plan.decodes.resize(size_t(bandCount));
-    plan.draws.resize(size_t(bandCount));
-    plan.drops.resize(size_t(bandCount));
-    plan.lets.resize(size_t(bandCount));
     plan.pieceOfFrame.resize(size_t(job.frames.size()));
 
-    // Each frame from its own rows: the bands its reach falls in.
+    // Each frame from its own rows: the bands its reach falls in. Frames come in cell order, so
+    // each band draws them in cell order, later over earlier.
+    std::vector<std::pair<int, int>> draws;
+    BandFinder bandsOf(plan.bands, order);
     for (int i = 0; i < job.frames.size(); ++i) {
         const SheetFrame &f = job.frames[i];
         const SheetSource &source = job.sources[f.source];
@@ -138,24 +192,23 @@ BandPlan planSheet(const SheetJob &job, BandOrder order)
             reach = reach.united(sheet.cellRect(i).adjusted(-sheet.extrude, -sheet.extrude, sheet.extrude, sheet.extrude));
         if (reach.isEmpty())
             continue;
-        const auto [first, last] = bandsOf(plan.bands, order, reach.top(), qint64(reach.top()) + reach.height());
+        const auto [first, last] = bandsOf(reach.top(), qint64(reach.top()) + reach.height());
         for (int b = first; b <= last; ++b)
-            plan.draws[size_t(b)].push_back(i);
+            draws.emplace_back(b, i);
         if (first > last)
             continue;
         piece.first = piece.first < 0 ? first : std::min(piece.first, first);
         piece.last = std::max(piece.last, last);
     }
-    // Frames are drawn in cell order, later over earlier, whatever order their bands were found in.
-    for (std::vector<int> &frames : plan.draws)
-        std::sort(frames.begin(), frames.end());
+    plan.draws = BandLists(bandCount, draws);
 
     // Still pictures: a band that needs new ones starts a batch and takes those of the next
     // bands while they fit. A band that starts an animation's frames ends the batch before it.
-    std::vector<std::vector<int>> firstAt(static_cast<size_t>(bandCount));
+    std::vector<std::pair<int, int>> starts;
     for (size_t k = 0; k < plan.pieces.size(); ++k)
         if (plan.pieces[k].first >= 0)
-            firstAt[size_t(plan.pieces[k].first)].push_back(int(k));
+            starts.emplace_back(plan.pieces[k].first, int(k));
+    const BandLists firstAt(bandCount, starts);
     auto animated = [&](const Piece &p) {
         const SheetSource &s = job.sources[p.source];
         return s.allFrames && s.decoded.isEmpty();
@@ -181,38 +234,50 @@ BandPlan planSheet(const SheetJob &job, BandOrder order)
     }
     // Animations: read forward only. The band that first needs frame f decodes every frame
     // before it that is not yet read and still needed, and holds those until their bands.
+    std::vector<std::pair<int, int>> need; // (band, frame)
     for (qsizetype s = 0; s < job.sources.size(); ++s) {
         const SheetSource &source = job.sources[s];
         if (!source.allFrames || !source.decoded.isEmpty())
             continue;
         const int from = base[size_t(s)], to = base[size_t(s) + 1];
-        std::vector<int> needAt(static_cast<size_t>(bandCount), -1); // the highest frame first needed in each band
+        // The bands that first need one of its frames, in composing order, with that frame: only
+        // those bands, so that many animations on a sheet of many rows cost their frames alone.
+        need.clear();
         for (int k = from; k < to; ++k)
             if (const Piece &p = plan.pieces[size_t(k)]; p.first >= 0)
-                needAt[size_t(p.first)] = std::max(needAt[size_t(p.first)], p.frame);
+                need.emplace_back(p.first, p.frame);
+        std::sort(need.begin(), need.end());
         int read = 0; // frames before it are read
-        for (int b = 0; b < bandCount; ++b) {
-            if (needAt[size_t(b)] < read)
+        for (size_t n = 0; n < need.size(); ++n) {
+            const int b = need[n].first;
+            if (n + 1 < need.size() && need[n + 1].first == b)
+                continue; // the band's highest frame comes last
+            const int highest = need[n].second;
+            if (highest < read)
                 continue;
-            for (int k = from + read; k <= from + needAt[size_t(b)]; ++k)
+            for (int k = from + read; k <= from + highest; ++k)
                 if (plan.pieces[size_t(k)].first >= 0)
                     plan.pieces[size_t(k)].decodedAt = b;
-            read = needAt[size_t(b)] + 1;
+            read = highest + 1;
         }
     }
 
+    std::vector<std::pair<int, int>> decodes, drops, lets;
     std::vector<int> lastDecode(size_t(job.sources.size()), -1);
     for (size_t k = 0; k < plan.pieces.size(); ++k) {
         const Piece &p = plan.pieces[k];
         if (p.decodedAt < 0)
             continue;
-        plan.decodes[size_t(p.decodedAt)].push_back(int(k)); // ascending: a source's in frame order
-        plan.drops[size_t(p.last)].push_back(int(k));
+        decodes.emplace_back(p.decodedAt, int(k)); // ascending: a source's in frame order
+        drops.emplace_back(p.last, int(k));
         lastDecode[size_t(p.source)] = std::max(lastDecode[size_t(p.source)], p.decodedAt);
     }
     for (size_t s = 0; s < lastDecode.size(); ++s)
         if (lastDecode[s] >= 0 && !job.keptSources.value(qsizetype(s)))
-            plan.lets[size_t(lastDecode[s])].push_back(int(s));
+            lets.emplace_back(lastDecode[s], int(s));
+    plan.decodes = BandLists(bandCount, decodes);
+    plan.drops = BandLists(bandCount, drops);
+    plan.lets = BandLists(bandCount, lets);
     return plan;
 }
 
@@ -254,11 +319,12 @@ qint64 peakBytes(const SheetJob &job, BandOrder order)
         added[size_t(streamLast[s]) + 1] -= screen;
     }
     qint64 peak = apart, held = 0;
+    std::vector<qint64> work;
     for (int b = 0; b < bandCount; ++b) {
         held += added[size_t(b)];
         // Each source's frames are prepared one at a time, sources side by side on every core:
         // the largest moments of work, as many as there are cores.
-        std::vector<qint64> work;
+        work.clear();
         int source = -1;
         for (int k : plan.decodes[size_t(b)]) {
             const Piece &p = plan.pieces[size_t(k)];

@@ -2,6 +2,8 @@
 
 #include <QRect>
 
+#include <span>
+#include <utility>
 #include <vector>
 
 #include "strip/bands.h"
@@ -21,16 +23,50 @@ struct Piece {
     qint64 workBytes = 0; // what preparing it holds for a moment beside the prepared picture
 };
 
+// A list of numbers for each band, all in one array: a sheet of many rows is planned without
+// an allocation for each of its bands.
+class BandLists
+{
+public:
+    BandLists() = default;
+    // From (band, number) pairs; each band's numbers keep the order they came in.
+    BandLists(int bandCount, const std::vector<std::pair<int, int>> &entries);
+
+    std::span<const int> operator[](size_t band) const
+    {
+        return {m_items.data() + m_starts[band], m_items.data() + m_starts[band + 1]};
+    }
+    size_t size() const { return m_starts.empty() ? 0 : m_starts.size() - 1; }
+
+    struct Iterator {
+        const BandLists *lists;
+        size_t band;
+        std::span<const int> operator*() const { return (*lists)[band]; }
+        Iterator &operator++()
+        {
+            ++band;
+            return *this;
+        }
+        bool operator==(const Iterator &other) const = default;
+    };
+    Iterator begin() const { return {this, 0}; }
+    Iterator end() const { return {this, size()}; }
+
+private:
+    std::vector<int> m_starts; // band b's numbers are m_items[m_starts[b], m_starts[b + 1])
+    std::vector<int> m_items;
+};
+
 // Every piece of a sheet and, for each band in composing order, what happens in it: which
 // pieces are decoded, which frames are drawn (in cell order), which pieces and sources are let go.
 struct BandPlan {
     QList<Band> bands;
     std::vector<Piece> pieces;
     std::vector<int> pieceOfFrame;                // frame i's piece
-    std::vector<std::vector<int>> decodes;        // pieces; a source's in frame order
-    std::vector<std::vector<int>> draws;          // frames
-    std::vector<std::vector<int>> drops;          // pieces, after the band
-    std::vector<std::vector<int>> lets;           // sources whose files are let go after the band
+    BandLists decodes;                            // pieces; a source's in frame order
+    BandLists draws;                              // frames
+    BandLists drops;                              // pieces, after the band
+    BandLists lets;                               // sources whose files are let go after the band
 };
 
 // Places every frame of job in its bands. Each frame is placed from its own rows, so planning

@@ -209,15 +209,17 @@ bool composeInBands(const SheetJob &job, BandOrder order, const BandCanvas &canv
                 tasks.push_back({source, {}});
             tasks.back().second.push_back(k);
         }
-        std::vector<QString> failures(tasks.size());
-        picture::forEachOnThreads(std::ptrdiff_t(tasks.size()), [&](std::ptrdiff_t t) {
-            const auto &[source, pieces] = tasks[size_t(t)];
-            failures[size_t(t)] = readFrames(job, source, pieces, plan, streams[size_t(source)], held);
-        });
-        for (const QString &failure : failures) {
-            if (!failure.isEmpty()) {
-                *error = failure;
-                return false;
+        if (!tasks.empty()) { // most bands of a sheet of many rows decode nothing
+            std::vector<QString> failures(tasks.size());
+            picture::forEachOnThreads(std::ptrdiff_t(tasks.size()), [&](std::ptrdiff_t t) {
+                const auto &[source, pieces] = tasks[size_t(t)];
+                failures[size_t(t)] = readFrames(job, source, pieces, plan, streams[size_t(source)], held);
+            });
+            for (const QString &failure : failures) {
+                if (!failure.isEmpty()) {
+                    *error = failure;
+                    return false;
+                }
             }
         }
 

@@ -4,6 +4,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
 
 #include "strip/survey.h"
@@ -125,15 +126,14 @@ PagedSheet layOutPages(const SheetJob &named, const SheetOptions &given, const Q
         return paged;
     }
     // The most rows a page holds: its height, margins and rounding included, within the size.
+    // A page's height grows with its rows, so the first that is too tall ends the search; each
+    // probe is a page of whole rows, laid out without a list of places.
     const int columns = whole.sheet.columns;
+    SheetOptions probe = layout;
+    probe.columns = columns;
     int rowsPerPage = 0;
     for (int rows = 1; rows <= whole.sheet.rows; ++rows) {
-        QList<int> test;
-        for (int k = 0; k < rows; ++k)
-            test.append(k * columns);
-        SheetOptions probe = layout;
-        probe.columns = columns;
-        if (arrangeSheet(rows, layout.cell, probe, test).height > most)
+        if (arrangeSheet(int(qMin<qint64>(qint64(rows) * columns, std::numeric_limits<int>::max())), layout.cell, probe).height > most)
             break;
         rowsPerPage = rows;
     }
@@ -171,6 +171,17 @@ PagedSheet layOutPages(const SheetJob &named, const SheetOptions &given, const Q
         paged.pages.append(std::move(job));
     }
     return paged;
+}
+
+QString pagedJsonRefusal(const PagedSheet &paged, NameScheme names, bool json, const QString &subject)
+{
+    if (paged.pages.size() <= 1 || names != NameScheme::Index || !json)
+        return {};
+    return tr("%1: the sheet takes %2 pages, and Phaser's createFromAseprite, which --names index is for, "
+              "reads the frames of the first page's JSON only, so its animations would miss frames. "
+              "Raise --max-size (or leave it out) for one sheet, or name the frames by path and load "
+              "the pages with Phaser's load.multiatlas.")
+        .arg(subject).arg(paged.pages.size());
 }
 
 SheetData describeSheet(const PagedSheet &paged, const SheetJob &named, const FrameNaming &naming,

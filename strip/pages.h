@@ -35,6 +35,12 @@ struct PagedSheet {
 PagedSheet layOutPages(const SheetJob &named, const SheetOptions &layout, const QList<FrameRun> &runs,
                        const PageOptions &options, const QString &subject);
 
+// Why a sheet laid out in more than one page cannot have its JSON with frames named by index
+// (names), or an empty string: Phaser's createFromAseprite, which those names are for, reads
+// the frames of the first page's JSON only, and would build every animation that goes on past
+// the first page with frames missing. subject starts the refusal.
+QString pagedJsonRefusal(const PagedSheet &paged, NameScheme names, bool json, const QString &subject);
+
 // The data every engine's format is written from: the pages' images (named images, in order),
 // every named frame on its page, each run as an animation. A frame lasts as long as its GIF
 // says, a still picture or a GIF frame without a delay stillDuration milliseconds.

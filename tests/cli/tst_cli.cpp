@@ -103,6 +103,8 @@ private slots:
     void refusedBeforeWriting();
     void reports_data();
     void reports();
+    void pagesWithIndexNames_data();
+    void pagesWithIndexNames();
     void splitRoundTrip_data();
     void splitRoundTrip();
     void splitRefused_data();
@@ -780,6 +782,52 @@ void TestCli::reports()
         QVERIFY2(at >= 0, qPrintable(QStringLiteral("no '%1' in:\n%2").arg(part, run.out)));
     }
     QCOMPARE(QFileInfo::exists(dir.filePath(QStringLiteral("s.png"))), !args.contains(QStringLiteral("--dry-run")));
+}
+
+// Pages whose JSON names the frames by index are refused before anything is written: Phaser's
+// createFromAseprite would find the first page's frames alone. Pages named by path, one sheet
+// named by index, and pages with data files other than the JSON are written as before.
+void TestCli::pagesWithIndexNames_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("refused");
+    const char *inputs = "anim/walk spin.gif --all-frames -c 1 -o s.png ";
+    auto row = [&](const char *name, const char *options, bool refused) {
+        QTest::newRow(name) << words(qPrintable(QLatin1String(inputs) + QLatin1String(options))) << refused;
+    };
+    row("pages, index names (JSON implied)", "--names index --max-size 12", true);
+    row("pages, index names, JSON asked", "--names index --json --max-size 12", true);
+    row("pages, index names, JSON and Tiled", "--names index --json --format tiled --max-size 12", true);
+    row("pages, index names, dry run", "--names index --max-size 12 --dry-run", true);
+    row("pages, index names, trimmed and deduped", "--names index --max-size 12 --trim --dedupe", true);
+    row("pages, path names", "--json --max-size 12", false);
+    row("one sheet within --max-size, index names", "--names index --max-size 64", false);
+    row("pages, index names, Tiled alone", "--names index --format tiled --max-size 12", false);
+}
+
+void TestCli::pagesWithIndexNames()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, refused);
+    QTemporaryDir dir;
+    writeFolderInputs(dir.path());
+    writeFile(dir.filePath(QStringLiteral("s.json")), "old data"); // an earlier run's, kept
+    const QStringList before = testsupport::entries(dir.path());
+    const Run run = runStrip(args, dir.path());
+    if (!refused) {
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+        QVERIFY(!run.err.contains(QStringLiteral("createFromAseprite")));
+        return;
+    }
+    QCOMPARE(run.status, 1);
+    QCOMPARE(run.out, QString());
+    // One sentence: the output, how many pages, why, and what to do instead.
+    QVERIFY2(run.err.startsWith(QStringLiteral("corvane-strip: Cannot write s.png: the sheet takes 3 pages")), qPrintable(run.err));
+    for (const char *part : {"createFromAseprite", "--names index", "--max-size", "by path", "multiatlas"})
+        QVERIFY2(run.err.contains(QLatin1String(part)), qPrintable(run.err));
+    QCOMPARE(run.err.count(u'\n'), 1);
+    QCOMPARE(testsupport::entries(dir.path()), before);
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("s.json"))), QByteArray("old data"));
 }
 
 void TestCli::unreadableInput_data()

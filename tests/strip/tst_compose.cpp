@@ -413,18 +413,100 @@ private slots:
         job.sheet = strip::arrangeSheet(int(job.frames.size()), QSize(700, frameHeight), layout);
         const strip::BandPlan plan = strip::planSheet(job, strip::BandOrder(order));
         QList<int> read;
-        for (const std::vector<int> &band : plan.decodes)
+        for (const std::span<const int> band : plan.decodes)
             for (const int k : band)
                 if (plan.pieces[size_t(k)].source == 1)
                     read.append(plan.pieces[size_t(k)].frame);
         QCOMPARE(read, QList<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
         // And every frame is drawn in every band that shows it.
         QList<int> drawn;
-        for (const std::vector<int> &band : plan.draws)
+        for (const std::span<const int> band : plan.draws)
             for (const int i : band)
                 if (!drawn.contains(i))
                     drawn.append(i);
         QCOMPARE(drawn.size(), job.frames.size());
+    }
+
+    // Each frame is drawn in exactly the bands that its reach on the sheet (the picture where
+    // the anchor puts it, its cell's extruded edges) meets, whatever the order frames come in
+    // along the bands: rows, columns, pictures that reach into the rows above or below,
+    // rows cut into several bands, either end first.
+    void everyFrameInTheBandsItReaches_data()
+    {
+        QTest::addColumn<int>("order");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("fill");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<QSize>("cell");
+        QTest::addColumn<QList<QSize>>("pictures"); // taken in turn, frame after frame
+        QTest::addColumn<int>("anchor");
+        QTest::addColumn<int>("extrude");            // with padding and margin of as much again, clipped
+        const QList<QSize> even{QSize(8, 6)};
+        const QList<QSize> mixed{QSize(8, 6), QSize(8, 20), QSize(3, 2), QSize(8, 40), QSize(8, 6)};
+        for (const int order : {int(strip::BandOrder::TopDown), int(strip::BandOrder::BottomUp)}) {
+            const char *end = order ? "bottom up" : "top down";
+            auto row = [&](const char *name, int columns, strip::Fill fill, int frames, QSize cell, const QList<QSize> &pictures,
+                           strip::Anchor anchor, int extrude) {
+                QTest::addRow("%s, %s", name, end) << order << columns << int(fill) << frames << cell << pictures
+                                                   << int(anchor) << extrude;
+            };
+            row("one a row", 1, strip::Fill::Rows, 300, QSize(8, 6), even, strip::Anchor::TopLeft, 0);
+            row("taller pictures run into the rows below", 1, strip::Fill::Rows, 120, QSize(8, 6), mixed, strip::Anchor::TopLeft, 0);
+            row("taller pictures stand up into the rows above", 2, strip::Fill::Rows, 121, QSize(8, 6), mixed, strip::Anchor::Bottom, 0);
+            row("centred, by columns", 4, strip::Fill::Columns, 137, QSize(8, 6), mixed, strip::Anchor::Center, 0);
+            row("by columns, extruded", 3, strip::Fill::Columns, 100, QSize(8, 6), even, strip::Anchor::TopLeft, 2);
+            row("rows of several bands", 1, strip::Fill::Rows, 9, QSize(700, 3000), {QSize(700, 3000), QSize(700, 7000)},
+                strip::Anchor::TopLeft, 0);
+            row("rows of several bands, by columns, standing", 2, strip::Fill::Columns, 9, QSize(700, 3000),
+                {QSize(700, 3000), QSize(700, 7000)}, strip::Anchor::Bottom, 1);
+        }
+    }
+
+    void everyFrameInTheBandsItReaches()
+    {
+        QFETCH(int, order);
+        QFETCH(int, columns);
+        QFETCH(int, fill);
+        QFETCH(int, frames);
+        QFETCH(QSize, cell);
+        QFETCH(QList<QSize>, pictures);
+        QFETCH(int, anchor);
+        QFETCH(int, extrude);
+        strip::SheetJob job;
+        job.bytesPerPixel = 3;
+        for (int i = 0; i < frames; ++i) {
+            strip::SheetSource source;
+            source.size = pictures[i % pictures.size()];
+            job.sources.append(source);
+            job.frames.append({i, 0});
+        }
+        strip::SheetOptions layout;
+        layout.columns = columns;
+        layout.fill = strip::Fill(fill);
+        layout.anchor = strip::Anchor(anchor);
+        layout.extrude = extrude;
+        layout.padding = extrude;
+        layout.margin = extrude;
+        layout.clip = extrude > 0;
+        layout.cell = cell;
+        job.sheet = strip::arrangeSheet(frames, cell, layout);
+        const strip::BandPlan plan = strip::planSheet(job, strip::BandOrder(order));
+        QCOMPARE(plan.draws.size(), size_t(plan.bands.size()));
+        QStringList wrong;
+        for (qsizetype b = 0; b < plan.bands.size(); ++b) {
+            const strip::Band &band = plan.bands[b];
+            QList<int> want;
+            for (int i = 0; i < frames; ++i) {
+                const QRect reach = job.sheet.reach(i, job.sources[i].size);
+                if (!reach.isEmpty() && reach.top() < band.end && qint64(reach.top()) + reach.height() > band.top)
+                    want.append(i);
+            }
+            const std::span<const int> drawn = plan.draws[size_t(b)];
+            if (QList<int>(drawn.begin(), drawn.end()) != want)
+                wrong.append(QStringLiteral("band %1 (rows %2 to %3)").arg(b).arg(band.top).arg(band.end));
+        }
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral(", "))));
+        QVERIFY(plan.bands.size() > 8); // enough bands that a search has somewhere to go wrong
     }
 
     // Work that fails on a thread of its own fails the caller, once every thread is done,

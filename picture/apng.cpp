@@ -230,24 +230,6 @@ void appendChunk(QByteArray &png, const char *type, const QByteArray &body)
     png.append(reinterpret_cast<const char *>(crc), 4);
 }
 
-// Straight-alpha "over" of source s on destination d, rounded to nearest. With a the source's
-// alpha and b the destination's (0 to 255):
-//   A = 255·a + b·(255 − a)                      (the result's alpha, times 255)
-//   alpha = round(A / 255),  colour = round((255·a·s + b·(255 − a)·d) / A)   for each channel.
-// a = 0 leaves the destination as it is; a = 255 takes the source.
-QRgb over(QRgb s, QRgb d)
-{
-    const quint32 a = qAlpha(s), b = qAlpha(d);
-    if (a == 255 || (b == 0 && a != 0)) // over nothing the source stays as it is
-        return s;
-    if (a == 0)
-        return d;
-    const quint32 weightS = 255 * a, weightD = b * (255 - a), total = weightS + weightD;
-    auto mix = [&](quint32 cs, quint32 cd) { return (2 * (weightS * cs + weightD * cd) + total) / (2 * total); };
-    return qRgba(int(mix(qRed(s), qRed(d))), int(mix(qGreen(s), qGreen(d))), int(mix(qBlue(s), qBlue(d))),
-                 int((2 * total + 255) / (2 * 255)));
-}
-
 } // namespace
 
 struct ApngPlayer::State {

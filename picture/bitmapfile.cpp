@@ -1,6 +1,5 @@
 #include "picture/bitmapfile.h"
 
-#include <QCoreApplication>
 
 #include <limits>
 #include <vector>
@@ -82,14 +81,6 @@ bool writeBitmapRows(SaveSink &sink, const QImage &pixels, int firstRow, int end
             return false;
     }
     return true;
-}
-
-QString bitmapTooLarge(const QString &path, qint64 width, qint64 height)
-{
-    return QCoreApplication::translate("picture",
-                                       "Cannot write %1: a bitmap of %2 x %3 pixels does not fit "
-                                       "the format's 32-bit size fields.")
-        .arg(path).arg(width).arg(height);
 }
 
 } // namespace picture

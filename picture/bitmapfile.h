@@ -18,7 +18,4 @@ QByteArray bitmapHeader(int width, int height);
 // Writes rows endRow - 1 down to firstRow of pixels (BGR888) as bitmap rows, padded with zeros.
 bool writeBitmapRows(SaveSink &sink, const QImage &pixels, int firstRow, int endRow);
 
-// The refusal for a bitmap of that size that bitmapFileSize() finds too large.
-QString bitmapTooLarge(const QString &path, qint64 width, qint64 height);
-
 } // namespace picture

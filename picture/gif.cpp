@@ -225,7 +225,7 @@ Header readGif(const QByteArray &data, Header h)
         if (h.width == 0 || h.height == 0)
             return false;
         if (!b.has(f.dataStart, 1) || skipSubBlocks(b, f.dataStart + 1) < 0)
-            h.incomplete = QStringLiteral("its picture data ends early");
+            h.incomplete = endsEarly();
         else if (const qint64 pixels = shortOfPixels(b, f); pixels >= 0)
             h.incomplete = QStringLiteral("its picture data holds %1 of its %2 pixels").arg(pixels).arg(f.width * f.height);
         return false;
@@ -276,7 +276,7 @@ GifFrames readGifFrames(const QByteArray &data, bool checkData)
         break;
     case GifEnd::Stopped:
     case GifEnd::CutInFrame:
-        result.damage = QStringLiteral("its frame %1 ends early").arg(result.count + 1);
+        result.damage = frameEndsEarly(result.count + 1);
         break;
     case GifEnd::UnknownBlock:
         result.damage = QStringLiteral("it holds an unknown block (0x%1) after frame %2")
@@ -510,7 +510,7 @@ bool GifPlayer::next(QImage *frame, QString *why)
             for (qint64 x = f.left; x < f.left + f.width; ++x) {
                 const int index = reader->next();
                 if (index < 0) {
-                    *why = cause("its frame %1 ends early").arg(number);
+                    *why = frameEndsEarly(number);
                     return false;
                 }
                 if (row && x < s.screen.width() && index != f.transparent)

@@ -31,8 +31,6 @@ Header unsupported(Header h, const QString &cause)
     return h;
 }
 
-QString endsEarly() { return QStringLiteral("its picture data ends early"); }
-
 // Bytes of one stored row of a bitmap: rows are padded to four bytes.
 qint64 bmpRowBytes(qint64 width, int bitCount) { return (width * bitCount + 31) / 32 * 4; }
 

@@ -409,7 +409,7 @@ JpegResult decodeJpeg(const QByteArray &data, qint64 maxMemory, Holding holding,
     if (first->err.corruptCode) {
         result.error = LoadError::Damaged;
         result.cause = first->err.corruptCode == JWRN_HIT_MARKER
-            ? QStringLiteral("its picture data ends early")
+            ? endsEarly()
             : QStringLiteral("its picture data is corrupt: %1").arg(QString::fromLatin1(first->err.message));
         return result;
     }
@@ -424,7 +424,7 @@ JpegResult decodeJpeg(const QByteArray &data, qint64 maxMemory, Holding holding,
         // A file that ends inside its tables or its scans breaks libjpeg in many ways, all of
         // which come down to the same thing.
         else if (first->err.endsEarly || first->src.ranOut)
-            result.cause = QStringLiteral("its picture data ends early");
+            result.cause = endsEarly();
         else if (first->err.tooShort)
             result.cause = QStringLiteral("its picture data is too short for %1 x %2 pixels")
                                .arg(first->cinfo.image_width).arg(first->cinfo.image_height);
@@ -449,7 +449,7 @@ JpegResult decodeJpeg(const QByteArray &data, qint64 maxMemory, Holding holding,
         }
         if (!whole) {
             result.error = LoadError::Damaged;
-            result.cause = QStringLiteral("its picture data ends early");
+            result.cause = endsEarly();
             return result;
         }
     }

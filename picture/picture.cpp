@@ -324,8 +324,7 @@ Source Source::open(const QString &path, const QString &name, const Budget &budg
         data += file.readAll();
     data.squeeze();
     if (file.error() != QFileDevice::NoError)
-        return refused(name, budget, failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).")
-                                                                        .arg(name, file.errorString())));
+        return refused(name, budget, unreadable(name, file.errorString()));
     Source source = fromData(data, name, budget, allFrames);
     // A still picture's larger files are read again when decoded, from the file kept open or
     // opened again.
@@ -363,8 +362,7 @@ Loaded Source::decode(Holding holding, QSize view) const
     if (!m_refusal.ok())
         return m_refusal;
     if (!m_data)
-        return failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).")
-                                                  .arg(m_name, QString::fromLocal8Bit(std::strerror(EBADF))));
+        return unreadable(m_name, EBADF);
     const Data &d = *m_data;
     std::unique_lock lock(d.lock);
     if (d.released)
@@ -405,7 +403,7 @@ Loaded Source::decode(Holding holding, QSize view) const
     // Qt stops at a short read and leaves the rows it did not reach as they were: only a file
     // that has shrunk since its header was read can cause one.
     if (file->size() < d.fileSize)
-        return refusedAsDamaged(m_name, tr("its picture data ends early"), Format::Bmp);
+        return refusedAsDamaged(m_name, endsEarly(), Format::Bmp);
     reopened.reset();
     lock.unlock();
     return finished(std::move(image), d.header, m_name, holding);

@@ -62,6 +62,8 @@ Loaded refusedAsDamaged(const QString &name, const QString &cause, Format format
 QString outOfMemory();                               // a decoded picture cannot be had
 QString otherSizeThanDeclared(QSize declared, QSize held);
 QString fewerFramesThanDeclared();
+QString endsEarly();                                // its data stops before its pixels do
+QString frameEndsEarly(int frame);                  // counted from 1
 
 // A picture file, opened once by the exact bytes of its name (see nativepath.h) and read once:
 // what its header declares and what is decoded come from the same bytes, and a decoded picture

@@ -10,9 +10,6 @@
 
 namespace picture {
 
-// The largest side a PNG may declare.
-constexpr qint64 kPngMaxSide = 0x7fffffff;
-
 // How hard a writer works for a smaller file: fast, a good size at little cost, the smallest it
 // can make with a slower search, or smaller still at many times that cost (Zopfli, for a PNG).
 enum class Compression { Fast, Default, Best, Max };

@@ -34,6 +34,10 @@ QString otherSizeThanDeclared(QSize declared, QSize held)
 
 QString fewerFramesThanDeclared() { return tr("it holds fewer frames than it declared"); }
 
+QString endsEarly() { return tr("its picture data ends early"); }
+
+QString frameEndsEarly(int frame) { return tr("its frame %1 ends early").arg(frame); }
+
 
 Loaded failure(LoadError error, const QString &message, Format format)
 {
@@ -97,8 +101,12 @@ Loaded missing(const QString &name)
 
 Loaded unreadable(const QString &name, int error)
 {
-    return failure(LoadError::Unreadable,
-                   tr("Cannot load %1: the file cannot be read (%2).").arg(name, QString::fromLocal8Bit(std::strerror(error))));
+    return unreadable(name, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+Loaded unreadable(const QString &name, const QString &cause)
+{
+    return failure(LoadError::Unreadable, tr("Cannot load %1: the file cannot be read (%2).").arg(name, cause));
 }
 
 int countFrames(const QByteArray &data, const Header &first, const QString &name, const Budget &budget,

@@ -15,6 +15,7 @@ Loaded failure(LoadError error, const QString &message, Format format = Format::
 Loaded notAPicture(const QString &name, bool png = false);
 Loaded missing(const QString &name);
 Loaded unreadable(const QString &name, int error); // error: an errno value
+Loaded unreadable(const QString &name, const QString &cause);
 
 // What load() refuses a picture for before decoding it: its header, its size against the
 // budget, or data that ends before the picture does; ok() when none of these.

@@ -8,28 +8,38 @@ namespace picture {
 
 namespace {
 
-// Straight-alpha source over: exact when either pixel is opaque or the one beneath is clear.
-inline void over(uchar *dst, QRgb src)
+// over() on a pixel of the band's RGBA bytes. On a clear pixel the source is taken whole, its
+// colour too where it is clear itself: a picture's transparent pixels keep the file's colour.
+inline void drawOver(uchar *dst, QRgb src)
 {
-    const uint sa = qAlpha(src);
-    if (sa == 255 || dst[3] == 0) {
+    if (dst[3] == 0 || qAlpha(src) == 255) {
         dst[0] = uchar(qRed(src));
         dst[1] = uchar(qGreen(src));
         dst[2] = uchar(qBlue(src));
-        dst[3] = uchar(sa);
+        dst[3] = uchar(qAlpha(src));
         return;
     }
-    if (sa == 0)
-        return;
-    const uint da = dst[3] * (255 - sa);      // the part beneath that shows, times 255
-    const uint a = sa * 255 + da;             // the result's alpha, times 255
-    const uint channels[3] = {uint(qRed(src)), uint(qGreen(src)), uint(qBlue(src))};
-    for (int c = 0; c < 3; ++c)
-        dst[c] = uchar((channels[c] * sa * 255 + dst[c] * da + a / 2) / a);
-    dst[3] = uchar((a + 127) / 255);
+    const QRgb mixed = picture::over(src, qRgba(dst[0], dst[1], dst[2], dst[3]));
+    dst[0] = uchar(qRed(mixed));
+    dst[1] = uchar(qGreen(mixed));
+    dst[2] = uchar(qBlue(mixed));
+    dst[3] = uchar(qAlpha(mixed));
 }
 
 } // namespace
+
+QRgb over(QRgb s, QRgb d)
+{
+    const quint32 a = qAlpha(s), b = qAlpha(d);
+    if (a == 255 || (b == 0 && a != 0)) // over nothing the source stays as it is
+        return s;
+    if (a == 0)
+        return d;
+    const quint32 weightS = 255 * a, weightD = b * (255 - a), total = weightS + weightD;
+    auto mix = [&](quint32 cs, quint32 cd) { return (2 * (weightS * cs + weightD * cd) + total) / (2 * total); };
+    return qRgba(int(mix(qRed(s), qRed(d))), int(mix(qGreen(s), qGreen(d))), int(mix(qBlue(s), qBlue(d))),
+                 int((2 * total + 255) / (2 * 255)));
+}
 
 bool RgbaBand::reset(int width, int rows)
 {
@@ -78,7 +88,7 @@ void RgbaBand::draw(const QImage &picture, int x, int y)
         }
         const QRgb *src = reinterpret_cast<const QRgb *>(line) + (left - x);
         for (int i = 0; i < right - left; ++i, dst += 4)
-            over(dst, format == QImage::Format_RGB32 ? src[i] | 0xff000000u : src[i]);
+            drawOver(dst, format == QImage::Format_RGB32 ? src[i] | 0xff000000u : src[i]);
     }
 }
 

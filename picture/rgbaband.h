@@ -37,6 +37,13 @@ enum class TransparentColour {
 // the work cannot be had. Given a picture nothing else shares, it is changed in place.
 QImage withTransparentColour(QImage picture, TransparentColour mode);
 
+// Straight-alpha "over" of source s on destination d, rounded to nearest: the one blend of
+// every composition. With a the source's alpha and b the destination's (0 to 255):
+//   A = 255·a + b·(255 − a)                      (the result's alpha, times 255)
+//   alpha = round(A / 255),  colour = round((255·a·s + b·(255 − a)·d) / A)   for each channel.
+// a = 0 leaves the destination as it is; a = 255, or a clear destination, takes the source.
+QRgb over(QRgb s, QRgb d);
+
 // An animation's screen handed out as a frame: RGB32 when every pixel is opaque, else a copy in
 // straight ARGB32; null when the memory cannot be had.
 QImage frameOfScreen(const QImage &screen);

@@ -186,10 +186,7 @@ BandPlan planSheet(const SheetJob &job, BandOrder order)
             if (job.transparent == picture::TransparentColour::Bleed)
                 piece.workBytes += bleedBytesPerPixel * extentUnscaled.width() * extentUnscaled.height();
         }
-        const Sheet::Drawn d = sheet.drawnAt(i, frameRect(job, plan, i));
-        QRect reach = d.shown;
-        if (sheet.extrude > 0 && !reach.isEmpty())
-            reach = reach.united(sheet.cellRect(i).adjusted(-sheet.extrude, -sheet.extrude, sheet.extrude, sheet.extrude));
+        const QRect reach = sheet.reach(i, sheet.drawnAt(i, frameRect(job, plan, i)));
         if (reach.isEmpty())
             continue;
         const auto [first, last] = bandsOf(reach.top(), qint64(reach.top()) + reach.height());

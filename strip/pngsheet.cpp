@@ -6,6 +6,7 @@
 #include <new>
 
 #include "picture/rgbaband.h"
+#include "strip/sheetcheck.h"
 
 namespace strip {
 
@@ -66,8 +67,7 @@ bool writePngSheet(const SheetJob &job, picture::SaveSink &sink, const QColor &b
     } catch (const std::bad_alloc &) {
     }
     if (whole.isNull()) {
-        *encoderError = QCoreApplication::translate("strip", "there is not enough memory for a sheet of %1 x %2 pixels")
-                            .arg(width).arg(height);
+        *encoderError = noMemoryForSheet(width, height);
         return false;
     }
     const BandCanvas canvas{

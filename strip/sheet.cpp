@@ -158,12 +158,11 @@ Sheet::Drawn Sheet::drawnAt(int i, const QRect &rect) const
     return {QRect(int(left), int(top), int(right - left), int(bottom - top)), QPoint(int(left - x), int(top - y))};
 }
 
-QRect Sheet::reach(int i, QSize picture) const
+QRect Sheet::reach(int i, const Drawn &d) const
 {
-    const QRect shown = covered(i, picture);
-    if (extrude <= 0 || shown.isEmpty())
-        return shown;
-    return shown.united(cellRect(i).adjusted(-extrude, -extrude, extrude, extrude));
+    if (extrude <= 0 || d.shown.isEmpty())
+        return d.shown;
+    return d.shown.united(cellRect(i).adjusted(-extrude, -extrude, extrude, extrude));
 }
 
 qint64 Sheet::rowTop(int r) const

@@ -83,8 +83,8 @@ struct Sheet {
     QPoint placed(int i, QSize picture) const;
     // The part of the sheet that frame i, of that size, covers.
     QRect covered(int i, QSize picture) const { return drawn(i, picture).shown; }
-    // The part of the sheet that drawing frame i touches, its cell's extruded edges included.
-    QRect reach(int i, QSize picture) const;
+    // The part of the sheet that drawing frame i as d touches, its cell's extruded edges included.
+    QRect reach(int i, const Drawn &d) const;
     // The first pixel row of cell row r (0 for the first row, so the margin goes with it); the
     // sheet's height for r == rows.
     qint64 rowTop(int r) const;

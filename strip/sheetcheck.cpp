@@ -36,6 +36,11 @@ qint64 plannedBytes(const SheetJob &job, SheetFormat format, picture::Compressio
     return bytes;
 }
 
+QString noMemoryForSheet(qint64 width, qint64 height)
+{
+    return tr("there is not enough memory for a sheet of %1 x %2 pixels").arg(width).arg(height);
+}
+
 QString sheetRefusal(const SheetJob &job, SheetFormat format, const QString &subject, picture::Compression compression)
 {
     const Sheet &sheet = job.sheet;

@@ -26,6 +26,9 @@ qint64 plannedBytes(const SheetJob &job, SheetFormat format,
 // cannot be made"): a sheet beyond the largest one, beyond what the format holds (a bitmap's 4 GB,
 // a WebP's 16383 pixels a side), or needing
 // more memory than job.budget allows.
+// Why a whole sheet of width x height pixels could not be had in memory, after the check allowed it.
+QString noMemoryForSheet(qint64 width, qint64 height);
+
 QString sheetRefusal(const SheetJob &job, SheetFormat format, const QString &subject,
                      picture::Compression compression = picture::Compression::Default);
 

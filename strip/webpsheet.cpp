@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "picture/rgbaband.h"
+#include "strip/sheetcheck.h"
 #include "picture/webpwriter.h"
 
 namespace strip {
@@ -25,8 +26,7 @@ bool writeWebpSheet(const SheetJob &job, picture::SaveSink &sink, const QColor &
     try {
         argb.resize(size_t(width) * size_t(height));
     } catch (const std::bad_alloc &) {
-        *encoderError = QCoreApplication::translate("strip", "there is not enough memory for a sheet of %1 x %2 pixels")
-                            .arg(width).arg(height);
+        *encoderError = noMemoryForSheet(width, height);
         return false;
     }
     // The bands, gathered into the whole sheet as the encoder takes it: 0xAARRGGBB words.

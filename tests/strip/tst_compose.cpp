@@ -497,7 +497,7 @@ private slots:
             const strip::Band &band = plan.bands[b];
             QList<int> want;
             for (int i = 0; i < frames; ++i) {
-                const QRect reach = job.sheet.reach(i, job.sources[i].size);
+                const QRect reach = job.sheet.reach(i, job.sheet.drawn(i, job.sources[i].size));
                 if (!reach.isEmpty() && reach.top() < band.end && qint64(reach.top()) + reach.height() > band.top)
                     want.append(i);
             }

@@ -185,7 +185,7 @@ private slots:
         const strip::Sheet::Drawn d = sheet.drawn(1, picture);
         QCOMPARE(d.shown, shown);
         QCOMPARE(d.from, from);
-        QCOMPARE(sheet.reach(1, picture), reach);
+        QCOMPARE(sheet.reach(1, d), reach);
     }
 };
 

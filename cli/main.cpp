@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 
 #include <cerrno>
 #include <csignal>
@@ -20,6 +19,8 @@
 #include "cli/options.h"
 #include "picture/nativepath.h"
 #include "strip/bands.h"
+#include "strip/ends/dataends.h"
+#include "strip/ends/sheetends.h"
 #include "strip/framenames.h"
 #include "strip/frames.h"
 #include "strip/names.h"
@@ -81,33 +82,25 @@ bool writable(const QStringList &paths)
     return true;
 }
 
-// The files a data format writes for a sheet of pages: one for the sheet, or Tiled's one a page.
-QStringList dataPaths(const QString &output, const QString &format, int pages)
+// Every file a run writes for a sheet of these pages, in the order the dry run lists them: the
+// pages, the JSON, the text file, the other data files (the JSON comes first in o.formats).
+QStringList outputsOf(const cli::Options &o, const QStringList &sheetPaths)
 {
-    static const QHash<QString, QString> suffixes{{QStringLiteral("tiled"), QStringLiteral(".tsx")},
-                                                  {QStringLiteral("libgdx"), QStringLiteral(".atlas")},
-                                                  {QStringLiteral("godot"), QStringLiteral(".tres")},
-                                                  {QStringLiteral("css"), QStringLiteral(".css")}};
-    const QString suffix = suffixes.value(format);
-    if (format != QLatin1String("tiled") || pages <= 1)
-        return {strip::besideSheet(output, suffix)};
-    QStringList paths;
-    for (int p = 0; p < pages; ++p)
-        paths.append(strip::besideSheet(output, QStringLiteral("-%1%2").arg(p).arg(suffix)));
-    return paths;
+    QStringList outputs = sheetPaths;
+    const int pages = int(sheetPaths.size());
+    qsizetype k = 0;
+    if (o.json)
+        outputs += strip::dataFiles(*strip::dataEnd(o.formats[k++]), o.output, pages);
+    if (o.txt)
+        outputs.append(strip::sheetTextPath(o.output));
+    for (; k < o.formats.size(); ++k)
+        outputs += strip::dataFiles(*strip::dataEnd(o.formats[k]), o.output, pages);
+    return outputs;
 }
 
 int compose(const cli::Options &o)
 {
-    QStringList outputs{o.output};
-    const QString jsonPath = strip::besideSheet(o.output, QStringLiteral(".json"));
-    const QString textPath = strip::sheetTextPath(o.output);
-    if (o.json)
-        outputs.append(jsonPath);
-    if (o.txt)
-        outputs.append(textPath);
-    for (const QString &format : o.formats)
-        outputs += dataPaths(o.output, format, 1);
+    QStringList outputs = outputsOf(o, {o.output});
     if (!writable(outputs))
         return Failed;
     if (const QString refusal = strip::imageNameRefusal(o.output, o.txt ? o.formats + QStringList{QStringLiteral("txt")} : o.formats);
@@ -119,7 +112,8 @@ int compose(const cli::Options &o)
     // Inputs in the order given; a folder's files in the chosen order.
     strip::SheetJob job;
     job.budget.acceptPng = true;
-    job.bytesPerPixel = o.format == strip::SheetFormat::Bmp ? 3 : 4;
+    const strip::SheetEnd &sheetEnd = strip::sheetEnd(o.format);
+    job.bytesPerPixel = sheetEnd.bytesPerPixel;
     QList<strip::SourceOrigin> origins;
     QStringList paths;
     for (const QString &input : o.inputs) {
@@ -207,23 +201,14 @@ int compose(const cli::Options &o)
         return Failed;
     }
     const int pageCount = int(paged.pages.size());
-    QStringList sheetPaths{o.output}, jsonPaths{jsonPath};
+    QStringList sheetPaths{o.output};
     if (pageCount > 1) {
         sheetPaths.clear();
-        jsonPaths.clear();
         const QString suffix = u'.' + QFileInfo(o.output).suffix();
-        for (int p = 0; p < pageCount; ++p) {
+        for (int p = 0; p < pageCount; ++p)
             sheetPaths.append(strip::besideSheet(o.output, QStringLiteral("-%1%2").arg(p).arg(suffix)));
-            jsonPaths.append(p == 0 ? jsonPath : strip::besideSheet(o.output, QStringLiteral("-%1.json").arg(p)));
-        }
     }
-    outputs = sheetPaths;
-    if (o.json)
-        outputs += jsonPaths;
-    if (o.txt)
-        outputs.append(textPath);
-    for (const QString &f : o.formats)
-        outputs += dataPaths(o.output, f, pageCount);
+    outputs = outputsOf(o, sheetPaths);
     if (pageCount > 1 && !writable(outputs))
         return Failed;
     for (int p = 0; p < pageCount; ++p) {
@@ -237,7 +222,7 @@ int compose(const cli::Options &o)
     for (const QString &path : std::as_const(sheetPaths))
         images.append(QFileInfo(path).fileName());
     const strip::SheetData sheetData = strip::describeSheet(paged, job, naming, images, o.duration, o.pivot,
-                                                            format == strip::SheetFormat::Bmp ? QStringLiteral("RGB888") : QStringLiteral("RGBA8888"));
+                                                            QLatin1String(sheetEnd.pixelFormat));
     if (const QString clash = strip::safeNamesClash(sheetData, o.formats); !clash.isEmpty()) {
         say(clash);
         return Failed;
@@ -344,7 +329,7 @@ int compose(const cli::Options &o)
 
     // The sheet's pages and every data file are replaced together or not at all.
     picture::StagedSave save;
-    const QColor background = o.background.value_or(format == strip::SheetFormat::Bmp ? windowBackground : QColor(Qt::transparent));
+    const QColor background = o.background.value_or(sheetEnd.alpha ? QColor(Qt::transparent) : windowBackground);
     for (int p = 0; p < pageCount; ++p) {
         strip::SheetWritten failure;
         const picture::SaveResult staged = save.stage(sheetPaths[p], [&](picture::SaveSink &sink) {
@@ -365,27 +350,18 @@ int compose(const cli::Options &o)
             say(r.message);
         return r.ok;
     };
-    if (o.json) {
-        QStringList otherPages;
-        for (int p = 1; p < pageCount; ++p)
-            otherPages.append(QFileInfo(jsonPaths[p]).fileName());
-        for (int p = 0; p < pageCount; ++p)
-            if (!stageText(jsonPaths[p], strip::sheetJson(sheetData, p, o.layout, p == 0 ? otherPages : QStringList())))
+    for (const QString &id : o.formats) {
+        const strip::DataEnd &end = *strip::dataEnd(id);
+        const QStringList files = strip::dataFiles(end, o.output, pageCount);
+        QStringList names;
+        for (const QString &file : files)
+            names.append(QFileInfo(file).fileName());
+        for (qsizetype k = 0; k < files.size(); ++k)
+            if (!stageText(files[k], end.write(sheetData, int(k), names)))
                 return Failed;
-    }
-    for (const QString &f : o.formats) {
-        const QStringList files = dataPaths(o.output, f, pageCount);
-        for (qsizetype k = 0; k < files.size(); ++k) {
-            const QByteArray bytes = f == QLatin1String("tiled")    ? strip::tiledTileset(sheetData, int(k))
-                                   : f == QLatin1String("libgdx") ? strip::gdxAtlas(sheetData)
-                                   : f == QLatin1String("godot")  ? strip::godotFrames(sheetData)
-                                                                  : strip::cssSprites(sheetData);
-            if (!stageText(files[k], bytes))
-                return Failed;
-        }
     }
     const strip::Sheet &first = paged.pages.first().sheet;
-    if (o.txt && !stageText(textPath, strip::companionLine(strip::imageName(QFileInfo(sheetPaths.first()).fileName()),
+    if (o.txt && !stageText(strip::sheetTextPath(o.output), strip::companionLine(strip::imageName(QFileInfo(sheetPaths.first()).fileName()),
                                                            first.columns, first.frameTotal)))
         return Failed;
     if (const picture::SaveResult committed = save.commit(); !committed.ok) {

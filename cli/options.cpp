@@ -4,6 +4,8 @@
 #include <QRegularExpression>
 
 #include "picture/nativepath.h"
+#include "strip/ends/dataends.h"
+#include "strip/ends/sheetends.h"
 
 #include <algorithm>
 #include <map>
@@ -29,7 +31,7 @@ struct OptionDef {
 
 // In the order --help lists them.
 const OptionDef optionDefs[] = {
-    {Id::Output, 'o', "output", "FILE", "The sheet to write: .bmp, .png or .webp (lossless) (required). With --split, the folder for the frames."},
+    {Id::Output, 'o', "output", "FILE", nullptr}, // from the list of sheet ends
     {Id::Columns, 'c', "columns", "N", "Frames per row (default 10; lowered to the frame total)."},
     {Id::Order, 0, "order", "natural|name", "A folder's files in natural order (frame2 before frame10, the default) or by name as the window lists them."},
     {Id::Fill, 0, "fill", "rows|columns|animations", "Fill each row first (default), each column top to bottom first, or rows with each animation starting a row."},
@@ -51,7 +53,7 @@ const OptionDef optionDefs[] = {
     {Id::MaxSize, 0, "max-size", "N", "Cut a sheet over N pixels a side into pages between rows: OUTPUT-stem-0.png, -1, ..., with data for each."},
     {Id::Txt, 0, "txt", nullptr, "Also write the window's one-line text file (OUTPUT-stem.TXT)."},
     {Id::Json, 0, "json", nullptr, "Also write OUTPUT-stem.json for game engines (PixiJS, Phaser)."},
-    {Id::Format, 0, "format", "LIST", "Data for engines beside the sheet, comma-separated: json-hash (--json's), json-array, tiled (.tsx), libgdx (.atlas), godot (.tres), css."},
+    {Id::Format, 0, "format", "LIST", nullptr}, // from the list of data ends
     {Id::Names, 0, "names", "path|index", "Frame names: the path within the input given (default) or the frame's number; implies --json without --format."},
     {Id::Duration, 0, "duration", "MS", "How long a still picture's frame is shown, in the JSON (default 100)."},
     {Id::Split, 0, "split", "SHEET", "Cut SHEET into PNG frames in the folder -o names, by --cell or by --data."},
@@ -240,11 +242,10 @@ Options parseOptions(const QStringList &arguments)
         throw UsageError{QStringLiteral("no INPUT given")};
     if (o.output.isEmpty())
         throw UsageError{QStringLiteral("no output given (-o FILE)")};
-    const QString suffix = QFileInfo(o.output).suffix().toLower();
-    if (suffix != QLatin1String("bmp") && suffix != QLatin1String("png") && suffix != QLatin1String("webp"))
-        throw UsageError{QStringLiteral("the output must end in .bmp, .png or .webp, not '%1'").arg(o.output)};
-    o.format = suffix == QLatin1String("png") ? strip::SheetFormat::Png
-             : suffix == QLatin1String("webp") ? strip::SheetFormat::Webp : strip::SheetFormat::Bmp;
+    const strip::SheetEnd *sheetEnd = strip::sheetEndFor(QFileInfo(o.output).suffix());
+    if (!sheetEnd)
+        throw UsageError{QStringLiteral("the output must end in %1, not '%2'").arg(strip::sheetSuffixes(), o.output)};
+    o.format = sheetEnd->format;
 
     o.sheet.columns = wholeNumber(valueOf(given, Id::Columns, QStringLiteral("10")), QStringLiteral("--columns"), 1, 1 << 20);
     o.sheet.padding = wholeNumber(valueOf(given, Id::Padding, QStringLiteral("0")), QStringLiteral("--padding"), 0, 1 << 16);
@@ -277,8 +278,14 @@ Options parseOptions(const QStringList &arguments)
     if (given.count(Id::Background)) {
         const QString value = given[Id::Background];
         if (value == QLatin1String("transparent")) {
-            if (o.format == strip::SheetFormat::Bmp)
-                throw UsageError{QStringLiteral("--background transparent needs a .png or .webp output; a BMP has no transparency")};
+            if (!sheetEnd->alpha) {
+                QStringList holders;
+                for (const strip::SheetEnd &end : strip::sheetEnds())
+                    if (end.alpha)
+                        holders.append(u'.' + QLatin1String(end.suffix));
+                throw UsageError{QStringLiteral("--background transparent needs a %1 output; a .%2 has no transparency")
+                                     .arg(holders.join(QStringLiteral(" or ")), QLatin1String(sheetEnd->suffix))};
+            }
             o.background = QColor(Qt::transparent);
         } else if (QRegularExpression(QStringLiteral("^#[0-9a-fA-F]{6}$")).match(value).hasMatch()) {
             o.background = QColor::fromString(value);
@@ -299,8 +306,9 @@ Options parseOptions(const QStringList &arguments)
     o.txt = given.count(Id::Txt);
     o.json = given.count(Id::Json) || (given.count(Id::Names) && !given.count(Id::Format));
     if (given.count(Id::Format)) {
-        const QStringList known{QStringLiteral("json-hash"), QStringLiteral("json-array"), QStringLiteral("tiled"),
-                                QStringLiteral("libgdx"), QStringLiteral("godot"), QStringLiteral("css")};
+        QStringList known;
+        for (const strip::DataEnd &end : strip::dataEnds())
+            known.append(QLatin1String(end.id));
         QStringList jsonLayouts;
         for (const QString &name : given[Id::Format].split(u',')) {
             choice(name, QStringLiteral("--format"), known);
@@ -316,6 +324,9 @@ Options parseOptions(const QStringList &arguments)
             throw UsageError{QStringLiteral("--format takes one of json-hash and json-array: they are the same file")};
         o.layout = jsonLayouts.value(0) == QLatin1String("json-array") ? strip::JsonLayout::Array : strip::JsonLayout::Hash;
     }
+    // The JSON is written first, in its layout, as every other data end asked for.
+    if (o.json)
+        o.formats.prepend(o.layout == strip::JsonLayout::Array ? QStringLiteral("json-array") : QStringLiteral("json-hash"));
     if ((o.json || !o.formats.isEmpty()) && !o.sheet.clip)
         throw UsageError{QStringLiteral("--overlap lets pictures run over their neighbours' cells, where no data "
                                         "rectangle can hold one frame alone; leave out --json, --format or --overlap")};
@@ -353,7 +364,17 @@ QString helpText()
             line.clear();
         }
         line = line.leftJustified(indent);
-        for (const QString &word : QString::fromLatin1(s.help).split(u' ')) {
+        QString help = QString::fromLatin1(s.help);
+        if (s.id == Id::Output)
+            help = QStringLiteral("The sheet to write: %1 (required). With --split, the folder for the frames.")
+                       .arg(strip::sheetSuffixes(true));
+        if (s.id == Id::Format) {
+            QStringList ends;
+            for (const strip::DataEnd &end : strip::dataEnds())
+                ends.append(*end.help ? QLatin1String(end.id) + u' ' + QLatin1String(end.help) : QString::fromLatin1(end.id));
+            help = QStringLiteral("Data for engines beside the sheet, comma-separated: %1.").arg(ends.join(QStringLiteral(", ")));
+        }
+        for (const QString &word : help.split(u' ')) {
             if (line.size() + 1 + word.size() > width && line.size() > indent) {
                 text += line + u'\n';
                 line = QString(indent, u' ');

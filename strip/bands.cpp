@@ -108,6 +108,34 @@ bool prepared(const SheetJob &job, const SheetSource &source, const Piece &piece
     return true;
 }
 
+} // namespace
+
+bool frameOf(const SheetSource &source, int frame, std::unique_ptr<picture::FrameStream> &stream, QImage *image,
+             QString *refusal)
+{
+    if (!source.decoded.isEmpty()) {
+        if (frame >= source.decoded.size()) {
+            *refusal = picture::refusedAsDamaged(source.picture.name(), picture::fewerFramesThanDeclared(),
+                                                 source.picture.format()).message;
+            return false;
+        }
+        *image = source.decoded[frame];
+        return true;
+    }
+    if (!stream)
+        stream = std::make_unique<picture::FrameStream>(source.picture);
+    picture::Loaded refused;
+    while (stream->position() <= frame) {
+        if (!stream->next(image, &refused)) {
+            *refusal = refused.message;
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
 // Reads, in order, the frames one source gives in a band, and prepares them into held. A
 // refusal or a failure of memory is the file's refusal: nothing escapes a worker thread.
 QString readFrames(const SheetJob &job, int s, const std::vector<int> &pieces, const BandPlan &plan,
@@ -119,21 +147,9 @@ QString readFrames(const SheetJob &job, int s, const std::vector<int> &pieces, c
         for (int k : pieces) { // ascending frames
             const Piece &piece = plan.pieces[size_t(k)];
             QImage image;
-            if (!source.decoded.isEmpty()) {
-                if (piece.frame >= source.decoded.size())
-                    return picture::refusedAsDamaged(source.picture.name(), picture::fewerFramesThanDeclared(),
-                                                     source.picture.format()).message;
-                image = source.decoded[piece.frame];
-            } else {
-                if (!stream)
-                    stream = std::make_unique<picture::FrameStream>(source.picture);
-                picture::Loaded refusal;
-                // The plan reads an animation forward only: no frame is read twice.
-                while (stream->position() <= piece.frame) {
-                    if (!stream->next(&image, &refusal))
-                        return refusal.message;
-                }
-            }
+            // The plan reads an animation forward only: no frame is read twice.
+            if (!frameOf(source, piece.frame, stream, &image, &error))
+                return error;
             if (!prepared(job, source, piece, &image, &error))
                 return error;
             held[size_t(k)] = std::move(image);

@@ -5,7 +5,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
+#include "picture/animation.h"
 #include "picture/picture.h"
 #include "picture/rgbaband.h"
 #include "strip/sheet.h"
@@ -41,6 +43,12 @@ struct SheetJob {
     // after this job's last band. Empty: every file is let go.
     QList<bool> keptSources;
 };
+
+// Frame `frame` of source into *image, read forward: from the frames decoded already, or from
+// stream (made when first needed), which never goes back, so that an animation read in frame
+// order is read once. False with *refusal naming the file and the cause when the file gives out.
+bool frameOf(const SheetSource &source, int frame, std::unique_ptr<picture::FrameStream> &stream, QImage *image,
+             QString *refusal);
 
 // Which end of the sheet is composed first: a bitmap stores its bottom row first.
 enum class BandOrder { TopDown, BottomUp };

@@ -1,3 +1,4 @@
+#include "strip/ends/dataends.h"
 #include "strip/sheetdata.h"
 
 #include <QStringList>
@@ -73,5 +74,10 @@ QByteArray cssSprites(const SheetData &data)
     }
     return out;
 }
+
+extern const DataEnd cssEnd{
+    "css", ".css", "", DataEnd::Files::One,
+    [](const SheetData &data, int, const QStringList &) { return cssSprites(data); },
+    cssClass, "the CSS class"};
 
 } // namespace strip

@@ -6,6 +6,7 @@
 #include <QSet>
 
 #include "picture/nativepath.h"
+#include "strip/ends/dataends.h"
 
 namespace strip {
 
@@ -23,8 +24,7 @@ struct Clash {
     explicit operator bool() const { return !held.isEmpty(); }
 };
 
-template <typename Held>
-Clash firstClash(const QStringList &names, Held held)
+Clash firstClash(const QStringList &names, QString (*held)(const QString &))
 {
     QHash<QString, QString> seen; // held form -> the first name of it
     for (const QString &name : names) {
@@ -87,50 +87,30 @@ QByteArray atlasName(const QString &name)
     return out;
 }
 
+QString namesClash(const QStringList &names, QString (*held)(const QString &), const QString &what)
+{
+    if (const Clash clash = firstClash(names, held))
+        return clashSentence(clash, what);
+    return {};
+}
+
 QString safeNamesClash(const SheetData &data, const QStringList &formats)
 {
     QStringList frames;
     for (const DataFrame &f : data.frames)
         frames.append(f.name);
-    if (formats.contains(QStringLiteral("css"))) {
-        if (const Clash clash = firstClash(frames, cssClass))
-            return clashSentence(clash, QStringLiteral("the CSS class"));
-    }
-    if (formats.contains(QStringLiteral("tiled"))) {
-        if (const Clash clash = firstClash(frames, xmlName))
-            return clashSentence(clash, QStringLiteral("the Tiled tile name"));
-    }
-    if (formats.contains(QStringLiteral("libgdx"))) {
-        // libGDX finds an animation's frames as the regions of its name: a frame alone of that
-        // name would be found with them.
-        QSet<QString> animations;
-        QSet<int> inAnimation;
-        QStringList regions; // the animations' names, then the frames alone
-        for (const DataAnimation &a : data.animations) {
-            if (a.frames.size() < 2)
-                continue;
-            animations.insert(a.name);
-            regions.append(a.name);
-            for (const int i : a.frames)
-                inAnimation.insert(i);
+    for (const QString &id : formats) {
+        const DataEnd *end = dataEnd(id);
+        if (!end)
+            continue;
+        if (end->heldName) {
+            if (const QString clash = namesClash(frames, end->heldName, QLatin1String(end->heldWhat)); !clash.isEmpty())
+                return clash;
         }
-        for (int i = 0; i < data.frames.size(); ++i) {
-            if (inAnimation.contains(i))
-                continue;
-            if (animations.contains(data.frames[i].name))
-                return QStringLiteral("Cannot name the frames: the frame %1 and the animation %1 would both be libGDX "
-                                      "regions named '%1'; rename one of them.").arg(picture::shownName(data.frames[i].name));
-            regions.append(data.frames[i].name);
+        if (end->namesRefusal) {
+            if (const QString refusal = end->namesRefusal(data); !refusal.isEmpty())
+                return refusal;
         }
-        if (const Clash clash = firstClash(regions, [](const QString &n) { return QString::fromUtf8(atlasName(n)); }))
-            return clashSentence(clash, QStringLiteral("the libGDX region"));
-    }
-    if (formats.contains(QStringLiteral("godot"))) {
-        QStringList animations;
-        for (const DataAnimation &a : data.animations)
-            animations.append(a.name);
-        if (const Clash clash = firstClash(animations, textName))
-            return clashSentence(clash, QStringLiteral("the Godot animation"));
     }
     return {};
 }
@@ -154,16 +134,18 @@ QString imageNameRefusal(const QString &sheetPath, const QStringList &formats)
             return refuse(QStringLiteral("the one-line text file"),
                           lineBreak ? breaks : control ? controls : QStringLiteral("a comma, which parts its fields"));
     }
-    if (formats.contains(QStringLiteral("libgdx"))) {
-        if (lineBreak || control || image.contains(u':') || image.startsWith(u' ') || image.endsWith(u' '))
-            return refuse(QStringLiteral("the libGDX atlas"),
-                          lineBreak  ? breaks
-                          : control ? controls
-                          : image.contains(u':') ? QStringLiteral("a colon, which makes its line read as a field")
-                                                 : QStringLiteral("a blank at its start or end, which its reader trims"));
+    for (const QString &id : formats) {
+        const DataEnd *end = dataEnd(id);
+        if (!end || !end->imageHolder)
+            continue;
+        const QString holder = QLatin1String(end->imageHolder);
+        if (lineBreak || control)
+            return refuse(holder, lineBreak ? breaks : controls);
+        if (!end->imageTakesColon && image.contains(u':'))
+            return refuse(holder, QStringLiteral("a colon, which makes its line read as a field"));
+        if (!end->imageTakesEdgeBlanks && (image.startsWith(u' ') || image.endsWith(u' ')))
+            return refuse(holder, QStringLiteral("a blank at its start or end, which its reader trims"));
     }
-    if (formats.contains(QStringLiteral("tiled")) && control)
-        return refuse(QStringLiteral("Tiled's XML"), lineBreak ? breaks : controls);
     return {};
 }
 

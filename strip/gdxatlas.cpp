@@ -1,4 +1,9 @@
+#include "strip/ends/dataends.h"
 #include "strip/sheetdata.h"
+
+#include <QSet>
+
+#include "picture/nativepath.h"
 
 namespace strip {
 
@@ -53,5 +58,41 @@ QByteArray gdxAtlas(const SheetData &data)
     }
     return out;
 }
+
+namespace {
+
+// libGDX finds an animation's frames as the regions of its name: a frame alone of that name
+// would be found with them, and names that atlasName() makes alike are one region.
+QString regionsRefusal(const SheetData &data)
+{
+    QSet<QString> animations;
+    QSet<int> inAnimation;
+    QStringList regions; // the animations' names, then the frames alone
+    for (const DataAnimation &a : data.animations) {
+        if (a.frames.size() < 2)
+            continue;
+        animations.insert(a.name);
+        regions.append(a.name);
+        for (const int i : a.frames)
+            inAnimation.insert(i);
+    }
+    for (int i = 0; i < data.frames.size(); ++i) {
+        if (inAnimation.contains(i))
+            continue;
+        if (animations.contains(data.frames[i].name))
+            return QStringLiteral("Cannot name the frames: the frame %1 and the animation %1 would both be libGDX "
+                                  "regions named '%1'; rename one of them.").arg(picture::shownName(data.frames[i].name));
+        regions.append(data.frames[i].name);
+    }
+    return namesClash(regions, [](const QString &n) { return QString::fromUtf8(atlasName(n)); },
+                      QStringLiteral("the libGDX region"));
+}
+
+} // namespace
+
+extern const DataEnd libgdxEnd{
+    "libgdx", ".atlas", "(.atlas)", DataEnd::Files::One,
+    [](const SheetData &data, int, const QStringList &) { return gdxAtlas(data); },
+    nullptr, nullptr, regionsRefusal, "the libGDX atlas", false, false};
 
 } // namespace strip

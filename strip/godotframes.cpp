@@ -1,3 +1,4 @@
+#include "strip/ends/dataends.h"
 #include "strip/sheetdata.h"
 
 #include <QMap>
@@ -95,5 +96,23 @@ QByteArray godotFrames(const SheetData &data)
     out += "]\n";
     return out;
 }
+
+namespace {
+
+// Godot keys animations by name: two that textName() makes alike would be one.
+QString animationsRefusal(const SheetData &data)
+{
+    QStringList animations;
+    for (const DataAnimation &a : data.animations)
+        animations.append(a.name);
+    return namesClash(animations, textName, QStringLiteral("the Godot animation"));
+}
+
+} // namespace
+
+extern const DataEnd godotEnd{
+    "godot", ".tres", "(.tres)", DataEnd::Files::One,
+    [](const SheetData &data, int, const QStringList &) { return godotFrames(data); },
+    nullptr, nullptr, animationsRefusal};
 
 } // namespace strip

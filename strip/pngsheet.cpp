@@ -6,6 +6,7 @@
 #include <new>
 
 #include "picture/rgbaband.h"
+#include "strip/ends/sheetends.h"
 #include "strip/sheetcheck.h"
 
 namespace strip {
@@ -86,5 +87,16 @@ bool writePngSheet(const SheetJob &job, picture::SaveSink &sink, const QColor &b
     *encoderError = writer.error();
     return ok;
 }
+
+extern const SheetEnd pngEnd{
+    SheetFormat::Png, "png", "", 4, "RGBA8888", true, BandOrder::TopDown,
+    [](const SheetJob &job, picture::Compression compression) {
+        return pngSheetBytes(job) + picture::pngWriterBytes(int(job.sheet.width), compression);
+    },
+    nullptr, false,
+    [](const SheetJob &job, picture::SaveSink &sink, const QColor &background, picture::Compression compression,
+       QString *inputError, QString *encoderError, const std::function<void(int done, int total)> &progress) {
+        return writePngSheet(job, sink, background, compression, inputError, encoderError, progress);
+    }};
 
 } // namespace strip

@@ -4,10 +4,9 @@
 
 #include "picture/pngwriter.h"
 #include "strip/bands.h"
+#include "strip/ends/sheetends.h"
 
 namespace strip {
-
-enum class SheetFormat { Bmp, Png, Webp };
 
 // The largest sheet either program lays out. Beyond it a request is a mistake (a cell of
 // 99999 x 99999, say), refused before anything is planned row by row or allocated: a side of

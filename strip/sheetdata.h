@@ -74,6 +74,10 @@ QString xmlName(const QString &name);
 // blank line or two lines written as %XX.
 QByteArray atlasName(const QString &name);
 
+// Why names cannot all be held as held() makes them: the first two different names it makes
+// alike, called what ("the CSS class"); empty when none are.
+QString namesClash(const QStringList &names, QString (*held)(const QString &), const QString &what);
+
 // Why the frames' names cannot all be held by formats (of --format) once made safe: two frames
 // that would get one CSS class, one Tiled tile name or one libGDX region, a frame alone named
 // as an animation whose frames libGDX finds by that name, two animations of one Godot name;

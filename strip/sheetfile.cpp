@@ -2,10 +2,6 @@
 
 #include <QCoreApplication>
 
-#include "picture/bitmapfile.h"
-#include "picture/surface.h"
-#include "strip/pngsheet.h"
-#include "strip/webpsheet.h"
 
 namespace strip {
 
@@ -13,31 +9,10 @@ bool produceSheet(picture::SaveSink &sink, const QString &path, const SheetJob &
                   SheetWritten *failure, const std::function<void(int done, int total)> &progress,
                   picture::Compression compression)
 {
-    const int width = int(job.sheet.width);
-    const int height = int(job.sheet.height);
-    QString inputError;
-    bool ok = false;
-    if (format != SheetFormat::Bmp) {
-        QString encoderError;
-        ok = format == SheetFormat::Png
-            ? writePngSheet(job, sink, background, compression, &inputError, &encoderError, progress)
-            : writeWebpSheet(job, sink, background, compression, &inputError, &encoderError, progress);
-        if (!ok && inputError.isEmpty() && !encoderError.isEmpty())
-            *failure = {false, QCoreApplication::translate("strip", "Cannot write %1: %2").arg(path, encoderError)};
-    } else {
-        // The window's own surface and bitmap rows, a band at a time, from the bottom up.
-        picture::Surface band(0, 0, background);
-        const QByteArray header = picture::bitmapHeader(width, height);
-        const BandCanvas canvas{
-            [&](int w, int rows) {
-                const bool sized = band.setWidth(w) && band.setHeight(rows);
-                band.clear();
-                return sized;
-            },
-            [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
-            [&](const Band &) { return picture::writeBitmapRows(sink, band.pixels(), 0, band.height()); }};
-        ok = sink.write(header.constData(), header.size()) && composeInBands(job, BandOrder::BottomUp, canvas, &inputError, progress);
-    }
+    QString inputError, encoderError;
+    const bool ok = sheetEnd(format).write(job, sink, background, compression, &inputError, &encoderError, progress);
+    if (!ok && inputError.isEmpty() && !encoderError.isEmpty())
+        *failure = {false, QCoreApplication::translate("strip", "Cannot write %1: %2").arg(path, encoderError)};
     if (!inputError.isEmpty())
         *failure = {false, inputError, true};
     return ok;
@@ -47,7 +22,7 @@ SheetWritten composeOnly(const SheetJob &job, SheetFormat format, const std::fun
 {
     const BandCanvas canvas{[](int, int) { return true; }, [](const QImage &, int, int) {}, [](const Band &) { return true; }};
     QString error;
-    if (!composeInBands(job, format == SheetFormat::Bmp ? BandOrder::BottomUp : BandOrder::TopDown, canvas, &error, progress))
+    if (!composeInBands(job, sheetEnd(format).order, canvas, &error, progress))
         return {false, error, true};
     return {};
 }

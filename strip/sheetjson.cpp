@@ -6,6 +6,7 @@
 #include <QHash>
 
 #include "strip/bands.h"
+#include "strip/ends/dataends.h"
 
 namespace strip {
 
@@ -154,5 +155,22 @@ QByteArray sheetJson(const SheetData &data, int page, JsonLayout layout, const Q
     out += "\n}\n";
     return out;
 }
+
+namespace {
+
+QByteArray jsonFile(const SheetData &data, int k, const QStringList &files, JsonLayout layout)
+{
+    // The first page's data lists the other pages' files.
+    return sheetJson(data, k, layout, k == 0 ? files.mid(1) : QStringList());
+}
+
+} // namespace
+
+extern const DataEnd jsonHashEnd{
+    "json-hash", ".json", "(--json's)", DataEnd::Files::EachPageFirstBare,
+    [](const SheetData &data, int k, const QStringList &files) { return jsonFile(data, k, files, JsonLayout::Hash); }};
+extern const DataEnd jsonArrayEnd{
+    "json-array", ".json", "", DataEnd::Files::EachPageFirstBare,
+    [](const SheetData &data, int k, const QStringList &files) { return jsonFile(data, k, files, JsonLayout::Array); }};
 
 } // namespace strip

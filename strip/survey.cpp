@@ -78,22 +78,8 @@ QString surveyFrames(const SheetJob &job, QList<FrameLook> *looks)
             std::unique_ptr<picture::FrameStream> stream;
             QImage image;
             for (const int i : frames) {
-                const int wanted = job.frames[i].frame;
-                if (!source.decoded.isEmpty()) {
-                    if (wanted >= source.decoded.size())
-                        return refused(picture::fewerFramesThanDeclared());
-                    image = source.decoded[wanted];
-                } else {
-                    if (!stream)
-                        stream = std::make_unique<picture::FrameStream>(source.picture);
-                    picture::Loaded refusal;
-                    while (stream->position() <= wanted) {
-                        if (!stream->next(&image, &refusal)) {
-                            failures[size_t(t)] = refusal.message;
-                            return;
-                        }
-                    }
-                }
+                if (!frameOf(source, job.frames[i].frame, stream, &image, &failures[size_t(t)]))
+                    return;
                 if (image.size() != source.size / scale)
                     return refused(picture::otherSizeThanDeclared(source.size / scale, image.size()));
                 (*looks)[i] = look(image, job.transparent);

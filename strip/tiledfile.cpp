@@ -1,3 +1,4 @@
+#include "strip/ends/dataends.h"
 #include "strip/sheetdata.h"
 
 #include <QFileInfo>
@@ -119,5 +120,10 @@ QByteArray tiledTileset(const SheetData &data, int page)
     xml.writeEndDocument();
     return out;
 }
+
+extern const DataEnd tiledEnd{
+    "tiled", ".tsx", "(.tsx)", DataEnd::Files::EachPage,
+    [](const SheetData &data, int k, const QStringList &) { return tiledTileset(data, k); },
+    xmlName, "the Tiled tile name", nullptr, "Tiled's XML"};
 
 } // namespace strip

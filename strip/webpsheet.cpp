@@ -2,12 +2,14 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
 #include "picture/rgbaband.h"
-#include "strip/sheetcheck.h"
 #include "picture/webpwriter.h"
+#include "strip/ends/sheetends.h"
+#include "strip/sheetcheck.h"
 
 namespace strip {
 
@@ -50,5 +52,21 @@ bool writeWebpSheet(const SheetJob &job, picture::SaveSink &sink, const QColor &
     // predicts best, and a cleaned sheet would no longer read back as zeros.
     return picture::writeLosslessWebp(sink, argb.data(), width, height, compression, true, encoderError);
 }
+
+extern const SheetEnd webpEnd{
+    SheetFormat::Webp, "webp", "(lossless)", 4, "RGBA8888", true, BandOrder::TopDown,
+    [](const SheetJob &job, picture::Compression) { return webpSheetBytes(job); },
+    [](const SheetJob &job, const QString &subject, const QString &size) {
+        if (std::max(job.sheet.width, job.sheet.height) <= picture::kWebpMaxSide)
+            return QString();
+        return QCoreApplication::translate("strip", "%1: at %2 it is too large for a WebP file, which holds at most %3 "
+                                                    "pixels a side; --max-size %3 cuts it into pages.")
+            .arg(subject, size).arg(picture::kWebpMaxSide);
+    },
+    false,
+    [](const SheetJob &job, picture::SaveSink &sink, const QColor &background, picture::Compression compression,
+       QString *inputError, QString *encoderError, const std::function<void(int done, int total)> &progress) {
+        return writeWebpSheet(job, sink, background, compression, inputError, encoderError, progress);
+    }};
 
 } // namespace strip

@@ -1,0 +1,37 @@
+#include "strip/ends/dataends.h"
+
+#include "strip/names.h"
+
+namespace strip {
+
+// Each end is defined beside its writer.
+extern const DataEnd jsonHashEnd, jsonArrayEnd, tiledEnd, libgdxEnd, godotEnd, cssEnd;
+
+std::span<const DataEnd> dataEnds()
+{
+    static const DataEnd ends[] = {jsonHashEnd, jsonArrayEnd, tiledEnd, libgdxEnd, godotEnd, cssEnd};
+    return ends;
+}
+
+const DataEnd *dataEnd(const QString &id)
+{
+    for (const DataEnd &end : dataEnds())
+        if (id == QLatin1String(end.id))
+            return &end;
+    return nullptr;
+}
+
+QStringList dataFiles(const DataEnd &end, const QString &sheetPath, int pages)
+{
+    const QString suffix = QLatin1String(end.suffix);
+    if (end.files == DataEnd::Files::One || pages <= 1)
+        return {besideSheet(sheetPath, suffix)};
+    QStringList files;
+    for (int p = 0; p < pages; ++p)
+        files.append(p == 0 && end.files == DataEnd::Files::EachPageFirstBare
+                         ? besideSheet(sheetPath, suffix)
+                         : besideSheet(sheetPath, QStringLiteral("-%1%2").arg(p).arg(suffix)));
+    return files;
+}
+
+} // namespace strip

@@ -100,6 +100,14 @@ QString safeNamesClash(const SheetData &data, const QStringList &formats)
         if (const Clash clash = firstClash(frames, xmlName))
             return clashSentence(clash, QStringLiteral("the Tiled tile name"));
     }
+    if (formats.contains(QStringLiteral("sparrow"))) {
+        if (const Clash clash = firstClash(frames, xmlName))
+            return clashSentence(clash, QStringLiteral("the Starling texture"));
+    }
+    if (formats.contains(QStringLiteral("cocos2d"))) {
+        if (const Clash clash = firstClash(frames, xmlName))
+            return clashSentence(clash, QStringLiteral("the cocos2d sprite frame"));
+    }
     if (formats.contains(QStringLiteral("libgdx"))) {
         // libGDX finds an animation's frames as the regions of its name: a frame alone of that
         // name would be found with them.
@@ -164,6 +172,10 @@ QString imageNameRefusal(const QString &sheetPath, const QStringList &formats)
     }
     if (formats.contains(QStringLiteral("tiled")) && control)
         return refuse(QStringLiteral("Tiled's XML"), lineBreak ? breaks : controls);
+    if (formats.contains(QStringLiteral("sparrow")) && control)
+        return refuse(QStringLiteral("Starling's XML"), lineBreak ? breaks : controls);
+    if (formats.contains(QStringLiteral("cocos2d")) && control)
+        return refuse(QStringLiteral("cocos2d's plist"), lineBreak ? breaks : controls);
     return {};
 }
 

@@ -81,15 +81,19 @@ bool writable(const QStringList &paths)
     return true;
 }
 
-// The files a data format writes for a sheet of pages: one for the sheet, or Tiled's one a page.
+// The files a data format writes for a sheet of pages: one for the sheet, or one a page for the
+// formats whose file names one image (Tiled, Starling, cocos2d).
 QStringList dataPaths(const QString &output, const QString &format, int pages)
 {
     static const QHash<QString, QString> suffixes{{QStringLiteral("tiled"), QStringLiteral(".tsx")},
                                                   {QStringLiteral("libgdx"), QStringLiteral(".atlas")},
                                                   {QStringLiteral("godot"), QStringLiteral(".tres")},
-                                                  {QStringLiteral("css"), QStringLiteral(".css")}};
+                                                  {QStringLiteral("css"), QStringLiteral(".css")},
+                                                  {QStringLiteral("sparrow"), QStringLiteral(".xml")},
+                                                  {QStringLiteral("cocos2d"), QStringLiteral(".plist")}};
+    static const QStringList perPage{QStringLiteral("tiled"), QStringLiteral("sparrow"), QStringLiteral("cocos2d")};
     const QString suffix = suffixes.value(format);
-    if (format != QLatin1String("tiled") || pages <= 1)
+    if (!perPage.contains(format) || pages <= 1)
         return {strip::besideSheet(output, suffix)};
     QStringList paths;
     for (int p = 0; p < pages; ++p)
@@ -376,10 +380,12 @@ int compose(const cli::Options &o)
     for (const QString &f : o.formats) {
         const QStringList files = dataPaths(o.output, f, pageCount);
         for (qsizetype k = 0; k < files.size(); ++k) {
-            const QByteArray bytes = f == QLatin1String("tiled")    ? strip::tiledTileset(sheetData, int(k))
-                                   : f == QLatin1String("libgdx") ? strip::gdxAtlas(sheetData)
-                                   : f == QLatin1String("godot")  ? strip::godotFrames(sheetData)
-                                                                  : strip::cssSprites(sheetData);
+            const QByteArray bytes = f == QLatin1String("tiled")     ? strip::tiledTileset(sheetData, int(k))
+                                   : f == QLatin1String("libgdx")  ? strip::gdxAtlas(sheetData)
+                                   : f == QLatin1String("godot")   ? strip::godotFrames(sheetData)
+                                   : f == QLatin1String("sparrow") ? strip::sparrowAtlas(sheetData, int(k))
+                                   : f == QLatin1String("cocos2d") ? strip::cocosPlist(sheetData, int(k))
+                                                                   : strip::cssSprites(sheetData);
             if (!stageText(files[k], bytes))
                 return Failed;
         }

@@ -51,7 +51,7 @@ const OptionDef optionDefs[] = {
     {Id::MaxSize, 0, "max-size", "N", "Cut a sheet over N pixels a side into pages between rows: OUTPUT-stem-0.png, -1, ..., with data for each."},
     {Id::Txt, 0, "txt", nullptr, "Also write the window's one-line text file (OUTPUT-stem.TXT)."},
     {Id::Json, 0, "json", nullptr, "Also write OUTPUT-stem.json for game engines (PixiJS, Phaser)."},
-    {Id::Format, 0, "format", "LIST", "Data for engines beside the sheet, comma-separated: json-hash (--json's), json-array, tiled (.tsx), libgdx (.atlas), godot (.tres), css."},
+    {Id::Format, 0, "format", "LIST", "Data for engines beside the sheet, comma-separated: json-hash (--json's), json-array, tiled (.tsx), libgdx (.atlas), godot (.tres), css, sparrow (Starling .xml), cocos2d (.plist)."},
     {Id::Names, 0, "names", "path|index", "Frame names: the path within the input given (default) or the frame's number; implies --json without --format."},
     {Id::Duration, 0, "duration", "MS", "How long a still picture's frame is shown, in the JSON (default 100)."},
     {Id::Split, 0, "split", "SHEET", "Cut SHEET into PNG frames in the folder -o names, by --cell or by --data."},
@@ -300,7 +300,8 @@ Options parseOptions(const QStringList &arguments)
     o.json = given.count(Id::Json) || (given.count(Id::Names) && !given.count(Id::Format));
     if (given.count(Id::Format)) {
         const QStringList known{QStringLiteral("json-hash"), QStringLiteral("json-array"), QStringLiteral("tiled"),
-                                QStringLiteral("libgdx"), QStringLiteral("godot"), QStringLiteral("css")};
+                                QStringLiteral("libgdx"), QStringLiteral("godot"), QStringLiteral("css"),
+                                QStringLiteral("sparrow"), QStringLiteral("cocos2d")};
         QStringList jsonLayouts;
         for (const QString &name : given[Id::Format].split(u',')) {
             choice(name, QStringLiteral("--format"), known);

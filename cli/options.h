@@ -39,7 +39,7 @@ struct Options {
     std::optional<QColor> background; // unset: transparent for PNG and WebP, the window's colour for BMP
     bool allFrames = false, txt = false, json = false, dryRun = false, quiet = false;
     strip::JsonLayout layout = strip::JsonLayout::Hash;
-    QStringList formats;                  // engines' data beside the sheet: tiled, libgdx, godot, css
+    QStringList formats;                  // engines' data beside the sheet: tiled, libgdx, godot, css, sparrow, cocos2d
     strip::PageOptions pages;             // trim, dedupe, fill by animations, pages
     std::optional<strip::Anchor> pivot;   // the anchor, when given, as every frame's pivot
     strip::NameScheme names = strip::NameScheme::Path;

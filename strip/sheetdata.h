@@ -29,10 +29,11 @@ struct DataPage {
 struct DataFrame {
     QString name;       // unique in the sheet
     int page = 0;
-    QRect rect;         // where its pixels are on its page
+    QRect rect;         // where its pixels are on its page, as they sit there
     QSize sourceSize;   // the frame's whole size: its cell before trimming
     QRect sourceRect;   // where rect's pixels sit within sourceSize; all of it unless trimmed
     bool trimmed = false;
+    bool rotated = false; // its pixels turned a quarter clockwise in rect; no layout does it yet
     int cell = 0;       // the cell it shares with others of the same pixels, counted over all pages
     int duration = 100; // milliseconds
 };
@@ -61,6 +62,8 @@ QByteArray tiledTileset(const SheetData &data, int page);  // Tiled .tsx: one im
 QByteArray gdxAtlas(const SheetData &data);                // libGDX / Spine .atlas, every page
 QByteArray godotFrames(const SheetData &data);             // Godot 4 SpriteFrames .tres
 QByteArray cssSprites(const SheetData &data);              // CSS, one class a frame
+QByteArray sparrowAtlas(const SheetData &data, int page);  // Starling / Sparrow XML: one image an atlas
+QByteArray cocosPlist(const SheetData &data, int page);    // cocos2d plist, format 3: one image a plist
 
 // The CSS class a frame name becomes.
 QString cssClass(const QString &frameName);
@@ -68,7 +71,8 @@ QString cssClass(const QString &frameName);
 // A name as a text format holds it: each byte of a file name that was not UTF-8 becomes
 // U+FFFD, as every reader of the format would decode it.
 QString textName(const QString &name);
-// A name as Tiled's XML holds it: textName(), and each character XML 1.0 cannot hold U+FFFD.
+// A name as XML holds it (Tiled's, Starling's, a plist): textName(), and each character XML 1.0
+// cannot hold U+FFFD.
 QString xmlName(const QString &name);
 // A name as a line of a libGDX atlas: textName() in UTF-8, with what would read as a field, a
 // blank line or two lines written as %XX.
@@ -79,7 +83,8 @@ QByteArray atlasName(const QString &name);
 QString namesClash(const QStringList &names, QString (*held)(const QString &), const QString &what);
 
 // Why the frames' names cannot all be held by formats (of --format) once made safe: two frames
-// that would get one CSS class, one Tiled tile name or one libGDX region, a frame alone named
+// that would get one CSS class, one Tiled tile name, one Starling texture, one cocos2d sprite
+// frame or one libGDX region, a frame alone named
 // as an animation whose frames libGDX finds by that name, two animations of one Godot name;
 // empty when they can.
 QString safeNamesClash(const SheetData &data, const QStringList &formats);

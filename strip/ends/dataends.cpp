@@ -5,11 +5,11 @@
 namespace strip {
 
 // Each end is defined beside its writer.
-extern const DataEnd jsonHashEnd, jsonArrayEnd, tiledEnd, libgdxEnd, godotEnd, cssEnd;
+extern const DataEnd jsonHashEnd, jsonArrayEnd, tiledEnd, libgdxEnd, godotEnd, cssEnd, sparrowEnd, cocos2dEnd;
 
 std::span<const DataEnd> dataEnds()
 {
-    static const DataEnd ends[] = {jsonHashEnd, jsonArrayEnd, tiledEnd, libgdxEnd, godotEnd, cssEnd};
+    static const DataEnd ends[] = {jsonHashEnd, jsonArrayEnd, tiledEnd, libgdxEnd, godotEnd, cssEnd, sparrowEnd, cocos2dEnd};
     return ends;
 }
 

@@ -707,6 +707,12 @@ void TestCli::refusedBeforeWriting_data()
     QTest::newRow("a control character in Tiled's image") << QString() << image("--format=tiled", QStringLiteral("c\x01.png"))
         << QStringLiteral("Cannot write c\\x01.png: Tiled's XML names the sheet's image by its file name, "
                           "which cannot hold a control character") + another;
+    QTest::newRow("a control character in Starling's image") << QString() << image("--format=sparrow", QStringLiteral("c\x02.png"))
+        << QStringLiteral("Cannot write c\\x02.png: Starling's XML names the sheet's image by its file name, "
+                          "which cannot hold a control character") + another;
+    QTest::newRow("a line break in cocos2d's image") << QString() << image("--format=cocos2d", QStringLiteral("c\n.png"))
+        << QStringLiteral("Cannot write c\\n.png: cocos2d's plist names the sheet's image by its file name, "
+                          "which cannot hold a line break") + another;
 }
 
 void TestCli::refusedBeforeWriting()

@@ -1,6 +1,7 @@
-// The data files for Tiled, libGDX, Godot and CSS, each read back by the engine's own reader or
-// by an independent one (tmxrasterizer, spine-core, a reader of Godot's text grammar, Chromium),
-// every frame cut from the sheet by the reader's numbers and compared with its picture.
+// The data files for Tiled, libGDX, Godot, CSS, Starling and cocos2d, each read back by the
+// engine's own reader or by an independent one (tmxrasterizer, spine-core, a reader of Godot's
+// text grammar, Chromium, Phaser's AtlasXML, plistlib), every frame cut from the sheet by the
+// reader's numbers and compared with its picture.
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -109,7 +110,7 @@ Made made(const QTemporaryDir &dir)
         }
     }
     const testsupport::Run made = testsupport::runStrip(args + options + QStringList{QStringLiteral("--all-frames"),
-        QStringLiteral("--json"), QStringLiteral("--format"), QStringLiteral("tiled,libgdx,godot,css"), QStringLiteral("-o"),
+        QStringLiteral("--json"), QStringLiteral("--format"), QStringLiteral("tiled,libgdx,godot,css,sparrow,cocos2d"), QStringLiteral("-o"),
         QStringLiteral("sheet.png")}, dir.path());
     if (made.status != 0)
         QTest::qFail(qPrintable(made.err), __FILE__, __LINE__);
@@ -153,6 +154,10 @@ private slots:
     void godotPlaysEveryFrame();
     void cssShowsEveryFrame_data() { cases(); }
     void cssShowsEveryFrame();
+    void sparrowFindsEveryFrame_data() { cases(); }
+    void sparrowFindsEveryFrame();
+    void cocos2dFindsEveryFrame_data() { cases(); }
+    void cocos2dFindsEveryFrame();
     void namesClash_data();
     void namesClash();
 
@@ -356,6 +361,84 @@ void TestFormats::cssShowsEveryFrame()
     }
 }
 
+void TestFormats::sparrowFindsEveryFrame()
+{
+    const QString engines = QStringLiteral(CORVANE_ENGINES_DIR);
+    if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty())
+        QSKIP("node is not installed; Phaser's AtlasXML cannot run");
+    for (const char *module : {"phaser", "@xmldom/xmldom"}) {
+        if (!QFileInfo::exists(engines + QStringLiteral("/node_modules/") + QLatin1String(module)))
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed: npm ci --prefix %2 (./dev test does it)").arg(QLatin1String(module), engines)));
+    }
+    QTemporaryDir dir;
+    const Made m = made(dir);
+    QSet<QString> found;
+    for (auto page = m.pages.cbegin(); page != m.pages.cend(); ++page) {
+        // One atlas a page, named after it, naming it.
+        const QString file = dir.filePath(QFileInfo(page.key()).completeBaseName() + QStringLiteral(".xml"));
+        const QJsonObject atlas = QJsonDocument::fromJson(run(QStringLiteral("node"), {engines + QStringLiteral("/read-xml.cjs"), file})).object();
+        QCOMPARE(atlas[u"image"].toString(), page.key());
+        const QJsonObject frames = atlas[u"frames"].toObject();
+        QVERIFY2(!frames.isEmpty(), qPrintable(file));
+        for (auto f = frames.constBegin(); f != frames.constEnd(); ++f) {
+            const QString name = f.key();
+            QVERIFY2(m.expected.pictures.contains(name) && !found.contains(name), qPrintable(name));
+            found.insert(name);
+            const QJsonObject r = f->toObject();
+            const QImage whole = testsupport::wholeFrame(*page, QRect(r[u"x"].toInt(), r[u"y"].toInt(), r[u"w"].toInt(), r[u"h"].toInt()),
+                                                         QSize(r[u"ow"].toInt(), r[u"oh"].toInt()), QPoint(r[u"tx"].toInt(), r[u"ty"].toInt()));
+            const QString why = compareRgba(whole, m.expected.pictures[name]);
+            QVERIFY2(why.isEmpty(), qPrintable(name + QStringLiteral(": ") + why));
+            // Starling reads the whole frame's corner from the trimmed one: the offset negated
+            // (Phaser takes either sign).
+            if (!r[u"frameX"].isNull()) {
+                QCOMPARE(r[u"frameX"].toString().toInt(), -r[u"tx"].toInt());
+                QCOMPARE(r[u"frameY"].toString().toInt(), -r[u"ty"].toInt());
+            }
+        }
+    }
+    QCOMPARE(found.size(), m.expected.pictures.size());
+}
+
+void TestFormats::cocos2dFindsEveryFrame()
+{
+    if (!QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
+        QSKIP("/usr/bin/python3 is not installed; plistlib cannot read the plist");
+    QTemporaryDir dir;
+    const Made m = made(dir);
+    QSet<QString> found;
+    for (auto page = m.pages.cbegin(); page != m.pages.cend(); ++page) {
+        const QString file = dir.filePath(QFileInfo(page.key()).completeBaseName() + QStringLiteral(".plist"));
+        const QJsonObject plist = QJsonDocument::fromJson(
+            run(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_SUPPORT_DIR "/read_plist.py"), file})).object();
+        QCOMPARE(plist[u"image"].toString(), page.key());
+        QCOMPARE(plist[u"realImage"].toString(), page.key());
+        QCOMPARE(QSize(plist[u"width"].toInt(), plist[u"height"].toInt()), page->size());
+        QCOMPARE(plist[u"pixelFormat"].toString(), QStringLiteral("RGBA8888"));
+        const QJsonObject frames = plist[u"frames"].toObject();
+        QVERIFY2(!frames.isEmpty(), qPrintable(file));
+        QSet<QString> cells; // each listed frame's rectangle: a cell is listed once
+        for (auto f = frames.constBegin(); f != frames.constEnd(); ++f) {
+            const QString name = f.key();
+            QVERIFY2(m.expected.pictures.contains(name) && !found.contains(name), qPrintable(name));
+            found.insert(name);
+            const QJsonObject r = f->toObject();
+            QVERIFY(!r[u"rotated"].toBool());
+            const QRect cut(r[u"x"].toInt(), r[u"y"].toInt(), r[u"w"].toInt(), r[u"h"].toInt());
+            if (r[u"alias"].isNull()) {
+                const QString at = QStringLiteral("%1,%2").arg(cut.x()).arg(cut.y());
+                QVERIFY2(!cells.contains(at), qPrintable(name + QStringLiteral(": a second frame of the cell at ") + at));
+                cells.insert(at);
+            }
+            const QImage whole = testsupport::wholeFrame(*page, cut, QSize(r[u"ow"].toInt(), r[u"oh"].toInt()),
+                                                         QPoint(r[u"left"].toInt(), r[u"top"].toInt()));
+            const QString why = compareRgba(whole, m.expected.pictures[name]);
+            QVERIFY2(why.isEmpty(), qPrintable(name + QStringLiteral(": ") + why));
+        }
+    }
+    QCOMPARE(found.size(), m.expected.pictures.size());
+}
+
 void TestFormats::namesClash_data()
 {
     QTest::addColumn<QStringList>("names");
@@ -387,6 +470,11 @@ void TestFormats::namesClash_data()
         << QStringLiteral("Cannot name the frames: y\\xFF and y\\xFE would both be the Tiled tile name 'y\uFFFD'; rename one of them.") << walk;
     QTest::newRow("two control characters, for Tiled") << QStringList{QStringLiteral("c\x01"), QStringLiteral("c\x02"), QStringLiteral("w/1"), QStringLiteral("w/2")}
         << tiled << QStringLiteral("Cannot name the frames: c\\x01 and c\\x02 would both be the Tiled tile name 'c\uFFFD'; rename one of them.") << walk;
+    QTest::newRow("two control characters, for Starling") << QStringList{QStringLiteral("c\x03"), QStringLiteral("c\x04")}
+        << QStringList{QStringLiteral("sparrow")}
+        << QStringLiteral("Cannot name the frames: c\\x03 and c\\x04 would both be the Starling texture 'c\uFFFD'; rename one of them.") << walk;
+    QTest::newRow("two bytes that are not UTF-8, for cocos2d") << QStringList{ff, fe} << QStringList{QStringLiteral("cocos2d")}
+        << QStringLiteral("Cannot name the frames: y\\xFF and y\\xFE would both be the cocos2d sprite frame 'y\uFFFD'; rename one of them.") << walk;
     QTest::newRow("a control character and none, for Tiled") << QStringList{QStringLiteral("c\x01x"), QStringLiteral("cx"), QStringLiteral("w/1"), QStringLiteral("w/2")}
                                                              << tiled << QString() << walk;
     QTest::newRow("a byte that is not UTF-8 and its stand-in, for libGDX")

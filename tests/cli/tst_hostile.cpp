@@ -164,32 +164,36 @@ void TestHostile::pathsQtWouldMisread()
 }
 
 // One folder of names that break formats that do not make them safe: bytes that are not
-// UTF-8, control characters, markup, quotes, a line break. Every data file is read back by a
-// reader that is not ours (Python's XML and JSON parsers, the atlas read line by line as
+// UTF-8, control characters, markup, quotes, line breaks. Every data file is read back by a
+// reader that is not ours (Python's XML, plist and JSON parsers, the atlas read line by line as
 // libGDX reads it), and the split gives every file back under the very bytes of its name.
 void TestHostile::everyFormatHoldsEveryName()
 {
     const QList<QByteArray> names{"bad\xff\xfe.png", "ctl\x01x.png", "ctlx.png", "y\xff.png", "y?.png", "<&\">'.png",
-                                  "line\nbreak.png", "tab\there.png", "\xef\xbb\xbf" "bom.png", "rtl\xe2\x80\xae.png"};
+                                  "line\nbreak.png", "cr\rhere.png", "tab\there.png", "\xef\xbb\xbf" "bom.png", "rtl\xe2\x80\xae.png"};
     QTemporaryDir dir;
     auto removeLater = qScopeGuard([&] { QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()}); });
     QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("art")));
     for (int i = 0; i < names.size(); ++i)
         writeBytesName(dir.filePath(QStringLiteral("art")), names[i], pngOf(sample(4, 4, i + 1)));
     const Run run = runStrip({QStringLiteral("art"), QStringLiteral("-c"), QStringLiteral("4"), QStringLiteral("--format"),
-                              QStringLiteral("json-hash,tiled,libgdx,godot"), QStringLiteral("-o"), QStringLiteral("s.png")},
+                              QStringLiteral("json-hash,tiled,libgdx,godot,sparrow,cocos2d"), QStringLiteral("-o"), QStringLiteral("s.png")},
                              dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
     const Run split = runStrip({QStringLiteral("--split"), QStringLiteral("s.png"), QStringLiteral("--data"), QStringLiteral("s.json"),
                                 QStringLiteral("-o"), QStringLiteral("back")}, dir.path());
     QVERIFY2(split.status == 0, qPrintable(split.err));
     const QString report = python(QStringLiteral(R"(
-import json, os, sys, xml.etree.ElementTree as ET
+import json, os, plistlib, sys, xml.etree.ElementTree as ET
 names = sorted(os.listdir(b'art'))
 frames = json.load(open('s.json', encoding='utf-8'))['frames']
 assert sorted(os.fsencode(n) for n in frames) == sorted(b'art/' + n for n in names), 'json'
 tiles = [p.get('value') for p in ET.parse('s.tsx').getroot().iter('property')]
 assert len(set(tiles)) == len(names), 'tsx %r' % tiles
+textures = [t.get('name') for t in ET.parse('s.xml').getroot().iter('SubTexture')]
+assert len(set(textures)) == len(names) and 'art/cr\rhere.png' in textures, 'xml %r' % textures
+sprites = list(plistlib.load(open('s.plist', 'rb'))['frames'])
+assert len(set(sprites)) == len(names) and 'art/cr\rhere.png' in sprites, 'plist %r' % sprites
 lines = open('s.atlas', encoding='utf-8', errors='replace').read().split('\n')
 assert lines[0] == 's.png' and sum(1 for l in lines if l.strip().startswith('bounds:')) == len(names), 'atlas'
 assert sorted(os.listdir(b'back/art')) == names, 'split %r' % os.listdir(b'back/art')

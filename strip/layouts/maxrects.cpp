@@ -21,8 +21,8 @@ enum class Order { Area, LongSide, Perimeter, Height, Width, Input };
 constexpr std::array<Order, 6> orders{Order::Area,   Order::LongSide, Order::Perimeter,
                                       Order::Height, Order::Width,    Order::Input};
 
-// No page needs a side beyond this: it keeps every product of two sides within 64 bits.
-constexpr std::int64_t sideCeiling = std::int64_t(1) << 30;
+// No page needs a side beyond this: a side plus a padding of as much stays within an int.
+constexpr std::int64_t sideCeiling = std::int64_t(1) << 29;
 
 struct Box {
     int x = 0, y = 0, w = 0, h = 0;
@@ -460,8 +460,9 @@ private:
 Packing packRectangles(const QList<QSize> &sizes, const PackOptions &options)
 {
     PackOptions o = options;
-    o.padding = std::max(0, o.padding);
-    o.margin = std::max(0, o.margin);
+    // A padding or margin past the largest page already puts one rectangle on a page, or none.
+    o.padding = int(std::clamp<std::int64_t>(o.padding, 0, sideCeiling));
+    o.margin = int(std::clamp<std::int64_t>(o.margin, 0, sideCeiling));
     Packing refusal;
     std::int64_t limit = o.maxSide > 0 ? o.maxSide : 0;
     if (limit == 0) {

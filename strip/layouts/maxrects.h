@@ -10,7 +10,8 @@ namespace strip {
 struct PackOptions {
     int padding = 0;         // clear pixels between any two rectangles (not at a page's edge)
     int margin = 0;          // clear pixels between every rectangle and its page's edges
-    int maxSide = 4096;      // pages of at most this many pixels a side; 0: no limit, one page
+    int maxSide = 4096;      // pages of at most this many pixels a side (with powerOfTwo, the
+                             // largest power of two within it); 0: no limit, one page
     bool rotate = false;     // a rectangle may be turned by 90 degrees
     bool powerOfTwo = false; // page sides are powers of two
     int threads = 0;         // trials on this many threads; 0: one a core (at most eight)

@@ -67,7 +67,7 @@ private slots:
         QTest::addColumn<Sizes>("sizes");
         QTest::addColumn<strip::PackOptions>("opts");
         QTest::addColumn<int>("refused");    // -1: packed
-        QTest::addColumn<int>("pages");      // 0: any count
+        QTest::addColumn<int>("pages");      // 0: any count; below 0: at most that many
         QTest::addColumn<QSize>("firstPage"); // empty: any size
         QTest::addColumn<double>("occupancy");
         QTest::addColumn<bool>("someRotated");
@@ -108,9 +108,17 @@ private slots:
                                       << 0.0 << false;
         QTest::newRow("power of two, padding, margin, rotation")
             << seeded(150, 3, 90, 15) << options(4096, 2, 4, true, true) << -1 << 1 << QSize() << 0.0 << false;
-        QTest::newRow("paged") << seeded(200, 20, 60, 16) << options(256) << -1 << 0 << QSize() << 0.0 << false;
+        // Five pages' worth of area: six are found.
+        QTest::newRow("paged") << seeded(200, 20, 60, 16) << options(256) << -1 << -6 << QSize() << 0.0 << false;
         QTest::newRow("paged, padding, margin, rotation, power of two")
-            << seeded(200, 10, 70, 17) << options(200, 1, 2, true, true) << -1 << 0 << QSize() << 0.0 << false;
+            << seeded(200, 10, 70, 17) << options(200, 1, 2, true, true) << -1 << -24 << QSize() << 0.0 << false;
+        QTest::newRow("a padding wider than the page: one a page")
+            << Sizes{QSize(5, 5), QSize(6, 6), QSize(7, 7)} << options(256, 1000) << -1 << 3 << QSize() << 0.0 << false;
+        QTest::newRow("a padding past any page, no limit")
+            << Sizes{QSize(5, 5), QSize(6, 6)} << options(0, std::numeric_limits<int>::max()) << -1 << 0 << QSize() << 0.0
+            << false;
+        QTest::newRow("a margin past any page")
+            << Sizes{QSize(5, 5)} << options(0, 0, std::numeric_limits<int>::max()) << 0 << 0 << QSize() << 0.0 << false;
         QTest::newRow("nothing") << Sizes{} << options(256) << -1 << 0 << QSize() << 0.0 << false;
     }
 
@@ -150,6 +158,8 @@ private slots:
         }
         if (pages > 0)
             QCOMPARE(one.pages.size(), pages);
+        if (pages < 0)
+            QVERIFY2(one.pages.size() <= -pages, qPrintable(QString::number(one.pages.size())));
         if (!firstPage.isEmpty())
             QCOMPARE(one.pages[0], firstPage);
 

@@ -1,5 +1,6 @@
 // Times the dense layout's packer on seeded sets of sprite sizes and prints each set's
 // occupancy (sprite area over page area). corvane-bench-pack [threads]
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
 #include <QSize>
@@ -66,6 +67,10 @@ int main(int argc, char **argv)
     strip::PackOptions options;
     options.threads = argc > 1 ? std::atoi(argv[1]) : 0;
     options.maxSide = 0;
+    for (int count : {100, 400, 401, 1000, 3000}) {
+        const QByteArray name = QByteArray::number(count) + " random 8..64, no limit";
+        run(name.constData(), uniform(count, 8, 64, 5), options);
+    }
     run("10000 random 8..64, no limit", uniform(10000, 8, 64, 1), options);
     run("1000 random 8..128, no limit", uniform(1000, 8, 128, 2), options);
     run("2000 mixed, no limit", mixed(2000, 3), options);

@@ -47,15 +47,24 @@ inline void runOnThreads(int threads, const std::function<void()> &work)
 // Runs work(k) for every k in [0, count) on up to one thread a core (at most eight), each thread
 // taking the next k in order; once go() turns false, no further k is started. Ks are taken in
 // order, so those started always form the start of the range.
+// As below, on at most threads threads (0: one a core, at most eight); a caller whose result
+// must not depend on the thread count can thus be tested on one thread and on many.
 template<typename Work, typename Go>
-void forEachOnThreads(std::ptrdiff_t count, Work work, Go go)
+void forEachOnThreadsUpTo(int threads, std::ptrdiff_t count, Work work, Go go)
 {
     std::atomic<std::ptrdiff_t> next{0};
-    const int cores = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
-    runOnThreads(int(std::min<std::ptrdiff_t>(cores, count)), [&] {
+    if (threads <= 0)
+        threads = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
+    runOnThreads(int(std::min<std::ptrdiff_t>(threads, count)), [&] {
         for (std::ptrdiff_t k; go() && (k = next.fetch_add(1)) < count;)
             work(k);
     });
+}
+
+template<typename Work, typename Go>
+void forEachOnThreads(std::ptrdiff_t count, Work work, Go go)
+{
+    forEachOnThreadsUpTo(0, count, work, go);
 }
 
 template<typename Work>

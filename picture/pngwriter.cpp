@@ -1,7 +1,6 @@
 #include "picture/pngwriter.h"
 
 #include <QCoreApplication>
-#include <QThread>
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -460,7 +459,7 @@ PngEncoder::PngEncoder(SaveSink &sink, int width, int height, const PngLayout &l
     m_rowBytes = (size_t(width) * size_t(bits) + 7) / 8;
     m_bpp = std::max<size_t>(1, size_t(bits) / 8);
     m_chunkRows = int(std::clamp<size_t>(kChunkBytes / (m_rowBytes + 1), 1, size_t(std::max(1, height))));
-    m_threads = std::clamp(QThread::idealThreadCount(), 1, 8);
+    m_threads = coreCount();
     for (QRgb c : layout.palette) {
         const uchar bytes[4] = {uchar(qRed(c)), uchar(qGreen(c)), uchar(qBlue(c)), uchar(qAlpha(c))};
         m_index.indexOf(rgbaAt(bytes));
@@ -761,7 +760,7 @@ bool PngEncoder::finish()
 qint64 pngWriterBytes(int width, Compression compression)
 {
     const qint64 chunk = std::max<qint64>(qint64(kChunkBytes), qint64(width) * 4 + 1);
-    const qint64 threads = std::clamp(QThread::idealThreadCount(), 1, 8);
+    const qint64 threads = coreCount();
     // Waiting rows: two chunks a core, twice over while their buffer grows; a core's chunks:
     // raw, filtered, a trial, its scratch and the deflated bytes.
     qint64 bytes = (4 * threads + 1) * chunk + 2 * threads * 4 * chunk;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QThread>
+
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -44,6 +46,13 @@ inline void runOnThreads(int threads, const std::function<void()> &work)
         std::rethrow_exception(failure);
 }
 
+// The threads work is spread over: one a core the program may run on, at most eight (beyond
+// that, composing and encoding wait on memory, not on cores).
+inline int coreCount()
+{
+    return std::clamp(QThread::idealThreadCount(), 1, 8);
+}
+
 // Runs work(k) for every k in [0, count) on up to one thread a core (at most eight), each thread
 // taking the next k in order; once go() turns false, no further k is started. Ks are taken in
 // order, so those started always form the start of the range.
@@ -54,7 +63,7 @@ void forEachOnThreadsUpTo(int threads, std::ptrdiff_t count, Work work, Go go)
 {
     std::atomic<std::ptrdiff_t> next{0};
     if (threads <= 0)
-        threads = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
+        threads = coreCount();
     runOnThreads(int(std::min<std::ptrdiff_t>(threads, count)), [&] {
         for (std::ptrdiff_t k; go() && (k = next.fetch_add(1)) < count;)
             work(k);

@@ -1,7 +1,8 @@
 #include "strip/bandplan.h"
 
 #include <algorithm>
-#include <thread>
+
+#include "picture/threads.h"
 
 namespace strip {
 
@@ -289,7 +290,7 @@ qint64 peakBytes(const SheetJob &job, BandOrder order)
             apart += frame.sizeInBytes();
         apart += s.picture.heldBytes();
     }
-    const int cores = std::clamp(int(std::thread::hardware_concurrency()), 1, 8);
+    const int cores = picture::coreCount();
     const int bandCount = int(plan.bands.size());
     // Held pieces, by a running sum: added where decoded, taken away after their last band.
     std::vector<qint64> added(size_t(bandCount) + 1, 0);

@@ -25,7 +25,7 @@
 #include "strip/frames.h"
 #include "strip/names.h"
 #include "strip/sheetfile.h"
-#include "strip/sheetjson.h"
+#include "strip/ends/sheetjson.h"
 #include "strip/pages.h"
 #include "strip/sheetdata.h"
 #include "strip/split.h"

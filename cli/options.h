@@ -13,7 +13,7 @@
 #include "strip/pages.h"
 #include "strip/sheet.h"
 #include "strip/sheetcheck.h"
-#include "strip/sheetjson.h"
+#include "strip/ends/sheetjson.h"
 
 namespace cli {
 

@@ -1,4 +1,4 @@
-#include "strip/webpsheet.h"
+#include "strip/ends/webpsheet.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "strip/pngsheet.h"
+#include "strip/ends/pngsheet.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "strip/sheetjson.h"
+#include "strip/ends/sheetjson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -52,12 +52,7 @@ async function pixi(file) {
 // Phaser 3: its atlas parsers as its texture manager chooses them, a multi-atlas's pages as one
 // texture of several sources; its animation helper reads the first page's frame tags.
 function phaser(data) {
-    globalThis.window = globalThis;
-    globalThis.HTMLCanvasElement ??= class {};
-    globalThis.HTMLImageElement ??= class {};
-    globalThis.HTMLVideoElement ??= class {};
-    globalThis.WEBGL_RENDERER = false;
-    globalThis.CANVAS_RENDERER = true;
+    require('./phaser-node.cjs');
     const Texture = require('phaser/src/textures/Texture.js');
     const JSONArray = require('phaser/src/textures/parsers/JSONArray.js');
     const JSONHash = require('phaser/src/textures/parsers/JSONHash.js');

@@ -15,12 +15,7 @@ function pngSize(file) {
     return { width: b.readUInt32BE(16), height: b.readUInt32BE(20) };
 }
 
-globalThis.window = globalThis;
-globalThis.HTMLCanvasElement ??= class {};
-globalThis.HTMLImageElement ??= class {};
-globalThis.HTMLVideoElement ??= class {};
-globalThis.WEBGL_RENDERER = false;
-globalThis.CANVAS_RENDERER = true;
+require('./phaser-node.cjs');
 const Texture = require('phaser/src/textures/Texture.js');
 const AtlasXML = require('phaser/src/textures/parsers/AtlasXML.js');
 

@@ -71,16 +71,6 @@ QStringList requestArguments(const QString &rest)
     return args;
 }
 
-// The page as a reader sees it, every paragraph on one line, runs of blanks as one.
-QString rendered(const QString &page)
-{
-    const Ran r = runGroff({QStringLiteral("-man"), QStringLiteral("-Tutf8"), QStringLiteral("-P-cbou"), QStringLiteral("-rHY=0"),
-                            QStringLiteral("-rLL=2000n"), manDir + u'/' + page});
-    QString text = r.out;
-    text.replace(QChar(0x2010), u'-').replace(QChar(0x2212), u'-'); // groff's hyphen and minus
-    return text.simplified();
-}
-
 } // namespace
 
 class TestManPages : public QObject
@@ -92,8 +82,6 @@ private slots:
     void groffFindsNothing();
     void alternatingFontsKeepTheirBlanks_data();
     void alternatingFontsKeepTheirBlanks();
-    void paragraphsReadWithTheirBlanks_data();
-    void paragraphsReadWithTheirBlanks();
 };
 
 void TestManPages::groffFindsNothing_data()
@@ -146,34 +134,6 @@ void TestManPages::alternatingFontsKeepTheirBlanks()
     }
     QVERIFY2(checked > 0, "the page has no line with alternating fonts: the check would pass on any page");
     QVERIFY2(joined.isEmpty(), qPrintable(joined.join(u'\n')));
-}
-
-void TestManPages::paragraphsReadWithTheirBlanks_data()
-{
-    QTest::addColumn<QString>("page");
-    QTest::addColumn<QString>("text");
-    const QString strip = QStringLiteral("corvane-strip.1");
-    QTest::newRow("--max-size's pages") << strip << QStringLiteral(
-        "into pages between rows of cells: OUTPUT-stem-0.png, OUTPUT-stem-1.png, and so on, every frame on exactly one "
-        "page. A row wider than N is refused (lower --columns).");
-    QTest::newRow("--max-size's JSON") << strip << QStringLiteral(
-        "The JSON is one that both engines load whole: OUTPUT-stem.json holds the first page's frames with "
-        "meta.related_multi_packs naming OUTPUT-stem-1.json and the rest");
-    QTest::newRow("pages named by index") << strip << QStringLiteral("(--names index) are refused before anything is written");
-    QTest::newRow("Tiled's pages") << strip << QStringLiteral("NAME.tsx beside the sheet (NAME-0.tsx, NAME-1.tsx, ... when the sheet has several pages)");
-    QTest::newRow("the window's controls") << QStringLiteral("corvane.1") << QStringLiteral(
-        "Type the number of frames per row into # Horizontal Frames, tick Write .txt help file? for the text file");
-}
-
-// What a reader sees of paragraphs whose fonts alternate, groff's rendering read as text.
-void TestManPages::paragraphsReadWithTheirBlanks()
-{
-    QFETCH(QString, page);
-    QFETCH(QString, text);
-    REQUIRE_GROFF();
-    const QString shown = rendered(page);
-    QVERIFY2(!shown.isEmpty(), qPrintable(page));
-    QVERIFY2(shown.contains(text), qPrintable(QStringLiteral("'%1' is not in %2 as rendered").arg(text, page)));
 }
 
 QTEST_GUILESS_MAIN(TestManPages)

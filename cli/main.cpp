@@ -2,7 +2,6 @@
 // engines, and sheets cut back into frames. Everything it does lives in the core library; this
 // file gathers the inputs and reports.
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -15,19 +14,18 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include "browse/folders.h"
 #include "cli/options.h"
 #include "picture/nativepath.h"
-#include "strip/bands.h"
 #include "strip/ends/dataends.h"
 #include "strip/ends/sheetends.h"
 #include "strip/framenames.h"
 #include "strip/frames.h"
+#include "strip/inputs.h"
 #include "strip/names.h"
-#include "strip/sheetfile.h"
-#include "strip/ends/sheetjson.h"
 #include "strip/pages.h"
+#include "strip/report.h"
 #include "strip/sheetdata.h"
+#include "strip/sheetfile.h"
 #include "strip/split.h"
 
 namespace {
@@ -114,35 +112,13 @@ int compose(const cli::Options &o)
     job.budget.acceptPng = true;
     const strip::SheetEnd &sheetEnd = strip::sheetEnd(o.format);
     job.bytesPerPixel = sheetEnd.bytesPerPixel;
-    QList<strip::SourceOrigin> origins;
-    QStringList paths;
-    for (const QString &input : o.inputs) {
-        QStringList files{input};
-        const bool folder = browse::isFolder(input);
-        if (folder) {
-            QString unreadable;
-            files = browse::pictureFilesIn(input, o.order, &unreadable);
-            if (!unreadable.isEmpty()) {
-                say(unreadable);
-                return Failed;
-            }
-            // A sheet written into its own frames' folder is not a frame of the next run.
-            const QString outputName = QFileInfo(o.output).fileName();
-            files.removeIf([&](const QString &file) {
-                return QFileInfo(file).fileName() == outputName && QFileInfo(file) == QFileInfo(o.output);
-            });
-            if (files.isEmpty()) {
-                say(QStringLiteral("Cannot read %1: the folder holds no picture files.").arg(picture::displayPath(input)));
-                return Failed;
-            }
-        }
-        for (const QString &file : std::as_const(files)) {
-            paths.append(file);
-            origins.append({input, folder});
-        }
+    const strip::InputFiles inputs = strip::listInputs(o.inputs, o.order, o.output);
+    if (!inputs.refusal.isEmpty()) {
+        say(inputs.refusal);
+        return Failed;
     }
     // Every file opened once, on every core; each picture is decoded when its rows come.
-    const strip::GatherResult gathered = strip::gather(paths, job.budget, {o.allFrames, false, true});
+    const strip::GatherResult gathered = strip::gather(inputs.paths, job.budget, {o.allFrames, false, true});
     for (const strip::SheetSource &source : gathered.pictures) {
         if (!o.allFrames && !o.quiet) {
             if (const int frames = source.picture.framesInFile(); frames > 1)
@@ -183,7 +159,7 @@ int compose(const cli::Options &o)
 
     // Names that engines look frames up by: unique, or nothing is written.
     const bool data = o.json || !o.formats.isEmpty();
-    const strip::FrameNaming naming = strip::nameFrames(job, origins, o.names,
+    const strip::FrameNaming naming = strip::nameFrames(job, inputs.origins, o.names,
                                                         QFileInfo(strip::besideSheet(o.output, {})).fileName());
     if (data && !naming.clash.isEmpty()) {
         say(naming.clash);
@@ -229,38 +205,9 @@ int compose(const cli::Options &o)
     }
 
     if (!o.quiet) {
-        const strip::Sheet &cells = paged.pages.first().sheet;
-        if (o.sheet.clip) {
-            for (const strip::SheetSource &source : std::as_const(job.sources)) {
-                const QSize cell = cells.sourceCell.isEmpty() ? cells.cell : cells.sourceCell;
-                if (source.size.width() > cell.width() || source.size.height() > cell.height())
-                    say(QStringLiteral("warning: %1 is %2 x %3 pixels, larger than its %4 x %5 cell: it is cut at the "
-                                       "cell's edge. --cell max makes every cell hold the largest picture.")
-                            .arg(picture::displayPath(source.path)).arg(source.size.width()).arg(source.size.height())
-                            .arg(cell.width()).arg(cell.height()));
-            }
-        }
-        for (int p = 0; p < pageCount; ++p) {
-            const strip::Sheet &sheet = paged.pages[p].sheet;
-            for (const int limit : {16384, 8192, 4096}) {
-                if (std::max(sheet.width, sheet.height) > limit) {
-                    say(QStringLiteral("warning: %1 is %2 x %3 pixels, more than %4 pixels a side, the largest texture "
-                                       "many graphics processors take; --max-size %4 cuts it into pages.")
-                            .arg(sheetPaths[p]).arg(sheet.width).arg(sheet.height).arg(limit));
-                    break;
-                }
-            }
-        }
-        if (pageCount > 1 && (o.json || o.formats.contains(QStringLiteral("tiled")))) {
-            for (const strip::DataAnimation &animation : sheetData.animations) {
-                const int first = sheetData.frames[animation.frames.first()].page;
-                const int last = sheetData.frames[animation.frames.last()].page;
-                if (first != last)
-                    say(QStringLiteral("warning: the animation %1 runs from page %2 to page %3; PixiJS's animations "
-                                       "and Tiled's tilesets hold it on neither. --fill animations starts each on a row.")
-                            .arg(animation.name).arg(first).arg(last));
-            }
-        }
+        const bool pagedAnimations = o.json || o.formats.contains(QStringLiteral("tiled"));
+        for (const QString &warning : strip::sheetWarnings(job, paged, sheetData, sheetPaths, o.sheet.clip, pagedAnimations))
+            say(warning);
     }
 
     Progress progress(!o.quiet && isatty(STDERR_FILENO) && job.frames.size() >= 20);
@@ -276,54 +223,11 @@ int compose(const cli::Options &o)
                 return Failed;
             }
         }
-        const strip::Sheet &sheet = paged.pages.first().sheet;
         qint64 memory = 0;
         for (const strip::SheetJob &page : paged.pages)
             memory = std::max(memory, strip::plannedBytes(page, format, o.compression));
-        std::printf("frames: %d\n", int(job.frames.size()));
-        if (o.pages.dedupe)
-            std::printf("cells: %d\n", int(paged.cells.size()));
-        std::printf("columns: %d\nrows: %d\ncell: %d x %d\npadding: %d\nmargin: %d\n", sheet.columns, sheet.rows,
-                    sheet.cell.width(), sheet.cell.height(), sheet.padding, sheet.margin);
-        if (!sheet.sourceCell.isEmpty())
-            std::printf("trimmed from: %d x %d, at %d, %d\n", sheet.sourceCell.width(), sheet.sourceCell.height(),
-                        sheet.trim.x(), sheet.trim.y());
-        if (pageCount == 1)
-            std::printf("sheet: %d x %d pixels\n", int(sheet.width), int(sheet.height));
-        for (int p = 0; pageCount > 1 && p < pageCount; ++p) {
-            const strip::Sheet &page = paged.pages[p].sheet;
-            std::printf("page %d: %s, %d x %d pixels, cells: %d, rows: %d\n", p, qUtf8Printable(sheetPaths[p]),
-                        int(page.width), int(page.height), page.frameTotal, page.rows);
-        }
-        std::printf("estimated memory: %s MiB\nframe order:\n", qUtf8Printable(picture::mebibytes(memory)));
-        QList<int> owners(paged.cells.size(), -1); // the first frame of each cell
-        for (int i = int(job.frames.size()) - 1; i >= 0; --i)
-            owners[paged.cellOf[i]] = i;
-        for (int i = 0; i < job.frames.size(); ++i) {
-            const strip::SheetSource &s = job.sources[job.frames[i].source];
-            QString line = QStringLiteral("  %1: %2").arg(i).arg(picture::displayPath(s.path));
-            if (s.allFrames)
-                line += QStringLiteral(", frame %1").arg(job.frames[i].frame);
-            if (data)
-                line += QStringLiteral(", named %1").arg(naming.names[i]);
-            if (pageCount > 1)
-                line += QStringLiteral(", page %1").arg(paged.cells[paged.cellOf[i]].first);
-            if (const int owner = owners[paged.cellOf[i]]; owner != i)
-                line += QStringLiteral(", the same as %1").arg(owner);
-            std::printf("%s\n", qUtf8Printable(line));
-        }
-        if (data) {
-            std::printf("animations:\n");
-            for (const strip::DataAnimation &animation : sheetData.animations)
-                std::printf("  %s: frames %d to %d%s\n", qUtf8Printable(animation.name), animation.frames.first(),
-                            animation.frames.last(),
-                            animation.plays == 1   ? ", plays once"
-                            : animation.plays > 1 ? qUtf8Printable(QStringLiteral(", plays %1 times").arg(animation.plays))
-                                                  : "");
-        }
-        std::printf("would write:\n");
-        for (const QString &path : std::as_const(outputs))
-            std::printf("  %s\n", qUtf8Printable(path));
+        std::fputs(qUtf8Printable(strip::dryRunReport(job, paged, naming, sheetData, sheetPaths, outputs, memory,
+                                                      o.pages.dedupe, data)), stdout);
         return Written;
     }
 

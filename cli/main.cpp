@@ -211,14 +211,13 @@ int compose(const cli::Options &o)
     }
 
     Progress progress(!o.quiet && isatty(STDERR_FILENO) && job.frames.size() >= 20);
-    auto pageProgress = [&](int p) {
-        return [&, p](int done, int total) { progress(p * total + done, pageCount * total); };
-    };
+    const auto pageProgress = [&](int p, int done, int total) { progress(p * total + done, pageCount * total); };
     if (o.dryRun) {
         // The run without its writes: every picture decoded and prepared, so that a damaged one
         // is refused here as the run would refuse it.
         for (int p = 0; p < pageCount; ++p) {
-            if (const strip::SheetWritten checked = strip::composeOnly(paged.pages[p], format, pageProgress(p)); !checked.ok) {
+            if (const strip::SheetWritten checked = strip::composeOnly(paged.pages[p], format,
+                                                                          [&, p](int done, int total) { pageProgress(p, done, total); }); !checked.ok) {
                 say(checked.message);
                 return Failed;
             }
@@ -234,40 +233,27 @@ int compose(const cli::Options &o)
     // The sheet's pages and every data file are replaced together or not at all.
     picture::StagedSave save;
     const QColor background = o.background.value_or(sheetEnd.alpha ? QColor(Qt::transparent) : windowBackground);
-    for (int p = 0; p < pageCount; ++p) {
-        strip::SheetWritten failure;
-        const picture::SaveResult staged = save.stage(sheetPaths[p], [&](picture::SaveSink &sink) {
-            return strip::produceSheet(sink, sheetPaths[p], paged.pages[p], format, background, &failure, pageProgress(p),
-                                       o.compression);
-        });
+    if (const QString failed = strip::stagePages(save, paged.pages, sheetPaths, format, background, o.compression,
+                                                 pageProgress);
+        !failed.isEmpty()) {
+        say(failed);
+        return Failed;
+    }
+
+    if (const QString failed = strip::stageData(save, sheetData, o.formats, o.output); !failed.isEmpty()) {
+        say(failed);
+        return Failed;
+    }
+    if (o.txt) {
+        const strip::Sheet &first = paged.pages.first().sheet;
+        const QByteArray line = strip::companionLine(strip::imageName(QFileInfo(sheetPaths.first()).fileName()),
+                                                     first.columns, first.frameTotal);
+        const picture::SaveResult staged = save.stage(strip::sheetTextPath(o.output), line);
         if (!staged.ok) {
-            say(failure.message.isEmpty() ? staged.message : failure.message);
+            say(staged.message);
             return Failed;
         }
     }
-
-    auto stageText = [&save](const QString &path, const QByteArray &bytes) {
-        const picture::SaveResult r = save.stage(path, [&](picture::SaveSink &sink) {
-            return sink.write(bytes.constData(), bytes.size());
-        });
-        if (!r.ok)
-            say(r.message);
-        return r.ok;
-    };
-    for (const QString &id : o.formats) {
-        const strip::DataEnd &end = *strip::dataEnd(id);
-        const QStringList files = strip::dataFiles(end, o.output, pageCount);
-        QStringList names;
-        for (const QString &file : files)
-            names.append(QFileInfo(file).fileName());
-        for (qsizetype k = 0; k < files.size(); ++k)
-            if (!stageText(files[k], end.write(sheetData, int(k), names)))
-                return Failed;
-    }
-    const strip::Sheet &first = paged.pages.first().sheet;
-    if (o.txt && !stageText(strip::sheetTextPath(o.output), strip::companionLine(strip::imageName(QFileInfo(sheetPaths.first()).fileName()),
-                                                           first.columns, first.frameTotal)))
-        return Failed;
     if (const picture::SaveResult committed = save.commit(); !committed.ok) {
         say(committed.message);
         return Failed;

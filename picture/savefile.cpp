@@ -331,6 +331,11 @@ SaveResult StagedSave::stage(const QString &path, const std::function<bool(SaveS
     return stageIn(lock, folder, toNativePath(target.fileName()), path, false, produce);
 }
 
+SaveResult StagedSave::stage(const QString &path, const QByteArray &bytes)
+{
+    return stage(path, [&](SaveSink &sink) { return sink.write(bytes.constData(), bytes.size()); });
+}
+
 SaveResult StagedSave::stageInside(const QString &folderPath, const QString &name,
                                    const std::function<bool(SaveSink &)> &produce)
 {

@@ -56,6 +56,8 @@ public:
     // Writes what produce makes into path's temporary file; nothing on disk is replaced yet.
     // path's folder must exist; a symbolic link at path is followed, as saveAtomically() does.
     SaveResult stage(const QString &path, const std::function<bool(SaveSink &)> &produce);
+    // The same for a file of these bytes.
+    SaveResult stage(const QString &path, const QByteArray &bytes);
     // The same for name (a relative path, from a data file, say) inside folder: folder and the
     // folders name holds are made when missing, and below folder no symbolic link is followed
     // or replaced: a link where name leads is refused, so nothing is written outside folder.

@@ -18,6 +18,25 @@ bool produceSheet(picture::SaveSink &sink, const QString &path, const SheetJob &
     return ok;
 }
 
+QString stagePages(picture::StagedSave &save, const QList<SheetJob> &pages, const QStringList &paths, SheetFormat format,
+                   const QColor &background, picture::Compression compression,
+                   const std::function<void(int page, int done, int total)> &progress)
+{
+    for (qsizetype p = 0; p < pages.size(); ++p) {
+        SheetWritten failure;
+        const auto pageProgress = [&](int done, int total) {
+            if (progress)
+                progress(int(p), done, total);
+        };
+        const picture::SaveResult staged = save.stage(paths[p], [&](picture::SaveSink &sink) {
+            return produceSheet(sink, paths[p], pages[p], format, background, &failure, pageProgress, compression);
+        });
+        if (!staged.ok)
+            return failure.message.isEmpty() ? staged.message : failure.message;
+    }
+    return {};
+}
+
 SheetWritten composeOnly(const SheetJob &job, SheetFormat format, const std::function<void(int done, int total)> &progress)
 {
     const BandCanvas canvas{[](int, int) { return true; }, [](const QImage &, int, int) {}, [](const Band &) { return true; }};

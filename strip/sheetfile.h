@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -24,6 +25,13 @@ struct SheetWritten {
 bool produceSheet(picture::SaveSink &sink, const QString &path, const SheetJob &job, SheetFormat format, const QColor &background,
                   SheetWritten *failure, const std::function<void(int done, int total)> &progress = {},
                   picture::Compression compression = picture::Compression::Default);
+
+// Stages into save every page of a sheet (pages, into paths), each composed as produceSheet()
+// does; progress hears of page p's bands. The first failure's message (naming the picture or
+// the file), or empty.
+QString stagePages(picture::StagedSave &save, const QList<SheetJob> &pages, const QStringList &paths, SheetFormat format,
+                   const QColor &background, picture::Compression compression,
+                   const std::function<void(int page, int done, int total)> &progress = {});
 
 // Composes job's sheet as produceSheet() does, decoding and preparing every picture, and writes
 // nothing: it refuses exactly the pictures that writing refuses.

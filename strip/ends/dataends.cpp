@@ -1,5 +1,7 @@
 #include "strip/ends/dataends.h"
 
+#include <QFileInfo>
+
 #include "strip/names.h"
 
 namespace strip {
@@ -32,6 +34,25 @@ QStringList dataFiles(const DataEnd &end, const QString &sheetPath, int pages)
                          ? besideSheet(sheetPath, suffix)
                          : besideSheet(sheetPath, QStringLiteral("-%1%2").arg(p).arg(suffix)));
     return files;
+}
+
+QString stageData(picture::StagedSave &save, const SheetData &data, const QStringList &ids, const QString &sheetPath)
+{
+    for (const QString &id : ids) {
+        const DataEnd *end = dataEnd(id);
+        if (!end)
+            continue;
+        const QStringList files = dataFiles(*end, sheetPath, int(data.pages.size()));
+        QStringList names;
+        for (const QString &file : files)
+            names.append(QFileInfo(file).fileName());
+        for (qsizetype k = 0; k < files.size(); ++k) {
+            const picture::SaveResult staged = save.stage(files[k], end->write(data, int(k), names));
+            if (!staged.ok)
+                return staged.message;
+        }
+    }
+    return {};
 }
 
 } // namespace strip

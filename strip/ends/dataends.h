@@ -6,6 +6,7 @@
 
 #include <span>
 
+#include "picture/savefile.h"
 #include "strip/sheetdata.h"
 
 namespace strip {
@@ -46,5 +47,9 @@ const DataEnd *dataEnd(const QString &id);
 
 // The files end writes beside the sheet at sheetPath when it has `pages` pages.
 QStringList dataFiles(const DataEnd &end, const QString &sheetPath, int pages);
+
+// Stages into save every file of the data ends ids (by id, in order) for the sheet at sheetPath
+// that data describes; the first failure's message (naming the file), or empty.
+QString stageData(picture::StagedSave &save, const SheetData &data, const QStringList &ids, const QString &sheetPath);
 
 } // namespace strip

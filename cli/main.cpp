@@ -16,22 +16,15 @@
 
 #include "cli/options.h"
 #include "picture/nativepath.h"
+#include "picture/savefile.h"
 #include "strip/ends/dataends.h"
-#include "strip/ends/sheetends.h"
-#include "strip/framenames.h"
-#include "strip/frames.h"
-#include "strip/inputs.h"
 #include "strip/names.h"
-#include "strip/pages.h"
 #include "strip/report.h"
-#include "strip/sheetdata.h"
+#include "strip/run.h"
 #include "strip/sheetfile.h"
 #include "strip/split.h"
 
 namespace {
-
-// The menu-bar colour of Qt's Fusion style, the window's background under Qt's default style.
-const QColor windowBackground(0xef, 0xef, 0xef);
 
 enum Status { Written = 0, Failed = 1, Usage = 2 };
 
@@ -62,200 +55,46 @@ private:
     bool m_shown;
 };
 
-// Every file a run writes is refused, before any input is read, for what would stop it.
-bool writable(const QStringList &paths)
-{
-    for (const QString &path : paths) {
-        // Inputs keep the bytes of names that are not UTF-8; an output is made by its name as text.
-        if (picture::displayPath(path) != path) {
-            say(QStringLiteral("Cannot write %1: its name is not valid UTF-8; give the output a UTF-8 name.")
-                    .arg(picture::displayPath(path)));
-            return false;
-        }
-        if (const QString why = picture::cannotSave(path); !why.isEmpty()) {
-            say(why);
-            return false;
-        }
-    }
-    return true;
-}
-
-// Every file a run writes for a sheet of these pages, in the order the dry run lists them: the
-// pages, the JSON, the text file, the other data files (the JSON comes first in o.formats).
-QStringList outputsOf(const cli::Options &o, const QStringList &sheetPaths)
-{
-    QStringList outputs = sheetPaths;
-    const int pages = int(sheetPaths.size());
-    qsizetype k = 0;
-    if (o.json)
-        outputs += strip::dataFiles(*strip::dataEnd(o.formats[k++]), o.output, pages);
-    if (o.txt)
-        outputs.append(strip::sheetTextPath(o.output));
-    for (; k < o.formats.size(); ++k)
-        outputs += strip::dataFiles(*strip::dataEnd(o.formats[k]), o.output, pages);
-    return outputs;
-}
-
 int compose(const cli::Options &o)
 {
-    QStringList outputs = outputsOf(o, {o.output});
-    if (!writable(outputs))
-        return Failed;
-    if (const QString refusal = strip::imageNameRefusal(o.output, o.txt ? o.formats + QStringList{QStringLiteral("txt")} : o.formats);
-        !refusal.isEmpty()) {
-        say(refusal);
-        return Failed;
-    }
-
-    // Inputs in the order given; a folder's files in the chosen order.
-    strip::SheetJob job;
-    job.budget.acceptPng = true;
-    const strip::SheetEnd &sheetEnd = strip::sheetEnd(o.format);
-    job.bytesPerPixel = sheetEnd.bytesPerPixel;
-    const strip::InputFiles inputs = strip::listInputs(o.inputs, o.order, o.output);
-    if (!inputs.refusal.isEmpty()) {
-        say(inputs.refusal);
-        return Failed;
-    }
-    // Every file opened once, on every core; each picture is decoded when its rows come.
-    const strip::GatherResult gathered = strip::gather(inputs.paths, job.budget, {o.allFrames, false, true});
-    for (const strip::SheetSource &source : gathered.pictures) {
-        if (!o.allFrames && !o.quiet) {
-            if (const int frames = source.picture.framesInFile(); frames > 1)
-                say(QStringLiteral("warning: %1 is animated (%2 frames); only its first frame is taken. "
-                                   "--all-frames takes them all.").arg(picture::displayPath(source.path)).arg(frames));
-        }
-        for (int f = 0; f < source.frames; ++f)
-            job.frames.append({int(job.sources.size()), f});
-        job.sources.append(source);
-    }
-    if (!gathered.ok()) {
-        say(gathered.failure.message);
-        return Failed;
-    }
-    // Frames enlarged pixel for pixel take their cells with them.
-    job.transparent = o.alpha;
-    QSize largest;
-    for (strip::SheetSource &source : job.sources) {
-        source.size *= o.scale;
-        largest = largest.expandedTo(source.size);
-    }
-    strip::SheetOptions layout = o.sheet;
-    layout.powerOfTwo = o.pot;
-    layout.scale = o.scale;
-    layout.cell = o.cell == cli::Options::Cell::Given ? o.sheet.cell * o.scale
-                : o.cell == cli::Options::Cell::Largest ? largest : job.sources.first().size;
-    job.sheet = strip::arrangeSheet(int(job.frames.size()), layout.cell, layout);
-    const QString subject = QStringLiteral("Cannot write %1").arg(o.output);
-    // The whole sheet is refused before anything is read a second time: what the format, the
-    // largest sheet or the memory cannot hold (each page is checked again below).
-    const strip::SheetFormat format = o.format;
-    if (o.pages.maxSize == 0) {
-        if (const QString refusal = strip::sheetRefusal(job, format, subject, o.compression); !refusal.isEmpty()) {
-            say(refusal);
-            return Failed;
-        }
-    }
-
-    // Names that engines look frames up by: unique, or nothing is written.
-    const bool data = o.json || !o.formats.isEmpty();
-    const strip::FrameNaming naming = strip::nameFrames(job, inputs.origins, o.names,
-                                                        QFileInfo(strip::besideSheet(o.output, {})).fileName());
-    if (data && !naming.clash.isEmpty()) {
-        say(naming.clash);
-        return Failed;
-    }
-
-    // Cells and pages: trimmed, shared by frames of the same pixels, each animation from a row.
-    const strip::PagedSheet paged = strip::layOutPages(job, layout, naming.runs, o.pages, subject);
-    if (!paged.refusal.isEmpty()) {
-        say(paged.refusal);
-        return Failed;
-    }
-    if (const QString refusal = strip::pagedJsonRefusal(paged, o.names, o.json, subject); !refusal.isEmpty()) {
-        say(refusal);
-        return Failed;
-    }
-    const int pageCount = int(paged.pages.size());
-    QStringList sheetPaths{o.output};
-    if (pageCount > 1) {
-        sheetPaths.clear();
-        const QString suffix = u'.' + QFileInfo(o.output).suffix();
-        for (int p = 0; p < pageCount; ++p)
-            sheetPaths.append(strip::besideSheet(o.output, QStringLiteral("-%1%2").arg(p).arg(suffix)));
-    }
-    outputs = outputsOf(o, sheetPaths);
-    if (pageCount > 1 && !writable(outputs))
-        return Failed;
-    for (int p = 0; p < pageCount; ++p) {
-        if (const QString refusal = strip::sheetRefusal(paged.pages[p], format, QStringLiteral("Cannot write %1").arg(sheetPaths[p]), o.compression);
-            !refusal.isEmpty()) {
-            say(refusal);
-            return Failed;
-        }
-    }
-    QStringList images;
-    for (const QString &path : std::as_const(sheetPaths))
-        images.append(QFileInfo(path).fileName());
-    const strip::SheetData sheetData = strip::describeSheet(paged, job, naming, images, o.duration, o.pivot,
-                                                            QLatin1String(sheetEnd.pixelFormat));
-    if (const QString clash = strip::safeNamesClash(sheetData, o.formats); !clash.isEmpty()) {
-        say(clash);
-        return Failed;
-    }
-
-    if (!o.quiet) {
-        const bool pagedAnimations = o.json || o.formats.contains(QStringLiteral("tiled"));
-        for (const QString &warning : strip::sheetWarnings(job, paged, sheetData, sheetPaths, o.sheet.clip, pagedAnimations))
+    const strip::RunPlan plan = strip::planRun(o);
+    for (const QString &warning : plan.warnings)
+        if (!o.quiet)
             say(warning);
+    if (!plan.refusal.isEmpty()) {
+        say(plan.refusal);
+        return Failed;
     }
-
-    Progress progress(!o.quiet && isatty(STDERR_FILENO) && job.frames.size() >= 20);
+    const int pageCount = int(plan.paged.pages.size());
+    Progress progress(!o.quiet && isatty(STDERR_FILENO) && plan.job.frames.size() >= 20);
     const auto pageProgress = [&](int p, int done, int total) { progress(p * total + done, pageCount * total); };
     if (o.dryRun) {
         // The run without its writes: every picture decoded and prepared, so that a damaged one
         // is refused here as the run would refuse it.
         for (int p = 0; p < pageCount; ++p) {
-            if (const strip::SheetWritten checked = strip::composeOnly(paged.pages[p], format,
-                                                                          [&, p](int done, int total) { pageProgress(p, done, total); }); !checked.ok) {
+            const auto onPage = [&, p](int done, int total) { pageProgress(p, done, total); };
+            if (const strip::SheetWritten checked = strip::composeOnly(plan.paged.pages[p], o.format, onPage); !checked.ok) {
                 say(checked.message);
                 return Failed;
             }
         }
-        qint64 memory = 0;
-        for (const strip::SheetJob &page : paged.pages)
-            memory = std::max(memory, strip::plannedBytes(page, format, o.compression));
-        std::fputs(qUtf8Printable(strip::dryRunReport(job, paged, naming, sheetData, sheetPaths, outputs, memory,
-                                                      o.pages.dedupe, data)), stdout);
+        std::fputs(qUtf8Printable(strip::dryRunReport(plan.job, plan.paged, plan.naming, plan.data, plan.sheetPaths,
+                                                      plan.outputs, plan.memory, o.pages.dedupe, !o.formats.isEmpty())),
+                   stdout);
         return Written;
     }
-
     // The sheet's pages and every data file are replaced together or not at all.
     picture::StagedSave save;
-    const QColor background = o.background.value_or(sheetEnd.alpha ? QColor(Qt::transparent) : windowBackground);
-    if (const QString failed = strip::stagePages(save, paged.pages, sheetPaths, format, background, o.compression,
-                                                 pageProgress);
-        !failed.isEmpty()) {
+    QString failed = strip::stagePages(save, plan.paged.pages, plan.sheetPaths, o.format, plan.background, o.compression,
+                                       pageProgress);
+    if (failed.isEmpty())
+        failed = strip::stageData(save, plan.data, o.formats, o.output);
+    if (failed.isEmpty() && o.txt)
+        failed = save.stage(strip::sheetTextPath(o.output), plan.textLine).message;
+    if (failed.isEmpty())
+        failed = save.commit().message;
+    if (!failed.isEmpty()) {
         say(failed);
-        return Failed;
-    }
-
-    if (const QString failed = strip::stageData(save, sheetData, o.formats, o.output); !failed.isEmpty()) {
-        say(failed);
-        return Failed;
-    }
-    if (o.txt) {
-        const strip::Sheet &first = paged.pages.first().sheet;
-        const QByteArray line = strip::companionLine(strip::imageName(QFileInfo(sheetPaths.first()).fileName()),
-                                                     first.columns, first.frameTotal);
-        const picture::SaveResult staged = save.stage(strip::sheetTextPath(o.output), line);
-        if (!staged.ok) {
-            say(staged.message);
-            return Failed;
-        }
-    }
-    if (const picture::SaveResult committed = save.commit(); !committed.ok) {
-        say(committed.message);
         return Failed;
     }
     return Written;

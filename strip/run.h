@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+#include "browse/order.h"
+#include "picture/pngwriter.h"
+#include "picture/rgbaband.h"
+#include "strip/ends/sheetends.h"
+#include "strip/framenames.h"
+#include "strip/pages.h"
+#include "strip/sheet.h"
+#include "strip/sheetdata.h"
+
+namespace strip {
+
+// What a run of corvane-strip asks for: its inputs, the sheet and the data beside it.
+struct RunRequest {
+    QStringList inputs;
+    QString output;
+    SheetFormat format = SheetFormat::Bmp; // from the output's extension
+    SheetOptions sheet;                    // its cell as given by --cell WxH, in the pictures' own pixels
+    enum class Cell { First, Largest, Given };
+    Cell cell = Cell::First;
+    bool pot = false;                      // sides rounded up to powers of two
+    int scale = 1;
+    picture::TransparentColour alpha = picture::TransparentColour::Keep;
+    picture::Compression compression = picture::Compression::Default;
+    browse::Order order = browse::Order::Natural;
+    std::optional<QColor> background;      // unset: transparent where the format holds it, else the window's colour
+    bool allFrames = false, txt = false, json = false, dryRun = false, quiet = false;
+    QStringList formats;                   // the data ends beside the sheet, by id: the JSON's first when json
+    PageOptions pages;                     // trim, dedupe, fill by animations, pages
+    std::optional<Anchor> pivot;           // the anchor, when given, as every frame's pivot
+    NameScheme names = NameScheme::Path;
+    int duration = 100;                    // milliseconds a still picture is shown
+};
+
+// A run planned once, before anything is written, and handed unchanged to the dry run's report
+// and to the writing: the frames, the pages, their names and data, every file it writes.
+struct RunPlan {
+    QString refusal;          // not empty: why nothing may be written, naming the file
+    QStringList warnings;     // what the user hears before (unless quiet), in order
+    SheetJob job;             // every frame, as gathered and arranged
+    PagedSheet paged;         // the pages to compose
+    FrameNaming naming;
+    SheetData data;
+    QStringList sheetPaths;   // each page's file
+    QStringList outputs;      // every file, in the order the dry run lists them
+    QColor background;
+    qint64 memory = 0;        // the most the run holds at once
+    QByteArray textLine;      // the one-line text file's, when asked for
+};
+
+RunPlan planRun(const RunRequest &request);
+
+} // namespace strip

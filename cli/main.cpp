@@ -103,42 +103,19 @@ int compose(const cli::Options &o)
 // A sheet cut back into its frames, each a PNG file in the output folder.
 int split(const cli::Options &o)
 {
-    picture::Budget budget;
-    budget.acceptPng = true;
-    const picture::Loaded sheet = picture::Source::open(o.splitSheet, picture::displayPath(o.splitSheet), budget).decode();
-    if (!sheet.ok()) {
-        say(sheet.message);
-        return Failed;
-    }
-    strip::SplitPlan plan;
-    if (!o.splitData.isEmpty()) {
-        plan = strip::framesFromJsonFile(o.splitData, sheet.image.size(), budget.maxTotalBytes);
-    } else {
-        plan = strip::framesFromGrid(sheet.image.size(), o.sheet.cell);
-        if (!o.quiet && plan.error.isEmpty()
-            && (sheet.image.width() % o.sheet.cell.width() || sheet.image.height() % o.sheet.cell.height()))
-            say(QStringLiteral("warning: %1 is %2 x %3 pixels, not a whole number of %4 x %5 cells; "
-                               "the pixels to the right and below the last whole cells are left out.")
-                    .arg(o.splitSheet).arg(sheet.image.width()).arg(sheet.image.height())
-                    .arg(o.sheet.cell.width()).arg(o.sheet.cell.height()));
-    }
-    strip::placeFrames(plan, sheet.image.size(), o.output);
-    if (plan.error.isEmpty())
-        plan.error = strip::blockedOnDisk(plan);
+    const strip::SplitPlan plan = strip::planSplit(o.splitSheet, o.splitData, o.sheet.cell, o.output);
+    if (!o.quiet && !plan.warning.isEmpty())
+        say(plan.warning);
     if (!plan.error.isEmpty()) {
         say(plan.error);
         return Failed;
     }
     if (o.dryRun) {
-        std::printf("frames: %d\nwould write:\n", int(plan.frames.size()));
-        for (qsizetype i = 0; i < plan.frames.size(); ++i) {
-            const QRect &r = plan.frames[i].rect;
-            std::printf("  %s: %d x %d at %d, %d\n", qUtf8Printable(plan.files[i]), r.width(), r.height(), r.x(), r.y());
-        }
+        std::fputs(qUtf8Printable(strip::splitReport(plan)), stdout);
         return Written;
     }
     QString error;
-    if (!strip::writeFrames(plan, sheet.image, &error)) {
+    if (!strip::writeFrames(plan, plan.sheet, &error)) {
         say(error);
         return Failed;
     }

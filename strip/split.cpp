@@ -13,6 +13,7 @@
 #include <new>
 
 #include "picture/nativepath.h"
+#include "picture/picture.h"
 #include "picture/pngwriter.h"
 #include "picture/regularfile.h"
 #include "picture/savefile.h"
@@ -209,6 +210,43 @@ QString blockedOnDisk(const SplitPlan &plan)
         if (const QString why = picture::cannotSaveInside(plan.folder, name); !why.isEmpty())
             return why;
     return {};
+}
+
+SplitPlan planSplit(const QString &sheetPath, const QString &dataPath, QSize cell, const QString &folder)
+{
+    picture::Budget budget;
+    budget.acceptPng = true;
+    picture::Loaded sheet = picture::Source::open(sheetPath, picture::displayPath(sheetPath), budget).decode();
+    SplitPlan plan;
+    if (!sheet.ok()) {
+        plan.error = sheet.message;
+        return plan;
+    }
+    const QSize size = sheet.image.size();
+    if (!dataPath.isEmpty()) {
+        plan = framesFromJsonFile(dataPath, size, budget.maxTotalBytes);
+    } else {
+        plan = framesFromGrid(size, cell);
+        if (plan.error.isEmpty() && (size.width() % cell.width() || size.height() % cell.height()))
+            plan.warning = tr("warning: %1 is %2 x %3 pixels, not a whole number of %4 x %5 cells; "
+                              "the pixels to the right and below the last whole cells are left out.")
+                               .arg(sheetPath).arg(size.width()).arg(size.height()).arg(cell.width()).arg(cell.height());
+    }
+    placeFrames(plan, size, folder);
+    if (plan.error.isEmpty())
+        plan.error = blockedOnDisk(plan);
+    plan.sheet = std::move(sheet.image);
+    return plan;
+}
+
+QString splitReport(const SplitPlan &plan)
+{
+    QString out = tr("frames: %1\nwould write:\n").arg(plan.frames.size());
+    for (qsizetype i = 0; i < plan.frames.size(); ++i) {
+        const QRect &r = plan.frames[i].rect;
+        out += QStringLiteral("  %1: %2 x %3 at %4, %5\n").arg(plan.files[i]).arg(r.width()).arg(r.height()).arg(r.x()).arg(r.y());
+    }
+    return out;
 }
 
 bool writeFrames(const SplitPlan &plan, const QImage &sheet, QString *error)

@@ -20,6 +20,8 @@ struct SplitFrame {
 };
 
 struct SplitPlan {
+    QImage sheet;        // the sheet the frames are cut from
+    QString warning;     // for the user, unless quiet: what the cut leaves out
     QList<SplitFrame> frames;
     QString folder;      // where the frames go
     QStringList names;   // each frame's file, relative to the folder
@@ -51,6 +53,14 @@ void placeFrames(SplitPlan &plan, QSize sheet, const QString &folder);
 // goes, a file where a folder must be made, a symbolic link on the way, which is never
 // written through); empty when nothing is in the way.
 QString blockedOnDisk(const SplitPlan &plan);
+
+// The whole split planned before anything is written: the sheet at sheetPath read, its frames
+// from the JSON at dataPath or, without one, cells of cell's size, each given its file under
+// folder and checked against what is on disk.
+SplitPlan planSplit(const QString &sheetPath, const QString &dataPath, QSize cell, const QString &folder);
+
+// What a dry run of the split prints: the frame count, then each file with its rectangle.
+QString splitReport(const SplitPlan &plan);
 
 // Writes each frame of the plan, cut from sheet, as an RGBA PNG: all of them replaced together,
 // or none. Folders the names hold are made, and taken away again when the frames are not

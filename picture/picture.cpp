@@ -88,10 +88,8 @@ OpenedFile openPicture(const QString &path, const QString &name, const Budget &b
         opened.failure = unreadable(name, regular.error);
         return opened;
     case RegularFile::Refused::Folder:
-        opened.failure = failure(LoadError::Unreadable, tr("Cannot load %1: it is a folder, not a file.").arg(name));
-        return opened;
     case RegularFile::Refused::NotRegular:
-        opened.failure = failure(LoadError::Unreadable, tr("Cannot load %1: it is not a regular file.").arg(name));
+        opened.failure = failure(LoadError::Unreadable, tr("Cannot load %1: %2.").arg(name, regular.cause()));
         return opened;
     }
     // No picture in the budget needs more bytes than an uncompressed 32-bit bitmap of it.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "picture/apng.h"
+#include "picture/regularfile.h"
 #include "picture/gif.h"
 #include "picture/webp.h"
 
@@ -96,7 +97,8 @@ Loaded refusalFor(const Header &h, const QString &name, const Budget &budget)
 
 Loaded missing(const QString &name)
 {
-    return failure(LoadError::Missing, tr("Cannot load %1: the file does not exist.").arg(name));
+    return failure(LoadError::Missing,
+                   tr("Cannot load %1: %2.").arg(name, RegularFile::causeOf(RegularFile::Refused::Missing)));
 }
 
 Loaded unreadable(const QString &name, int error)

@@ -1,6 +1,9 @@
 #include "picture/regularfile.h"
 
+#include <QCoreApplication>
+
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,6 +12,23 @@
 #include "picture/nativepath.h"
 
 namespace picture {
+
+QString RegularFile::causeOf(Refused why, int error)
+{
+    switch (why) {
+    case Refused::No:
+        break;
+    case Refused::Missing:
+        return QCoreApplication::translate("picture", "the file does not exist");
+    case Refused::Folder:
+        return QCoreApplication::translate("picture", "it is a folder, not a file");
+    case Refused::NotRegular:
+        return QCoreApplication::translate("picture", "it is not a regular file");
+    case Refused::Unreadable:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+    return {};
+}
 
 RegularFile openRegularFile(const QString &path)
 {

@@ -15,6 +15,11 @@ struct RegularFile {
     qint64 size = 0;
     Refused refused = Refused::No;
     int error = 0;               // the errno value when Unreadable
+
+    // Why it was refused, as the cause of a sentence that names the file ("the file does not
+    // exist"); every reader of files says it in these words.
+    QString cause() const { return causeOf(refused, error); }
+    static QString causeOf(Refused why, int error = 0);
 };
 
 RegularFile openRegularFile(const QString &path);

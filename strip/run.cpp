@@ -137,9 +137,10 @@ RunPlan planRun(const RunRequest &r)
     }
     for (int p = 0; p < pageCount; ++p) {
         const QString page = QStringLiteral("Cannot write %1").arg(plan.sheetPaths[p]);
-        if (const QString why = sheetRefusal(plan.paged.pages[p], r.format, page, r.compression); !why.isEmpty())
+        qint64 bytes = 0;
+        if (const QString why = sheetRefusal(plan.paged.pages[p], r.format, page, r.compression, &bytes); !why.isEmpty())
             return refuse(why);
-        plan.memory = std::max(plan.memory, plannedBytes(plan.paged.pages[p], r.format, r.compression));
+        plan.memory = std::max(plan.memory, bytes);
     }
     QStringList images;
     for (const QString &path : std::as_const(plan.sheetPaths))

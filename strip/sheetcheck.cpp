@@ -28,7 +28,8 @@ QString noMemoryForSheet(qint64 width, qint64 height)
     return tr("there is not enough memory for a sheet of %1 x %2 pixels").arg(width).arg(height);
 }
 
-QString sheetRefusal(const SheetJob &job, SheetFormat format, const QString &subject, picture::Compression compression)
+QString sheetRefusal(const SheetJob &job, SheetFormat format, const QString &subject, picture::Compression compression,
+                     qint64 *planned)
 {
     const Sheet &sheet = job.sheet;
     const SheetEnd &end = sheetEnd(format);
@@ -43,9 +44,12 @@ QString sheetRefusal(const SheetJob &job, SheetFormat format, const QString &sub
         return end.refusalBeforeLargest && !own.isEmpty() ? own : largest;
     if (!own.isEmpty())
         return own;
-    if (plannedBytes(job, format, compression) > job.budget.maxTotalBytes)
+    const qint64 bytes = plannedBytes(job, format, compression);
+    if (bytes > job.budget.maxTotalBytes)
         return tr("%1: at %2 it needs more than the %3 MiB of memory one strip may use.")
             .arg(subject, size, picture::mebibytes(job.budget.maxTotalBytes));
+    if (planned)
+        *planned = bytes;
     return {};
 }
 

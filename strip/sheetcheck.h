@@ -28,7 +28,8 @@ qint64 plannedBytes(const SheetJob &job, SheetFormat format,
 // Why a whole sheet of width x height pixels could not be had in memory, after the check allowed it.
 QString noMemoryForSheet(qint64 width, qint64 height);
 
+// When it can, *planned (if given) holds the plannedBytes() it weighed.
 QString sheetRefusal(const SheetJob &job, SheetFormat format, const QString &subject,
-                     picture::Compression compression = picture::Compression::Default);
+                     picture::Compression compression = picture::Compression::Default, qint64 *planned = nullptr);
 
 } // namespace strip

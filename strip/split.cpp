@@ -103,21 +103,8 @@ SplitPlan framesFromJsonFile(const QString &path, QSize sheet, qint64 memory)
     SplitPlan plan;
     const QString name = picture::displayPath(path);
     const picture::RegularFile data = picture::openRegularFile(path);
-    using Refused = picture::RegularFile::Refused;
-    switch (data.refused) {
-    case Refused::No:
-        break;
-    case Refused::Missing:
-        plan.error = tr("Cannot read %1: the file does not exist.").arg(name);
-        return plan;
-    case Refused::Folder:
-        plan.error = tr("Cannot read %1: it is a folder, not a file.").arg(name);
-        return plan;
-    case Refused::NotRegular:
-        plan.error = tr("Cannot read %1: it is not a regular file.").arg(name);
-        return plan;
-    case Refused::Unreadable:
-        plan.error = tr("Cannot read %1: %2.").arg(name, QString::fromLocal8Bit(std::strerror(data.error)));
+    if (data.refused != picture::RegularFile::Refused::No) {
+        plan.error = tr("Cannot read %1: %2.").arg(name, data.cause());
         return plan;
     }
     // Every frame has a pixel of its own or shares one, and its entry takes a few hundred

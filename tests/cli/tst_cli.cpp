@@ -1208,8 +1208,8 @@ void TestCli::sameBytesWhateverTheMemory_data()
         << words("--json --cell max --anchor center --extrude 1 --scale 2 --alpha bleed --padding 1 -o s.png")
         << words("s.png s.json");
     QTest::newRow("pages of trimmed, shared cells, a row an animation, every engine's data")
-        << words("--trim --dedupe --fill animations --anchor bottom --max-size 16 -c 2 --json --format tiled,libgdx,godot,css -o s.png")
-        << words("s-0.png s-1.png s.json s-1.json s-0.tsx s-1.tsx s.atlas s.tres s.css");
+        << words("--trim --dedupe --fill animations --anchor bottom --max-size 16 -c 2 --json --format tiled,libgdx,godot,css,sparrow,cocos2d -o s.png")
+        << words("s-0.png s-1.png s.json s-1.json s-0.tsx s-1.tsx s.atlas s.tres s.css s-0.xml s-1.xml s-0.plist s-1.plist");
     QTest::newRow("WebP") << words("-o s.webp") << words("s.webp");
     QTest::newRow("PNG, the strongest deflate") << words("--compress max -o s.png") << words("s.png");
 }

@@ -6,6 +6,7 @@
 #include "picture/nativepath.h"
 #include "strip/ends/dataends.h"
 #include "strip/ends/sheetends.h"
+#include "strip/layouts/layouts.h"
 
 #include <algorithm>
 #include <map>
@@ -17,7 +18,7 @@ namespace {
 
 enum class Id {
     Output, Columns, Order, Fill, Padding, Margin, Cell, Anchor, Clip, Overlap, Extrude, Scale, Pot, Background, Alpha, Compress,
-    AllFrames, Trim, Dedupe, MaxSize, Txt, Json, Format,
+    AllFrames, Trim, Dedupe, MaxSize, Layout, Rotate, Txt, Json, Format,
     Names, Duration, Split, Data, DryRun, Quiet, Help, Version
 };
 
@@ -51,6 +52,8 @@ const OptionDef optionDefs[] = {
     {Id::Trim, 0, "trim", nullptr, "Shrink every cell to the part any frame shows (the grid stays even); the data says where each frame sat."},
     {Id::Dedupe, 0, "dedupe", nullptr, "Frames of the same pixels share one cell; every name stays in the data."},
     {Id::MaxSize, 0, "max-size", "N", "Cut a sheet over N pixels a side into pages between rows: OUTPUT-stem-0.png, -1, ..., with data for each."},
+    {Id::Layout, 0, "layout", "NAME", nullptr}, // from the list of layouts
+    {Id::Rotate, 0, "rotate", nullptr, "With a packed layout, turn a frame a quarter where that packs tighter; the data says which."},
     {Id::Txt, 0, "txt", nullptr, "Also write the window's one-line text file (OUTPUT-stem.TXT)."},
     {Id::Json, 0, "json", nullptr, "Also write OUTPUT-stem.json for game engines (PixiJS, Phaser)."},
     {Id::Format, 0, "format", "LIST", nullptr}, // from the list of data ends
@@ -68,6 +71,14 @@ const OptionDef *byName(const QString &name)
 {
     for (const OptionDef &s : optionDefs)
         if (name == QLatin1String(s.name))
+            return &s;
+    return nullptr;
+}
+
+const OptionDef *byId(Id id)
+{
+    for (const OptionDef &s : optionDefs)
+        if (s.id == id)
             return &s;
     return nullptr;
 }
@@ -303,6 +314,20 @@ Options parseOptions(const QStringList &arguments)
     o.pages.dedupe = given.count(Id::Dedupe);
     if (given.count(Id::MaxSize))
         o.pages.maxSize = wholeNumber(given[Id::MaxSize], QStringLiteral("--max-size"), 1, 1 << 22);
+    QStringList layoutIds;
+    for (const strip::Layout &layout : strip::layouts())
+        layoutIds.append(QLatin1String(layout.id));
+    o.layout = choice(valueOf(given, Id::Layout, layoutIds.first()), QStringLiteral("--layout"), layoutIds);
+    if (!strip::layoutNamed(o.layout)->grid) {
+        for (const Id id : {Id::Columns, Id::Fill, Id::Cell, Id::Overlap})
+            if (given.count(id))
+                throw UsageError{QStringLiteral("--%1 is about a grid of even cells, which --layout %2 does not make; leave out --%1")
+                                     .arg(QLatin1String(byId(id)->name), o.layout)};
+    }
+    o.pages.rotate = given.count(Id::Rotate);
+    if (o.pages.rotate && strip::layoutNamed(o.layout)->grid)
+        throw UsageError{QStringLiteral("--rotate turns frames of a packed layout, and the cells of --layout %1 are not "
+                                        "turned; give --layout dense too").arg(o.layout)};
     o.txt = given.count(Id::Txt);
     o.json = given.count(Id::Json) || (given.count(Id::Names) && !given.count(Id::Format));
     if (given.count(Id::Format)) {
@@ -322,11 +347,11 @@ Options parseOptions(const QStringList &arguments)
         }
         if (jsonLayouts.size() > 1)
             throw UsageError{QStringLiteral("--format takes one of json-hash and json-array: they are the same file")};
-        o.layout = jsonLayouts.value(0) == QLatin1String("json-array") ? strip::JsonLayout::Array : strip::JsonLayout::Hash;
+        o.jsonLayout = jsonLayouts.value(0) == QLatin1String("json-array") ? strip::JsonLayout::Array : strip::JsonLayout::Hash;
     }
     // The JSON is written first, in its layout, as every other data end asked for.
     if (o.json)
-        o.formats.prepend(o.layout == strip::JsonLayout::Array ? QStringLiteral("json-array") : QStringLiteral("json-hash"));
+        o.formats.prepend(o.jsonLayout == strip::JsonLayout::Array ? QStringLiteral("json-array") : QStringLiteral("json-hash"));
     if ((o.json || !o.formats.isEmpty()) && !o.sheet.clip)
         throw UsageError{QStringLiteral("--overlap lets pictures run over their neighbours' cells, where no data "
                                         "rectangle can hold one frame alone; leave out --json, --format or --overlap")};
@@ -365,6 +390,20 @@ QString helpText()
         }
         line = line.leftJustified(indent);
         QString help = QString::fromLatin1(s.help);
+        if (s.id == Id::Layout) {
+            QStringList ids, each;
+            for (const strip::Layout &layout : strip::layouts()) {
+                ids.append(QLatin1String(layout.id));
+                each.append(QLatin1String(layout.id) + QStringLiteral(": ") + QLatin1String(layout.help));
+            }
+            line = QStringLiteral("      --layout %1").arg(ids.join(u'|'));
+            if (line.size() >= indent) {
+                text += line + u'\n';
+                line.clear();
+            }
+            line = line.leftJustified(indent);
+            help = QStringLiteral("How frames are placed; %1.").arg(each.join(QStringLiteral("; ")));
+        }
         if (s.id == Id::Output)
             help = QStringLiteral("The sheet to write: %1 (required). With --split, the folder for the frames.")
                        .arg(strip::sheetSuffixes(true));

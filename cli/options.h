@@ -16,7 +16,7 @@ struct UsageError {
 struct Options : strip::RunRequest {
     enum class Action { Compose, Split, Help, Version };
     Action action = Action::Compose;
-    strip::JsonLayout layout = strip::JsonLayout::Hash;
+    strip::JsonLayout jsonLayout = strip::JsonLayout::Hash;
     QString splitSheet;  // --split: the sheet to cut up, by --cell or by --data
     QString splitData;
 };

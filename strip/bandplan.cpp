@@ -30,7 +30,10 @@ QRect pieceExtent(const SheetJob &job, int i, QSize picture)
     if (job.transparent != picture::TransparentColour::Bleed)
         return own;
     const Sheet &sheet = job.sheet;
-    const QRect cell(sheet.origin(i) - sheet.placed(i, picture), sheet.cell);
+    const QRect at = sheet.cellRect(i);
+    QRect cell(at.topLeft() - sheet.placed(i, picture), at.size());
+    if (sheet.turned(i))
+        cell = unturned(cell, picture, sheet.anticlockwise);
     return sheet.clip ? cell : own.united(cell);
 }
 
@@ -145,7 +148,8 @@ QList<Band> planBands(const SheetJob &job, BandOrder order)
 QRect frameRect(const SheetJob &job, const BandPlan &plan, int i)
 {
     const Piece &p = plan.pieces[size_t(plan.pieceOfFrame[size_t(i)])];
-    return p.extent.translated(job.sheet.placed(i, job.sources[p.source].size));
+    const QSize picture = job.sources[p.source].size;
+    return (p.rotated ? turned(p.extent, picture, job.sheet.anticlockwise) : p.extent).translated(job.sheet.placed(i, picture));
 }
 
 BandPlan planSheet(const SheetJob &job, BandOrder order)
@@ -163,7 +167,7 @@ BandPlan planSheet(const SheetJob &job, BandOrder order)
     plan.pieces.resize(size_t(base.back()));
     for (qsizetype s = 0; s < job.sources.size(); ++s)
         for (int f = 0; f < std::max(job.sources[s].frames, 1); ++f)
-            plan.pieces[size_t(base[size_t(s)] + f)] = Piece{int(s), f, QRect(), -1, -1, -1, 0, 0};
+            plan.pieces[size_t(base[size_t(s)] + f)] = Piece{int(s), f, QRect(), false, -1, -1, -1, 0, 0};
 
     plan.pieceOfFrame.resize(size_t(job.frames.size()));
 
@@ -179,6 +183,7 @@ BandPlan planSheet(const SheetJob &job, BandOrder order)
         Piece &piece = plan.pieces[size_t(k)];
         if (piece.first < 0 && piece.last < 0) {
             piece.extent = pieceExtent(job, i, source.size);
+            piece.rotated = sheet.turned(i);
             const QSize unscaled = source.size / scale;
             const QSize extentUnscaled = piece.extent.size() / scale;
             piece.heldBytes = source.decoded.isEmpty() ? rgbaBytes(piece.extent.size()) : 0;
@@ -186,6 +191,8 @@ BandPlan planSheet(const SheetJob &job, BandOrder order)
                 piece.workBytes += rgbaBytes(unscaled);
             if (job.transparent == picture::TransparentColour::Bleed)
                 piece.workBytes += bleedBytesPerPixel * extentUnscaled.width() * extentUnscaled.height();
+            if (piece.rotated)
+                piece.workBytes += rgbaBytes(piece.extent.size()); // the picture before it is turned
         }
         const QRect reach = sheet.reach(i, sheet.drawnAt(i, frameRect(job, plan, i)));
         if (reach.isEmpty())

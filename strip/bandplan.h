@@ -15,7 +15,8 @@ namespace strip {
 struct Piece {
     int source = 0;
     int frame = 0;
-    QRect extent;         // what its prepared picture covers, from where its picture goes
+    QRect extent;         // what its prepared picture covers, from where its picture goes, unturned
+    bool rotated = false; // prepared turned a quarter clockwise
     int first = -1;       // bands, in composing order
     int last = -1;
     int decodedAt = -1;   // its first band, or an earlier one that decodes it ahead

@@ -1,5 +1,7 @@
 #include "strip/bands.h"
 
+#include <QTransform>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -101,6 +103,8 @@ bool prepared(const SheetJob &job, const SheetSource &source, const Piece &piece
     }
     if (!frame->isNull() && scale > 1)
         *frame = enlarged(*frame, scale);
+    if (!frame->isNull() && piece.rotated)
+        *frame = frame->transformed(QTransform().rotate(job.sheet.anticlockwise ? 270 : 90)); // exact: pixels only move
     if (frame->isNull()) {
         *error = notEnoughMemory(source);
         return false;

@@ -18,6 +18,8 @@ struct PageOptions {
     bool dedupe = false;         // frames of the same pixels share one cell
     bool fillAnimations = false; // each animation starts a row
     int maxSize = 0;             // pages of at most this many pixels a side; 0: one sheet
+    bool rotate = false;         // a packed frame may be turned a quarter where that packs tighter
+    bool anticlockwise = false;  // turned anticlockwise, as libGDX turns them back
 };
 
 // A sheet laid out in pages, each a job of its own over the same sources.
@@ -28,12 +30,15 @@ struct PagedSheet {
     QString refusal;              // not empty: why it cannot be laid out; nothing may be written
 };
 
-// Lays out named's frames (one a name, in sheet order) as layout says, its cell already given
-// enlarged. With trim or dedupe, every frame is read once first. Pages are cut between rows of
-// cells; an animation's runs keep together in a row when fillAnimations asks. subject starts a
-// refusal ("Cannot write out.png").
-PagedSheet layOutPages(const SheetJob &named, const SheetOptions &layout, const QList<FrameRun> &runs,
-                       const PageOptions &options, const QString &subject);
+struct FrameLook;
+
+// The cells of frames with these looks: with dedupe, frames of one look share the first one's
+// cell. Appends each frame's cell to cellOf and gives each cell's frame.
+QList<int> cellOwners(const QList<FrameLook> &looks, int total, bool dedupe, QList<int> *cellOf);
+
+// Marks in each page's job the sources that a later page reads too, so that their files stay
+// open; owners: each cell's frame of named.
+void keepSourcesForLaterPages(PagedSheet &paged, const SheetJob &named, const QList<int> &owners);
 
 // Why a sheet laid out in more than one page cannot have its JSON with frames named by index
 // (names), or an empty string: Phaser's createFromAseprite, which those names are for, reads

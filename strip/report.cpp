@@ -13,7 +13,7 @@ QStringList sheetWarnings(const SheetJob &job, const PagedSheet &paged, const Sh
 {
     QStringList lines;
     const Sheet &cells = paged.pages.first().sheet;
-    if (clip) {
+    if (clip && cells.grid()) {
         for (const SheetSource &source : job.sources) {
             const QSize cell = cells.sourceCell.isEmpty() ? cells.cell : cells.sourceCell;
             if (source.size.width() > cell.width() || source.size.height() > cell.height())
@@ -55,9 +55,27 @@ QString dryRunReport(const SheetJob &job, const PagedSheet &paged, const FrameNa
     QString out = QStringLiteral("frames: %1\n").arg(job.frames.size());
     if (dedupe)
         out += QStringLiteral("cells: %1\n").arg(paged.cells.size());
-    out += QStringLiteral("columns: %1\nrows: %2\ncell: %3 x %4\npadding: %5\nmargin: %6\n")
-               .arg(sheet.columns).arg(sheet.rows).arg(sheet.cell.width()).arg(sheet.cell.height()).arg(sheet.padding)
-               .arg(sheet.margin);
+    if (sheet.grid()) {
+        out += QStringLiteral("columns: %1\nrows: %2\ncell: %3 x %4\n")
+                   .arg(sheet.columns).arg(sheet.rows).arg(sheet.cell.width()).arg(sheet.cell.height());
+    } else {
+        // How full the pages are: the frames' shown pixels over the pages' pixels.
+        qint64 shown = 0, whole = 0;
+        int turned = 0;
+        for (const SheetJob &page : paged.pages) {
+            whole += page.sheet.width * page.sheet.height;
+            for (const Sheet::Packed &p : page.sheet.packed) {
+                shown += qint64(p.rect.width()) * p.rect.height();
+                turned += p.rotated;
+            }
+        }
+        out += QStringLiteral("layout: packed, each frame trimmed alone\nfilled: %1 %\n")
+                   .arg(whole > 0 ? 100.0 * double(shown) / double(whole) : 0.0, 0, 'f', 1);
+        if (turned > 0)
+            out += QStringLiteral("turned: %1 frames, a quarter %2\n").arg(turned)
+                       .arg(sheet.anticlockwise ? QStringLiteral("anticlockwise") : QStringLiteral("clockwise"));
+    }
+    out += QStringLiteral("padding: %1\nmargin: %2\n").arg(sheet.padding).arg(sheet.margin);
     if (!sheet.sourceCell.isEmpty())
         out += QStringLiteral("trimmed from: %1 x %2, at %3, %4\n")
                    .arg(sheet.sourceCell.width()).arg(sheet.sourceCell.height()).arg(sheet.trim.x()).arg(sheet.trim.y());
@@ -65,8 +83,10 @@ QString dryRunReport(const SheetJob &job, const PagedSheet &paged, const FrameNa
         out += QStringLiteral("sheet: %1 x %2 pixels\n").arg(sheet.width).arg(sheet.height);
     for (qsizetype p = 0; pageCount > 1 && p < pageCount; ++p) {
         const Sheet &page = paged.pages[p].sheet;
-        out += QStringLiteral("page %1: %2, %3 x %4 pixels, cells: %5, rows: %6\n")
-                   .arg(p).arg(sheetPaths[p]).arg(page.width).arg(page.height).arg(page.frameTotal).arg(page.rows);
+        out += page.grid() ? QStringLiteral("page %1: %2, %3 x %4 pixels, cells: %5, rows: %6\n")
+                                 .arg(p).arg(sheetPaths[p]).arg(page.width).arg(page.height).arg(page.frameTotal).arg(page.rows)
+                           : QStringLiteral("page %1: %2, %3 x %4 pixels, frames: %5\n")
+                                 .arg(p).arg(sheetPaths[p]).arg(page.width).arg(page.height).arg(page.frameTotal);
     }
     out += QStringLiteral("estimated memory: %1 MiB\nframe order:\n").arg(picture::mebibytes(memory));
     QList<int> owners(paged.cells.size(), -1); // the first frame of each cell

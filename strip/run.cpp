@@ -9,6 +9,7 @@
 #include "strip/ends/dataends.h"
 #include "strip/frames.h"
 #include "strip/inputs.h"
+#include "strip/layouts/layouts.h"
 #include "strip/names.h"
 #include "strip/report.h"
 #include "strip/sheetcheck.h"
@@ -65,6 +66,10 @@ RunPlan planRun(const RunRequest &r)
     if (const QString why = imageNameRefusal(r.output, r.txt ? r.formats + QStringList{QStringLiteral("txt")} : r.formats);
         !why.isEmpty())
         return refuse(why);
+    const QString subject = QStringLiteral("Cannot write %1").arg(r.output);
+    if (const QString why = layoutRefusal(r.layout, r.pages.rotate, r.formats, r.txt, subject); !why.isEmpty())
+        return refuse(why);
+    const Layout &laid = *layoutNamed(r.layout);
 
     // Inputs in the order given; a folder's files in the chosen order.
     SheetJob &job = plan.job;
@@ -102,10 +107,9 @@ RunPlan planRun(const RunRequest &r)
     layout.cell = r.cell == RunRequest::Cell::Given ? r.sheet.cell * r.scale
                 : r.cell == RunRequest::Cell::Largest ? largest : job.sources.first().size;
     job.sheet = arrangeSheet(int(job.frames.size()), layout.cell, layout);
-    const QString subject = QStringLiteral("Cannot write %1").arg(r.output);
-    // The whole sheet is refused before anything is read a second time: what the format, the
+    // The whole grid is refused before anything is read a second time: what the format, the
     // largest sheet or the memory cannot hold (each page is checked again below).
-    if (r.pages.maxSize == 0) {
+    if (r.pages.maxSize == 0 && laid.grid) {
         if (const QString why = sheetRefusal(job, r.format, subject, r.compression); !why.isEmpty())
             return refuse(why);
     }
@@ -117,7 +121,9 @@ RunPlan planRun(const RunRequest &r)
         return refuse(plan.naming.clash);
 
     // Cells and pages: trimmed, shared by frames of the same pixels, each animation from a row.
-    plan.paged = layOutPages(job, layout, plan.naming.runs, r.pages, subject);
+    PageOptions pages = r.pages;
+    pages.anticlockwise = turnedAnticlockwise(r.formats);
+    plan.paged = laid.lay(job, layout, plan.naming.runs, pages, subject);
     if (!plan.paged.refusal.isEmpty())
         return refuse(plan.paged.refusal);
     if (const QString why = pagedJsonRefusal(plan.paged, r.names, r.json, subject); !why.isEmpty())

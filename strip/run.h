@@ -33,7 +33,8 @@ struct RunRequest {
     std::optional<QColor> background;      // unset: transparent where the format holds it, else the window's colour
     bool allFrames = false, txt = false, json = false, dryRun = false, quiet = false;
     QStringList formats;                   // the data ends beside the sheet, by id: the JSON's first when json
-    PageOptions pages;                     // trim, dedupe, fill by animations, pages
+    QString layout = QStringLiteral("grid"); // of the layouts' list
+    PageOptions pages;                     // trim, dedupe, fill by animations, pages, rotation
     std::optional<Anchor> pivot;           // the anchor, when given, as every frame's pivot
     NameScheme names = NameScheme::Path;
     int duration = 100;                    // milliseconds a still picture is shown

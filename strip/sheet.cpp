@@ -83,8 +83,43 @@ Sheet windowSheet(int frameTotal, double horizontal, QSize cell)
     return sheet;
 }
 
+Sheet packedSheet(const QList<Sheet::Packed> &frames, QSize page, int padding, int margin, int extrude, int scale,
+                  bool anticlockwise)
+{
+    Sheet sheet;
+    sheet.frameTotal = int(frames.size());
+    sheet.columns = std::max(sheet.frameTotal, 1);
+    sheet.rows = 1; // one row of bands: they are cut by bytes alone
+    sheet.packed = frames;
+    sheet.anticlockwise = anticlockwise;
+    sheet.padding = padding;
+    sheet.margin = margin;
+    sheet.extrude = extrude;
+    sheet.clip = true;
+    sheet.scale = std::max(scale, 1);
+    sheet.width = page.width();
+    sheet.height = page.height();
+    return sheet;
+}
+
+QRect turned(const QRect &r, QSize picture, bool anticlockwise)
+{
+    if (anticlockwise)
+        return QRect(r.y(), picture.width() - r.x() - r.width(), r.height(), r.width());
+    return QRect(picture.height() - r.y() - r.height(), r.x(), r.height(), r.width());
+}
+
+QRect unturned(const QRect &r, QSize picture, bool anticlockwise)
+{
+    if (anticlockwise)
+        return QRect(picture.width() - r.y() - r.height(), r.x(), r.height(), r.width());
+    return QRect(r.y(), picture.height() - r.x() - r.width(), r.height(), r.width());
+}
+
 QPoint Sheet::origin(int i) const
 {
+    if (!packed.isEmpty())
+        return packed[i].rect.topLeft();
     if (columns <= 0 || rows <= 0)
         return {};
     if (windowColumns > 0) {
@@ -121,6 +156,10 @@ qint64 halfOf(qint64 v)
 
 QPoint Sheet::placed(int i, QSize picture) const
 {
+    if (!packed.isEmpty()) {
+        const Packed &p = packed[i];
+        return p.rect.topLeft() - (p.rotated ? strip::turned(p.sourceRect, p.sourceSize, anticlockwise) : p.sourceRect).topLeft();
+    }
     const QPoint at = origin(i) - trim;
     if (anchor == Anchor::TopLeft)
         return at;
@@ -137,7 +176,8 @@ QPoint Sheet::placed(int i, QSize picture) const
 
 Sheet::Drawn Sheet::drawnAt(int i, const QRect &rect) const
 {
-    const QPoint at = origin(i);
+    const QRect own = cellRect(i);
+    const QPoint at = own.topLeft();
     const qint64 x = rect.x();
     const qint64 y = rect.y();
     qint64 left = x, top = y;
@@ -146,8 +186,8 @@ Sheet::Drawn Sheet::drawnAt(int i, const QRect &rect) const
     if (clip) {
         left = std::max<qint64>(left, at.x());
         top = std::max<qint64>(top, at.y());
-        right = std::min(right, qint64(at.x()) + cell.width());
-        bottom = std::min(bottom, qint64(at.y()) + cell.height());
+        right = std::min(right, qint64(at.x()) + own.width());
+        bottom = std::min(bottom, qint64(at.y()) + own.height());
     }
     left = std::max<qint64>(left, 0);
     top = std::max<qint64>(top, 0);

@@ -57,15 +57,27 @@ struct Sheet {
     // something; pictures sit in the whole cell as the anchor puts them.
     QSize sourceCell;
     QPoint trim;
+    // A packed page's frames, each in a rectangle of its own; empty on a grid, where frames
+    // take the cells above.
+    struct Packed {
+        QRect rect;          // where its shown pixels sit on the page, turned when rotated
+        QRect sourceRect;    // the part of its picture shown there, in the picture's own orientation
+        QSize sourceSize;    // its picture's whole size
+        bool rotated = false; // turned a quarter, clockwise unless the page turns them anticlockwise
+    };
+    QList<Packed> packed;
+    bool anticlockwise = false; // libGDX turns its regions back the other way from the rest
 
     bool valid() const { return columns > 0 && frameTotal > 0; }
+    bool grid() const { return packed.isEmpty(); }
+    bool turned(int i) const { return !packed.isEmpty() && packed[i].rotated; }
 
     // Top-left corner of frame i's cell. Both fills use the same cells, the first frameTotal in
     // reading order, so that every column asked for is used; filling by columns takes them
     // top to bottom, a column at a time, the last row's columns first.
     QPoint origin(int i) const;
     // Frame i's cell: where an engine finds the frame.
-    QRect cellRect(int i) const { return QRect(origin(i), cell); }
+    QRect cellRect(int i) const { return packed.isEmpty() ? QRect(origin(i), cell) : packed[i].rect; }
 
     // What shows of frame i when the picture has that size: the part of the sheet it covers,
     // cut at the sheet's edges and, when clipping, at its cell's; and the picture's pixel that
@@ -79,7 +91,8 @@ struct Sheet {
     // or more around it); from is then the rectangle's pixel.
     Drawn drawnAt(int i, const QRect &rect) const;
     // Where frame i's picture of that size has its top-left corner, by the anchor; outside the
-    // cell when the picture is larger than it.
+    // cell when the picture is larger than it. A packed frame's picture, turned when rotated,
+    // sits so that its shown part fills its rectangle.
     QPoint placed(int i, QSize picture) const;
     // The part of the sheet that frame i, of that size, covers.
     QRect covered(int i, QSize picture) const { return drawn(i, picture).shown; }
@@ -93,6 +106,16 @@ struct Sheet {
 // The sheet of frameTotal frames; with places, frame i at grid place places[i] (frameTotal is
 // then places' size, and the columns are taken as given).
 Sheet arrangeSheet(int frameTotal, QSize firstPicture, const SheetOptions &options, const QList<int> &places = {});
+
+// The page of frames packed into their own rectangles, each clipped to it: width x height
+// pixels, its edges extruded and the frames enlarged scale times.
+Sheet packedSheet(const QList<Sheet::Packed> &frames, QSize page, int padding, int margin, int extrude, int scale,
+                  bool anticlockwise);
+
+// r, a rectangle of a picture of that size, where it lies once the picture is turned a quarter
+// (clockwise, or anticlockwise); unturned() takes it back.
+QRect turned(const QRect &r, QSize picture, bool anticlockwise);
+QRect unturned(const QRect &r, QSize picture, bool anticlockwise);
 
 // The window's strip: frameTotal cells of cell's size, horizontal of them a row. A count that is
 // not whole gives the width from its real value (rounded to the nearest pixel, halves away from

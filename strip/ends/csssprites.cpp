@@ -76,8 +76,9 @@ QByteArray cssSprites(const SheetData &data)
 }
 
 extern const DataEnd cssEnd{
-    "css", ".css", "", DataEnd::Files::One,
-    [](const SheetData &data, int, const QStringList &) { return cssSprites(data); },
-    cssClass, "the CSS class"};
+    .id = "css", .suffix = ".css", .help = "", .files = DataEnd::Files::One,
+    .write = [](const SheetData &data, int, const QStringList &) { return cssSprites(data); },
+    .heldName = cssClass, .heldWhat = "the CSS class",
+    .noRotation = "a CSS background shows its part of the sheet as it lies, with no way to turn it back"};
 
 } // namespace strip

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 
+#include "strip/layouts/layouts.h"
 #include "strip/names.h"
 
 namespace strip {
@@ -34,6 +35,45 @@ QStringList dataFiles(const DataEnd &end, const QString &sheetPath, int pages)
                          ? besideSheet(sheetPath, suffix)
                          : besideSheet(sheetPath, QStringLiteral("-%1%2").arg(p).arg(suffix)));
     return files;
+}
+
+QString layoutRefusal(const QString &layout, bool rotate, const QStringList &ids, bool txt, const QString &subject)
+{
+    const Layout *laid = layoutNamed(layout);
+    const bool grid = laid && laid->grid;
+    for (const QString &id : ids) {
+        const DataEnd *end = dataEnd(id);
+        if (!end)
+            continue;
+        if (rotate && end->noRotation)
+            return QStringLiteral("%1: --rotate turns frames a quarter on the sheet, and %2; leave out --rotate or --format %3.")
+                .arg(subject, QLatin1String(end->noRotation), id);
+        if (!grid && end->needsGrid)
+            return QStringLiteral("%1: %2, which --layout %3 does not make; use --layout grid or leave out --format %4.")
+                .arg(subject, QLatin1String(end->needsGrid), layout, id);
+    }
+    if (rotate) {
+        QString clockwise, anticlockwise;
+        for (const QString &id : ids)
+            if (const DataEnd *end = dataEnd(id))
+                (end->turnsBackClockwise ? anticlockwise : clockwise) = id;
+        if (!clockwise.isEmpty() && !anticlockwise.isEmpty())
+            return QStringLiteral("%1: with --rotate, --format %2 wants turned frames stored anticlockwise and --format %3 "
+                                  "clockwise, so one sheet cannot serve both; write them in two runs.")
+                .arg(subject, anticlockwise, clockwise);
+    }
+    if (txt && !grid)
+        return QStringLiteral("%1: the text file records frames a row of an even grid, which --layout %2 does not make; "
+                              "use --layout grid or leave out --txt.").arg(subject, layout);
+    return {};
+}
+
+bool turnedAnticlockwise(const QStringList &ids)
+{
+    for (const QString &id : ids)
+        if (const DataEnd *end = dataEnd(id); end && end->turnsBackClockwise)
+            return true;
+    return false;
 }
 
 QString stageData(picture::StagedSave &save, const SheetData &data, const QStringList &ids, const QString &sheetPath)

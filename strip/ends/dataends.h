@@ -37,6 +37,11 @@ struct DataEnd {
     const char *imageHolder = nullptr;
     bool imageTakesColon = true;      // a libGDX page line would read as a field
     bool imageTakesEdgeBlanks = true; // a libGDX page line is trimmed
+    // What it cannot hold, named in the refusal with the reason; null when it can: a frame
+    // turned a quarter (--rotate), a page that is not a grid of even cells.
+    const char *noRotation = nullptr;
+    const char *needsGrid = nullptr;
+    bool turnsBackClockwise = false; // its frames are stored turned anticlockwise, not clockwise
 };
 
 // Every data end, in the order --format lists them.
@@ -47,6 +52,14 @@ const DataEnd *dataEnd(const QString &id);
 
 // The files end writes beside the sheet at sheetPath when it has `pages` pages.
 QStringList dataFiles(const DataEnd &end, const QString &sheetPath, int pages);
+
+// Why a sheet laid out by layout, its frames turned when rotate, cannot be held by the data ends
+// ids (and the text file when txt), each end saying why; empty when it can. Ends that turn their
+// frames back opposite ways cannot share one sheet.
+QString layoutRefusal(const QString &layout, bool rotate, const QStringList &ids, bool txt, const QString &subject);
+
+// Whether the data ends ids want turned frames stored anticlockwise.
+bool turnedAnticlockwise(const QStringList &ids);
 
 // Stages into save every file of the data ends ids (by id, in order) for the sheet at sheetPath
 // that data describes; the first failure's message (naming the file), or empty.

@@ -46,7 +46,11 @@ QByteArray gdxAtlas(const SheetData &data)
             if (f.page != p)
                 continue;
             out += atlasName(animationOf[i] >= 0 ? data.animations[animationOf[i]].name : f.name) + '\n';
-            out += "  bounds: " + numbers({f.rect.x(), f.rect.y(), f.rect.width(), f.rect.height()}) + '\n';
+            // A turned region's bounds are its own size, not what it covers of the page.
+            const QSize own = f.rotated ? f.rect.size().transposed() : f.rect.size();
+            out += "  bounds: " + numbers({f.rect.x(), f.rect.y(), own.width(), own.height()}) + '\n';
+            if (f.rotated)
+                out += "  rotate: true\n";
             if (f.trimmed) {
                 // libGDX measures the offset up from the frame's bottom edge.
                 const int bottom = f.sourceSize.height() - f.sourceRect.y() - f.sourceRect.height();
@@ -93,6 +97,6 @@ QString regionsRefusal(const SheetData &data)
 extern const DataEnd libgdxEnd{
     "libgdx", ".atlas", "(.atlas)", DataEnd::Files::One,
     [](const SheetData &data, int, const QStringList &) { return gdxAtlas(data); },
-    nullptr, nullptr, regionsRefusal, "the libGDX atlas", false, false};
+    nullptr, nullptr, regionsRefusal, "the libGDX atlas", false, false, nullptr, nullptr, true};
 
 } // namespace strip

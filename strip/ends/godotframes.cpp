@@ -111,8 +111,9 @@ QString animationsRefusal(const SheetData &data)
 } // namespace
 
 extern const DataEnd godotEnd{
-    "godot", ".tres", "(.tres)", DataEnd::Files::One,
-    [](const SheetData &data, int, const QStringList &) { return godotFrames(data); },
-    nullptr, nullptr, animationsRefusal};
+    .id = "godot", .suffix = ".tres", .help = "(.tres)", .files = DataEnd::Files::One,
+    .write = [](const SheetData &data, int, const QStringList &) { return godotFrames(data); },
+    .namesRefusal = animationsRefusal,
+    .noRotation = "Godot's AtlasTexture shows its region as it lies, with no way to turn it back"};
 
 } // namespace strip

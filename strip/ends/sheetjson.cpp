@@ -37,8 +37,10 @@ namespace {
 QJsonObject frameEntry(const DataFrame &f, const std::optional<QPointF> &pivot)
 {
     QJsonObject entry{
-        {QStringLiteral("frame"), rect(f.rect)},
-        {QStringLiteral("rotated"), false},
+        // A turned frame's w and h are its own, not those it covers on the sheet, as PixiJS and
+        // Phaser read them.
+        {QStringLiteral("frame"), rect(f.rotated ? QRect(f.rect.topLeft(), f.rect.size().transposed()) : f.rect)},
+        {QStringLiteral("rotated"), f.rotated},
         {QStringLiteral("trimmed"), f.trimmed},
         {QStringLiteral("spriteSourceSize"), rect(f.sourceRect)},
         {QStringLiteral("sourceSize"), size(f.sourceSize.width(), f.sourceSize.height())},
@@ -118,13 +120,15 @@ QByteArray sheetJson(const SheetData &data, int page, JsonLayout layout, const Q
         {QStringLiteral("size"), size(thisPage.size.width(), thisPage.size.height())},
         {QStringLiteral("scale"), QStringLiteral("1")},
         {QStringLiteral("frameTags"), tags},
-        {QStringLiteral("columns"), sheet.columns},
-        {QStringLiteral("rows"), sheet.rows},
-        {QStringLiteral("cell"), size(sheet.cell.width(), sheet.cell.height())},
         {QStringLiteral("padding"), sheet.padding},
         {QStringLiteral("margin"), sheet.margin},
         {QStringLiteral("extrude"), sheet.extrude}, // each cell's edge pixels, repeated outward
     };
+    if (sheet.grid()) { // for engines that slice a sheet by its grid
+        meta.insert(QStringLiteral("columns"), sheet.columns);
+        meta.insert(QStringLiteral("rows"), sheet.rows);
+        meta.insert(QStringLiteral("cell"), size(sheet.cell.width(), sheet.cell.height()));
+    }
     if (!otherPages.isEmpty())
         meta.insert(QStringLiteral("related_multi_packs"), QJsonArray::fromStringList(otherPages));
     out += "  \"meta\": " + QJsonDocument(meta).toJson(QJsonDocument::Compact);

@@ -122,8 +122,9 @@ QByteArray tiledTileset(const SheetData &data, int page)
 }
 
 extern const DataEnd tiledEnd{
-    "tiled", ".tsx", "(.tsx)", DataEnd::Files::EachPage,
-    [](const SheetData &data, int k, const QStringList &) { return tiledTileset(data, k); },
-    xmlName, "the Tiled tile name", nullptr, "Tiled's XML"};
+    .id = "tiled", .suffix = ".tsx", .help = "(.tsx)", .files = DataEnd::Files::EachPage,
+    .write = [](const SheetData &data, int k, const QStringList &) { return tiledTileset(data, k); },
+    .heldName = xmlName, .heldWhat = "the Tiled tile name", .imageHolder = "Tiled's XML",
+    .needsGrid = "Tiled's tilesets cut their image into tiles of one size in even rows"};
 
 } // namespace strip

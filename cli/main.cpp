@@ -16,12 +16,8 @@
 
 #include "cli/options.h"
 #include "picture/nativepath.h"
-#include "picture/savefile.h"
-#include "strip/ends/dataends.h"
-#include "strip/names.h"
+#include "strip/publish/publish.h"
 #include "strip/report.h"
-#include "strip/run.h"
-#include "strip/sheetfile.h"
 #include "strip/split.h"
 
 namespace {
@@ -69,31 +65,16 @@ int compose(const cli::Options &o)
     Progress progress(!o.quiet && isatty(STDERR_FILENO) && plan.job.frames.size() >= 20);
     const auto pageProgress = [&](int p, int done, int total) { progress(p * total + done, pageCount * total); };
     if (o.dryRun) {
-        // The run without its writes: every picture decoded and prepared, so that a damaged one
-        // is refused here as the run would refuse it.
-        for (int p = 0; p < pageCount; ++p) {
-            const auto onPage = [&, p](int done, int total) { pageProgress(p, done, total); };
-            if (const strip::SheetWritten checked = strip::composeOnly(plan.paged.pages[p], o.format, onPage); !checked.ok) {
-                say(checked.message);
-                return Failed;
-            }
+        if (const QString failed = strip::rehearseRun(plan, o, pageProgress); !failed.isEmpty()) {
+            say(failed);
+            return Failed;
         }
         std::fputs(qUtf8Printable(strip::dryRunReport(plan.job, plan.paged, plan.naming, plan.data, plan.sheetPaths,
                                                       plan.outputs, plan.memory, o.pages.dedupe, !o.formats.isEmpty())),
                    stdout);
         return Written;
     }
-    // The sheet's pages and every data file are replaced together or not at all.
-    picture::StagedSave save;
-    QString failed = strip::stagePages(save, plan.paged.pages, plan.sheetPaths, o.format, plan.background, o.compression,
-                                       pageProgress);
-    if (failed.isEmpty())
-        failed = strip::stageData(save, plan.data, o.formats, o.output);
-    if (failed.isEmpty() && o.txt)
-        failed = save.stage(strip::sheetTextPath(o.output), plan.textLine).message;
-    if (failed.isEmpty())
-        failed = save.commit().message;
-    if (!failed.isEmpty()) {
+    if (const QString failed = strip::publishRun(plan, o, pageProgress); !failed.isEmpty()) {
         say(failed);
         return Failed;
     }

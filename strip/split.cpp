@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
+#include <QTransform>
 
 #include <algorithm>
 #include <cstring>
@@ -72,11 +73,9 @@ SplitPlan framesFromJson(const QByteArray &json, const QString &dataName)
             plan.error = tr("Cannot read %1: frame '%2' has no whole-number rectangle (x, y, w, h).").arg(dataName, picture::shownName(name));
             return plan;
         }
-        if (entry.value(QStringLiteral("rotated")).toBool()) {
-            plan.error = tr("Cannot read %1: frame '%2' is rotated, which corvane-strip does not cut.").arg(dataName, picture::shownName(name));
-            return plan;
-        }
-        SplitFrame frame{name, QRect(x, y, w, h), {}, {}};
+        // A rotated frame's w and h are its own; on the sheet it covers h across and w down.
+        const bool rotated = entry.value(QStringLiteral("rotated")).toBool();
+        SplitFrame frame{name, rotated ? QRect(x, y, h, w) : QRect(x, y, w, h), {}, {}, rotated};
         if (entry.value(QStringLiteral("trimmed")).toBool()) {
             const QJsonObject part = entry.value(QStringLiteral("spriteSourceSize")).toObject();
             const QJsonObject whole = entry.value(QStringLiteral("sourceSize")).toObject();
@@ -250,6 +249,8 @@ bool writeFrames(const SplitPlan &plan, const QImage &sheet, QString *error)
         const QString &file = plan.files[i];
         const SplitFrame &cut = plan.frames[i];
         QImage frame = sheet.copy(cut.rect).convertToFormat(QImage::Format_RGBA8888);
+        if (cut.rotated && !frame.isNull())
+            frame = frame.transformed(QTransform().rotate(270));
         if (!cut.whole.isEmpty() && !frame.isNull()) {
             // Given back whole: the trimmed-away part is transparent, as it was.
             QImage whole(cut.whole, QImage::Format_RGBA8888);

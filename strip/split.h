@@ -17,6 +17,7 @@ struct SplitFrame {
     // A trimmed frame's whole size, and where rect's pixels sit in it; empty when not trimmed.
     QSize whole;
     QPoint at;
+    bool rotated = false; // rect holds it turned a quarter clockwise: it is turned back
 };
 
 struct SplitPlan {
@@ -31,7 +32,7 @@ struct SplitPlan {
 
 // The frames a sheet's JSON names, in either layout (an object keyed by name, or a list with
 // "filename"); a trimmed frame with its whole size and place in it, so that it is given back
-// whole; dataName is how messages call the file.
+// whole, a rotated one turned back; dataName is how messages call the file.
 SplitPlan framesFromJson(const QByteArray &json, const QString &dataName);
 
 // The same, read from the file at path for a sheet of the given size: refused, naming the file,

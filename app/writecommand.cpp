@@ -16,7 +16,7 @@
 #include "strip/frames.h"
 #include "strip/names.h"
 #include "strip/numbers.h"
-#include "strip/sheetfile.h"
+#include "strip/publish/sheetfile.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "picture/picture.h"
 #include "picture/threads.h"
 #include "strip/frames.h"
-#include "strip/sheetfile.h"
+#include "strip/publish/sheetfile.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "picture/nativepath.h"
 #include "strip/publish/publish.h"
 #include "strip/report.h"
-#include "strip/split.h"
+#include "strip/split/split.h"
 
 namespace {
 

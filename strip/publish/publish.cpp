@@ -3,7 +3,7 @@
 #include "picture/savefile.h"
 #include "strip/ends/dataends.h"
 #include "strip/names.h"
-#include "strip/sheetfile.h"
+#include "strip/publish/sheetfile.h"
 
 namespace strip {
 

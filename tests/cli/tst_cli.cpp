@@ -17,7 +17,7 @@
 #include "picture/bitmapfile.h"
 #include "picture/surface.h"
 #include "strip/frames.h"
-#include "strip/sheetfile.h"
+#include "strip/publish/sheetfile.h"
 #include "tests/support/testsupport.h"
 
 using testsupport::Alpha;

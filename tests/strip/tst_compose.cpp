@@ -7,7 +7,7 @@
 #include "picture/threads.h"
 #include "strip/bandplan.h"
 #include "strip/frames.h"
-#include "strip/sheetfile.h"
+#include "strip/publish/sheetfile.h"
 #include "tests/support/testsupport.h"
 
 namespace {

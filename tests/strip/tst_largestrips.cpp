@@ -12,7 +12,7 @@
 #include "picture/savefile.h"
 #include "picture/largepages.h"
 #include "strip/frames.h"
-#include "strip/sheetfile.h"
+#include "strip/publish/sheetfile.h"
 #include "tests/support/testsupport.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "strip/frames.h"
-#include "strip/sheetfile.h"
+#include "strip/publish/sheetfile.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>

@@ -1,4 +1,4 @@
-#include "strip/sheetfile.h"
+#include "strip/publish/sheetfile.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "strip/split.h"
+#include "strip/split/split.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,6 +4,10 @@
 //   corvane-bench write N OUT FILES... [--background #rrggbb] [--phases]
 //                                                                load, lay out, compose and write the BMP in bands
 //   corvane-bench decode [--parallel] FILES...                   decode only, with the same loader
+//   corvane-bench png-floor OUTDIR PAGE... -- FILES...            the floor of a packed sheet: decode FILES
+//                                                                on every core, then write each PAGE's
+//                                                                pixels as a PNG with our writer; prints
+//                                                                the seconds spent reading the PAGEs
 //   corvane-bench list DIR                                       list a folder as the file list does
 //
 // It needs no widgets and does not load them: the program's start-up is measured by
@@ -20,6 +24,8 @@
 
 #include "browse/folders.h"
 #include "picture/picture.h"
+#include "picture/pngwriter.h"
+#include "picture/savefile.h"
 #include "picture/threads.h"
 #include "strip/frames.h"
 #include "strip/publish/sheetfile.h"
@@ -32,6 +38,7 @@ int usage()
 {
     std::fputs("usage: corvane-bench write N OUT FILES... [--background #rrggbb] [--phases]\n"
                "       corvane-bench decode [--parallel] FILES...\n"
+               "       corvane-bench png-floor OUTDIR PAGE... -- FILES...\n"
                "       corvane-bench list DIR\n",
                stderr);
     return 2;
@@ -104,7 +111,32 @@ int write(int argc, char **argv)
 }
 
 // The loader alone, each picture dropped once decoded: the floor's share. One after another,
-// or with --parallel spread over every core, as the write command spreads it.
+// or spread over every core, as the write command spreads it. The pixels decoded, or -1 with
+// the loader's message. PNG and WebP are read too, as the command line reads them.
+qint64 decodeAll(const QStringList &paths, bool parallel, QString *message)
+{
+    picture::Budget budget;
+    budget.acceptPng = true;
+    std::atomic<qsizetype> next{0};
+    std::atomic<qint64> pixels{0};
+    std::atomic<bool> failed{false};
+    std::mutex messageLock;
+    auto work = [&] {
+        for (qsizetype k; !failed && (k = next.fetch_add(1)) < paths.size();) {
+            const picture::Loaded loaded = picture::load(paths[k], budget);
+            if (!loaded.ok()) {
+                const std::lock_guard lock(messageLock);
+                failed = true;
+                *message = loaded.message;
+                return;
+            }
+            pixels += qint64(loaded.image.width()) * loaded.image.height();
+        }
+    };
+    picture::runOnThreads(parallel ? QThread::idealThreadCount() : 1, work);
+    return failed ? -1 : pixels.load();
+}
+
 int decode(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -112,29 +144,64 @@ int decode(int argc, char **argv)
     const bool parallel = paths.removeAll(QStringLiteral("--parallel")) > 0;
     if (paths.isEmpty())
         return usage();
-    std::atomic<qsizetype> next{0};
-    std::atomic<qint64> pixels{0};
-    std::atomic<bool> failed{false};
-    std::mutex messageLock;
     QString message;
-    auto work = [&] {
-        for (qsizetype k; !failed && (k = next.fetch_add(1)) < paths.size();) {
-            const picture::Loaded loaded = picture::load(paths[k]);
-            if (!loaded.ok()) {
-                const std::lock_guard lock(messageLock);
-                failed = true;
-                message = loaded.message;
-                return;
-            }
-            pixels += qint64(loaded.image.width()) * loaded.image.height();
-        }
-    };
-    picture::runOnThreads(parallel ? QThread::idealThreadCount() : 1, work);
-    if (failed) {
+    const qint64 pixels = decodeAll(paths, parallel, &message);
+    if (pixels < 0) {
         fail(message);
         return 1;
     }
-    std::printf("%lld pixels\n", static_cast<long long>(pixels.load()));
+    std::printf("%lld pixels\n", static_cast<long long>(pixels));
+    return 0;
+}
+
+// The least a packed sheet can cost: every input decoded on every core, then pages of the
+// sheet's size and pixels written with our PNG writer at its default compression (the layout
+// chosen from the pixels, as the sheet's is). The pages are read first; the time that took is
+// printed (seconds), for the caller to take from the whole process's.
+int pngFloor(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(2);
+    const qsizetype dashes = args.indexOf(QStringLiteral("--"));
+    if (dashes < 2 || dashes + 1 >= args.size())
+        return usage();
+    const QString folder = args[0];
+    QElapsedTimer reading;
+    reading.start();
+    QList<QImage> pages;
+    for (const QString &path : args.mid(1, dashes - 1)) {
+        const picture::Loaded page = picture::load(path, picture::Budget{.acceptPng = true});
+        if (!page.ok()) {
+            fail(page.message);
+            return 1;
+        }
+        pages.append(page.image.convertToFormat(QImage::Format_RGBA8888));
+    }
+    const QStringList inputs = args.mid(dashes + 1);
+    const qint64 readingNs = reading.nsecsElapsed();
+
+    QString message;
+    if (decodeAll(inputs, true, &message) < 0) {
+        fail(message);
+        return 1;
+    }
+    for (qsizetype i = 0; i < pages.size(); ++i) {
+        const QImage &page = pages[i];
+        const QString out = folder + QStringLiteral("/floor-%1.png").arg(i);
+        QString encoderError;
+        const picture::SaveResult saved = picture::saveAtomically(out, [&](picture::SaveSink &sink) {
+            picture::PngWriter writer(sink, page.width(), page.height(),
+                                      picture::smallestLayout(page, page.height()));
+            const bool ok = writer.writeRows(page, 0, page.height()) && writer.finish();
+            encoderError = writer.error();
+            return ok;
+        });
+        if (!saved.ok) {
+            fail(encoderError.isEmpty() ? saved.message : out + QStringLiteral(": ") + encoderError);
+            return 1;
+        }
+    }
+    std::printf("%.4f\n", double(readingNs) / 1e9);
     return 0;
 }
 
@@ -165,5 +232,7 @@ int main(int argc, char **argv)
         return decode(argc, argv);
     if (mode == "list")
         return list(argc, argv);
+    if (mode == "png-floor")
+        return pngFloor(argc, argv);
     return usage();
 }

@@ -1,5 +1,7 @@
 // Times the dense layout's packer on seeded sets of sprite sizes and prints each set's
 // occupancy (sprite area over page area). corvane-bench-pack [threads]
+// With --sizes, the sizes of a real set instead, one "W H" a line (bench/dense-atlas writes the
+// trimmed sizes of its sprites so): corvane-bench-pack --sizes FILE [--max-size N] [--rotate] [threads]
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
@@ -7,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "strip/layouts/maxrects.h"
@@ -62,8 +65,51 @@ void run(const char *name, const QList<QSize> &sizes, const strip::PackOptions &
 
 } // namespace
 
+// The sizes of FILE, one "W H" a line; empty when it cannot be read or a line is no size.
+QList<QSize> sizesFrom(const char *path)
+{
+    QList<QSize> sizes;
+    std::FILE *file = std::fopen(path, "r");
+    if (!file)
+        return sizes;
+    int w = 0;
+    int h = 0;
+    int read = 0;
+    while ((read = std::fscanf(file, "%d %d", &w, &h)) == 2)
+        sizes.push_back(QSize(w, h));
+    std::fclose(file);
+    if (read != EOF)
+        sizes.clear();
+    return sizes;
+}
+
+int packFile(int argc, char **argv)
+{
+    strip::PackOptions options;
+    options.maxSide = 4096;
+    int at = 3;
+    for (; at < argc; ++at) {
+        if (!std::strcmp(argv[at], "--rotate"))
+            options.rotate = true;
+        else if (!std::strcmp(argv[at], "--max-size") && at + 1 < argc)
+            options.maxSide = std::atoi(argv[++at]);
+        else
+            break;
+    }
+    options.threads = at < argc ? std::atoi(argv[at]) : 0;
+    const QList<QSize> sizes = sizesFrom(argv[2]);
+    if (sizes.isEmpty()) {
+        std::fprintf(stderr, "%s: no sizes (one \"W H\" a line)\n", argv[2]);
+        return 1;
+    }
+    run(argv[2], sizes, options);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
+    if (argc > 2 && !std::strcmp(argv[1], "--sizes"))
+        return packFile(argc, argv);
     strip::PackOptions options;
     options.threads = argc > 1 ? std::atoi(argv[1]) : 0;
     options.maxSide = 0;

@@ -657,6 +657,15 @@ void TestCli::badUsage_data()
     QTest::newRow("split with inputs") << words("--split a.png a.png --cell 4x4 -o out") << QStringLiteral("one sheet");
     QTest::newRow("split with a sheet option") << words("--split a.png --cell 4x4 --padding 1 -o out") << QStringLiteral("--padding has no meaning with --split");
     QTest::newRow("data without split") << words("a.png --data s.json -o s.png") << QStringLiteral("--data goes with --split");
+    QTest::newRow("unknown layout") << words("a.png --layout packed -o s.png") << QStringLiteral("--layout takes grid or dense, not 'packed'");
+    for (const char *grid : {"--columns 2", "--fill columns", "--cell max", "--overlap"}) {
+        const QString option = QString::fromLatin1(grid).section(u' ', 0, 0);
+        QTest::addRow("%s with a packed layout", grid) << words("a.png --layout dense -o s.png") + words(grid)
+            << option + QStringLiteral(" is about a grid of even cells, which --layout dense does not make; leave out ") + option;
+    }
+    QTest::newRow("rotate without a packed layout") << words("a.png --rotate -o s.png") << QStringLiteral("give --layout dense too");
+    QTest::newRow("rotate with the grid") << words("a.png --rotate --layout grid -o s.png")
+                                          << QStringLiteral("the cells of --layout grid are not turned; give --layout dense too");
 }
 
 void TestCli::badUsage()
@@ -743,6 +752,24 @@ void TestCli::refusedBeforeWriting_data()
     QTest::newRow("a line break in cocos2d's image") << QString() << image("--format=cocos2d", QStringLiteral("c\n.png"))
         << QStringLiteral("Cannot write c\\n.png: cocos2d's plist names the sheet's image by its file name, "
                           "which cannot hold a line break") + another;
+    // What a data end cannot hold of a packed layout.
+    const QString turned = QStringLiteral("Cannot write s.png: --rotate turns frames a quarter on the sheet, and ");
+    QTest::newRow("turned frames for CSS") << QString() << words("x --layout dense --rotate --format css -o s.png")
+        << turned + QStringLiteral("a CSS background shows its part of the sheet as it lies, with no way to turn it back; leave out --rotate or --format css.");
+    QTest::newRow("turned frames for Godot") << QString() << words("x --layout dense --rotate --format godot -o s.png")
+        << turned + QStringLiteral("Godot's AtlasTexture shows its region as it lies, with no way to turn it back; leave out --rotate or --format godot.");
+    QTest::newRow("a packed layout for Tiled") << QString() << words("x --layout dense --format tiled -o s.png")
+        << QStringLiteral("Cannot write s.png: Tiled's tilesets cut their image into tiles of one size in even rows, which --layout dense "
+                          "does not make; use --layout grid or leave out --format tiled.");
+    QTest::newRow("a packed layout for the text file, dry run") << QString() << words("x --layout dense --txt --dry-run -o s.png")
+        << QStringLiteral("Cannot write s.png: the text file records frames a row of an even grid, which --layout dense does not make; "
+                          "use --layout grid or leave out --txt.");
+    const QString both = QStringLiteral("Cannot write s.png: with --rotate, --format libgdx wants turned frames stored anticlockwise and --format %1 "
+                                        "clockwise, so one sheet cannot serve both; write them in two runs.");
+    QTest::newRow("turned both ways, libGDX and Starling") << QString() << words("x --layout dense --rotate --format sparrow,libgdx -o s.png")
+                                                           << both.arg(QStringLiteral("sparrow"));
+    QTest::newRow("turned both ways, libGDX and the JSON") << QString() << words("x --layout dense --rotate --json --format libgdx -o s.png")
+                                                           << both.arg(QStringLiteral("json-hash"));
 }
 
 void TestCli::refusedBeforeWriting()

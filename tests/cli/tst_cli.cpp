@@ -1069,6 +1069,8 @@ void TestCli::splitRoundTrip_data()
     // A trimmed sheet's frames come back whole: as the same sheet untrimmed gives them.
     QTest::newRow("trimmed cells") << words("-c 3 --cell 12x10 --anchor center --trim --json")
         << QStringLiteral("sheet.png") << data << byPath;
+    // A packed sheet's frames, some turned, come back whole and upright: their pictures.
+    QTest::newRow("packed and turned") << words("--layout dense --rotate --json") << QStringLiteral("sheet.png") << data << byPath;
 }
 
 void TestCli::splitRoundTrip()
@@ -1078,7 +1080,7 @@ void TestCli::splitRoundTrip()
     QFETCH(QStringList, cut);
     QFETCH(QStringList, files);
     QTemporaryDir dir;
-    writeFolderInputs(dir.path());
+    const QList<QImage> pictures = writeFolderInputs(dir.path());
     Run run = runStrip(words("anim/walk anim/run") + make << QStringLiteral("-o") << sheet, dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
     run = runStrip(QStringList{QStringLiteral("--split"), sheet} + words("-o out") + cut, dir.path());
@@ -1090,6 +1092,15 @@ void TestCli::splitRoundTrip()
     got.sort();
     QCOMPARE(got, files);
 
+    if (make.contains(QStringLiteral("--layout"))) {
+        QVERIFY(readFile(dir.filePath(QStringLiteral("sheet.json"))).contains("\"rotated\":true"));
+        for (int i = 0; i < 4; ++i) {
+            const QString file = words("walk/1.png walk/2.png run/1.png run/2.png")[i];
+            const QString difference = compareRgba(pillowFrames(dir.filePath(QStringLiteral("out/") + file)).value(0), pictures[i]);
+            QVERIFY2(difference.isEmpty(), qPrintable(file + QStringLiteral(": ") + difference));
+        }
+        return;
+    }
     if (make.contains(QStringLiteral("--trim"))) {
         make.removeAll(QStringLiteral("--trim"));
         QVERIFY(runStrip(words("anim/walk anim/run") + make + words("-o whole.png"), dir.path()).status == 0);

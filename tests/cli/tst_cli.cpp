@@ -1171,7 +1171,6 @@ void TestCli::splitRefused_data()
     QTest::newRow("same file twice") << good + ", " + frame("a.png", 4, 0, 4, 6) << QStringLiteral("the same file, or one inside the other: 'a.png'");
     QTest::newRow("a file inside another") << good + ", " + frame("a.png/b", 4, 0, 4, 6) << QStringLiteral("one inside the other: 'a.png/b'");
     QTest::newRow("not whole numbers") << good + ", " + frame("b", 4, 0, 4, 6).replace("\"x\": 4", "\"x\": 4.5") << QStringLiteral("frame 'b' has no whole-number rectangle");
-    QTest::newRow("rotated") << QByteArray("\"a\": {\"frame\": {\"x\": 0, \"y\": 0, \"w\": 4, \"h\": 6}, \"rotated\": true}") << QStringLiteral("rotated");
     QTest::newRow("not JSON") << QByteArray("frames: a") << QStringLiteral("Cannot read s.json: it is not JSON");
     QTest::newRow("no frames") << QByteArray("{\"meta\": {}}") << QStringLiteral("no \"frames\" object or list");
     QTest::newRow("a file where a folder goes") << good + ", " + frame("in/b", 4, 0, 4, 6) << QStringLiteral("Cannot write out/in/b.png: out/in is a file, not a folder.");

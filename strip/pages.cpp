@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QHash>
 
+#include <algorithm>
+
 #include "strip/survey.h"
 
 namespace strip {
@@ -36,9 +38,12 @@ QList<int> cellOwners(const QList<FrameLook> &looks, int total, bool dedupe, QLi
 
 void keepSourcesForLaterPages(PagedSheet &paged, const SheetJob &named, const QList<int> &owners)
 {
+    // The last page that reads each source: a packed layout may put a later frame on an earlier page.
     QList<int> lastPageOf(named.sources.size(), -1);
-    for (int c = 0; c < owners.size(); ++c)
-        lastPageOf[named.frames[owners[c]].source] = paged.cells[c].first;
+    for (int c = 0; c < owners.size(); ++c) {
+        int &last = lastPageOf[named.frames[owners[c]].source];
+        last = std::max(last, paged.cells[c].first);
+    }
     for (qsizetype p = 0; p < paged.pages.size(); ++p) {
         SheetJob &job = paged.pages[p];
         job.keptSources.resize(named.sources.size());

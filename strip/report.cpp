@@ -36,12 +36,20 @@ QStringList sheetWarnings(const SheetJob &job, const PagedSheet &paged, const Sh
     }
     if (paged.pages.size() > 1 && pagedAnimations) {
         for (const DataAnimation &animation : data.animations) {
-            const int first = data.frames[animation.frames.first()].page;
-            const int last = data.frames[animation.frames.last()].page;
-            if (first != last)
-                lines.append(QStringLiteral("warning: the animation %1 runs from page %2 to page %3; PixiJS's animations "
-                                            "and Tiled's tilesets hold it on neither. --fill animations starts each on a row.")
-                                 .arg(picture::shownName(animation.name)).arg(first).arg(last));
+            // A packed layout may put any frame on any page.
+            int first = data.frames[animation.frames.first()].page, last = first;
+            for (const int i : animation.frames) {
+                first = std::min(first, data.frames[i].page);
+                last = std::max(last, data.frames[i].page);
+            }
+            if (first == last)
+                continue;
+            // A packed layout has no rows to start an animation on: only a larger page holds it.
+            const QString advice = cells.grid() ? QStringLiteral("--fill animations starts each on a row.")
+                                                : QStringLiteral("A larger --max-size may hold it on one.");
+            lines.append(QStringLiteral("warning: the animation %1 runs from page %2 to page %3; PixiJS's animations "
+                                        "and Tiled's tilesets hold it on neither. %4")
+                             .arg(picture::shownName(animation.name)).arg(first).arg(last).arg(advice));
         }
     }
     return lines;

@@ -56,9 +56,10 @@ PagedSheet layOutDense(const SheetJob &named, const SheetOptions &layout, const 
         const QString frame = source.frames > 1 ? tr(", frame %1,").arg(f.frame) : QString();
         const QSize s = sizes[std::max(packing.refused, 0)];
         paged.refusal = tr("%1: %2%3 is %4 x %5 pixels once trimmed (its extruded edges included), more than a "
-                           "page of --max-size %6 holds within its margin; raise --max-size.")
+                           "page of --max-size %6%7 holds within its margin; raise --max-size.")
                             .arg(subject, picture::displayPath(source.path), frame).arg(s.width()).arg(s.height())
-                            .arg(options.maxSize);
+                            .arg(options.maxSize)
+                            .arg(layout.powerOfTwo ? tr(" (its largest power of two, with --pot)") : QString());
         return paged;
     }
 

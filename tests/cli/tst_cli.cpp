@@ -391,23 +391,28 @@ void TestCli::enginesReadEveryLayout_data()
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("pages");
     QTest::addColumn<int>("cells");       // distinct rectangles
-    QTest::addColumn<QSize>("cell");      // on the sheet
-    QTest::addColumn<QPoint>("spinAt");   // where the GIF's first frame is found
+    QTest::addColumn<QSize>("cell");      // on the sheet; none given: packed, each its own
+    QTest::addColumn<QPoint>("spinAt");   // where the GIF's first frame is found; (-1, -1): anywhere
     QTest::addColumn<QPointF>("pivot");   // (-1, -1): none given
-    QTest::addColumn<QStringList>("animations"); // what PixiJS plays: those on one page
+    QTest::addColumn<bool>("turned");     // some frame is turned a quarter
     const QPointF none(-1, -1);
-    const QStringList both = words("spin:spin.gif#0,spin.gif#1,spin.gif#2 walk:walk/0.png,walk/1.png,walk/2.png");
-    const QStringList walk = words("walk:walk/0.png,walk/1.png,walk/2.png");
-    QTest::newRow("plain") << words("-c 4") << 1 << 6 << QSize(10, 8) << QPoint(30, 0) << none << both;
-    QTest::newRow("dedupe") << words("-c 4 --dedupe") << 1 << 5 << QSize(10, 8) << QPoint(20, 0) << none << both;
-    QTest::newRow("trim") << words("-c 4 --trim") << 1 << 6 << QSize(9, 7) << QPoint(27, 0) << none << both;
+    const QPoint anywhere(-1, -1);
+    QTest::newRow("plain") << words("-c 4") << 1 << 6 << QSize(10, 8) << QPoint(30, 0) << none << false;
+    QTest::newRow("dedupe") << words("-c 4 --dedupe") << 1 << 5 << QSize(10, 8) << QPoint(20, 0) << none << false;
+    QTest::newRow("trim") << words("-c 4 --trim") << 1 << 6 << QSize(9, 7) << QPoint(27, 0) << none << false;
     QTest::newRow("each animation from a row") << words("-c 4 --fill animations --margin 1") << 1 << 6 << QSize(10, 8)
-                                               << QPoint(1, 9) << none << both;
-    QTest::newRow("pivot at the bottom") << words("--anchor bottom") << 1 << 6 << QSize(10, 8) << QPoint(30, 0) << QPointF(0.5, 1) << both;
-    QTest::newRow("pages") << words("-c 2 --max-size 20") << 2 << 6 << QSize(10, 8) << QPoint(10, 8) << none << walk;
+                                               << QPoint(1, 9) << none << false;
+    QTest::newRow("pivot at the bottom") << words("--anchor bottom") << 1 << 6 << QSize(10, 8) << QPoint(30, 0) << QPointF(0.5, 1) << false;
+    QTest::newRow("pages") << words("-c 2 --max-size 20") << 2 << 6 << QSize(10, 8) << QPoint(10, 8) << none << false;
     QTest::newRow("pages of animations, trimmed, deduped, centred")
         << words("-c 2 --max-size 20 --fill animations --trim --dedupe --anchor center --padding 1") << 2 << 5 << QSize(9, 7)
-        << QPoint(0, 8) << QPointF(0.5, 0.5) << walk;
+        << QPoint(0, 8) << QPointF(0.5, 0.5) << false;
+    QTest::newRow("packed") << words("--layout dense") << 1 << 6 << QSize() << anywhere << none << false;
+    QTest::newRow("packed, deduped") << words("--layout dense --dedupe --anchor bottom") << 1 << 5 << QSize() << anywhere
+                                     << QPointF(0.5, 1) << false;
+    QTest::newRow("packed, turned, extruded, padded") << words("--layout dense --rotate --extrude 1 --padding 1 --max-size 30") << 1 << 6
+                                                      << QSize() << anywhere << none << true;
+    QTest::newRow("packed pages") << words("--layout dense --max-size 20 --rotate --margin 1") << 2 << 6 << QSize() << anywhere << none << true;
 }
 
 // Each engine finds every frame by name on its page; put back at its trim offset in a frame of
@@ -420,7 +425,7 @@ void TestCli::enginesReadEveryLayout()
     QFETCH(QSize, cell);
     QFETCH(QPoint, spinAt);
     QFETCH(QPointF, pivot);
-    QFETCH(QStringList, animations);
+    QFETCH(bool, turned);
     const QString engines = QStringLiteral(CORVANE_ENGINES_DIR);
     if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty()
         || !QFileInfo::exists(engines + QStringLiteral("/node_modules/pixi.js")) || !QFileInfo::exists(engines + QStringLiteral("/node_modules/phaser")))
@@ -456,14 +461,30 @@ void TestCli::enginesReadEveryLayout()
         const QJsonObject frames = found[engine][QStringLiteral("frames")].toObject();
         QCOMPARE(frames.size(), pictures.size());
         QSet<QString> images, rects;
+        QHash<QString, QString> pageOf;
+        bool anyTurned = false;
         for (auto p = pictures.cbegin(); p != pictures.cend(); ++p) {
             const QJsonObject f = frames[p.key()].toObject();
             const QString image = f[QStringLiteral("image")].toString();
             const QRect rect(f[QStringLiteral("x")].toInt(), f[QStringLiteral("y")].toInt(), f[QStringLiteral("w")].toInt(), f[QStringLiteral("h")].toInt());
-            QCOMPARE(rect.size(), cell);
+            if (cell.isValid())
+                QCOMPARE(rect.size(), cell);
             images.insert(image);
+            pageOf.insert(p.key(), image);
             rects.insert(QStringLiteral("%1 %2 %3").arg(image).arg(rect.x()).arg(rect.y()));
-            const QImage whole = testsupport::wholeFrame(pillowFrames(dir.filePath(image)).value(0), rect,
+            // Cut where the engine's uvs put the frame's corners, turned back as they turn it.
+            QList<QPointF> corners;
+            for (const QJsonValue &c : f[QStringLiteral("corners")].toArray())
+                corners.append(QPointF(c[0].toDouble(), c[1].toDouble()));
+            const bool turn = engine == QLatin1String("pixi") ? f[QStringLiteral("rotate")].toInt() != 0 : f[QStringLiteral("rotated")].toBool();
+            anyTurned |= turn;
+            // Phaser 3 reads the flag but draws a turned frame mirrored and stretched: it never
+            // supported them (phaserjs/phaser#5012). It must see the turn where PixiJS does.
+            if (turn && engine == QLatin1String("phaser")) {
+                QCOMPARE(found[QStringLiteral("pixi")][QStringLiteral("frames")][p.key()][QStringLiteral("rotate")].toInt(), 2);
+                continue;
+            }
+            const QImage whole = testsupport::wholeFrame(pillowFrames(dir.filePath(image)).value(0), corners,
                                                          QSize(f[QStringLiteral("ow")].toInt(), f[QStringLiteral("oh")].toInt()),
                                                          QPoint(f[QStringLiteral("tx")].toInt(), f[QStringLiteral("ty")].toInt()));
             const QString difference = compareRgba(whole, *p);
@@ -471,14 +492,23 @@ void TestCli::enginesReadEveryLayout()
             const QPointF got = f[QStringLiteral("px")].isNull() ? QPointF(-1, -1)
                                                                  : QPointF(f[QStringLiteral("px")].toDouble(), f[QStringLiteral("py")].toDouble());
             QCOMPARE(got, pivot);
-            if (p.key() == QLatin1String("spin.gif#0"))
+            if (p.key() == QLatin1String("spin.gif#0") && spinAt != QPoint(-1, -1))
                 QCOMPARE(rect.topLeft(), spinAt);
         }
         QCOMPARE(int(images.size()), pages);
         QCOMPARE(int(rects.size()), cells);
+        QCOMPARE(anyTurned, turned);
+        // PixiJS plays each animation whole from the page that holds all its frames.
+        if (engine == QLatin1String("pixi")) {
+            QStringList played;
+            for (const char *a : {"spin:spin.gif#0,spin.gif#1,spin.gif#2", "walk:walk/0.png,walk/1.png,walk/2.png"}) {
+                const QStringList members = QString::fromLatin1(a).section(u':', 1).split(u',');
+                if (std::all_of(members.cbegin(), members.cend(), [&](const QString &m) { return pageOf[m] == pageOf[members[0]]; }))
+                    played.append(QLatin1String(a));
+            }
+            QCOMPARE(animationList(found[engine][QStringLiteral("animations")].toObject()), played);
+        }
     }
-    // PixiJS plays each animation whole from the page that holds it.
-    QCOMPARE(animationList(found[QStringLiteral("pixi")][QStringLiteral("animations")].toObject()), animations);
 }
 
 void TestCli::animatedInputs_data()
@@ -627,6 +657,15 @@ void TestCli::badUsage_data()
     QTest::newRow("split with inputs") << words("--split a.png a.png --cell 4x4 -o out") << QStringLiteral("one sheet");
     QTest::newRow("split with a sheet option") << words("--split a.png --cell 4x4 --padding 1 -o out") << QStringLiteral("--padding has no meaning with --split");
     QTest::newRow("data without split") << words("a.png --data s.json -o s.png") << QStringLiteral("--data goes with --split");
+    QTest::newRow("unknown layout") << words("a.png --layout packed -o s.png") << QStringLiteral("--layout takes grid or dense, not 'packed'");
+    for (const char *grid : {"--columns 2", "--fill columns", "--cell max", "--overlap"}) {
+        const QString option = QString::fromLatin1(grid).section(u' ', 0, 0);
+        QTest::addRow("%s with a packed layout", grid) << words("a.png --layout dense -o s.png") + words(grid)
+            << option + QStringLiteral(" is about a grid of even cells, which --layout dense does not make; leave out ") + option;
+    }
+    QTest::newRow("rotate without a packed layout") << words("a.png --rotate -o s.png") << QStringLiteral("give --layout dense too");
+    QTest::newRow("rotate with the grid") << words("a.png --rotate --layout grid -o s.png")
+                                          << QStringLiteral("the cells of --layout grid are not turned; give --layout dense too");
 }
 
 void TestCli::badUsage()
@@ -713,6 +752,24 @@ void TestCli::refusedBeforeWriting_data()
     QTest::newRow("a line break in cocos2d's image") << QString() << image("--format=cocos2d", QStringLiteral("c\n.png"))
         << QStringLiteral("Cannot write c\\n.png: cocos2d's plist names the sheet's image by its file name, "
                           "which cannot hold a line break") + another;
+    // What a data end cannot hold of a packed layout.
+    const QString turned = QStringLiteral("Cannot write s.png: --rotate turns frames a quarter on the sheet, and ");
+    QTest::newRow("turned frames for CSS") << QString() << words("x --layout dense --rotate --format css -o s.png")
+        << turned + QStringLiteral("a CSS background shows its part of the sheet as it lies, with no way to turn it back; leave out --rotate or --format css.");
+    QTest::newRow("turned frames for Godot") << QString() << words("x --layout dense --rotate --format godot -o s.png")
+        << turned + QStringLiteral("Godot's AtlasTexture shows its region as it lies, with no way to turn it back; leave out --rotate or --format godot.");
+    QTest::newRow("a packed layout for Tiled") << QString() << words("x --layout dense --format tiled -o s.png")
+        << QStringLiteral("Cannot write s.png: Tiled's tilesets cut their image into tiles of one size in even rows, which --layout dense "
+                          "does not make; use --layout grid or leave out --format tiled.");
+    QTest::newRow("a packed layout for the text file, dry run") << QString() << words("x --layout dense --txt --dry-run -o s.png")
+        << QStringLiteral("Cannot write s.png: the text file records frames a row of an even grid, which --layout dense does not make; "
+                          "use --layout grid or leave out --txt.");
+    const QString both = QStringLiteral("Cannot write s.png: with --rotate, --format libgdx wants turned frames stored anticlockwise and --format %1 "
+                                        "clockwise, so one sheet cannot serve both; write them in two runs.");
+    QTest::newRow("turned both ways, libGDX and Starling") << QString() << words("x --layout dense --rotate --format sparrow,libgdx -o s.png")
+                                                           << both.arg(QStringLiteral("sparrow"));
+    QTest::newRow("turned both ways, libGDX and the JSON") << QString() << words("x --layout dense --rotate --json --format libgdx -o s.png")
+                                                           << both.arg(QStringLiteral("json-hash"));
 }
 
 void TestCli::refusedBeforeWriting()
@@ -1012,6 +1069,8 @@ void TestCli::splitRoundTrip_data()
     // A trimmed sheet's frames come back whole: as the same sheet untrimmed gives them.
     QTest::newRow("trimmed cells") << words("-c 3 --cell 12x10 --anchor center --trim --json")
         << QStringLiteral("sheet.png") << data << byPath;
+    // A packed sheet's frames, some turned, come back whole and upright: their pictures.
+    QTest::newRow("packed and turned") << words("--layout dense --rotate --json") << QStringLiteral("sheet.png") << data << byPath;
 }
 
 void TestCli::splitRoundTrip()
@@ -1021,7 +1080,7 @@ void TestCli::splitRoundTrip()
     QFETCH(QStringList, cut);
     QFETCH(QStringList, files);
     QTemporaryDir dir;
-    writeFolderInputs(dir.path());
+    const QList<QImage> pictures = writeFolderInputs(dir.path());
     Run run = runStrip(words("anim/walk anim/run") + make << QStringLiteral("-o") << sheet, dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
     run = runStrip(QStringList{QStringLiteral("--split"), sheet} + words("-o out") + cut, dir.path());
@@ -1033,6 +1092,15 @@ void TestCli::splitRoundTrip()
     got.sort();
     QCOMPARE(got, files);
 
+    if (make.contains(QStringLiteral("--layout"))) {
+        QVERIFY(readFile(dir.filePath(QStringLiteral("sheet.json"))).contains("\"rotated\":true"));
+        for (int i = 0; i < 4; ++i) {
+            const QString file = words("walk/1.png walk/2.png run/1.png run/2.png")[i];
+            const QString difference = compareRgba(pillowFrames(dir.filePath(QStringLiteral("out/") + file)).value(0), pictures[i]);
+            QVERIFY2(difference.isEmpty(), qPrintable(file + QStringLiteral(": ") + difference));
+        }
+        return;
+    }
     if (make.contains(QStringLiteral("--trim"))) {
         make.removeAll(QStringLiteral("--trim"));
         QVERIFY(runStrip(words("anim/walk anim/run") + make + words("-o whole.png"), dir.path()).status == 0);
@@ -1103,7 +1171,6 @@ void TestCli::splitRefused_data()
     QTest::newRow("same file twice") << good + ", " + frame("a.png", 4, 0, 4, 6) << QStringLiteral("the same file, or one inside the other: 'a.png'");
     QTest::newRow("a file inside another") << good + ", " + frame("a.png/b", 4, 0, 4, 6) << QStringLiteral("one inside the other: 'a.png/b'");
     QTest::newRow("not whole numbers") << good + ", " + frame("b", 4, 0, 4, 6).replace("\"x\": 4", "\"x\": 4.5") << QStringLiteral("frame 'b' has no whole-number rectangle");
-    QTest::newRow("rotated") << QByteArray("\"a\": {\"frame\": {\"x\": 0, \"y\": 0, \"w\": 4, \"h\": 6}, \"rotated\": true}") << QStringLiteral("rotated");
     QTest::newRow("not JSON") << QByteArray("frames: a") << QStringLiteral("Cannot read s.json: it is not JSON");
     QTest::newRow("no frames") << QByteArray("{\"meta\": {}}") << QStringLiteral("no \"frames\" object or list");
     QTest::newRow("a file where a folder goes") << good + ", " + frame("in/b", 4, 0, 4, 6) << QStringLiteral("Cannot write out/in/b.png: out/in is a file, not a folder.");

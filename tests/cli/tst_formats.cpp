@@ -37,13 +37,15 @@ struct Made {
     QHash<QString, QImage> pages; // image name -> its pixels
     Expected expected;
     QSize tile;                   // a trimmed sheet's cells, else the pictures' size
+    QStringList formats;          // the data ends written
 };
 
 // The pictures of the current row of cases(), written into dir, and corvane-strip run on them
 // with the row's options and every format. An input is a still picture by its name; a folder
 // "walk/|3|0,1,0" of that many pictures (the same picture where the list says so, for
 // --dedupe); or a GIF "spin.gif|100,150,30|2": each frame's milliseconds and how many times it
-// plays (0: for ever), written by Pillow. With --trim, each picture has a transparent border.
+// plays (0: for ever), written by Pillow. With --trim or a packed layout, each picture has a
+// transparent border. The row's own --format, when it gives one, replaces every format.
 Made made(const QTemporaryDir &dir)
 {
     QFETCH(QStringList, inputs);
@@ -51,7 +53,7 @@ Made made(const QTemporaryDir &dir)
     QFETCH(QStringList, options);
     Made m;
     m.dir = dir.path();
-    const bool trim = options.contains(QStringLiteral("--trim"));
+    const bool trim = options.contains(QStringLiteral("--trim")) || options.contains(QStringLiteral("--layout"));
     int seed = 0;
     auto picture = [&](int n) {
         QImage image = sample(cell.width(), cell.height(), n + 1, Alpha::Binary);
@@ -109,9 +111,14 @@ Made made(const QTemporaryDir &dir)
             args.append(parts[0]);
         }
     }
-    const testsupport::Run made = testsupport::runStrip(args + options + QStringList{QStringLiteral("--all-frames"),
-        QStringLiteral("--json"), QStringLiteral("--format"), QStringLiteral("tiled,libgdx,godot,css,sparrow,cocos2d"), QStringLiteral("-o"),
-        QStringLiteral("sheet.png")}, dir.path());
+    // Tiled's tilesets cut a grid only.
+    const QString every = options.contains(QStringLiteral("--layout")) ? QStringLiteral("libgdx,godot,css,sparrow,cocos2d")
+                                                                       : QStringLiteral("tiled,libgdx,godot,css,sparrow,cocos2d");
+    const qsizetype given = options.indexOf(QStringLiteral("--format"));
+    m.formats = (given >= 0 ? options.value(given + 1) : every).split(u',');
+    const QStringList formats = given >= 0 ? QStringList() : QStringList{QStringLiteral("--json"), QStringLiteral("--format"), every};
+    const testsupport::Run made = testsupport::runStrip(args + options + formats + QStringList{QStringLiteral("--all-frames"),
+        QStringLiteral("-o"), QStringLiteral("sheet.png")}, dir.path());
     if (made.status != 0)
         QTest::qFail(qPrintable(made.err), __FILE__, __LINE__);
     for (const QString &page : QDir(dir.path()).entryList({QStringLiteral("sheet*.png")}))
@@ -133,6 +140,15 @@ QByteArray run(const QString &program, const QStringList &args, const QString &d
         return {};
     }
     return p.readAllStandardOutput();
+}
+
+// A reader's corners (top-left, top-right, bottom-right, bottom-left) as [[x, y], ...].
+QList<QPointF> corners(const QJsonValue &list)
+{
+    QList<QPointF> out;
+    for (const QJsonValue &c : list.toArray())
+        out.append(QPointF(c[0].toDouble(), c[1].toDouble()));
+    return out;
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)
@@ -182,6 +198,12 @@ void TestFormats::cases()
     QTest::newRow("deduped") << repeated << QSize(6, 6) << words("-c 2 --margin 1 --dedupe");
     QTest::newRow("pages, trimmed and deduped") << (animations + repeated) << QSize(6, 7)
                                                 << words("-c 2 --padding 1 --margin 1 --extrude 1 --trim --dedupe --max-size 30");
+    QTest::newRow("packed") << animations << QSize(7, 6) << words("--layout dense --padding 1");
+    QTest::newRow("packed pages, deduped, extruded") << (animations + repeated) << QSize(6, 7)
+                                                     << words("--layout dense --dedupe --extrude 1 --margin 1 --max-size 16");
+    QTest::newRow("packed, turned clockwise") << (stills + animations) << QSize(5, 8) << words("--layout dense --rotate --padding 1 --format cocos2d");
+    QTest::newRow("packed, turned for libGDX") << (stills + animations) << QSize(9, 4)
+                                               << words("--layout dense --rotate --extrude 1 --padding 1 --format libgdx");
 }
 
 void TestFormats::tiledShowsEveryFrame()
@@ -192,6 +214,8 @@ void TestFormats::tiledShowsEveryFrame()
         QSKIP("tmxrasterizer (Debian's tiled) is not installed");
     QTemporaryDir dir;
     const Made m = made(dir);
+    if (!m.formats.contains(QStringLiteral("tiled")))
+        QSKIP("the row writes no Tiled tileset");
     QHash<QString, QPair<int, QImage>> shown; // frame name -> the page and the tile that shows its picture
     QStringList images = m.pages.keys();
     images.sort();
@@ -263,6 +287,8 @@ void TestFormats::tiledShowsEveryFrame()
 
 void TestFormats::libgdxFindsEveryFrame()
 {
+    QFETCH(QStringList, options);
+    const bool rotate = options.contains(QStringLiteral("--rotate"));
     const QString engines = QStringLiteral(CORVANE_ENGINES_DIR);
     if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty())
         QSKIP("node is not installed; spine-core cannot run");
@@ -270,6 +296,8 @@ void TestFormats::libgdxFindsEveryFrame()
         QSKIP(qPrintable(QStringLiteral("spine-core is not installed: npm ci --prefix %1 (./dev test does it)").arg(engines)));
     QTemporaryDir dir;
     const Made m = made(dir);
+    if (!m.formats.contains(QStringLiteral("libgdx")))
+        QSKIP("the row writes no libGDX atlas");
     const QJsonObject atlas = QJsonDocument::fromJson(
         run(QStringLiteral("node"), {engines + QStringLiteral("/read-atlas.cjs"), dir.filePath(QStringLiteral("sheet.atlas"))})).object();
 
@@ -278,6 +306,7 @@ void TestFormats::libgdxFindsEveryFrame()
     for (const QJsonValue &page : pages)
         QCOMPARE(QSize(page[u"width"].toInt(), page[u"height"].toInt()), m.pages.value(page[u"name"].toString()).size());
     QSet<QString> found;
+    int turned = 0;
     for (const QJsonValue &r : atlas[u"regions"].toArray()) {
         // An animation's frames by its name and their index, a frame alone by its own name.
         const QString name = r[u"name"].toString();
@@ -285,18 +314,23 @@ void TestFormats::libgdxFindsEveryFrame()
         const QString frame = animation.size() > 1 ? animation.value(r[u"index"].toInt()) : QString(name).replace(QStringLiteral("%3A"), QStringLiteral(":"));
         QVERIFY2(m.expected.pictures.contains(frame) && !found.contains(frame), qPrintable(name));
         found.insert(frame);
+        turned += r[u"degrees"].toInt() == 90;
+        // Cut where a RegionAttachment's uvs put the region's corners, turned back as spine-core turns it.
         const int h = r[u"h"].toInt(), oh = r[u"oh"].toInt();
-        const QImage whole = testsupport::wholeFrame(m.pages[pages[r[u"page"].toInt()][u"name"].toString()], QRect(r[u"x"].toInt(), r[u"y"].toInt(), r[u"w"].toInt(), h),
+        const QImage whole = testsupport::wholeFrame(m.pages[pages[r[u"page"].toInt()][u"name"].toString()], corners(r[u"corners"]),
                                        QSize(r[u"ow"].toInt(), oh), QPoint(r[u"offsetX"].toInt(), oh - r[u"offsetY"].toInt() - h));
         QVERIFY2(compareRgba(whole, m.expected.pictures[frame]).isEmpty(), qPrintable(frame + QStringLiteral(": ") + compareRgba(whole, m.expected.pictures[frame])));
     }
     QCOMPARE(found.size(), m.expected.pictures.size());
+    QCOMPARE(turned > 0, rotate);
 }
 
 void TestFormats::godotPlaysEveryFrame()
 {
     QTemporaryDir dir;
     const Made m = made(dir);
+    if (!m.formats.contains(QStringLiteral("godot")))
+        QSKIP("the row writes no Godot resource");
     const QJsonArray animations = QJsonDocument::fromJson(
         run(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_SUPPORT_DIR "/read_tres.py"), dir.filePath(QStringLiteral("sheet.tres"))})).array();
 
@@ -329,6 +363,8 @@ void TestFormats::cssShowsEveryFrame()
         QSKIP("chromium is not installed");
     QTemporaryDir dir;
     const Made m = made(dir);
+    if (!m.formats.contains(QStringLiteral("css")))
+        QSKIP("the row writes no CSS");
 
     // Each frame's element alone at a known spot, a few pixels apart, over a transparent page.
     const int step = std::max(cell.width(), cell.height()) + 3;
@@ -372,6 +408,8 @@ void TestFormats::sparrowFindsEveryFrame()
     }
     QTemporaryDir dir;
     const Made m = made(dir);
+    if (!m.formats.contains(QStringLiteral("sparrow")))
+        QSKIP("the row writes no Starling atlas");
     QSet<QString> found;
     for (auto page = m.pages.cbegin(); page != m.pages.cend(); ++page) {
         // One atlas a page, named after it, naming it.
@@ -402,10 +440,14 @@ void TestFormats::sparrowFindsEveryFrame()
 
 void TestFormats::cocos2dFindsEveryFrame()
 {
+    QFETCH(QStringList, options);
+    int turned = 0;
     if (!QFileInfo::exists(QStringLiteral("/usr/bin/python3")))
         QSKIP("/usr/bin/python3 is not installed; plistlib cannot read the plist");
     QTemporaryDir dir;
     const Made m = made(dir);
+    if (!m.formats.contains(QStringLiteral("cocos2d")))
+        QSKIP("the row writes no cocos2d plist");
     QSet<QString> found;
     for (auto page = m.pages.cbegin(); page != m.pages.cend(); ++page) {
         const QString file = dir.filePath(QFileInfo(page.key()).completeBaseName() + QStringLiteral(".plist"));
@@ -423,20 +465,21 @@ void TestFormats::cocos2dFindsEveryFrame()
             QVERIFY2(m.expected.pictures.contains(name) && !found.contains(name), qPrintable(name));
             found.insert(name);
             const QJsonObject r = f->toObject();
-            QVERIFY(!r[u"rotated"].toBool());
+            turned += r[u"rotated"].toBool();
             const QRect cut(r[u"x"].toInt(), r[u"y"].toInt(), r[u"w"].toInt(), r[u"h"].toInt());
             if (r[u"alias"].isNull()) {
                 const QString at = QStringLiteral("%1,%2").arg(cut.x()).arg(cut.y());
                 QVERIFY2(!cells.contains(at), qPrintable(name + QStringLiteral(": a second frame of the cell at ") + at));
                 cells.insert(at);
             }
-            const QImage whole = testsupport::wholeFrame(*page, cut, QSize(r[u"ow"].toInt(), r[u"oh"].toInt()),
+            const QImage whole = testsupport::wholeFrame(*page, corners(r[u"corners"]), QSize(r[u"ow"].toInt(), r[u"oh"].toInt()),
                                                          QPoint(r[u"left"].toInt(), r[u"top"].toInt()));
             const QString why = compareRgba(whole, m.expected.pictures[name]);
             QVERIFY2(why.isEmpty(), qPrintable(name + QStringLiteral(": ") + why));
         }
     }
     QCOMPARE(found.size(), m.expected.pictures.size());
+    QCOMPARE(turned > 0, options.contains(QStringLiteral("--rotate")));
 }
 
 void TestFormats::namesClash_data()

@@ -6,8 +6,11 @@ and status 2 when it cannot.
 
 Fields followed, as cocos2d's SpriteFrameCache reads them: the frame is cut at textureRect's
 corner, spriteSize wide and high; spriteSourceSize is the whole frame's size; spriteOffset is
-the offset of the cut rectangle's centre from the whole frame's centre, y pointing up; every
-name in aliases is the same frame."""
+the offset of the cut rectangle's centre from the whole frame's centre, y pointing up; with
+textureRotated the pixels are stored turned a quarter clockwise, spriteSize still the frame's own,
+so that they cover spriteSize's height across and its width down; every name in aliases is the
+same frame. Each frame's corners: the image's points under its top-left, top-right, bottom-right
+and bottom-left corners, as a renderer maps them."""
 import json
 import plistlib
 import re
@@ -49,7 +52,11 @@ def main(path):
         # The cut rectangle's top-left corner in the whole frame, y down.
         left = whole((ow - w) / 2 + ox, 'the left edge')
         top = whole((oh - h) / 2 - oy, 'the top edge')
-        placed = {'x': whole(x, 'x'), 'y': whole(y, 'y'), 'w': whole(w, 'w'), 'h': whole(h, 'h'),
+        if frame['textureRotated']:  # the frame's top edge runs down the rectangle's right edge
+            corners = [[x + h, y], [x + h, y + w], [x, y + w], [x, y]]
+        else:
+            corners = [[x, y], [x + w, y], [x + w, y + h], [x, y + h]]
+        placed = {'x': whole(x, 'x'), 'y': whole(y, 'y'), 'w': whole(w, 'w'), 'h': whole(h, 'h'), 'corners': corners,
                   'ow': whole(ow, 'ow'), 'oh': whole(oh, 'oh'), 'left': left, 'top': top,
                   'rotated': frame['textureRotated'], 'alias': None}
         for n in [name] + frame['aliases']:

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <cmath>
 #include <cstring>
 
 #include "strip/frames.h"
@@ -152,11 +153,24 @@ QString compareRgba(const QImage &gotImage, const QImage &wantImage)
 
 QImage wholeFrame(const QImage &sheet, const QRect &rect, QSize whole, QPoint at)
 {
+    const QRectF r(rect);
+    return wholeFrame(sheet, {r.topLeft(), r.topRight(), r.bottomRight(), r.bottomLeft()}, whole, at);
+}
+
+QImage wholeFrame(const QImage &sheet, const QList<QPointF> &corners, QSize whole, QPoint at)
+{
     QImage out(whole, QImage::Format_RGBA8888);
     out.fill(Qt::transparent);
-    const QImage part = sheet.copy(rect).convertToFormat(QImage::Format_RGBA8888);
-    for (int y = 0; y < part.height(); ++y)
-        std::memcpy(out.scanLine(at.y() + y) + at.x() * 4, part.constScanLine(y), size_t(part.width()) * 4);
+    const QImage page = sheet.convertToFormat(QImage::Format_RGBA8888);
+    const QPointF across = corners[1] - corners[0], down = corners[3] - corners[0];
+    const int w = qRound(std::hypot(across.x(), across.y())), h = qRound(std::hypot(down.x(), down.y()));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const QPointF p = corners[0] + across * ((x + 0.5) / w) + down * ((y + 0.5) / h);
+            const QPoint from(int(std::floor(p.x())), int(std::floor(p.y())));
+            if (page.rect().contains(from) && QRect(QPoint(0, 0), whole).contains(at + QPoint(x, y)))
+                std::memcpy(out.scanLine(at.y() + y) + (at.x() + x) * 4, page.constScanLine(from.y()) + from.x() * 4, 4);
+        }
     return out;
 }
 

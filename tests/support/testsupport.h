@@ -96,6 +96,10 @@ QString compareRgba(const QImage &got, const QImage &want);
 // A frame cut from sheet at rect and put back at `at` in a transparent frame of its whole size,
 // as an engine restores a trimmed frame.
 QImage wholeFrame(const QImage &sheet, const QRect &rect, QSize whole, QPoint at);
+// The same for a frame an engine maps from the sheet's points under its top-left, top-right,
+// bottom-right and bottom-left corners (in pixels, as its uvs give them; a turned frame's are
+// turned): each pixel the sheet's under its centre.
+QImage wholeFrame(const QImage &sheet, const QList<QPointF> &corners, QSize whole, QPoint at);
 
 // Arguments written as one string, split at blanks.
 QStringList words(const char *text);

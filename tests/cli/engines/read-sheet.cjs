@@ -4,7 +4,8 @@
 // without a browser, so its texture parsers (JSONHash, JSONArray, chosen as its texture manager
 // chooses them) and its animation manager's createFromAseprite run on their own, with the few
 // browser names they look up stubbed. Every frame: its page's image, rectangle, whole size,
-// trim offset and pivot.
+// trim offset, pivot, whether it is turned, and the page's pixels under its top-left, top-right,
+// bottom-right and bottom-left corners as the engine maps them (its uvs).
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -18,7 +19,8 @@ function pngSize(file) {
 function pixiFrame(t) {
     return { image: path.basename(t.source.label), x: t.frame.x, y: t.frame.y, w: t.frame.width, h: t.frame.height,
              ow: t.orig.width, oh: t.orig.height, tx: t.trim ? t.trim.x : 0, ty: t.trim ? t.trim.y : 0,
-             px: t.defaultAnchor ? t.defaultAnchor.x : null, py: t.defaultAnchor ? t.defaultAnchor.y : null };
+             px: t.defaultAnchor ? t.defaultAnchor.x : null, py: t.defaultAnchor ? t.defaultAnchor.y : null,
+             rotate: t.rotate, corners: [0, 1, 2, 3].map((k) => [t.uvs[`x${k}`] * t.source.width, t.uvs[`y${k}`] * t.source.height]) };
 }
 
 // PixiJS 8: its spritesheet loader, the one Assets uses, with the loader's fetches served from
@@ -68,7 +70,9 @@ function phaser(data) {
         const ss = f.data.spriteSourceSize;
         frames[name] = { image: pages[f.sourceIndex].image, x: f.cutX, y: f.cutY, w: f.cutWidth, h: f.cutHeight,
                          ow: f.realWidth, oh: f.realHeight, tx: f.data.trim ? ss.x : 0, ty: f.data.trim ? ss.y : 0,
-                         px: f.customPivot ? f.pivotX : null, py: f.customPivot ? f.pivotY : null };
+                         px: f.customPivot ? f.pivotX : null, py: f.customPivot ? f.pivotY : null, rotated: f.rotated,
+                         // batchQuad's corners: top-left u0 v0, bottom-left u0 v1, bottom-right u1 v1, top-right u1 v0
+                         corners: [[f.u0, f.v0], [f.u1, f.v0], [f.u1, f.v1], [f.u0, f.v1]].map(([u, v]) => [u * f.source.width, v * f.source.height]) };
     }
     const anims = [];
     const manager = {

@@ -17,7 +17,7 @@ namespace {
 
 // The frame's digest and visible part, its pixels taken as straight ARGB with opaque ones
 // marked so: two frames that draw the same have the same digest, whatever their file's format.
-FrameLook look(QImage frame, picture::TransparentColour transparent)
+FrameLook look(QImage frame, picture::TransparentColour transparent, bool digest)
 {
     if (frame.format() != QImage::Format_ARGB32 && frame.format() != QImage::Format_RGB32)
         frame.convertTo(frame.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
@@ -42,7 +42,8 @@ FrameLook look(QImage frame, picture::TransparentColour transparent)
                 last = x;
             }
         }
-        hash.addData(QByteArrayView(reinterpret_cast<const char *>(row.data()), qsizetype(row.size() * sizeof(QRgb))));
+        if (digest)
+            hash.addData(QByteArrayView(reinterpret_cast<const char *>(row.data()), qsizetype(row.size() * sizeof(QRgb))));
         if (first >= 0) {
             left = std::min(left, first);
             right = std::max(right, last);
@@ -50,12 +51,12 @@ FrameLook look(QImage frame, picture::TransparentColour transparent)
             bottom = y;
         }
     }
-    return {hash.result(), right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom))};
+    return {digest ? hash.result() : QByteArray(), right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom))};
 }
 
 } // namespace
 
-QString surveyFrames(const SheetJob &job, QList<FrameLook> *looks)
+QString surveyFrames(const SheetJob &job, QList<FrameLook> *looks, bool digests)
 {
     looks->resize(job.frames.size());
     // Each source's frames in frame order, so that an animation is read forward once.
@@ -82,7 +83,7 @@ QString surveyFrames(const SheetJob &job, QList<FrameLook> *looks)
                     return;
                 if (image.size() != source.size / scale)
                     return refused(picture::otherSizeThanDeclared(source.size / scale, image.size()));
-                (*looks)[i] = look(image, job.transparent);
+                (*looks)[i] = look(image, job.transparent, digests);
             }
         } catch (const std::bad_alloc &) {
             refused(picture::outOfMemory());

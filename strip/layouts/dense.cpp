@@ -27,7 +27,7 @@ PagedSheet layOutDense(const SheetJob &named, const SheetOptions &layout, const 
     QList<FrameLook> looks;
     SheetJob surveyed = named;
     surveyed.sheet.scale = scale;
-    if (const QString failure = surveyFrames(surveyed, &looks); !failure.isEmpty()) {
+    if (const QString failure = surveyFrames(surveyed, &looks, options.dedupe); !failure.isEmpty()) {
         paged.refusal = failure;
         return paged;
     }

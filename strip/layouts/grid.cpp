@@ -50,7 +50,7 @@ PagedSheet layOutGrid(const SheetJob &named, const SheetOptions &given, const QL
     if (options.trim || options.dedupe) {
         SheetJob surveyed = named;
         surveyed.sheet.scale = std::max(layout.scale, 1);
-        if (const QString failure = surveyFrames(surveyed, &looks); !failure.isEmpty()) {
+        if (const QString failure = surveyFrames(surveyed, &looks, options.dedupe); !failure.isEmpty()) {
             paged.refusal = failure;
             return paged;
         }

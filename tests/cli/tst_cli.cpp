@@ -410,9 +410,9 @@ void TestCli::enginesReadEveryLayout_data()
     QTest::newRow("packed") << words("--layout dense") << 1 << 6 << QSize() << anywhere << none << false;
     QTest::newRow("packed, deduped") << words("--layout dense --dedupe --anchor bottom") << 1 << 5 << QSize() << anywhere
                                      << QPointF(0.5, 1) << false;
-    QTest::newRow("packed, turned, extruded, padded") << words("--layout dense --rotate --extrude 1 --padding 1 --max-size 30") << 1 << 6
+    QTest::newRow("packed, turned, extruded, padded") << words("--layout dense --rotate --extrude 1 --padding 1 --max-size 36") << 1 << 6
                                                       << QSize() << anywhere << none << true;
-    QTest::newRow("packed pages") << words("--layout dense --max-size 20 --rotate --margin 1") << 2 << 6 << QSize() << anywhere << none << true;
+    QTest::newRow("packed pages") << words("--layout dense --max-size 18 --rotate --margin 1") << 2 << 6 << QSize() << anywhere << none << true;
 }
 
 // Each engine finds every frame by name on its page; put back at its trim offset in a frame of

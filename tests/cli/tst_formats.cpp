@@ -202,8 +202,8 @@ void TestFormats::cases()
     QTest::newRow("packed pages, deduped, extruded") << (animations + repeated) << QSize(6, 7)
                                                      << words("--layout dense --dedupe --extrude 1 --margin 1 --max-size 16");
     QTest::newRow("packed, turned clockwise") << (stills + animations) << QSize(5, 8) << words("--layout dense --rotate --padding 1 --format cocos2d");
-    QTest::newRow("packed, turned for libGDX") << (stills + animations) << QSize(9, 4)
-                                               << words("--layout dense --rotate --extrude 1 --padding 1 --format libgdx");
+    QTest::newRow("packed, turned for libGDX") << (stills + animations) << QSize(5, 8)
+                                               << words("--layout dense --rotate --padding 1 --format libgdx");
 }
 
 void TestFormats::tiledShowsEveryFrame()

@@ -12,6 +12,7 @@
 #include <zlib.h>
 
 #include "picture/base/bytes.h"
+#include "picture/codecs/pngchunks.h"
 #include "picture/pixels/rgbaband.h"
 #include "picture/source/qtglue.h"
 
@@ -43,16 +44,6 @@ struct ApngWalk {
     QString damage;
 };
 
-QString chunkName(const Bytes &b, qint64 pos)
-{
-    QString name;
-    for (int i = 0; i < 4; ++i) {
-        const uchar c = b.u8(pos + i);
-        name += c >= 0x20 && c < 0x7f ? QLatin1Char(char(c)) : QLatin1Char('?');
-    }
-    return name;
-}
-
 // Walks a PNG's chunks from its signature to IEND and reads its animation from them. Every
 // reader of APNG structure goes through here. keepData: note where each frame's data lies.
 ApngWalk walkApng(const QByteArray &data, bool keepData)
@@ -72,41 +63,38 @@ ApngWalk walkApng(const QByteArray &data, bool keepData)
             w.damage = why;
     };
     // The first damage found is the one told: nothing after it changes the verdict.
-    for (qint64 pos = 8; w.damage.isEmpty();) {
-        if (!b.has(pos, 8)) {
-            wrong(cause("it ends before its end chunk"));
+    PngChunks chunks(b, 0, b.size());
+    for (PngChunk c; w.damage.isEmpty();) {
+        if (!chunks.next(&c)) {
+            if (chunks.stop() == PngChunks::Stop::NoHeader)
+                wrong(cause("it ends before its end chunk"));
+            else
+                wrong(cause("its %1 chunk ends early").arg(c.name()));
             break;
         }
-        const qint64 length = b.be32(pos);
-        const qint64 at = pos + 8;
-        const QString name = chunkName(b, pos + 4);
-        if (length > 0x7fffffff || !b.has(at, length + 4)) {
-            wrong(cause("its %1 chunk ends early").arg(name));
+        const qint64 at = c.data();
+        const qint64 length = c.length;
+        if (c.is("IEND"))
             break;
-        }
-        pos = at + length + 4;
-        if (b.startsWith(at - 4, "IEND", 4))
-            break;
-        const bool animation = b.startsWith(at - 4, "acTL", 4) || b.startsWith(at - 4, "fcTL", 4)
-                            || b.startsWith(at - 4, "fdAT", 4);
+        const bool animation = c.is("acTL") || c.is("fcTL") || c.is("fdAT");
         // What decides the animation must be what the file wrote: libpng checks the checksums
         // of the chunks it reads, and reads none of these.
         if (animation && (w.animated || !seenData)
-            && crc32(0, reinterpret_cast<const Bytef *>(data.constData() + at - 4), uInt(length + 4)) != b.be32(at + length)) {
-            wrong(cause("its %1 chunk fails its checksum").arg(name));
+            && crc32(0, reinterpret_cast<const Bytef *>(data.constData() + c.pos + 4), uInt(length + 4)) != b.be32(c.crc())) {
+            wrong(cause("its %1 chunk fails its checksum").arg(c.name()));
             continue;
         }
-        if (b.startsWith(at - 4, "IDAT", 4)) {
+        if (c.is("IDAT")) {
             seenData = true;
             if (w.animated && w.frames.size() == 1 && w.frames.back().fromDefault) {
                 if (keepData)
                     w.frames.back().data.append({at, length});
                 w.frames.back().dataBytes += length;
             }
-        } else if (b.startsWith(at - 4, "PLTE", 4) || b.startsWith(at - 4, "tRNS", 4)) {
+        } else if (c.is("PLTE") || c.is("tRNS")) {
             if (!seenData)
-                w.colours.append({pos - length - 12, length + 12});
-        } else if (b.startsWith(at - 4, "acTL", 4)) {
+                w.colours.append({c.pos, length + 12});
+        } else if (c.is("acTL")) {
             if (seenData || w.animated)
                 continue; // only control before the default image counts
             w.animated = true;
@@ -116,14 +104,14 @@ ApngWalk walkApng(const QByteArray &data, bool keepData)
             }
             w.declared = b.be32(at);
             w.plays = int(std::min<quint32>(b.be32(at + 4), 0xffff));
-        } else if (w.animated && (b.startsWith(at - 4, "fcTL", 4) || b.startsWith(at - 4, "fdAT", 4))) {
-            const bool control = b.startsWith(at - 4, "fcTL", 4);
+        } else if (w.animated && (c.is("fcTL") || c.is("fdAT"))) {
+            const bool control = c.is("fcTL");
             // Frame control before the default image makes it the first frame, whatever the
             // later chunks hold: a reader of its first frame alone shows it.
             if (control && !seenData)
                 w.defaultIsFrame = true;
             if (length < 4 || (control && length != 26)) {
-                wrong(cause("its %1 chunk holds %2 bytes").arg(name).arg(length));
+                wrong(cause("its %1 chunk holds %2 bytes").arg(c.name()).arg(length));
                 continue;
             }
             if (b.be32(at) != sequence) {

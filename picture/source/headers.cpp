@@ -2,6 +2,7 @@
 
 #include "picture/codecs/apng.h"
 #include "picture/base/bytes.h"
+#include "picture/codecs/pngchunks.h"
 #include "picture/codecs/gif.h"
 #include "picture/codecs/webp.h"
 
@@ -202,19 +203,17 @@ Header readBmp(const Bytes &b, Header h, qint64 fileSize)
     return h;
 }
 
-// Walks the chunks of a PNG embedded at [pos, end): complete when it reaches IEND. Adds up the
-// compressed picture data (IDAT) on the way.
+// Walks the chunks of a PNG embedded at [pos, end): complete when it reaches IEND, every chunk
+// up to it (IEND too) whole. Adds up the compressed picture data (IDAT) on the way.
 bool pngComplete(const Bytes &b, qint64 pos, qint64 end, qint64 *compressed)
 {
-    pos += 8;
     *compressed = 0;
-    while (pos + 12 <= end && b.has(pos, 12)) {
-        const qint64 length = b.be32(pos);
-        if (b.startsWith(pos + 4, "IEND", 4))
+    PngChunks chunks(b, pos, end);
+    for (PngChunk c; chunks.next(&c);) {
+        if (c.is("IEND"))
             return true;
-        if (b.startsWith(pos + 4, "IDAT", 4))
-            *compressed += length;
-        pos += 12 + length;
+        if (c.is("IDAT"))
+            *compressed += c.length;
     }
     return false;
 }
@@ -272,20 +271,20 @@ void readPngKey(const Bytes &b, qint64 pos, qint64 end, Header &h)
     const bool rgb16 = depth == 16 && type == 2, grey = type == 0;
     if (!rgb16 && !grey)
         return;
-    for (pos += 8; pos + 12 <= end && b.has(pos, 12) && !b.startsWith(pos + 4, "IDAT", 4);) {
-        const qint64 length = b.be32(pos);
-        if (b.startsWith(pos + 4, "tRNS", 4) && length == (rgb16 ? 6 : 2) && b.has(pos + 8, length)) {
+    PngChunks chunks(b, pos, end);
+    for (PngChunk c; chunks.next(&c) && !c.is("IDAT");) {
+        if (c.is("tRNS") && c.length == (rgb16 ? 6 : 2)) {
+            const qint64 at = c.data();
             if (grey) {
-                h.pngKeyGrey = (b.u8(pos + 8) << 8 | b.u8(pos + 9)) & ((1 << depth) - 1);
+                h.pngKeyGrey = (b.u8(at) << 8 | b.u8(at + 1)) & ((1 << depth) - 1);
                 h.pngKeyDepth = depth;
             } else {
-                for (int c = 0; c < 3; ++c)
-                    h.pngKey16[c] = b.u8(pos + 8 + 2 * c) << 8 | b.u8(pos + 9 + 2 * c);
+                for (int i = 0; i < 3; ++i)
+                    h.pngKey16[i] = b.u8(at + 2 * i) << 8 | b.u8(at + 1 + 2 * i);
             }
-            h.pngKeyChunk = pos;
+            h.pngKeyChunk = c.pos;
             return;
         }
-        pos += 12 + length;
     }
 }
 

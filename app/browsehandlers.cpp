@@ -4,11 +4,11 @@
 #include <QPixmap>
 
 #include "app/mainwindow.h"
-#include "browse/drivelist.h"
-#include "browse/filelist.h"
-#include "browse/folderlist.h"
-#include "browse/preview.h"
-#include "picture/picture.h"
+#include "browse/widgets/drivelist.h"
+#include "browse/widgets/filelist.h"
+#include "browse/widgets/folderlist.h"
+#include "browse/core/preview.h"
+#include "picture/source/picture.h"
 
 void MainWindow::buildBrowser()
 {

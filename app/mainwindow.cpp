@@ -12,10 +12,10 @@
 
 #include "about/aboutform.h"
 #include "app/appicon.h"
-#include "browse/drivelist.h"
-#include "browse/filelist.h"
-#include "browse/folderlist.h"
-#include "picture/surface.h"
+#include "browse/widgets/drivelist.h"
+#include "browse/widgets/filelist.h"
+#include "browse/widgets/folderlist.h"
+#include "picture/pixels/surface.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <new>
 
 #include "app/mainwindow.h"
-#include "browse/filelist.h"
-#include "picture/surface.h"
+#include "browse/widgets/filelist.h"
+#include "picture/pixels/surface.h"
 #include "strip/frames.h"
 #include "strip/names.h"
 #include "strip/numbers.h"

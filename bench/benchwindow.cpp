@@ -18,9 +18,9 @@
 
 #include "app/mainwindow.h"
 #include "app/startup.h"
-#include "browse/drivelist.h"
-#include "browse/filelist.h"
-#include "browse/folderlist.h"
+#include "browse/widgets/drivelist.h"
+#include "browse/widgets/filelist.h"
+#include "browse/widgets/folderlist.h"
 
 namespace {
 

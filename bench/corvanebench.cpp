@@ -22,11 +22,11 @@
 #include <mutex>
 #include <cstdio>
 
-#include "browse/folders.h"
-#include "picture/picture.h"
-#include "picture/pngwriter.h"
-#include "picture/savefile.h"
-#include "picture/threads.h"
+#include "browse/core/folders.h"
+#include "picture/source/picture.h"
+#include "picture/codecs/pngwriter.h"
+#include "picture/base/savefile.h"
+#include "picture/base/threads.h"
 #include "strip/frames.h"
 #include "strip/publish/sheetfile.h"
 

@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "cli/options.h"
-#include "picture/nativepath.h"
+#include "picture/base/nativepath.h"
 #include "strip/publish/publish.h"
 #include "strip/report.h"
 #include "strip/split/split.h"

@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include "picture/nativepath.h"
+#include "picture/base/nativepath.h"
 #include "strip/ends/dataends.h"
 #include "strip/ends/sheetends.h"
 #include "strip/layouts/layouts.h"

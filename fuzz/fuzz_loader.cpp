@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "picture/animation.h"
-#include "picture/picture.h"
-#include "picture/pngwriter.h"
-#include "picture/surface.h"
+#include "picture/source/animation.h"
+#include "picture/source/picture.h"
+#include "picture/codecs/pngwriter.h"
+#include "picture/pixels/surface.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "picture/threads.h"
+#include "picture/base/threads.h"
 
 namespace strip {
 

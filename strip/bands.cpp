@@ -8,9 +8,9 @@
 #include <new>
 #include <vector>
 
-#include "picture/animation.h"
-#include "picture/nativepath.h"
-#include "picture/threads.h"
+#include "picture/source/animation.h"
+#include "picture/base/nativepath.h"
+#include "picture/base/threads.h"
 #include "strip/bandplan.h"
 
 namespace strip {

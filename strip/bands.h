@@ -7,9 +7,9 @@
 #include <functional>
 #include <memory>
 
-#include "picture/animation.h"
-#include "picture/picture.h"
-#include "picture/rgbaband.h"
+#include "picture/source/animation.h"
+#include "picture/source/picture.h"
+#include "picture/pixels/rgbaband.h"
 #include "strip/sheet.h"
 
 namespace strip {

@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QHash>
 
-#include "picture/nativepath.h"
+#include "picture/base/nativepath.h"
 #include "strip/bands.h"
 
 namespace strip {

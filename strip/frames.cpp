@@ -8,9 +8,9 @@
 #include <new>
 #include <vector>
 
-#include "picture/bitmapfile.h"
-#include "picture/nativepath.h"
-#include "picture/threads.h"
+#include "picture/codecs/bitmapfile.h"
+#include "picture/base/nativepath.h"
+#include "picture/base/threads.h"
 #include "strip/sheetcheck.h"
 
 namespace strip {

@@ -5,7 +5,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "picture/picture.h"
+#include "picture/source/picture.h"
 #include "strip/bands.h"
 
 namespace strip {

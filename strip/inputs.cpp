@@ -3,8 +3,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
-#include "browse/listing.h"
-#include "picture/nativepath.h"
+#include "browse/core/listing.h"
+#include "picture/base/nativepath.h"
 
 namespace strip {
 

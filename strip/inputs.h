@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "browse/order.h"
+#include "browse/core/order.h"
 #include "strip/framenames.h"
 
 namespace strip {

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "picture/nativepath.h"
+#include "picture/base/nativepath.h"
 
 namespace strip {
 

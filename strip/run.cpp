@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "picture/nativepath.h"
-#include "picture/savefile.h"
+#include "picture/base/nativepath.h"
+#include "picture/base/savefile.h"
 #include "strip/ends/dataends.h"
 #include "strip/frames.h"
 #include "strip/inputs.h"

@@ -6,9 +6,9 @@
 
 #include <optional>
 
-#include "browse/order.h"
-#include "picture/pngwriter.h"
-#include "picture/rgbaband.h"
+#include "browse/core/order.h"
+#include "picture/codecs/pngwriter.h"
+#include "picture/pixels/rgbaband.h"
 #include "strip/ends/sheetends.h"
 #include "strip/framenames.h"
 #include "strip/pages.h"

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "picture/pngwriter.h"
+#include "picture/codecs/pngwriter.h"
 #include "strip/bands.h"
 #include "strip/ends/sheetends.h"
 

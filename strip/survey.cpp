@@ -8,8 +8,8 @@
 #include <new>
 #include <vector>
 
-#include "picture/animation.h"
-#include "picture/threads.h"
+#include "picture/source/animation.h"
+#include "picture/base/threads.h"
 
 namespace strip {
 

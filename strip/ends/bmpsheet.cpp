@@ -1,8 +1,8 @@
 // The window's own format: a 24-bit bitmap, rows from the bottom up, on an opaque background.
 #include <QCoreApplication>
 
-#include "picture/bitmapfile.h"
-#include "picture/surface.h"
+#include "picture/codecs/bitmapfile.h"
+#include "picture/pixels/surface.h"
 #include "strip/ends/sheetends.h"
 
 namespace strip {

@@ -6,7 +6,7 @@
 
 #include <span>
 
-#include "picture/savefile.h"
+#include "picture/base/savefile.h"
 #include "strip/sheetdata.h"
 
 namespace strip {

@@ -5,7 +5,7 @@
 #include <QHash>
 #include <QSet>
 
-#include "picture/nativepath.h"
+#include "picture/base/nativepath.h"
 #include "strip/ends/dataends.h"
 
 namespace strip {

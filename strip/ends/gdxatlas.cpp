@@ -3,7 +3,7 @@
 
 #include <QSet>
 
-#include "picture/nativepath.h"
+#include "picture/base/nativepath.h"
 
 namespace strip {
 

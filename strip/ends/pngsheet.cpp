@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "picture/rgbaband.h"
+#include "picture/pixels/rgbaband.h"
 #include "strip/ends/sheetends.h"
 #include "strip/sheetcheck.h"
 

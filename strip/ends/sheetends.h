@@ -6,8 +6,8 @@
 #include <functional>
 #include <span>
 
-#include "picture/pngwriter.h"
-#include "picture/savefile.h"
+#include "picture/codecs/pngwriter.h"
+#include "picture/base/savefile.h"
 #include "strip/bands.h"
 
 namespace strip {

@@ -6,8 +6,8 @@
 #include <new>
 #include <vector>
 
-#include "picture/rgbaband.h"
-#include "picture/webpwriter.h"
+#include "picture/pixels/rgbaband.h"
+#include "picture/codecs/webpwriter.h"
 #include "strip/ends/sheetends.h"
 #include "strip/sheetcheck.h"
 

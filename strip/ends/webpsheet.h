@@ -5,8 +5,8 @@
 
 #include <functional>
 
-#include "picture/pngwriter.h"
-#include "picture/savefile.h"
+#include "picture/codecs/pngwriter.h"
+#include "picture/base/savefile.h"
 #include "strip/bands.h"
 
 namespace strip {

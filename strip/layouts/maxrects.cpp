@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "picture/threads.h"
+#include "picture/base/threads.h"
 
 // Rectangles are packed with the padding added to their right and bottom, into a bin that is the
 // page less its margin plus one padding: the padding then lies only between rectangles, and the

@@ -1,6 +1,6 @@
 #include "strip/publish/publish.h"
 
-#include "picture/savefile.h"
+#include "picture/base/savefile.h"
 #include "strip/ends/dataends.h"
 #include "strip/names.h"
 #include "strip/publish/sheetfile.h"

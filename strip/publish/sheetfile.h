@@ -6,8 +6,8 @@
 
 #include <functional>
 
-#include "picture/pngwriter.h"
-#include "picture/savefile.h"
+#include "picture/codecs/pngwriter.h"
+#include "picture/base/savefile.h"
 #include "strip/bands.h"
 #include "strip/sheetcheck.h"
 

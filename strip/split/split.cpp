@@ -13,11 +13,11 @@
 #include <cstring>
 #include <new>
 
-#include "picture/nativepath.h"
-#include "picture/picture.h"
-#include "picture/pngwriter.h"
-#include "picture/regularfile.h"
-#include "picture/savefile.h"
+#include "picture/base/nativepath.h"
+#include "picture/source/picture.h"
+#include "picture/codecs/pngwriter.h"
+#include "picture/base/regularfile.h"
+#include "picture/base/savefile.h"
 
 namespace strip {
 

@@ -9,11 +9,11 @@
 #include <QtTest>
 
 #include "app/mainwindow.h"
-#include "browse/filelist.h"
-#include "browse/folderlist.h"
-#include "browse/drivelist.h"
-#include "browse/reader.h"
-#include "picture/surface.h"
+#include "browse/widgets/filelist.h"
+#include "browse/widgets/folderlist.h"
+#include "browse/widgets/drivelist.h"
+#include "browse/core/reader.h"
+#include "picture/pixels/surface.h"
 #include "tests/support/scriptedprompts.h"
 #include "tests/support/testsupport.h"
 

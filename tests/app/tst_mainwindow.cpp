@@ -15,11 +15,11 @@
 #include <type_traits>
 
 #include "app/mainwindow.h"
-#include "browse/reader.h"
-#include "browse/drivelist.h"
-#include "browse/filelist.h"
-#include "browse/folderlist.h"
-#include "picture/surface.h"
+#include "browse/core/reader.h"
+#include "browse/widgets/drivelist.h"
+#include "browse/widgets/filelist.h"
+#include "browse/widgets/folderlist.h"
+#include "picture/pixels/surface.h"
 #include "tests/support/scriptedprompts.h"
 
 static_assert(std::is_same_v<decltype(MainWindow::MAX_IMAGES), qint16>);

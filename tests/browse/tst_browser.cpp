@@ -14,12 +14,12 @@
 #include <unistd.h>
 
 #include "app/mainwindow.h"
-#include "browse/drivelist.h"
-#include "browse/filelist.h"
-#include "browse/folderlist.h"
-#include "browse/reader.h"
-#include "picture/nativepath.h"
-#include "picture/picture.h"
+#include "browse/widgets/drivelist.h"
+#include "browse/widgets/filelist.h"
+#include "browse/widgets/folderlist.h"
+#include "browse/core/reader.h"
+#include "picture/base/nativepath.h"
+#include "picture/source/picture.h"
 #include "tests/support/scriptedprompts.h"
 #include "tests/support/testsupport.h"
 

@@ -9,8 +9,8 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "browse/folders.h"
-#include "browse/reader.h"
+#include "browse/core/folders.h"
+#include "browse/core/reader.h"
 
 namespace {
 

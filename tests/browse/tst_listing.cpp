@@ -11,8 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "browse/folders.h"
-#include "picture/nativepath.h"
+#include "browse/core/folders.h"
+#include "picture/base/nativepath.h"
 #include "tests/support/testsupport.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/mainwindow.h"
-#include "picture/bitmapfile.h"
-#include "picture/surface.h"
+#include "picture/codecs/bitmapfile.h"
+#include "picture/pixels/surface.h"
 #include "strip/frames.h"
 #include "strip/publish/sheetfile.h"
 #include "tests/support/testsupport.h"

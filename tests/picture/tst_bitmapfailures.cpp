@@ -4,7 +4,7 @@
 // temporary file is left beside it.
 #include <QtTest>
 
-#include "picture/bitmapfile.h"
+#include "picture/codecs/bitmapfile.h"
 #include "tests/support/testsupport.h"
 
 #include <csignal>

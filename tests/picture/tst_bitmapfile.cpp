@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "picture/bitmapfile.h"
+#include "picture/codecs/bitmapfile.h"
 #include "tests/support/testsupport.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <QtEndian>
 #include <QtTest>
 
-#include "picture/animation.h"
-#include "picture/nativepath.h"
-#include "picture/picture.h"
+#include "picture/source/animation.h"
+#include "picture/base/nativepath.h"
+#include "picture/source/picture.h"
 #include "tests/support/testsupport.h"
 
 #include <fcntl.h>

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "picture/pngwriter.h"
+#include "picture/codecs/pngwriter.h"
 #include "tests/support/testsupport.h"
 
 using picture::Compression;

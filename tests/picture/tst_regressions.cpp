@@ -16,9 +16,9 @@
 #include <QtEndian>
 #include <QtTest>
 
-#include "picture/animation.h"
-#include "picture/picture.h"
-#include "picture/pngwriter.h"
+#include "picture/source/animation.h"
+#include "picture/source/picture.h"
+#include "picture/codecs/pngwriter.h"
 #include "tests/support/testsupport.h"
 
 #include <array>

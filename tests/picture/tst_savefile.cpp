@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "picture/savefile.h"
+#include "picture/base/savefile.h"
 #include "tests/support/testsupport.h"
 
 #include <csignal>

@@ -7,9 +7,9 @@
 
 #include <unistd.h>
 
-#include "picture/largepages.h"
-#include "picture/rgbaband.h"
-#include "picture/surface.h"
+#include "picture/pixels/largepages.h"
+#include "picture/pixels/rgbaband.h"
+#include "picture/pixels/surface.h"
 #include "tests/support/testsupport.h"
 
 using picture::Surface;

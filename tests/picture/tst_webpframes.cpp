@@ -9,8 +9,8 @@
 #include <QtEndian>
 #include <QtTest>
 
-#include "picture/animation.h"
-#include "picture/picture.h"
+#include "picture/source/animation.h"
+#include "picture/source/picture.h"
 #include "tests/support/testsupport.h"
 
 namespace {

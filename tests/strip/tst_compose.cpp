@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <new>
 
-#include "picture/threads.h"
+#include "picture/base/threads.h"
 #include "strip/bandplan.h"
 #include "strip/frames.h"
 #include "strip/publish/sheetfile.h"

@@ -8,9 +8,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "picture/bitmapfile.h"
-#include "picture/savefile.h"
-#include "picture/largepages.h"
+#include "picture/codecs/bitmapfile.h"
+#include "picture/base/savefile.h"
+#include "picture/pixels/largepages.h"
 #include "strip/frames.h"
 #include "strip/publish/sheetfile.h"
 #include "tests/support/testsupport.h"

@@ -254,6 +254,9 @@ bad_crc = bytearray(good)
 bad_crc[last_fdat + 8] ^= 1  # inside the data, after the sequence number
 refused("apng-fdat-fails-its-checksum", "png", bytes(bad_crc), "its fdAT chunk fails its checksum")
 refused("apng-cut-in-fdat", "png", good[:last_fdat + 12], "its picture data ends early")
+# An end chunk that declares data the file does not hold is cut short like any other chunk.
+refused("apng-end-chunk-runs-past-the-end", "png", good[:-12] + struct.pack(">I", 4) + b"IEND" + struct.pack(">I", zlib.crc32(b"IEND")),
+        "its picture data ends early")
 # 4000 x 4000 pixels of one bit, and 30 frames of one pixel: together over the budget.
 side = 4000
 huge = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", side, side, 1, 3, 0, 0, 0))

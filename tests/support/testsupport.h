@@ -8,8 +8,8 @@
 
 #include <functional>
 
-#include "picture/picture.h"
-#include "picture/savefile.h"
+#include "picture/source/picture.h"
+#include "picture/base/savefile.h"
 #include "strip/bands.h"
 
 namespace testsupport {

@@ -46,7 +46,7 @@ const OptionDef optionDefs[] = {
     {Id::Scale, 0, "scale", "N", "Enlarge every frame N times, pixel for pixel, for pixel art (default 1); cells given as WxH too."},
     {Id::Pot, 0, "pot", nullptr, "Round the sheet's sides up to powers of two."},
     {Id::Background, 0, "background", "COLOR", "#rrggbb, or transparent (PNG and WebP only). Default: transparent for PNG and WebP, #efefef (the window's) for BMP."},
-    {Id::Alpha, 0, "alpha", "keep|clean|bleed", "Fully transparent pixels keep their colour (default), become 0 (smaller files), or take the nearest visible pixel's (no dark fringes when filtered)."},
+    {Id::Alpha, 0, "alpha", "keep|clean|bleed|premultiply", "Fully transparent pixels keep their colour (default), become 0 (smaller files), or take the nearest visible pixel's (no dark fringes when filtered); or every colour is multiplied by its alpha (PNG and WebP), for engines that blend so."},
     {Id::Compress, 0, "compress", "fast|default|best|max", "How hard to compress a PNG or WebP: fast, default, best (smaller, slower), or max (a PNG smaller still with Zopfli, many times slower; for a WebP the same as best)."},
     {Id::AllFrames, 0, "all-frames", nullptr, "Every frame of an animated GIF, APNG or WebP, as a viewer shows it, not only the first."},
     {Id::Trim, 0, "trim", nullptr, "Shrink every cell to the part any frame shows (the grid stays even); the data says where each frame sat."},
@@ -283,8 +283,12 @@ Options parseOptions(const QStringList &arguments)
     o.scale = wholeNumber(valueOf(given, Id::Scale, QStringLiteral("1")), QStringLiteral("--scale"), 1, 64);
     o.pot = given.count(Id::Pot);
     const QString alpha = choice(valueOf(given, Id::Alpha, QStringLiteral("keep")), QStringLiteral("--alpha"),
-                                 {QStringLiteral("keep"), QStringLiteral("clean"), QStringLiteral("bleed")});
-    o.alpha = alpha == QLatin1String("clean") ? picture::TransparentColour::Clean
+                                 {QStringLiteral("keep"), QStringLiteral("clean"), QStringLiteral("bleed"), QStringLiteral("premultiply")});
+    o.premultiply = alpha == QLatin1String("premultiply");
+    if (o.premultiply && !sheetEnd->alpha)
+        throw UsageError{QStringLiteral("--alpha premultiply multiplies colours by their alpha, and a .%1 has none")
+                             .arg(QLatin1String(sheetEnd->suffix))};
+    o.alpha = alpha == QLatin1String("clean") || o.premultiply ? picture::TransparentColour::Clean
             : alpha == QLatin1String("bleed") ? picture::TransparentColour::Bleed : picture::TransparentColour::Keep;
     if (given.count(Id::Background)) {
         const QString value = given[Id::Background];

@@ -39,6 +39,7 @@ struct SheetJob {
     picture::Budget budget;
     int bytesPerPixel = 3;   // of a band: 3 for a bitmap, 4 for RGBA
     picture::TransparentColour transparent = picture::TransparentColour::Keep;
+    bool premultiplied = false; // the sheet's colours multiplied by their alpha once composed
     // Sources that a later job reads too (the next page of the sheet): their files stay open
     // after this job's last band. Empty: every file is let go.
     QList<bool> keptSources;

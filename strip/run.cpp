@@ -67,7 +67,7 @@ RunPlan planRun(const RunRequest &r)
         !why.isEmpty())
         return refuse(why);
     const QString subject = QStringLiteral("Cannot write %1").arg(r.output);
-    if (const QString why = layoutRefusal(r.layout, r.pages.rotate, r.formats, r.txt, subject); !why.isEmpty())
+    if (const QString why = endsRefusal(r.layout, r.pages.rotate, r.premultiply, r.formats, r.txt, subject); !why.isEmpty())
         return refuse(why);
     const Layout &laid = *layoutNamed(r.layout);
 
@@ -96,6 +96,7 @@ RunPlan planRun(const RunRequest &r)
         return refuse(gathered.failure.message);
     // Frames enlarged pixel for pixel take their cells with them.
     job.transparent = r.alpha;
+    job.premultiplied = r.premultiply;
     QSize largest;
     for (SheetSource &source : job.sources) {
         source.size *= r.scale;
@@ -152,6 +153,7 @@ RunPlan planRun(const RunRequest &r)
     for (const QString &path : std::as_const(plan.sheetPaths))
         images.append(QFileInfo(path).fileName());
     plan.data = describeSheet(plan.paged, job, plan.naming, images, r.duration, r.pivot, QLatin1String(end.pixelFormat));
+    plan.data.premultiplied = r.premultiply;
     if (const QString why = safeNamesClash(plan.data, r.formats); !why.isEmpty())
         return refuse(why);
 

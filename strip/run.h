@@ -28,6 +28,7 @@ struct RunRequest {
     bool pot = false;                      // sides rounded up to powers of two
     int scale = 1;
     picture::TransparentColour alpha = picture::TransparentColour::Keep;
+    bool premultiply = false;              // colours multiplied by their alpha once composed
     picture::Compression compression = picture::Compression::Default;
     browse::Order order = browse::Order::Natural;
     std::optional<QColor> background;      // unset: transparent where the format holds it, else the window's colour

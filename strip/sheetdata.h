@@ -53,6 +53,7 @@ struct SheetData {
     // set only when the anchor was asked for.
     std::optional<QPointF> pivot;
     QString pixelFormat;              // of the images: "RGBA8888" or "RGB888"
+    bool premultiplied = false;       // colours multiplied by their alpha (--alpha premultiply)
 };
 
 // The file formats engines read beside the sheet, each written from the same SheetData. A

@@ -56,6 +56,20 @@ bool RgbaBand::reset(int width, int rows)
     return true;
 }
 
+void RgbaBand::premultiply()
+{
+    for (int y = 0; y < m_pixels.height(); ++y) {
+        uchar *p = m_pixels.scanLine(y);
+        for (int x = 0; x < m_pixels.width(); ++x, p += 4) {
+            const unsigned a = p[3];
+            if (a == 255)
+                continue;
+            for (int c = 0; c < 3; ++c)
+                p[c] = uchar((p[c] * a + 127) / 255);
+        }
+    }
+}
+
 void RgbaBand::draw(const QImage &picture, int x, int y)
 {
     const int left = std::max(x, 0);

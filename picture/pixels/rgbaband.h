@@ -19,6 +19,9 @@ public:
     // falls outside the band is cut off.
     void draw(const QImage &picture, int x, int y);
     const QImage &pixels() const { return m_pixels; } // Format_RGBA8888
+    // Multiplies every pixel's colour by its alpha, rounded to nearest once, for engines that
+    // blend premultiplied colours.
+    void premultiply();
 
 private:
     QImage m_pixels;

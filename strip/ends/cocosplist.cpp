@@ -113,7 +113,7 @@ QByteArray cocosPlist(const SheetData &data, int page)
     key(xml, QStringLiteral("format"));
     xml.writeTextElement(QStringLiteral("integer"), QStringLiteral("3"));
     entry(xml, QStringLiteral("pixelFormat"), data.pixelFormat.isEmpty() ? QStringLiteral("RGBA8888") : data.pixelFormat);
-    boolean(xml, QStringLiteral("premultiplyAlpha"), false);
+    boolean(xml, QStringLiteral("premultiplyAlpha"), data.premultiplied);
     entry(xml, QStringLiteral("realTextureFileName"), xmlName(p.image));
     entry(xml, QStringLiteral("size"), sizeText(p.size));
     entry(xml, QStringLiteral("textureFileName"), xmlName(p.image));

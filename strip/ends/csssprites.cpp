@@ -79,6 +79,7 @@ extern const DataEnd cssEnd{
     .id = "css", .suffix = ".css", .help = "", .files = DataEnd::Files::One,
     .write = [](const SheetData &data, int, const QStringList &) { return cssSprites(data); },
     .heldName = cssClass, .heldWhat = "the CSS class",
-    .noRotation = "a CSS background shows its part of the sheet as it lies, with no way to turn it back"};
+    .noRotation = "a CSS background shows its part of the sheet as it lies, with no way to turn it back",
+    .straightAlphaOnly = "a browser draws a PNG's colours as straight alpha, so every edge would darken"};
 
 } // namespace strip

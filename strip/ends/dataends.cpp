@@ -37,7 +37,8 @@ QStringList dataFiles(const DataEnd &end, const QString &sheetPath, int pages)
     return files;
 }
 
-QString layoutRefusal(const QString &layout, bool rotate, const QStringList &ids, bool txt, const QString &subject)
+QString endsRefusal(const QString &layout, bool rotate, bool premultiply, const QStringList &ids, bool txt,
+                    const QString &subject)
 {
     const Layout *laid = layoutNamed(layout);
     const bool grid = laid && laid->grid;
@@ -48,6 +49,9 @@ QString layoutRefusal(const QString &layout, bool rotate, const QStringList &ids
         if (rotate && end->noRotation)
             return QStringLiteral("%1: --rotate turns frames a quarter on the sheet, and %2; leave out --rotate or --format %3.")
                 .arg(subject, QLatin1String(end->noRotation), id);
+        if (premultiply && end->straightAlphaOnly)
+            return QStringLiteral("%1: --alpha premultiply multiplies every colour by its alpha, and %2; leave out "
+                                  "--alpha premultiply or --format %3.").arg(subject, QLatin1String(end->straightAlphaOnly), id);
         if (!grid && end->needsGrid)
             return QStringLiteral("%1: %2, which --layout %3 does not make; use --layout grid or leave out --format %4.")
                 .arg(subject, QLatin1String(end->needsGrid), layout, id);

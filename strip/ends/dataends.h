@@ -42,6 +42,7 @@ struct DataEnd {
     const char *noRotation = nullptr;
     const char *needsGrid = nullptr;
     bool turnsBackClockwise = false; // its frames are stored turned anticlockwise, not clockwise
+    const char *straightAlphaOnly = nullptr; // why premultiplied colours would show wrong
 };
 
 // Every data end, in the order --format lists them.
@@ -53,10 +54,11 @@ const DataEnd *dataEnd(const QString &id);
 // The files end writes beside the sheet at sheetPath when it has `pages` pages.
 QStringList dataFiles(const DataEnd &end, const QString &sheetPath, int pages);
 
-// Why a sheet laid out by layout, its frames turned when rotate, cannot be held by the data ends
-// ids (and the text file when txt), each end saying why; empty when it can. Ends that turn their
-// frames back opposite ways cannot share one sheet.
-QString layoutRefusal(const QString &layout, bool rotate, const QStringList &ids, bool txt, const QString &subject);
+// Why a sheet laid out by layout, its frames turned when rotate, its colours premultiplied when
+// premultiply, cannot be held by the data ends ids (and the text file when txt), each end saying
+// why; empty when it can. Ends that turn their frames back opposite ways cannot share one sheet.
+QString endsRefusal(const QString &layout, bool rotate, bool premultiply, const QStringList &ids, bool txt,
+                    const QString &subject);
 
 // Whether the data ends ids want turned frames stored anticlockwise.
 bool turnedAnticlockwise(const QStringList &ids);

@@ -41,6 +41,8 @@ QByteArray gdxAtlas(const SheetData &data)
         out += "format: " + (data.pixelFormat.isEmpty() ? QByteArray("RGBA8888") : data.pixelFormat.toUtf8()) + '\n';
         out += "filter: Nearest,Nearest\n";
         out += "repeat: none\n";
+        if (data.premultiplied)
+            out += "pma: true\n"; // spine-core and libGDX then blend with premultiplied alpha
         for (int i = 0; i < data.frames.size(); ++i) {
             const DataFrame &f = data.frames[i];
             if (f.page != p)

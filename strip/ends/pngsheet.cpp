@@ -56,7 +56,11 @@ bool writePngSheet(const SheetJob &job, picture::SaveSink &sink, const QColor &b
         const BandCanvas canvas{
             [&](int w, int rows) { return band.reset(w, rows); },
             [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
-            [&](const Band &b) { return writer.writeRows(band.pixels(), 0, int(b.end - b.top)); }};
+            [&](const Band &b) {
+                if (job.premultiplied)
+                    band.premultiply();
+                return writer.writeRows(band.pixels(), 0, int(b.end - b.top));
+            }};
         const bool ok = composeInBands(job, BandOrder::TopDown, canvas, inputError, progress) && writer.finish();
         *encoderError = writer.error();
         return ok;
@@ -75,6 +79,8 @@ bool writePngSheet(const SheetJob &job, picture::SaveSink &sink, const QColor &b
         [&](int w, int rows) { return band.reset(w, rows); },
         [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
         [&](const Band &b) {
+            if (job.premultiplied)
+                band.premultiply();
             const QImage &rows = band.pixels();
             for (qint64 y = b.top; y < b.end; ++y)
                 std::memcpy(whole.scanLine(int(y)), rows.constScanLine(int(y - b.top)), size_t(width) * 4);

@@ -124,6 +124,8 @@ QByteArray sheetJson(const SheetData &data, int page, JsonLayout layout, const Q
         {QStringLiteral("margin"), sheet.margin},
         {QStringLiteral("extrude"), sheet.extrude}, // each cell's edge pixels, repeated outward
     };
+    if (data.premultiplied) // PixiJS: load the page with alphaMode "premultiplied-alpha"
+        meta.insert(QStringLiteral("premultipliedAlpha"), true);
     if (sheet.grid()) { // for engines that slice a sheet by its grid
         meta.insert(QStringLiteral("columns"), sheet.columns);
         meta.insert(QStringLiteral("rows"), sheet.rows);

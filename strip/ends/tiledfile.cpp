@@ -125,6 +125,7 @@ extern const DataEnd tiledEnd{
     .id = "tiled", .suffix = ".tsx", .help = "(.tsx)", .files = DataEnd::Files::EachPage,
     .write = [](const SheetData &data, int k, const QStringList &) { return tiledTileset(data, k); },
     .heldName = xmlName, .heldWhat = "the Tiled tile name", .imageHolder = "Tiled's XML",
-    .needsGrid = "Tiled's tilesets cut their image into tiles of one size in even rows"};
+    .needsGrid = "Tiled's tilesets cut their image into tiles of one size in even rows",
+    .straightAlphaOnly = "Tiled draws its tiles' colours as straight alpha, so every edge would darken"};
 
 } // namespace strip

@@ -37,6 +37,8 @@ bool writeWebpSheet(const SheetJob &job, picture::SaveSink &sink, const QColor &
         [&](int w, int rows) { return band.reset(w, rows); },
         [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
         [&](const Band &b) {
+            if (job.premultiplied)
+                band.premultiply();
             const QImage &rows = band.pixels();
             for (qint64 y = b.top; y < b.end; ++y) {
                 const uchar *p = rows.constScanLine(int(y - b.top));

@@ -105,6 +105,8 @@ private slots:
     void reports();
     void pagesWithIndexNames_data();
     void pagesWithIndexNames();
+    void premultipliedSheets_data();
+    void premultipliedSheets();
     void splitRoundTrip_data();
     void splitRoundTrip();
     void splitRefused_data();
@@ -666,6 +668,8 @@ void TestCli::badUsage_data()
     QTest::newRow("rotate without a packed layout") << words("a.png --rotate -o s.png") << QStringLiteral("give --layout dense too");
     QTest::newRow("rotate with the grid") << words("a.png --rotate --layout grid -o s.png")
                                           << QStringLiteral("the cells of --layout grid are not turned; give --layout dense too");
+    QTest::newRow("premultiplied bitmap") << words("a.png --alpha premultiply -o s.bmp")
+                                          << QStringLiteral("--alpha premultiply multiplies colours by their alpha, and a .bmp has none");
 }
 
 void TestCli::badUsage()
@@ -770,6 +774,12 @@ void TestCli::refusedBeforeWriting_data()
                                                            << both.arg(QStringLiteral("sparrow"));
     QTest::newRow("turned both ways, libGDX and the JSON") << QString() << words("x --layout dense --rotate --json --format libgdx -o s.png")
                                                            << both.arg(QStringLiteral("json-hash"));
+    const QString premultiplied = QStringLiteral("Cannot write s.png: --alpha premultiply multiplies every colour by its alpha, and %1, "
+                                                 "so every edge would darken; leave out --alpha premultiply or --format %2.");
+    QTest::newRow("premultiplied for CSS") << QString() << words("x --alpha premultiply --format css -o s.png")
+        << premultiplied.arg(QStringLiteral("a browser draws a PNG's colours as straight alpha"), QStringLiteral("css"));
+    QTest::newRow("premultiplied for Tiled") << QString() << words("x --alpha premultiply --format tiled -o s.png")
+        << premultiplied.arg(QStringLiteral("Tiled draws its tiles' colours as straight alpha"), QStringLiteral("tiled"));
 }
 
 void TestCli::refusedBeforeWriting()
@@ -1047,6 +1057,62 @@ void TestCli::everyFormatKeepsThePixels()
 }
 
 // A sheet made and split again gives back its pixels, and the names it was made with.
+void TestCli::premultipliedSheets_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("sheet");
+    QTest::newRow("grid, PNG, every data end that says so") << words("-c 3 --json --format libgdx,cocos2d") << QStringLiteral("s.png");
+    QTest::newRow("grid, WebP, extruded") << words("-c 2 --extrude 1 --padding 1 --json") << QStringLiteral("s.webp");
+    QTest::newRow("packed, turned, extruded") << words("--layout dense --rotate --extrude 1 --json") << QStringLiteral("s.png");
+}
+
+// Each pixel of a premultiplied sheet is the same sheet's straight pixel, its colour times its
+// alpha rounded to nearest; the data says so.
+void TestCli::premultipliedSheets()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, sheet);
+    QTemporaryDir dir;
+    writeFolderInputs(dir.path());
+    const QString straight = QStringLiteral("straight.") + QFileInfo(sheet).suffix();
+    Run run = runStrip(words("anim/walk anim/run spin.gif --all-frames --alpha clean") + options + QStringList{QStringLiteral("-o"), straight},
+                       dir.path());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    run = runStrip(words("anim/walk anim/run spin.gif --all-frames --alpha premultiply") + options + QStringList{QStringLiteral("-o"), sheet},
+                   dir.path());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QImage a = pillowFrames(dir.filePath(straight)).value(0), b = pillowFrames(dir.filePath(sheet)).value(0);
+    QVERIFY(!a.isNull() && a.size() == b.size());
+    int translucent = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const uchar *s = a.constScanLine(y), *p = b.constScanLine(y);
+        for (int x = 0; x < a.width() * 4; x += 4) {
+            translucent += s[x + 3] > 0 && s[x + 3] < 255;
+            for (int c = 0; c < 4; ++c) {
+                const int want = c == 3 ? s[x + 3] : (s[x + c] * s[x + 3] + 127) / 255;
+                QVERIFY2(p[x + c] == want, qPrintable(QStringLiteral("pixel %1, %2 channel %3: %4, not %5").arg(x / 4).arg(y).arg(c).arg(p[x + c]).arg(want)));
+            }
+        }
+    }
+    QVERIFY(translucent > 0);
+    const QString stem = dir.filePath(QFileInfo(sheet).completeBaseName());
+    QVERIFY(readFile(stem + QStringLiteral(".json")).contains("\"premultipliedAlpha\":true"));
+    const QString engines = QStringLiteral(CORVANE_ENGINES_DIR);
+    if (options.join(u' ').contains(QStringLiteral("libgdx"))) {
+        // spine-core's own reader, where it is installed.
+        QVERIFY(readFile(stem + QStringLiteral(".atlas")).contains("\npma: true\n"));
+        if (!QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty()
+            && QFileInfo::exists(engines + QStringLiteral("/node_modules/@esotericsoftware/spine-core"))) {
+            QProcess node;
+            node.start(QStringLiteral("node"), {engines + QStringLiteral("/read-atlas.cjs"), stem + QStringLiteral(".atlas")});
+            QVERIFY(node.waitForFinished(60000) && node.exitCode() == 0);
+            QVERIFY(QJsonDocument::fromJson(node.readAllStandardOutput())[QStringLiteral("pages")][0][QStringLiteral("pma")].toBool());
+        }
+    }
+    if (options.join(u' ').contains(QStringLiteral("cocos2d")))
+        QVERIFY(readFile(stem + QStringLiteral(".plist")).contains("<key>premultiplyAlpha</key>\n\t\t\t<true/>"));
+}
+
 void TestCli::splitRoundTrip_data()
 {
     QTest::addColumn<QStringList>("make");  // options that make the sheet from anim/walk and anim/run

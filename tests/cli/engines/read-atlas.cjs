@@ -1,5 +1,5 @@
 // Reads a libGDX / Spine texture atlas with spine-core's own TextureAtlas and prints what it found:
-//   node read-atlas.cjs SHEET.atlas  ->  {"pages": [{name, width, height}], "regions": [...]}
+//   node read-atlas.cjs SHEET.atlas  ->  {"pages": [{name, width, height, pma}], "regions": [...]}
 // Each region: its page's place, name, index, bounds, offsets from the frame's bottom-left
 // corner and the frame's original size, as spine-core reads them; its turn (degrees) and the
 // page's pixels under its top-left, top-right, bottom-right and bottom-left corners, from the uvs
@@ -16,7 +16,7 @@ const fs = require('fs');
     };
     const atlas = new TextureAtlas(fs.readFileSync(process.argv[2], 'utf8'));
     const out = {
-        pages: atlas.pages.map((p) => ({ name: p.name, width: p.width, height: p.height })),
+        pages: atlas.pages.map((p) => ({ name: p.name, width: p.width, height: p.height, pma: p.pma })),
         regions: atlas.regions.map((r) => ({
             page: atlas.pages.indexOf(r.page), name: r.name, index: r.index,
             x: r.x, y: r.y, w: r.width, h: r.height,

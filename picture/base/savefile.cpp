@@ -472,9 +472,55 @@ SaveResult StagedSave::stageIn(std::unique_lock<std::mutex> &lock, const std::sh
     return {};
 }
 
-SaveResult StagedSave::commit()
+namespace {
+
+// Whether the regular file name in folder fd holds the same bytes as the file temp beside it.
+bool sameBytes(int fd, const QByteArray &temp, const QByteArray &name)
+{
+    struct stat a, b;
+    if (::fstatat(fd, name.constData(), &b, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(b.st_mode)
+        || ::fstatat(fd, temp.constData(), &a, AT_SYMLINK_NOFOLLOW) != 0 || a.st_size != b.st_size)
+        return false;
+    const int fa = ::openat(fd, temp.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fb = ::openat(fd, name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    bool same = fa >= 0 && fb >= 0;
+    std::vector<char> x(1 << 16), y(1 << 16);
+    while (same) {
+        const ssize_t n = ::read(fa, x.data(), x.size());
+        if (n <= 0) {
+            same = n == 0 && ::read(fb, y.data(), 1) == 0;
+            break;
+        }
+        ssize_t got = 0;
+        while (got < n) {
+            const ssize_t m = ::read(fb, y.data() + got, size_t(n - got));
+            if (m <= 0)
+                break;
+            got += m;
+        }
+        same = got == n && std::memcmp(x.data(), y.data(), size_t(n)) == 0;
+    }
+    if (fa >= 0)
+        ::close(fa);
+    if (fb >= 0)
+        ::close(fb);
+    return same;
+}
+
+} // namespace
+
+SaveResult StagedSave::commit(bool keepUnchanged)
 {
     const std::lock_guard lock(registryLock());
+    if (keepUnchanged) {
+        // Unchanged files are let go first: the rest is replaced all together, or none of it.
+        std::erase_if(m_files, [](const std::unique_ptr<Staged> &file) {
+            if (!sameBytes(file->folder->fd, file->temp, file->name))
+                return false;
+            ::unlinkat(file->folder->fd, file->temp.constData(), 0);
+            return true;
+        });
+    }
     // Put in place from the last staged to the first, so that the first (a sheet, usually far
     // larger than the files described after it) is never the one kept aside: every file but
     // the one put in place last may have to be put back, and the old ones get a second name.

@@ -62,8 +62,10 @@ public:
     // folders name holds are made when missing, and below folder no symbolic link is followed
     // or replaced: a link where name leads is refused, so nothing is written outside folder.
     SaveResult stageInside(const QString &folder, const QString &name, const std::function<bool(SaveSink &)> &produce);
-    // Replaces every staged file, or none of them.
-    SaveResult commit();
+    // Replaces every staged file, or none of them. With keepUnchanged, a file whose bytes are
+    // those of the regular file already there is not replaced, so that its time stays and a
+    // build that looks at times sees nothing new.
+    SaveResult commit(bool keepUnchanged = false);
 
 private:
     friend void discardStagedForExit();

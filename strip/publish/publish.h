@@ -16,7 +16,8 @@ using PageProgress = std::function<void(int page, int done, int total)>;
 QString rehearseRun(const RunPlan &plan, const RunRequest &request, const PageProgress &progress = {});
 
 // Writes every file of the plan (the pages, each data end's files, the text file), replaced
-// together or not at all. Empty, or why not, naming the file.
+// together or not at all; a file whose bytes would stay the same is not touched. Empty, or why
+// not, naming the file.
 QString publishRun(const RunPlan &plan, const RunRequest &request, const PageProgress &progress = {});
 
 } // namespace strip

@@ -105,6 +105,8 @@ private slots:
     void reports();
     void pagesWithIndexNames_data();
     void pagesWithIndexNames();
+    void unchangedOutputsKeepTheirTime_data();
+    void unchangedOutputsKeepTheirTime();
     void premultipliedSheets_data();
     void premultipliedSheets();
     void splitRoundTrip_data();
@@ -1057,6 +1059,45 @@ void TestCli::everyFormatKeepsThePixels()
 }
 
 // A sheet made and split again gives back its pixels, and the names it was made with.
+void TestCli::unchangedOutputsKeepTheirTime_data()
+{
+    QTest::addColumn<QString>("change");       // what happens to the inputs between two runs
+    QTest::addColumn<QStringList>("rewritten"); // the outputs that then get a new time
+    QTest::newRow("nothing") << QString() << QStringList();
+    QTest::newRow("a frame's pixels, not its size") << QStringLiteral("repaint") << words("s.png");
+    QTest::newRow("a frame more") << QStringLiteral("add") << words("s.png s.json s.atlas");
+}
+
+// A run whose outputs would be the same bytes leaves them, and their times, as they are; the
+// others are replaced as always.
+void TestCli::unchangedOutputsKeepTheirTime()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, rewritten);
+    QTemporaryDir dir;
+    const QList<QImage> pictures = writeFolderInputs(dir.path());
+    const QStringList run = words("anim/walk anim/run --json --format libgdx -o s.png");
+    QVERIFY(runStrip(run, dir.path()).status == 0);
+    const QDateTime old = QDateTime::fromSecsSinceEpoch(946684800); // 2000-01-01
+    const QStringList outputs = words("s.png s.json s.atlas");
+    for (const QString &name : outputs) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(old, QFileDevice::FileModificationTime));
+    }
+    if (change == QLatin1String("repaint")) {
+        QImage image = pictures[1];
+        image.invertPixels();
+        QVERIFY(image.save(dir.filePath(QStringLiteral("anim/walk/2.png"))));
+    } else if (change == QLatin1String("add")) {
+        QVERIFY(pictures[0].save(dir.filePath(QStringLiteral("anim/walk/3.png"))));
+    }
+    const Run second = runStrip(run, dir.path());
+    QVERIFY2(second.status == 0, qPrintable(second.err));
+    for (const QString &name : outputs)
+        QVERIFY2((QFileInfo(dir.filePath(name)).lastModified() != old) == rewritten.contains(name), qPrintable(name));
+    QVERIFY(QDir(dir.path()).entryList({QStringLiteral(".corvane-*")}, QDir::Files | QDir::Hidden).isEmpty());
+}
+
 void TestCli::premultipliedSheets_data()
 {
     QTest::addColumn<QStringList>("options");

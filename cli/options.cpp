@@ -19,7 +19,7 @@ namespace {
 enum class Id {
     Output, Columns, Order, Fill, Padding, Margin, Cell, Anchor, Clip, Overlap, Extrude, Scale, Pot, Background, Alpha, Compress,
     AllFrames, Trim, Dedupe, MaxSize, Layout, Rotate, Txt, Json, Format,
-    Names, Duration, Split, Data, DryRun, Quiet, Help, Version
+    Names, Duration, Depfile, Split, Data, DryRun, Quiet, Help, Version
 };
 
 struct OptionDef {
@@ -59,6 +59,7 @@ const OptionDef optionDefs[] = {
     {Id::Format, 0, "format", "LIST", nullptr}, // from the list of data ends
     {Id::Names, 0, "names", "path|index", "Frame names: the path within the input given (default) or the frame's number; implies --json without --format."},
     {Id::Duration, 0, "duration", "MS", "How long a still picture's frame is shown, in the JSON (default 100)."},
+    {Id::Depfile, 0, "depfile", "FILE", "Also write FILE, a Make and Ninja dependency file: every output depends on every picture read and folder listed."},
     {Id::Split, 0, "split", "SHEET", "Cut SHEET into PNG frames in the folder -o names, by --cell or by --data."},
     {Id::Data, 0, "data", "JSON", "With --split: the sheet's JSON, which gives every frame's name and rectangle."},
     {Id::DryRun, 0, "dry-run", nullptr, "Check everything and print the frames, the layout and the files; write nothing."},
@@ -332,6 +333,7 @@ Options parseOptions(const QStringList &arguments)
     if (o.pages.rotate && strip::layoutNamed(o.layout)->grid)
         throw UsageError{QStringLiteral("--rotate turns frames of a packed layout, and the cells of --layout %1 are not "
                                         "turned; give --layout dense too").arg(o.layout)};
+    o.depfile = picture::plainPath(valueOf(given, Id::Depfile));
     o.txt = given.count(Id::Txt);
     o.json = given.count(Id::Json) || (given.count(Id::Names) && !given.count(Id::Format));
     if (given.count(Id::Format)) {

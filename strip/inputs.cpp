@@ -16,6 +16,7 @@ InputFiles listInputs(const QStringList &inputs, browse::Order order, const QStr
         QStringList files{input};
         const bool folder = browse::isFolder(input);
         if (folder) {
+            listed.folders.append(input);
             files = browse::pictureFilesIn(input, order, &listed.refusal);
             if (!listed.refusal.isEmpty())
                 return listed;

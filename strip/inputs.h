@@ -14,6 +14,7 @@ namespace strip {
 struct InputFiles {
     QStringList paths;
     QList<SourceOrigin> origins; // one a path
+    QStringList folders;         // the folders listed, in the order given
     QString refusal;             // not empty: a folder that cannot be read or holds no pictures
 };
 

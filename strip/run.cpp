@@ -11,6 +11,7 @@
 #include "strip/inputs.h"
 #include "strip/layouts/layouts.h"
 #include "strip/names.h"
+#include "strip/publish/depfile.h"
 #include "strip/report.h"
 #include "strip/sheetcheck.h"
 
@@ -48,6 +49,8 @@ QStringList outputsOf(const RunRequest &r, const QStringList &sheetPaths)
         outputs.append(sheetTextPath(r.output));
     for (; k < r.formats.size(); ++k)
         outputs += dataFiles(*dataEnd(r.formats[k]), r.output, pages);
+    if (!r.depfile.isEmpty())
+        outputs.append(r.depfile);
     return outputs;
 }
 
@@ -79,6 +82,11 @@ RunPlan planRun(const RunRequest &r)
     const InputFiles inputs = listInputs(r.inputs, r.order, r.output);
     if (!inputs.refusal.isEmpty())
         return refuse(inputs.refusal);
+    const QStringList read = inputs.folders + inputs.paths;
+    if (!r.depfile.isEmpty()) {
+        if (const QString why = dependencyRefusal(r.depfile, read + plan.outputs); !why.isEmpty())
+            return refuse(why);
+    }
     // Every file opened once, on every core; each picture is decoded when its rows come.
     const GatherResult gathered = gather(inputs.paths, job.budget, {r.allFrames, false, true});
     for (const SheetSource &source : gathered.pictures) {
@@ -160,6 +168,11 @@ RunPlan planRun(const RunRequest &r)
     const bool pagedAnimations = r.json || r.formats.contains(QStringLiteral("tiled"));
     plan.warnings += sheetWarnings(job, plan.paged, plan.data, plan.sheetPaths, r.sheet.clip, pagedAnimations);
     plan.background = r.background.value_or(end.alpha ? QColor(Qt::transparent) : windowBackground);
+    if (!r.depfile.isEmpty()) {
+        QStringList outputs = plan.outputs;
+        outputs.removeAll(r.depfile);
+        plan.dependencies = dependencyFile(outputs, read);
+    }
     if (r.txt) {
         const Sheet &first = plan.paged.pages.first().sheet;
         plan.textLine = companionLine(imageName(QFileInfo(plan.sheetPaths.first()).fileName()), first.columns, first.frameTotal);

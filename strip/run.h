@@ -39,6 +39,7 @@ struct RunRequest {
     std::optional<Anchor> pivot;           // the anchor, when given, as every frame's pivot
     NameScheme names = NameScheme::Path;
     int duration = 100;                    // milliseconds a still picture is shown
+    QString depfile;                       // not empty: a Make and Ninja dependency file to write
 };
 
 // A run planned once, before anything is written, and handed unchanged to the dry run's report
@@ -55,6 +56,7 @@ struct RunPlan {
     QColor background;
     qint64 memory = 0;        // the most the run holds at once
     QByteArray textLine;      // the one-line text file's, when asked for
+    QByteArray dependencies;  // the dependency file's, when asked for
 };
 
 RunPlan planRun(const RunRequest &request);

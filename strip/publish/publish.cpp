@@ -29,6 +29,8 @@ QString publishRun(const RunPlan &plan, const RunRequest &request, const PagePro
         failed = stageData(save, plan.data, request.formats, request.output);
     if (failed.isEmpty() && request.txt)
         failed = save.stage(sheetTextPath(request.output), plan.textLine).message;
+    if (failed.isEmpty() && !request.depfile.isEmpty())
+        failed = save.stage(request.depfile, plan.dependencies).message;
     // A file that would not change is left as it is, its time too, for builds that look at times.
     if (failed.isEmpty())
         failed = save.commit(true).message;

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -105,6 +106,8 @@ private slots:
     void reports();
     void pagesWithIndexNames_data();
     void pagesWithIndexNames();
+    void depfileDrivesTheBuild_data();
+    void depfileDrivesTheBuild();
     void unchangedOutputsKeepTheirTime_data();
     void unchangedOutputsKeepTheirTime();
     void premultipliedSheets_data();
@@ -1059,6 +1062,66 @@ void TestCli::everyFormatKeepsThePixels()
 }
 
 // A sheet made and split again gives back its pixels, and the names it was made with.
+void TestCli::depfileDrivesTheBuild_data()
+{
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("runsAgain");
+    for (const QString &tool : {QStringLiteral("make"), QStringLiteral("ninja")}) {
+        QTest::addRow("%s, nothing changed", qPrintable(tool)) << tool << QString() << false;
+        QTest::addRow("%s, a frame changed", qPrintable(tool)) << tool << QStringLiteral("repaint") << true;
+        QTest::addRow("%s, a frame added", qPrintable(tool)) << tool << QStringLiteral("add") << true;
+        QTest::addRow("%s, a frame removed", qPrintable(tool)) << tool << QStringLiteral("remove") << true;
+    }
+}
+
+// Make (its file including the dependency file, as -MD's users do) and Ninja (deps = gcc,
+// restat) run corvane-strip again exactly when a frame is changed, added or removed, in a
+// folder whose name and files' names need escaping.
+void TestCli::depfileDrivesTheBuild()
+{
+    QFETCH(QString, tool);
+    QFETCH(QString, change);
+    QFETCH(bool, runsAgain);
+    if (QStandardPaths::findExecutable(tool).isEmpty())
+        QSKIP(qPrintable(tool + QStringLiteral(" is not installed")));
+    QTemporaryDir dir;
+    const QString art = dir.filePath(QStringLiteral("my art"));
+    QVERIFY(QDir().mkpath(art));
+    const QStringList names = {QStringLiteral("a#b$c%d.png"), QStringLiteral("e f.png"), QStringLiteral("g.png")};
+    for (int i = 0; i < names.size(); ++i)
+        QVERIFY(sample(6, 4, i, Alpha::Binary).save(art + u'/' + names[i]));
+    // Inputs older than anything the build makes, whatever the clock's resolution.
+    const timespec old[2] = {{946684800, 0}, {946684800, 0}};
+    for (const QString &path : QStringList{art, art + QStringLiteral("/") + names[0], art + QStringLiteral("/") + names[1],
+                                           art + QStringLiteral("/") + names[2]})
+        QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), old, 0) == 0);
+    const QString command = QStringLiteral("%1 \"my art\" -o s.png --json --depfile s.d -q && echo ran >> log")
+                                .arg(QStringLiteral(CORVANE_STRIP));
+    if (tool == QLatin1String("make"))
+        writeFile(dir.filePath(QStringLiteral("Makefile")),
+                  (QStringLiteral("s.png:\n\t") + command + QStringLiteral("\n-include s.d\n")).toUtf8());
+    else
+        writeFile(dir.filePath(QStringLiteral("build.ninja")),
+                  (QStringLiteral("rule strip\n  command = ") + command
+                   + QStringLiteral("\n  depfile = s.d\n  deps = gcc\n  restat = 1\nbuild s.png s.json: strip\n")).toUtf8());
+    auto build = [&] {
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(tool, tool == QLatin1String("make") ? QStringList{QStringLiteral("-s")} : QStringList{});
+        return p.waitForFinished(60000) && p.exitCode() == 0;
+    };
+    QVERIFY(build());
+    if (change == QLatin1String("repaint"))
+        QVERIFY(sample(6, 4, 7, Alpha::Binary).save(art + QStringLiteral("/e f.png")));
+    else if (change == QLatin1String("add"))
+        QVERIFY(sample(6, 4, 8, Alpha::Binary).save(art + QStringLiteral("/h.png")));
+    else if (change == QLatin1String("remove"))
+        QVERIFY(QFile::remove(art + u'/' + names[0]));
+    QVERIFY(build());
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("log"))).count("ran"), runsAgain ? 2 : 1);
+}
+
 void TestCli::unchangedOutputsKeepTheirTime_data()
 {
     QTest::addColumn<QString>("change");       // what happens to the inputs between two runs

@@ -1447,6 +1447,12 @@ void TestCli::sameBytesWhateverTheMemory_data()
     QTest::newRow("pages of trimmed, shared cells, a row an animation, every engine's data")
         << words("--trim --dedupe --fill animations --anchor bottom --max-size 16 -c 2 --json --format tiled,libgdx,godot,css,sparrow,cocos2d -o s.png")
         << words("s-0.png s-1.png s.json s-1.json s-0.tsx s-1.tsx s.atlas s.tres s.css s-0.xml s-1.xml s-0.plist s-1.plist");
+    QTest::newRow("packed, turned, deduped, premultiplied, every turning end's data")
+        << words("--layout dense --rotate --dedupe --extrude 1 --padding 1 --alpha premultiply --json --format sparrow,cocos2d -o s.png")
+        << words("s.png s.json s.xml s.plist");
+    QTest::newRow("packed, turned for libGDX, bled, with a dependency file")
+        << words("--layout dense --rotate --alpha bleed --format libgdx --depfile s.d -o s.png")
+        << words("s.png s.atlas s.d");
     QTest::newRow("WebP") << words("-o s.webp") << words("s.webp");
     QTest::newRow("PNG, the strongest deflate") << words("--compress max -o s.png") << words("s.png");
 }

@@ -210,6 +210,18 @@ void drawFrame(const SheetJob &job, const BandPlan &plan, int i, const QImage &p
 
 } // namespace
 
+BandCanvas rgbaCanvas(picture::RgbaBand &band, const SheetJob &job,
+                      const std::function<bool(const Band &band, const QImage &rows)> &handOn)
+{
+    return {[&band](int w, int rows) { return band.reset(w, rows); },
+            [&band](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
+            [&band, &job, handOn](const Band &b) {
+                if (job.premultiplied)
+                    band.premultiply();
+                return handOn(b, band.pixels());
+            }};
+}
+
 bool composeInBands(const SheetJob &job, BandOrder order, const BandCanvas &canvas, QString *error,
                     const std::function<void(int done, int total)> &progress)
 {

@@ -75,6 +75,11 @@ struct BandCanvas {
     std::function<bool(const Band &band)> handOn;                    // false: the output failed
 };
 
+// The canvas of an RGBA sheet: pictures drawn onto band, which handOn then gets with the band's
+// rows, their colours premultiplied first when job asks.
+BandCanvas rgbaCanvas(picture::RgbaBand &band, const SheetJob &job,
+                      const std::function<bool(const Band &band, const QImage &rows)> &handOn);
+
 // Composes the sheet band by band in that order: each picture decoded when the first band
 // that shows it comes, dropped after the last (an animation's frames read in order, one screen
 // carried from frame to frame); in each band, pictures in cell order, later ones over earlier

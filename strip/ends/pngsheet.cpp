@@ -53,14 +53,9 @@ bool writePngSheet(const SheetJob &job, picture::SaveSink &sink, const QColor &b
     picture::RgbaBand band(background);
     if (!composedWhole(job)) {
         picture::PngWriter writer(sink, width, height, bandedLayout(job, background), compression);
-        const BandCanvas canvas{
-            [&](int w, int rows) { return band.reset(w, rows); },
-            [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
-            [&](const Band &b) {
-                if (job.premultiplied)
-                    band.premultiply();
-                return writer.writeRows(band.pixels(), 0, int(b.end - b.top));
-            }};
+        const BandCanvas canvas = rgbaCanvas(band, job, [&](const Band &b, const QImage &rows) {
+            return writer.writeRows(rows, 0, int(b.end - b.top));
+        });
         const bool ok = composeInBands(job, BandOrder::TopDown, canvas, inputError, progress) && writer.finish();
         *encoderError = writer.error();
         return ok;
@@ -75,17 +70,11 @@ bool writePngSheet(const SheetJob &job, picture::SaveSink &sink, const QColor &b
         *encoderError = noMemoryForSheet(width, height);
         return false;
     }
-    const BandCanvas canvas{
-        [&](int w, int rows) { return band.reset(w, rows); },
-        [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
-        [&](const Band &b) {
-            if (job.premultiplied)
-                band.premultiply();
-            const QImage &rows = band.pixels();
-            for (qint64 y = b.top; y < b.end; ++y)
-                std::memcpy(whole.scanLine(int(y)), rows.constScanLine(int(y - b.top)), size_t(width) * 4);
-            return true;
-        }};
+    const BandCanvas canvas = rgbaCanvas(band, job, [&](const Band &b, const QImage &rows) {
+        for (qint64 y = b.top; y < b.end; ++y)
+            std::memcpy(whole.scanLine(int(y)), rows.constScanLine(int(y - b.top)), size_t(width) * 4);
+        return true;
+    });
     if (!composeInBands(job, BandOrder::TopDown, canvas, inputError, progress))
         return false;
     picture::PngWriter writer(sink, width, height, picture::smallestLayout(whole, height), compression);

@@ -33,21 +33,15 @@ bool writeWebpSheet(const SheetJob &job, picture::SaveSink &sink, const QColor &
     }
     // The bands, gathered into the whole sheet as the encoder takes it: 0xAARRGGBB words.
     picture::RgbaBand band(background);
-    const BandCanvas canvas{
-        [&](int w, int rows) { return band.reset(w, rows); },
-        [&](const QImage &picture, int x, int y) { band.draw(picture, x, y); },
-        [&](const Band &b) {
-            if (job.premultiplied)
-                band.premultiply();
-            const QImage &rows = band.pixels();
-            for (qint64 y = b.top; y < b.end; ++y) {
-                const uchar *p = rows.constScanLine(int(y - b.top));
-                quint32 *out = argb.data() + size_t(y) * size_t(width);
-                for (int x = 0; x < width; ++x, p += 4)
-                    out[x] = quint32(p[3]) << 24 | quint32(p[0]) << 16 | quint32(p[1]) << 8 | p[2];
-            }
-            return true;
-        }};
+    const BandCanvas canvas = rgbaCanvas(band, job, [&](const Band &b, const QImage &rows) {
+        for (qint64 y = b.top; y < b.end; ++y) {
+            const uchar *p = rows.constScanLine(int(y - b.top));
+            quint32 *out = argb.data() + size_t(y) * size_t(width);
+            for (int x = 0; x < width; ++x, p += 4)
+                out[x] = quint32(p[3]) << 24 | quint32(p[0]) << 16 | quint32(p[1]) << 8 | p[2];
+        }
+        return true;
+    });
     if (!composeInBands(job, BandOrder::TopDown, canvas, inputError, progress))
         return false;
     // Exact even after --alpha clean: without it libwebp gives clear pixels whatever colour

@@ -414,6 +414,7 @@ Header readHeader(const QByteArray &data, Format format, qint64 fileSize)
     }
     case Format::Webp:
         return readWebp(data, h);
+    case Format::Aseprite: // no reader yet
     case Format::Unknown:
         break;
     }

@@ -426,6 +426,16 @@ Animation Source::decodeFrames() const
     return result;
 }
 
+std::shared_ptr<const SpriteFacts> Source::sprite() const
+{
+    return nullptr; // no reader of editors' files yet
+}
+
+Source Source::onlyLayer(int) const
+{
+    return *this;
+}
+
 QByteArray Source::bytes() const
 {
     if (!m_data)

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include "picture/source/sprite.h"
+
 namespace picture {
 
 // Limits every decoded picture keeps. A header that declares more is refused as "too large"
@@ -27,7 +29,7 @@ struct Budget {
 // A memory figure as both programs' messages give it: mebibytes, rounded up.
 QString mebibytes(qint64 bytes);
 
-enum class Format { Unknown, Bmp, Gif, Ico, Jpeg, Png, Webp };
+enum class Format { Unknown, Bmp, Gif, Ico, Jpeg, Png, Webp, Aseprite };
 
 enum class LoadError { None, Missing, Unreadable, NotAPicture, Damaged, TooLarge };
 
@@ -106,6 +108,12 @@ public:
     // Lets go of the file and its bytes, for this copy and every other one: after their last
     // use. The header's facts stay; decoding is then refused.
     void release() const;
+    // An Aseprite file's layers, tags and slices; null for any other picture.
+    std::shared_ptr<const SpriteFacts> sprite() const;
+    // A copy whose frames show the layer of that index alone, composed as the file composes it
+    // (its opacity and blend mode over a transparent canvas); for an Aseprite file's shown
+    // layers only.
+    Source onlyLayer(int layerIndex) const;
     // The bytes the header was read from: the whole file, or only its head for a bitmap that is
     // read from its file.
     QByteArray bytes() const;

@@ -24,6 +24,7 @@ QByteArray qtFormatName(Format format)
     case Format::Jpeg: return QByteArrayLiteral("jpeg");
     case Format::Png: return QByteArrayLiteral("png");
     case Format::Webp: break; // libwebp decodes it (see codecs/webp.h)
+    case Format::Aseprite: break; // composed by its own reader
     case Format::Unknown: break;
     }
     return {};

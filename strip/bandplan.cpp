@@ -277,9 +277,14 @@ BandPlan planSheet(const SheetJob &job, BandOrder order)
         drops.emplace_back(p.last, int(k));
         lastDecode[size_t(p.source)] = std::max(lastDecode[size_t(p.source)], p.decodedAt);
     }
+    // A file's bytes go with the last of the sources that read it.
+    const QList<int> owner = fileOwners(job);
+    std::vector<int> lastOfFile(lastDecode.size(), -1);
+    for (size_t s = 0; s < lastDecode.size(); ++s)
+        lastOfFile[size_t(owner[s])] = std::max(lastOfFile[size_t(owner[s])], lastDecode[s]);
     for (size_t s = 0; s < lastDecode.size(); ++s)
         if (lastDecode[s] >= 0 && !job.keptSources.value(qsizetype(s)))
-            lets.emplace_back(lastDecode[s], int(s));
+            lets.emplace_back(lastOfFile[size_t(owner[s])], int(s));
     plan.decodes = BandLists(bandCount, decodes);
     plan.drops = BandLists(bandCount, drops);
     plan.lets = BandLists(bandCount, lets);

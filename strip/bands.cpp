@@ -1,5 +1,6 @@
 #include "strip/bands.h"
 
+#include <QHash>
 #include <QTransform>
 
 #include <algorithm>
@@ -113,6 +114,20 @@ bool prepared(const SheetJob &job, const SheetSource &source, const Piece &piece
 }
 
 } // namespace
+
+QList<int> fileOwners(const SheetJob &job)
+{
+    QList<int> owners;
+    QHash<QString, int> layered; // the first source of each file shown layer by layer
+    for (int s = 0; s < job.sources.size(); ++s) {
+        const SheetSource &source = job.sources[s];
+        if (source.layer.isEmpty())
+            owners.append(s);
+        else
+            owners.append(*layered.insert(source.path, layered.value(source.path, s)));
+    }
+    return owners;
+}
 
 bool frameOf(const SheetSource &source, int frame, std::unique_ptr<picture::FrameStream> &stream, QImage *image,
              QString *refusal)

@@ -21,6 +21,7 @@ struct SheetSource {
     int frames = 1;
     QSize size;                // every frame's size on the sheet: the header's, times the sheet's scale
     picture::Source picture;   // the file, opened once; its header gave the facts above
+    QString layer;             // the one layer of an editor's file it shows; empty: all of them
     QList<QImage> decoded;     // its frames when the caller decoded them ahead; otherwise they
                                // are decoded when the first band that shows them comes
 };
@@ -44,6 +45,10 @@ struct SheetJob {
     // after this job's last band. Empty: every file is let go.
     QList<bool> keptSources;
 };
+
+// For each source of job, the first source reading the same file: the layers of an editor's
+// file are sources of their own sharing its bytes, which may go only after the last is drawn.
+QList<int> fileOwners(const SheetJob &job);
 
 // Frame `frame` of source into *image, read forward: from the frames decoded already, or from
 // stream (made when first needed), which never goes back, so that an animation read in frame

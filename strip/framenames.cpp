@@ -21,7 +21,17 @@ QString folderName(const QString &input)
 QString frameLabel(const SheetSource &source, int frame)
 {
     const QString shown = picture::shownName(source.path);
-    return source.allFrames ? QCoreApplication::translate("strip", "%1 (frame %2)").arg(shown).arg(frame) : shown;
+    const QString layer = source.layer.isEmpty() ? shown : QCoreApplication::translate("strip", "%1 (layer %2)").arg(shown, source.layer);
+    return source.allFrames ? QCoreApplication::translate("strip", "%1 (frame %2)").arg(layer).arg(frame) : layer;
+}
+
+QString animationClash(const QList<FrameRun> &runs, const QString &name, const QString &path)
+{
+    for (const FrameRun &run : runs)
+        if (run.name == name)
+            return QCoreApplication::translate("strip", "Cannot name the animations: two would be named '%1' "
+                                                        "(the second from %2).").arg(picture::shownName(name), picture::shownName(path));
+    return {};
 }
 
 } // namespace
@@ -40,6 +50,8 @@ FrameNaming nameFrames(const SheetJob &job, const QList<SourceOrigin> &origins, 
         if (scheme == NameScheme::Path) {
             const QString folder = origin.folder ? folderName(origin.input) : QString();
             name = (folder.isEmpty() ? QString() : folder + u'/') + QFileInfo(source.path).fileName();
+            if (!source.layer.isEmpty())
+                name += u'/' + source.layer;
             if (source.allFrames)
                 name += QStringLiteral("#%1").arg(f.frame);
         }
@@ -61,6 +73,8 @@ FrameNaming nameFrames(const SheetJob &job, const QList<SourceOrigin> &origins, 
         const QString folder = origin.folder ? folderName(origin.input) : QString();
         QString runName = animated ? (folder.isEmpty() ? QString() : folder + u'/') + QFileInfo(source.path).completeBaseName()
                                    : QString();
+        if (animated && !source.layer.isEmpty())
+            runName += u'/' + source.layer;
         const bool continues = i > 0 && [&] {
             const SheetFrame &p = job.frames[i - 1];
             const SourceOrigin &po = origins[p.source];
@@ -80,13 +94,30 @@ FrameNaming nameFrames(const SheetJob &job, const QList<SourceOrigin> &origins, 
             const int later = stillRuns[origin.folder ? origin.input : QString()]++;
             runName = later == 0 ? stills : QStringLiteral("%1-%2").arg(stills).arg(later + 1);
         }
-        for (const FrameRun &run : std::as_const(result.runs))
-            if (run.name == runName) {
-                result.clash = QCoreApplication::translate("strip", "Cannot name the animations: two would be named '%1' "
-                                                                    "(the second from %2).").arg(picture::shownName(runName), picture::shownName(source.path));
+        if (const QString clash = animationClash(result.runs, runName, source.path); !clash.isEmpty()) {
+            result.clash = clash;
+            return result;
+        }
+        result.runs.append({runName, i, i});
+    }
+    for (const FrameRun &run : std::as_const(result.runs)) {
+        const SheetSource &source = job.sources[job.frames[run.from].source];
+        const auto sprite = source.picture.sprite();
+        if (!sprite || sprite->tags.isEmpty() || !source.allFrames || source.frames <= 1) {
+            result.animations.append(run);
+            continue;
+        }
+        for (const picture::SpriteTag &tag : sprite->tags) {
+            // The run holds the file's frames in their order, from its first.
+            if (tag.from > tag.to || tag.to > run.to - run.from)
+                continue;
+            const QString name = run.name + u'/' + tag.name;
+            if (const QString clash = animationClash(result.animations, name, source.path); !clash.isEmpty()) {
+                result.clash = clash;
                 return result;
             }
-        result.runs.append({runName, i, i});
+            result.animations.append({name, run.from + tag.from, run.from + tag.to, tag.direction, tag.repeat});
+        }
     }
     return result;
 }

@@ -16,7 +16,80 @@ QString tr(const char *text)
     return QCoreApplication::translate("strip", text);
 }
 
+// The sheet's frames of each source, by the source's frame number.
+QList<QHash<int, int>> sheetFramesOf(const SheetJob &named)
+{
+    QList<QHash<int, int>> at(named.sources.size());
+    for (int i = 0; i < named.frames.size(); ++i)
+        at[named.frames[i].source].insert(named.frames[i].frame, i);
+    return at;
+}
+
+// The slices of every editor's file, each key on the sheet's frame of its file's frame, scaled
+// as its frames are; and a frame's pivot from the first slice with a pivot in effect on it.
+void describeSlices(const SheetJob &named, SheetData *data)
+{
+    const QList<QHash<int, int>> sheetFrames = sheetFramesOf(named);
+    for (qsizetype s = 0; s < named.sources.size(); ++s) {
+        const SheetSource &source = named.sources[s];
+        const auto sprite = source.picture.sprite();
+        if (!sprite || source.picture.size().isEmpty())
+            continue;
+        const QSize canvas = source.picture.size();
+        const int scale = source.size.width() / canvas.width();
+        const auto scaled = [&](QRect r) { return QRect(r.topLeft() * scale, r.size() * scale); };
+        for (const picture::SpriteSlice &slice : sprite->slices) {
+            DataSlice described{slice.name, {}};
+            for (const picture::SpriteSliceKey &key : slice.keys) {
+                // A key from a frame the sheet leaves out holds for the file's frames after it.
+                int first = key.frame;
+                while (first < source.frames && !sheetFrames[s].contains(first))
+                    ++first;
+                if (first >= source.frames)
+                    continue;
+                DataSlice::Key k{sheetFrames[s].value(first), scaled(key.bounds), {}, {}};
+                if (key.center)
+                    k.center = scaled(*key.center);
+                if (key.pivot)
+                    k.pivot = *key.pivot * scale;
+                described.keys.append(k);
+            }
+            if (!described.keys.isEmpty())
+                data->slices.append(described);
+        }
+        for (auto frame = sheetFrames[s].cbegin(); frame != sheetFrames[s].cend(); ++frame) {
+            for (const picture::SpriteSlice &slice : sprite->slices) {
+                const picture::SpriteSliceKey *inEffect = nullptr;
+                for (const picture::SpriteSliceKey &key : slice.keys)
+                    if (key.frame <= frame.key())
+                        inEffect = &key;
+                if (!inEffect || !inEffect->pivot || inEffect->bounds.isEmpty())
+                    continue;
+                const QPoint at = inEffect->bounds.topLeft() + *inEffect->pivot;
+                data->frames[frame.value()].pivot = QPointF(double(at.x()) / canvas.width(), double(at.y()) / canvas.height());
+                break;
+            }
+        }
+    }
+}
+
 } // namespace
+
+QList<int> playOrder(const DataAnimation &animation)
+{
+    using Direction = picture::SpriteTag::Direction;
+    const QList<int> &forward = animation.frames;
+    QList<int> backward(forward.crbegin(), forward.crend());
+    const bool startsBack = animation.direction == Direction::Reverse || animation.direction == Direction::PingPongReverse;
+    QList<int> order = startsBack ? backward : forward;
+    if (animation.direction == Direction::PingPong || animation.direction == Direction::PingPongReverse) {
+        // Back again without its ends: they are shown once a pass.
+        const QList<int> &back = startsBack ? forward : backward;
+        for (qsizetype i = 1; i + 1 < back.size(); ++i)
+            order.append(back[i]);
+    }
+    return order;
+}
 
 QList<int> cellOwners(const QList<FrameLook> &looks, int total, bool dedupe, QList<int> *cellOf)
 {
@@ -39,11 +112,15 @@ QList<int> cellOwners(const QList<FrameLook> &looks, int total, bool dedupe, QLi
 void keepSourcesForLaterPages(PagedSheet &paged, const SheetJob &named, const QList<int> &owners)
 {
     // The last page that reads each source: a packed layout may put a later frame on an earlier page.
+    // A file's layers share its bytes: each keeps them as long as the last of them needs them.
+    const QList<int> fileOf = fileOwners(named);
     QList<int> lastPageOf(named.sources.size(), -1);
     for (int c = 0; c < owners.size(); ++c) {
-        int &last = lastPageOf[named.frames[owners[c]].source];
+        int &last = lastPageOf[fileOf[named.frames[owners[c]].source]];
         last = std::max(last, paged.cells[c].first);
     }
+    for (qsizetype s = 0; s < named.sources.size(); ++s)
+        lastPageOf[s] = lastPageOf[fileOf[s]];
     for (qsizetype p = 0; p < paged.pages.size(); ++p) {
         SheetJob &job = paged.pages[p];
         job.keptSources.resize(named.sources.size());
@@ -98,15 +175,18 @@ SheetData describeSheet(const PagedSheet &paged, const SheetJob &named, const Fr
         f.duration = delay > 0 ? delay : stillDuration;
         data.frames.append(f);
     }
-    for (const FrameRun &run : naming.runs) {
-        DataAnimation animation{run.name, {}, 0};
+    for (const FrameRun &run : naming.animations) {
+        DataAnimation animation{run.name, {}, 0, run.direction};
         for (int i = run.from; i <= run.to; ++i)
             animation.frames.append(i);
         const SheetSource &source = named.sources[named.frames[run.from].source];
-        if (source.allFrames && source.frames > 1)
+        if (run.plays >= 0)
+            animation.plays = run.plays;
+        else if (source.allFrames && source.frames > 1)
             animation.plays = source.picture.plays();
         data.animations.append(animation);
     }
+    describeSlices(named, &data);
     if (pivot)
         data.pivot = *pivot == Anchor::TopLeft ? QPointF(0, 0) : *pivot == Anchor::Center ? QPointF(0.5, 0.5) : QPointF(0.5, 1);
     return data;

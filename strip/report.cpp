@@ -118,6 +118,12 @@ QString dryRunReport(const SheetJob &job, const PagedSheet &paged, const FrameNa
         for (const DataAnimation &animation : data.animations) {
             out += QStringLiteral("  %1: frames %2 to %3").arg(picture::shownName(animation.name))
                        .arg(animation.frames.first()).arg(animation.frames.last());
+            if (animation.direction != picture::SpriteTag::Direction::Forward) {
+                QStringList order;
+                for (const int i : playOrder(animation))
+                    order.append(QString::number(i));
+                out += QStringLiteral(", played %1").arg(order.join(u' '));
+            }
             if (animation.plays == 1)
                 out += QStringLiteral(", plays once");
             else if (animation.plays > 1)

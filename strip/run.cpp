@@ -54,6 +54,22 @@ QStringList outputsOf(const RunRequest &r, const QStringList &sheetPaths)
     return outputs;
 }
 
+// A file as the run takes it: with each, an editor's file gives one source a shown layer.
+QList<SheetSource> layersOf(const SheetSource &file, bool each)
+{
+    const auto sprite = file.picture.sprite();
+    QList<SheetSource> layers;
+    for (const picture::SpriteLayer &layer : sprite && each ? sprite->layers : QList<picture::SpriteLayer>()) {
+        if (!layer.shown)
+            continue;
+        SheetSource source = file;
+        source.picture = file.picture.onlyLayer(layer.index);
+        source.layer = layer.name;
+        layers.append(source);
+    }
+    return layers.isEmpty() ? QList<SheetSource>{file} : layers;
+}
+
 } // namespace
 
 RunPlan planRun(const RunRequest &r)
@@ -89,16 +105,21 @@ RunPlan planRun(const RunRequest &r)
     }
     // Every file opened once, on every core; each picture is decoded when its rows come.
     const GatherResult gathered = gather(inputs.paths, job.budget, {r.allFrames, false, true});
-    for (const SheetSource &source : gathered.pictures) {
+    QList<SourceOrigin> origins; // one a source: a file's layers share its origin
+    for (qsizetype k = 0; k < gathered.pictures.size(); ++k) {
+        const SheetSource &file = gathered.pictures[k];
         if (!r.allFrames) {
-            if (const int frames = source.picture.framesInFile(); frames > 1)
+            if (const int frames = file.picture.framesInFile(); frames > 1)
                 plan.warnings.append(QStringLiteral("warning: %1 is animated (%2 frames); only its first frame is taken. "
                                                     "--all-frames takes them all.")
-                                         .arg(picture::displayPath(source.path)).arg(frames));
+                                         .arg(picture::displayPath(file.path)).arg(frames));
         }
-        for (int f = 0; f < source.frames; ++f)
-            job.frames.append({int(job.sources.size()), f});
-        job.sources.append(source);
+        for (const SheetSource &source : layersOf(file, r.layersEach)) {
+            for (int f = 0; f < source.frames; ++f)
+                job.frames.append({int(job.sources.size()), f});
+            job.sources.append(source);
+            origins.append(inputs.origins[k]);
+        }
     }
     if (!gathered.ok())
         return refuse(gathered.failure.message);
@@ -125,7 +146,7 @@ RunPlan planRun(const RunRequest &r)
 
     // Names that engines look frames up by: unique, or nothing is written.
     const bool data = r.json || !r.formats.isEmpty();
-    plan.naming = nameFrames(job, inputs.origins, r.names, QFileInfo(besideSheet(r.output, {})).fileName());
+    plan.naming = nameFrames(job, origins, r.names, QFileInfo(besideSheet(r.output, {})).fileName());
     if (data && !plan.naming.clash.isEmpty())
         return refuse(plan.naming.clash);
 

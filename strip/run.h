@@ -32,6 +32,7 @@ struct RunRequest {
     picture::Compression compression = picture::Compression::Default;
     browse::Order order = browse::Order::Natural;
     std::optional<QColor> background;      // unset: transparent where the format holds it, else the window's colour
+    bool layersEach = false;               // an editor's file gives each shown layer as a source of its own
     bool allFrames = false, txt = false, json = false, dryRun = false, quiet = false;
     QStringList formats;                   // the data ends beside the sheet, by id: the JSON's first when json
     QString layout = QStringLiteral("grid"); // of the layouts' list

@@ -10,6 +10,7 @@
 
 #include <optional>
 
+#include "picture/source/sprite.h"
 #include "strip/sheet.h"
 
 namespace strip {
@@ -36,13 +37,32 @@ struct DataFrame {
     bool rotated = false; // its pixels turned a quarter clockwise in rect; no layout does it yet
     int cell = 0;       // the cell it shares with others of the same pixels, counted over all pages
     int duration = 100; // milliseconds
+    // Where it is held and turned about, as a fraction of sourceSize: its file's slice pivot.
+    std::optional<QPointF> pivot;
 };
 
 // Frames that play as one animation, in their order.
 struct DataAnimation {
     QString name;
-    QList<int> frames;  // indexes into SheetData::frames
+    QList<int> frames;  // indexes into SheetData::frames, in sheet order
     int plays = 0;      // how many times it plays; 0: for ever
+    picture::SpriteTag::Direction direction = picture::SpriteTag::Direction::Forward;
+};
+
+// An animation's frames in the order one pass of it shows them: reversed, or there and back
+// without showing an end twice.
+QList<int> playOrder(const DataAnimation &animation);
+
+// A named rectangle of an editor's file, on the frames of the sheet it was drawn on.
+struct DataSlice {
+    QString name;
+    struct Key {
+        int frame = 0;               // a frame of the sheet: from this one on, for the file's later frames
+        QRect bounds;                // within the frame's whole size (sourceSize)
+        std::optional<QRect> center; // a 9-slice's centre, relative to bounds
+        std::optional<QPoint> pivot; // relative to bounds
+    };
+    QList<Key> keys;
 };
 
 struct SheetData {
@@ -52,6 +72,7 @@ struct SheetData {
     // Where a frame is held and turned about, as a fraction of its whole size (bottom: 0.5, 1);
     // set only when the anchor was asked for.
     std::optional<QPointF> pivot;
+    QList<DataSlice> slices;          // of the editors' files, in sheet order
     QString pixelFormat;              // of the images: "RGBA8888" or "RGB888"
     bool premultiplied = false;       // colours multiplied by their alpha (--alpha premultiply)
 };

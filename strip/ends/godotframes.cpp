@@ -82,8 +82,9 @@ QByteArray godotFrames(const SheetData &data)
             g = std::gcd(g, data.frames[i].duration);
         out += a ? ", {\n" : "{\n";
         out += "\"frames\": [";
-        for (int k = 0; k < animation.frames.size(); ++k) {
-            const DataFrame &f = data.frames[animation.frames[k]];
+        const QList<int> order = playOrder(animation); // Godot plays its list forward
+        for (int k = 0; k < order.size(); ++k) {
+            const DataFrame &f = data.frames[order[k]];
             out += k ? ", {\n" : "{\n";
             out += "\"duration\": " + real(f.duration / g) + ",\n";
             out += "\"texture\": SubResource(" + cellId(f.cell) + ")\n}";

@@ -34,8 +34,10 @@ QByteArray compact(const QJsonValue &value)
 
 namespace {
 
-QJsonObject frameEntry(const DataFrame &f, const std::optional<QPointF> &pivot)
+QJsonObject frameEntry(const DataFrame &f, std::optional<QPointF> pivot)
 {
+    if (!pivot) // the anchor asked for holds for every frame; else its file's slice may give one
+        pivot = f.pivot;
     QJsonObject entry{
         // A turned frame's w and h are its own, not those it covers on the sheet, as PixiJS and
         // Phaser read them.
@@ -53,6 +55,37 @@ QJsonObject frameEntry(const DataFrame &f, const std::optional<QPointF> &pivot)
         entry.insert(QStringLiteral("pivot"), point);
     }
     return entry;
+}
+
+// As Aseprite's own data names them, which Phaser's createFromAseprite reads.
+QString directionName(picture::SpriteTag::Direction direction)
+{
+    using Direction = picture::SpriteTag::Direction;
+    switch (direction) {
+    case Direction::Forward: break;
+    case Direction::Reverse: return QStringLiteral("reverse");
+    case Direction::PingPong: return QStringLiteral("pingpong");
+    case Direction::PingPongReverse: return QStringLiteral("pingpong_reverse");
+    }
+    return QStringLiteral("forward");
+}
+
+QJsonArray slicesEntry(const QList<DataSlice> &slices)
+{
+    QJsonArray entries;
+    for (const DataSlice &slice : slices) {
+        QJsonArray keys;
+        for (const DataSlice::Key &key : slice.keys) {
+            QJsonObject entry{{QStringLiteral("frame"), key.frame}, {QStringLiteral("bounds"), rect(key.bounds)}};
+            if (key.center)
+                entry.insert(QStringLiteral("center"), rect(*key.center));
+            if (key.pivot)
+                entry.insert(QStringLiteral("pivot"), QJsonObject{{QStringLiteral("x"), key.pivot->x()}, {QStringLiteral("y"), key.pivot->y()}});
+            keys.append(entry);
+        }
+        entries.append(QJsonObject{{QStringLiteral("name"), slice.name}, {QStringLiteral("keys"), keys}});
+    }
+    return entries;
 }
 
 } // namespace
@@ -88,13 +121,14 @@ QByteArray sheetJson(const SheetData &data, int page, JsonLayout layout, const Q
     bool first = true;
     for (const DataAnimation &animation : data.animations) {
         QJsonArray names;
-        for (const int i : animation.frames) {
+        const QList<int> order = playOrder(animation);
+        for (const int i : order) {
             if (!placeOnPage.contains(i))
                 break;
             // PixiJS keys a list's frames by their place in it, not by "filename"; an object's by name.
             names.append(layout == JsonLayout::Hash ? data.frames[i].name : QString::number(placeOnPage[i]));
         }
-        if (names.size() != animation.frames.size())
+        if (names.size() != order.size())
             continue;
         out += (first ? "\n    " : ",\n    ") + compact(animation.name) + ": " + QJsonDocument(names).toJson(QJsonDocument::Compact);
         first = false;
@@ -107,7 +141,7 @@ QByteArray sheetJson(const SheetData &data, int page, JsonLayout layout, const Q
         if (page != 0 || animation.frames.isEmpty())
             break;
         QJsonObject tag{{QStringLiteral("name"), animation.name}, {QStringLiteral("from"), animation.frames.first()},
-                        {QStringLiteral("to"), animation.frames.last()}, {QStringLiteral("direction"), QStringLiteral("forward")}};
+                        {QStringLiteral("to"), animation.frames.last()}, {QStringLiteral("direction"), directionName(animation.direction)}};
         if (animation.plays > 0)
             tag.insert(QStringLiteral("repeat"), QString::number(animation.plays));
         tags.append(tag);
@@ -124,6 +158,8 @@ QByteArray sheetJson(const SheetData &data, int page, JsonLayout layout, const Q
         {QStringLiteral("margin"), sheet.margin},
         {QStringLiteral("extrude"), sheet.extrude}, // each cell's edge pixels, repeated outward
     };
+    if (page == 0 && !data.slices.isEmpty())
+        meta.insert(QStringLiteral("slices"), slicesEntry(data.slices));
     if (data.premultiplied) // PixiJS: load the page with alphaMode "premultiplied-alpha"
         meta.insert(QStringLiteral("premultipliedAlpha"), true);
     if (sheet.grid()) { // for engines that slice a sheet by its grid

@@ -19,6 +19,7 @@
 #include "strip/publish/publish.h"
 #include "strip/report.h"
 #include "strip/split/split.h"
+#include "strip/watch/watch.h"
 
 namespace {
 
@@ -51,9 +52,12 @@ private:
     bool m_shown;
 };
 
-int compose(const cli::Options &o)
+// One run; under a watch it also tells the watch what it read and wrote, and prints its line.
+int compose(const cli::Options &o, strip::WatchedRun *watched = nullptr)
 {
     const strip::RunPlan plan = strip::planRun(o);
+    if (watched)
+        *watched = {plan.inputs, plan.outputs};
     for (const QString &warning : plan.warnings)
         if (!o.quiet)
             say(warning);
@@ -74,10 +78,13 @@ int compose(const cli::Options &o)
                    stdout);
         return Written;
     }
-    if (const QString failed = strip::publishRun(plan, o, pageProgress); !failed.isEmpty()) {
+    QStringList written;
+    if (const QString failed = strip::publishRun(plan, o, pageProgress, &written); !failed.isEmpty()) {
         say(failed);
         return Failed;
     }
+    if (watched)
+        std::printf("%s\n", qUtf8Printable(strip::watchLine(int(plan.job.frames.size()), written)));
     return Written;
 }
 
@@ -144,7 +151,7 @@ bool flushedStdout()
 }
 
 // Ctrl-C, a hang-up or a termination while files are staged: what is staged goes, then the
-// program ends of the signal, as it would have. The signals wait for a thread of their own,
+// program ends of the signal, as it would have; between the runs of a watch it ends the watch. The signals wait for a thread of their own,
 // so that taking the files away may lock and allocate as any code does.
 void watchStopSignals()
 {
@@ -158,6 +165,9 @@ void watchStopSignals()
         std::thread([stop] {
             int signal = 0;
             if (sigwait(&stop, &signal) != 0)
+                return;
+            // Between the runs of a watch: its normal end.
+            if (strip::endWatchBetweenRuns())
                 return;
             picture::discardStagedForExit();
             std::signal(signal, SIG_DFL);
@@ -200,7 +210,18 @@ int main(int argc, char *argv[])
             status = split(o);
             break;
         case cli::Options::Action::Compose:
-            status = compose(o);
+            if (!o.watch) {
+                status = compose(o);
+                break;
+            }
+            // Each run's line reaches its reader before the next change; a failed run is told and
+            // watched on, as the next save may mend it.
+            status = strip::watchRuns(o, [&] {
+                strip::WatchedRun run;
+                compose(o, &run);
+                run.goOn = flushedStdout();
+                return run;
+            }) == 0 ? Written : Failed;
             break;
         }
     } catch (const cli::UsageError &e) {

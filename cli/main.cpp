@@ -52,12 +52,12 @@ private:
     bool m_shown;
 };
 
-// One run; under a watch it also tells the watch what it read and wrote, and prints its line.
+// One run; under a watch it also tells the watch what it writes, and prints its line.
 int compose(const cli::Options &o, strip::WatchedRun *watched = nullptr)
 {
     const strip::RunPlan plan = strip::planRun(o);
     if (watched)
-        *watched = {plan.inputs, plan.outputs};
+        watched->outputs = plan.outputs;
     for (const QString &warning : plan.warnings)
         if (!o.quiet)
             say(warning);

@@ -80,10 +80,9 @@ RunPlan planRun(const RunRequest &r)
     const SheetEnd &end = sheetEnd(r.format);
     job.bytesPerPixel = end.bytesPerPixel;
     const InputFiles inputs = listInputs(r.inputs, r.order, r.output);
-    const QStringList read = inputs.folders + inputs.paths;
-    plan.inputs = read;
     if (!inputs.refusal.isEmpty())
         return refuse(inputs.refusal);
+    const QStringList read = inputs.folders + inputs.paths;
     if (!r.depfile.isEmpty()) {
         if (const QString why = dependencyRefusal(r.depfile, read + plan.outputs); !why.isEmpty())
             return refuse(why);

@@ -53,8 +53,6 @@ struct RunPlan {
     SheetData data;
     QStringList sheetPaths;   // each page's file
     QStringList outputs;      // every file, in the order the dry run lists them
-    QStringList inputs;       // every folder listed and file read, as the dependency file names
-                              // them; as far as listing got when it was refused
     QColor background;
     qint64 memory = 0;        // the most the run holds at once
     QByteArray textLine;      // the one-line text file's, when asked for

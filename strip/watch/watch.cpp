@@ -161,12 +161,14 @@ int watchRuns(const RunRequest &request, const std::function<WatchedRun()> &run)
     const auto runOnce = [&] {
         if (!beginRun())
             return;
+        // Armed before the state is taken: a change after it is heard, one before it is in it.
+        const InputFiles listed = listInputs(request.inputs, request.order, request.output);
+        rearm(watcher, watchedPaths(request.inputs, listed.folders + listed.paths));
         last = inputsState(request);
         touched = false;
         const WatchedRun done = run();
         endRun();
         outputs = done.outputs;
-        rearm(watcher, watchedPaths(request.inputs, done.inputs));
         if (!done.goOn) {
             ended = true;
             QCoreApplication::exit(1);

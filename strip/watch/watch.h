@@ -13,7 +13,6 @@ namespace strip {
 
 // What one run tells the watch that started it.
 struct WatchedRun {
-    QStringList inputs;  // the plan's inputs (folders listed, files read), as far as it got
     QStringList outputs; // every file the run writes, so that writing them starts no run
     bool goOn = true;    // false: the watch cannot go on (standard output is gone, say)
 };
@@ -27,7 +26,7 @@ InputsState inputsState(const RunRequest &request);
 // Whether two states differ in anything but the files given (a run's own outputs).
 bool inputsDiffer(InputsState a, InputsState b, const QStringList &outputs);
 
-// What to watch for a request and what its last run read: each of those that exists, the folder
+// What to watch for a request and what a run of it reads: each of those that exists, the folder
 // holding each (an editor's save renames a new file over the old one; a frame added to or taken
 // from a folder), or the nearest folder that exists; absolute and cleaned.
 QStringList watchedPaths(const QStringList &given, const QStringList &read);
@@ -40,7 +39,8 @@ QString watchLine(int frames, const QStringList &written);
 constexpr int watchQuietMs = 250;
 
 // Runs once, then in the application's event loop again after each change to the inputs (see
-// watchedPaths) that inputsState sees, or any change to a file read. Returns 0 when stopped by
+// watchedPaths) that inputsState sees, or any change to a file read; the paths are armed before
+// each run, so that nothing done while it reads goes unheard. Returns 0 when stopped by
 // endWatchBetweenRuns(), 1 when a run asked to end.
 int watchRuns(const RunRequest &request, const std::function<WatchedRun()> &run);
 

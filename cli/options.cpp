@@ -435,7 +435,8 @@ QString helpText()
     text += QStringLiteral(
         "\nLong options are written in full; an abbreviation is refused with a suggestion.\n"
         "Exit status: 0 written, 1 an input could not be read or an output not written\n"
-        "(nothing is written or replaced then), 2 a usage error.\n");
+        "(nothing is written or replaced then), 2 a usage error; --watch ends with 0 when\n"
+        "stopped between runs.\n");
     return text;
 }
 

@@ -235,7 +235,8 @@ int main(int argc, char *argv[])
         say(QStringLiteral("Cannot go on: %1").arg(QString::fromLocal8Bit(e.what())));
         status = Failed;
     }
-    if (!flushedStdout() && status == Written)
+    // A run that failed has said why; a watch that lost standard output has said so already.
+    if (status == Written && !flushedStdout())
         status = Failed;
     return status;
 }

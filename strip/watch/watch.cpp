@@ -163,7 +163,11 @@ int watchRuns(const RunRequest &request, const std::function<WatchedRun()> &run)
             return;
         // Armed before the state is taken: a change after it is heard, one before it is in it.
         const InputFiles listed = listInputs(request.inputs, request.order, request.output);
-        rearm(watcher, watchedPaths(request.inputs, listed.folders + listed.paths));
+        QStringList paths = watchedPaths(request.inputs, listed.folders + listed.paths);
+        // An output given as an input too (a shell's *.png) would start the next run itself.
+        for (const QString &output : outputs + QStringList{request.output})
+            paths.removeAll(absolute(output));
+        rearm(watcher, paths);
         last = inputsState(request);
         touched = false;
         const WatchedRun done = run();

@@ -173,6 +173,7 @@ class TestWatch : public QObject
 private slots:
     void changes_data();
     void changes();
+    void sheetGivenAsInput();
     void refused_data();
     void refused();
 };
@@ -309,6 +310,25 @@ void TestWatch::changes()
     for (const QString &folder : {QStringLiteral("frames"), QStringLiteral("out")})
         for (const QString &name : QDir(dir.filePath(folder)).entryList(QDir::Files | QDir::Hidden))
             QVERIFY2(!name.startsWith(u'.'), qPrintable(QStringLiteral("left behind: ") + name));
+}
+
+// A shell's *.png gives the last run's sheet as a frame: writing it starts no run of its own.
+void TestWatch::sheetGivenAsInput()
+{
+    QTemporaryDir dir;
+    for (const char *name : {"a.png", "b.png", "sheet.png"})
+        QVERIFY(frameOf(QStringLiteral("ff0000")).save(dir.filePath(QString::fromLatin1(name))));
+    Watching watch(words("--watch --quiet a.png b.png sheet.png -o sheet.png"), dir.path());
+    QCOMPARE(watch.nextLine(), QStringLiteral("out: wrote sheet.png (3 frames)"));
+    if (!watch.canTellWaits())
+        QSKIP("/proc/PID/syscall cannot say when the child waits for nothing (not x86-64 Linux?)");
+    QVERIFY2(watch.settle(), "the watch never came to rest: it runs again and again");
+    QVERIFY(frameOf(QStringLiteral("00ff00")).save(dir.filePath(QStringLiteral("b.png"))));
+    QCOMPARE(watch.nextLine(), QStringLiteral("out: wrote sheet.png (3 frames)"));
+    QVERIFY2(watch.settle(), "the watch never came to rest: it runs again and again");
+    QString rest;
+    QCOMPARE(watch.stop(SIGINT, &rest), 0);
+    QCOMPARE(rest, QString());
 }
 
 // What a watch cannot be asked for, refused before anything is read.

@@ -151,8 +151,9 @@ bool flushedStdout()
 }
 
 // Ctrl-C, a hang-up or a termination while files are staged: what is staged goes, then the
-// program ends of the signal, as it would have; between the runs of a watch it ends the watch. The signals wait for a thread of their own,
-// so that taking the files away may lock and allocate as any code does.
+// program ends of the signal, as it would have; between the runs of a watch it ends the watch.
+// The signals wait for a thread of their own, so that taking the files away may lock and
+// allocate as any code does.
 void watchStopSignals()
 {
     sigset_t stop;

@@ -19,6 +19,7 @@
 #include "strip/publish/publish.h"
 #include "strip/report.h"
 #include "strip/split/split.h"
+#include "strip/watch/watch.h"
 
 namespace {
 
@@ -51,9 +52,12 @@ private:
     bool m_shown;
 };
 
-int compose(const cli::Options &o)
+// One run; under a watch it also tells the watch what it writes, and prints its line.
+int compose(const cli::Options &o, strip::WatchedRun *watched = nullptr)
 {
     const strip::RunPlan plan = strip::planRun(o);
+    if (watched)
+        watched->outputs = plan.outputs;
     for (const QString &warning : plan.warnings)
         if (!o.quiet)
             say(warning);
@@ -74,10 +78,13 @@ int compose(const cli::Options &o)
                    stdout);
         return Written;
     }
-    if (const QString failed = strip::publishRun(plan, o, pageProgress); !failed.isEmpty()) {
+    QStringList written;
+    if (const QString failed = strip::publishRun(plan, o, pageProgress, &written); !failed.isEmpty()) {
         say(failed);
         return Failed;
     }
+    if (watched)
+        std::printf("%s\n", qUtf8Printable(strip::watchLine(int(plan.job.frames.size()), written)));
     return Written;
 }
 
@@ -144,8 +151,9 @@ bool flushedStdout()
 }
 
 // Ctrl-C, a hang-up or a termination while files are staged: what is staged goes, then the
-// program ends of the signal, as it would have. The signals wait for a thread of their own,
-// so that taking the files away may lock and allocate as any code does.
+// program ends of the signal, as it would have; between the runs of a watch it ends the watch.
+// The signals wait for a thread of their own, so that taking the files away may lock and
+// allocate as any code does.
 void watchStopSignals()
 {
     sigset_t stop;
@@ -158,6 +166,9 @@ void watchStopSignals()
         std::thread([stop] {
             int signal = 0;
             if (sigwait(&stop, &signal) != 0)
+                return;
+            // Between the runs of a watch: its normal end.
+            if (strip::endWatchBetweenRuns())
                 return;
             picture::discardStagedForExit();
             std::signal(signal, SIG_DFL);
@@ -200,7 +211,18 @@ int main(int argc, char *argv[])
             status = split(o);
             break;
         case cli::Options::Action::Compose:
-            status = compose(o);
+            if (!o.watch) {
+                status = compose(o);
+                break;
+            }
+            // Each run's line reaches its reader before the next change; a failed run is told and
+            // watched on, as the next save may mend it.
+            status = strip::watchRuns(o, [&] {
+                strip::WatchedRun run;
+                compose(o, &run);
+                run.goOn = flushedStdout();
+                return run;
+            }) == 0 ? Written : Failed;
             break;
         }
     } catch (const cli::UsageError &e) {
@@ -214,7 +236,8 @@ int main(int argc, char *argv[])
         say(QStringLiteral("Cannot go on: %1").arg(QString::fromLocal8Bit(e.what())));
         status = Failed;
     }
-    if (!flushedStdout() && status == Written)
+    // A run that failed has said why; a watch that lost standard output has said so already.
+    if (status == Written && !flushedStdout())
         status = Failed;
     return status;
 }

@@ -19,7 +19,7 @@ namespace {
 enum class Id {
     Output, Columns, Order, Fill, Padding, Margin, Cell, Anchor, Clip, Overlap, Extrude, Scale, Pot, Background, Alpha, Compress,
     AllFrames, Layers, Trim, Dedupe, MaxSize, Layout, Rotate, Txt, Json, Format,
-    Names, Duration, Depfile, Split, Data, DryRun, Quiet, Help, Version
+    Names, Duration, Depfile, Watch, Split, Data, DryRun, Quiet, Help, Version
 };
 
 struct OptionDef {
@@ -61,6 +61,7 @@ const OptionDef optionDefs[] = {
     {Id::Names, 0, "names", "path|index", "Frame names: the path within the input given (default) or the frame's number; implies --json without --format."},
     {Id::Duration, 0, "duration", "MS", "How long a still picture's frame is shown, in the JSON (default 100)."},
     {Id::Depfile, 0, "depfile", "FILE", "Also write FILE, a Make and Ninja dependency file: every output depends on every picture read and folder listed."},
+    {Id::Watch, 0, "watch", nullptr, "After the run, run again each time an input changes (a file read, a folder listed), one line each, until Ctrl-C."},
     {Id::Split, 0, "split", "SHEET", "Cut SHEET into PNG frames in the folder -o names, by --cell or by --data."},
     {Id::Data, 0, "data", "JSON", "With --split: the sheet's JSON, which gives every frame's name and rectangle."},
     {Id::DryRun, 0, "dry-run", nullptr, "Check everything and print the frames, the layout and the files; write nothing."},
@@ -248,6 +249,9 @@ Options parseOptions(const QStringList &arguments)
     }
     if (given.count(Id::Data))
         throw UsageError{QStringLiteral("--data goes with --split")};
+    o.watch = given.count(Id::Watch);
+    if (o.watch && o.dryRun)
+        throw UsageError{QStringLiteral("--watch writes again at each change, and --dry-run writes nothing; give one")};
 
     for (const QString &input : std::as_const(positional))
         o.inputs.append(picture::plainPath(input));
@@ -434,7 +438,8 @@ QString helpText()
     text += QStringLiteral(
         "\nLong options are written in full; an abbreviation is refused with a suggestion.\n"
         "Exit status: 0 written, 1 an input could not be read or an output not written\n"
-        "(nothing is written or replaced then), 2 a usage error.\n");
+        "(nothing is written or replaced then), 2 a usage error; --watch ends with 0 when\n"
+        "stopped between runs.\n");
     return text;
 }
 

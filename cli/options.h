@@ -19,6 +19,7 @@ struct Options : strip::RunRequest {
     strip::JsonLayout jsonLayout = strip::JsonLayout::Hash;
     QString splitSheet;  // --split: the sheet to cut up, by --cell or by --data
     QString splitData;
+    bool watch = false;  // --watch: run again whenever an input changes
 };
 
 // Reads the arguments after the program's name, GNU style: short options may be bundled (-qc4),

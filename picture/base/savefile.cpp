@@ -509,7 +509,7 @@ bool sameBytes(int fd, const QByteArray &temp, const QByteArray &name)
 
 } // namespace
 
-SaveResult StagedSave::commit(bool keepUnchanged)
+SaveResult StagedSave::commit(bool keepUnchanged, QStringList *replaced)
 {
     const std::lock_guard lock(registryLock());
     if (keepUnchanged) {
@@ -573,6 +573,9 @@ SaveResult StagedSave::commit(bool keepUnchanged)
         return fail(staged.path, cause);
     }
     forget();
+    if (replaced)
+        for (const std::unique_ptr<Staged> &file : m_files)
+            replaced->append(file->path);
     m_files.clear();
     m_madeFolders.clear(); // they hold what was published
     m_folders.clear();

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <map>
@@ -64,8 +65,9 @@ public:
     SaveResult stageInside(const QString &folder, const QString &name, const std::function<bool(SaveSink &)> &produce);
     // Replaces every staged file, or none of them. With keepUnchanged, a file whose bytes are
     // those of the regular file already there is not replaced, so that its time stays and a
-    // build that looks at times sees nothing new.
-    SaveResult commit(bool keepUnchanged = false);
+    // build that looks at times sees nothing new. replaced, when given, gets the paths (as
+    // staged, in staging order) of the files put in place.
+    SaveResult commit(bool keepUnchanged = false, QStringList *replaced = nullptr);
 
 private:
     friend void discardStagedForExit();

@@ -1,5 +1,7 @@
 #include "strip/publish/publish.h"
 
+#include <algorithm>
+
 #include "picture/base/savefile.h"
 #include "strip/ends/dataends.h"
 #include "strip/names.h"
@@ -20,7 +22,7 @@ QString rehearseRun(const RunPlan &plan, const RunRequest &request, const PagePr
     return {};
 }
 
-QString publishRun(const RunPlan &plan, const RunRequest &request, const PageProgress &progress)
+QString publishRun(const RunPlan &plan, const RunRequest &request, const PageProgress &progress, QStringList *written)
 {
     picture::StagedSave save;
     QString failed = stagePages(save, plan.paged.pages, plan.sheetPaths, request.format, plan.background,
@@ -33,7 +35,11 @@ QString publishRun(const RunPlan &plan, const RunRequest &request, const PagePro
         failed = save.stage(request.depfile, plan.dependencies).message;
     // A file that would not change is left as it is, its time too, for builds that look at times.
     if (failed.isEmpty())
-        failed = save.commit(true).message;
+        failed = save.commit(true, written).message;
+    if (written && failed.isEmpty())
+        std::stable_sort(written->begin(), written->end(), [&](const QString &a, const QString &b) {
+            return plan.outputs.indexOf(a) < plan.outputs.indexOf(b);
+        });
     return failed;
 }
 

@@ -17,7 +17,8 @@ QString rehearseRun(const RunPlan &plan, const RunRequest &request, const PagePr
 
 // Writes every file of the plan (the pages, each data end's files, the text file), replaced
 // together or not at all; a file whose bytes would stay the same is not touched. Empty, or why
-// not, naming the file.
-QString publishRun(const RunPlan &plan, const RunRequest &request, const PageProgress &progress = {});
+// not, naming the file. written, when given, gets the files replaced, in the order of outputs.
+QString publishRun(const RunPlan &plan, const RunRequest &request, const PageProgress &progress = {},
+                   QStringList *written = nullptr);
 
 } // namespace strip

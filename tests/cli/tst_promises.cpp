@@ -123,6 +123,7 @@ void TestPromises::stdoutThatFails_data()
     QTest::newRow("--version") << words("--version");
     QTest::newRow("--dry-run") << words("--dry-run a.png -o s.png");
     QTest::newRow("--split --dry-run") << words("--dry-run --split a.png --cell 2x2 -o out");
+    QTest::newRow("--watch, its first line") << words("--watch a.png -o s.png");
 }
 
 void TestPromises::stdoutThatFails()

@@ -1,6 +1,7 @@
 #include "strip/ends/dataends.h"
 #include "strip/sheetdata.h"
 
+#include <QHash>
 #include <QSet>
 
 #include "picture/base/nativepath.h"
@@ -72,15 +73,21 @@ namespace {
 QString regionsRefusal(const SheetData &data)
 {
     QSet<QString> animations;
-    QSet<int> inAnimation;
+    QHash<int, QString> inAnimation;
     QStringList regions; // the animations' names, then the frames alone
     for (const DataAnimation &a : data.animations) {
         if (a.frames.size() < 2)
             continue;
         animations.insert(a.name);
         regions.append(a.name);
-        for (const int i : a.frames)
-            inAnimation.insert(i);
+        for (const int i : a.frames) {
+            // A region has one name: a frame in two tags of an editor's file would leave one short.
+            if (const auto other = inAnimation.constFind(i); other != inAnimation.constEnd())
+                return QStringLiteral("Cannot name the frames: the frame %1 is in the animations %2 and %3, and a "
+                                      "libGDX region is found by one name; give the tags frames of their own.")
+                    .arg(picture::shownName(data.frames[i].name), picture::shownName(*other), picture::shownName(a.name));
+            inAnimation.insert(i, a.name);
+        }
     }
     for (int i = 0; i < data.frames.size(); ++i) {
         if (inAnimation.contains(i))

@@ -445,7 +445,7 @@ def suite():
     base = one_frame(4, 3, 32, [layer("Only")], [dict(layer=0, pixels=noise(3, 4, 4))])
     s["h-frames-lie"] = dict(base, header_frames=5, refused=["fewer frames than it declared"])
     s["h-chunk-past-end"] = dict(base, cut=12, refused=["ends early"])
-    s["h-zlib-bomb"] = one_frame(4, 3, 32, [layer("Only")], [dict(layer=0, pixels=noise(3, 4, 4), data=zlib.compress(bytes(64 << 20), 9))],
+    s["h-zlib-bomb"] = one_frame(4, 3, 32, [layer("Only")], [dict(layer=0, pixels=noise(3, 4, 4), data=zlib.compress(bytes(256 << 20), 9))],
                                  refused=["damaged or incomplete"])
     s["h-huge-canvas"] = one_frame(65535, 65535, 32, [layer("Only")], [dict(layer=0, pixels=noise(1, 1, 4))], refused=["too large"])
     s["h-blend-40"] = one_frame(4, 3, 32, [layer("Only"), layer("Glow", blend=40)],
@@ -456,7 +456,7 @@ def suite():
                                     refused=["damaged or incomplete"])
     s["h-link-later"] = dict(s["frames"], frames=[dict(cels=[dict(layer=0, kind="link", link=1)]),
                                                   dict(cels=[dict(layer=0, pixels=a)])], refused=["damaged or incomplete"])
-    s["h-link-to-link"] = dict(s["frames"], frames=s["frames"]["frames"][:2] + [dict(cels=[dict(layer=1, kind="link", link=2 - 1), dict(layer=0, kind="link", link=1)])],
+    s["h-link-to-link"] = dict(s["frames"], frames=s["frames"]["frames"][:2] + [dict(cels=[dict(layer=1, kind="link", link=1), dict(layer=0, kind="link", link=1)])],
                                refused=["damaged or incomplete"])
     s["h-index-past-palette"] = dict(s["indexed-new"], frames=[dict(cels=[dict(layer=0, pixels=np.full((2, 2, 1), 9))])],
                                      refused=["damaged or incomplete"])
@@ -487,7 +487,10 @@ def facts(sprite):
         "cels": [[dict(layer=c["layer"], type=["raw", "link", "zlib", "tiles"].index(c.get("kind", "zlib")), x=c.get("x", 0),
                        y=c.get("y", 0), opacity=c.get("opacity", 255), link=c.get("link"), sha1=cel_sha1(sprite, c))
                   for c in f["cels"]] for f in sprite["frames"]],
-        "tilesets": [dict(tiles=len(ts["tiles"]), tw=ts["tw"], th=ts["th"]) for ts in sprite.get("tilesets", [])],
+        "palette_chunk": sprite.get("palette_kind", "new") if sprite.get("palette") else None,
+        "tilesets": [dict(tiles=len(ts["tiles"]), tw=ts["tw"], th=ts["th"],
+                          sha1=hashlib.sha1(np.concatenate([np.asarray(t, np.uint8) for t in ts["tiles"]]).tobytes()).hexdigest())
+                     for ts in sprite.get("tilesets", [])],
         "tags": [{"name": t["name"], "from": t["from"], "to": t["to"], "repeat": t.get("repeat", 0),
                   "direction": ["forward", "reverse", "pingpong", "pingpongreverse"][t.get("direction", 0)]}
                  for t in sprite.get("tags", [])],

@@ -222,9 +222,13 @@ def sat(c):
 
 
 def set_sat(c, s):
+    """W3C's SetSat: Cmax = s exactly (of equal largest channels, the last of r, g, b), Cmin = 0."""
     n, x = c.min(axis=-1, keepdims=True), c.max(axis=-1, keepdims=True)
     with np.errstate(divide="ignore", invalid="ignore"):
-        return np.where(x > n, (c - n) * s[..., None] / (x - n), 0.0)
+        out = np.where(x > n, (c - n) * s[..., None] / (x - n), 0.0)
+    last = 2 - np.argmax(c[..., ::-1], axis=-1)
+    np.put_along_axis(out, last[..., None], np.where(x > n, s[..., None], 0.0), axis=-1)
+    return out
 
 
 def multiply(b, s):
@@ -302,14 +306,16 @@ def cel_image(sprite, frame, cel):
                 raise Damaged("a tile past the tileset")
             if tid == 0:
                 continue
-            t = tiles[tid]
+            if word & FLIP_D and tw != th:
+                raise Damaged("a diagonal flip of tiles that are not square")
+            sy, sx = np.mgrid[0:th, 0:tw]  # the drawn pixel's source, turned in the rules' order
             if word & FLIP_D:
-                t = t.transpose(1, 0, 2)
+                sx, sy = sy, sx
             if word & FLIP_X:
-                t = t[:, ::-1]
+                sx = tw - 1 - sx
             if word & FLIP_Y:
-                t = t[::-1]
-            out[r * th:(r + 1) * th, c * tw:(c + 1) * tw] = t
+                sy = th - 1 - sy
+            out[r * th:(r + 1) * th, c * tw:(c + 1) * tw] = tiles[tid][sy, sx]
     return out, cel.get("x", 0), cel.get("y", 0), cel.get("opacity", 255)
 
 
@@ -458,6 +464,11 @@ def suite():
                                                   dict(cels=[dict(layer=0, pixels=a)])], refused=["damaged or incomplete"])
     s["h-link-to-link"] = dict(s["frames"], frames=s["frames"]["frames"][:2] + [dict(cels=[dict(layer=1, kind="link", link=1), dict(layer=0, kind="link", link=1)])],
                                refused=["damaged or incomplete"])
+    s["h-diagonal-non-square"] = dict(s["tilemap-flips"], tilesets=[dict(tw=3, th=2, tiles=[t[:2] for t in tiles])],
+                                      frames=[dict(cels=[dict(layer=1, kind="tiles", tiles=[[1, 2 | FLIP_D]])])],
+                                      refused=["damaged or incomplete"])
+    s["h-link-to-no-cel"] = dict(s["frames"], frames=[dict(cels=[dict(layer=1, pixels=b)]), dict(cels=[dict(layer=0, kind="link", link=0)])],
+                                 refused=["damaged or incomplete"])
     s["h-index-past-palette"] = dict(s["indexed-new"], frames=[dict(cels=[dict(layer=0, pixels=np.full((2, 2, 1), 9))])],
                                      refused=["damaged or incomplete"])
     return s

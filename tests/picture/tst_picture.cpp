@@ -466,27 +466,47 @@ private:
 void TestPicture::sniff_data()
 {
     QTest::addColumn<QByteArray>("head");
-    QTest::addColumn<int>("format");
-    QTest::newRow("bmp") << QByteArray("BM\x36\0\0\0", 6) << int(Format::Bmp);
-    QTest::newRow("gif87a") << QByteArray("GIF87a") << int(Format::Gif);
-    QTest::newRow("gif89a") << QByteArray("GIF89a\x01") << int(Format::Gif);
-    QTest::newRow("gif other version") << QByteArray("GIF90a") << int(Format::Unknown);
-    QTest::newRow("ico") << QByteArray("\0\0\1\0\1\0", 6) << int(Format::Ico);
-    QTest::newRow("cursor") << QByteArray("\0\0\2\0\1\0", 6) << int(Format::Unknown);
-    QTest::newRow("jpeg") << QByteArray("\xff\xd8\xff\xe0", 4) << int(Format::Jpeg);
-    QTest::newRow("png") << QByteArray("\x89PNG\r\n\x1a\n") << int(Format::Unknown);
-    QTest::newRow("webp, which the window does not read") << QByteArray("RIFF\x1a\0\0\0WEBPVP8L", 16) << int(Format::Unknown);
-    QTest::newRow("tiff") << QByteArray("II*\0", 4) << int(Format::Unknown);
-    QTest::newRow("empty") << QByteArray() << int(Format::Unknown);
-    QTest::newRow("one byte") << QByteArray("B") << int(Format::Unknown);
-    QTest::newRow("half a jpeg magic") << QByteArray("\xff\xd8", 2) << int(Format::Unknown);
+    QTest::addColumn<int>("format");      // the window's
+    QTest::addColumn<int>("stripFormat"); // corvane-strip's, which reads PNG, WebP and Aseprite too
+    const int unknown = int(Format::Unknown);
+    QTest::newRow("bmp") << QByteArray("BM\x36\0\0\0", 6) << int(Format::Bmp) << int(Format::Bmp);
+    QTest::newRow("gif87a") << QByteArray("GIF87a") << int(Format::Gif) << int(Format::Gif);
+    QTest::newRow("gif89a") << QByteArray("GIF89a\x01") << int(Format::Gif) << int(Format::Gif);
+    QTest::newRow("gif other version") << QByteArray("GIF90a") << unknown << unknown;
+    QTest::newRow("ico") << QByteArray("\0\0\1\0\1\0", 6) << int(Format::Ico) << int(Format::Ico);
+    QTest::newRow("cursor") << QByteArray("\0\0\2\0\1\0", 6) << unknown << unknown;
+    QTest::newRow("jpeg") << QByteArray("\xff\xd8\xff\xe0", 4) << int(Format::Jpeg) << int(Format::Jpeg);
+    QTest::newRow("png") << QByteArray("\x89PNG\r\n\x1a\n") << unknown << int(Format::Png);
+    QTest::newRow("webp, which the window does not read") << QByteArray("RIFF\x1a\0\0\0WEBPVP8L", 16) << unknown
+                                                          << int(Format::Webp);
+    // An Aseprite header: file size, magic 0xA5E0, frames, width, height, then the colour depth.
+    const auto ase = [](const char *magic, int depth) {
+        QByteArray head("\x80\0\0\0", 4);
+        head += QByteArray(magic, 2) + QByteArray("\1\0\x10\0\x08\0", 6);
+        head += char(depth);
+        return head + QByteArray("\0\1\0\0\0", 5);
+    };
+    QTest::newRow("aseprite rgba") << ase("\xe0\xa5", 32) << unknown << int(Format::Aseprite);
+    QTest::newRow("aseprite grey") << ase("\xe0\xa5", 16) << unknown << int(Format::Aseprite);
+    QTest::newRow("aseprite indexed") << ase("\xe0\xa5", 8) << unknown << int(Format::Aseprite);
+    QTest::newRow("aseprite magic, 24 bits a pixel") << ase("\xe0\xa5", 24) << unknown << unknown;
+    QTest::newRow("aseprite magic big-endian") << ase("\xa5\xe0", 32) << unknown << unknown;
+    QTest::newRow("aseprite magic, cut before the depth") << ase("\xe0\xa5", 32).left(12) << unknown << unknown;
+    QTest::newRow("flic animation") << ase("\x12\xaf", 8) << unknown << unknown;
+    QTest::newRow("tiff") << QByteArray("II*\0", 4) << unknown << unknown;
+    QTest::newRow("empty") << QByteArray() << unknown << unknown;
+    QTest::newRow("one byte") << QByteArray("B") << unknown << unknown;
+    QTest::newRow("half a jpeg magic") << QByteArray("\xff\xd8", 2) << unknown << unknown;
 }
 
 void TestPicture::sniff()
 {
     QFETCH(QByteArray, head);
     QFETCH(int, format);
+    QFETCH(int, stripFormat);
     QCOMPARE(int(picture::sniffFormat(head)), format);
+    QCOMPARE(int(picture::sniffFormat(head, Budget{.acceptPng = true})), stripFormat);
+    QCOMPARE(int(picture::sniffFormat(head, Budget{})), format);
 }
 
 void TestPicture::decodedBytes()

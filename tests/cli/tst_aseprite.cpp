@@ -80,7 +80,7 @@ void TestAseprite::stripFrames()
         const QImage want = testsupport::pillowFrames(m_suite.filePath(QStringLiteral("%1.f%2.png").arg(name).arg(i))).value(0);
         const QString difference = testsupport::compareRgba(sheet.copy(QRect(QPoint(0, i * cell.height()), cell)), want);
         QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("frame %1: %2").arg(i).arg(difference)));
-        const QString key = QStringLiteral("hero.dat#%1").arg(i);
+        const QString key = QStringLiteral("in/hero.dat#%1").arg(i);
         QVERIFY2(json.contains(key), QJsonDocument(json).toJson().constData());
         QCOMPARE(json[key][QStringLiteral("duration")].toInt(), entry[QStringLiteral("durations")][i].toInt());
     }
@@ -103,12 +103,12 @@ void TestAseprite::stripRefuses()
     QVERIFY(QFile::copy(m_suite.filePath(file), dir.filePath(file)));
     // The bomb inflates to 256 MiB and the canvas declares 16 GiB: a cap of 1 GB shows neither
     // is held. The sanitizer's shadow memory rules any cap out.
-    QStringList prefix;
+    QStringList capped;
 #if !defined(__SANITIZE_ADDRESS__)
     if (const QString prlimit = QStandardPaths::findExecutable(QStringLiteral("prlimit")); !prlimit.isEmpty())
-        prefix = {prlimit, QStringLiteral("--as=1000000000")};
+        capped = {prlimit, QStringLiteral("--as=1000000000")};
 #endif
-    const Run run = testsupport::runStrip({file, QStringLiteral("--all-frames"), QStringLiteral("-o"), QStringLiteral("out.png")}, dir.path(), prefix);
+    const Run run = testsupport::runStrip({file, QStringLiteral("--all-frames"), QStringLiteral("-o"), QStringLiteral("out.png")}, dir.path(), capped);
     QCOMPARE(run.status, 1);
     const QString prefix = QStringLiteral("Cannot load %1: ").arg(file);
     QVERIFY2(run.err.contains(prefix), qPrintable(run.err));

@@ -48,7 +48,7 @@ const OptionDef optionDefs[] = {
     {Id::Background, 0, "background", "COLOR", "#rrggbb, or transparent (PNG and WebP only). Default: transparent for PNG and WebP, #efefef (the window's) for BMP."},
     {Id::Alpha, 0, "alpha", "keep|clean|bleed|premultiply", "Fully transparent pixels keep their colour (default), become 0 (smaller files), or take the nearest visible pixel's (no dark fringes when filtered); or every colour is multiplied by its alpha (PNG and WebP), for engines that blend so."},
     {Id::Compress, 0, "compress", "fast|default|best|max", "How hard to compress a PNG or WebP: fast, default, best (smaller, slower), or max (a PNG smaller still with Zopfli, many times slower; for a WebP the same as best)."},
-    {Id::AllFrames, 0, "all-frames", nullptr, "Every frame of an animated GIF, APNG or WebP, as a viewer shows it, not only the first."},
+    {Id::AllFrames, 0, "all-frames", nullptr, "Every frame of an animated GIF, APNG, WebP or Aseprite file, as a viewer shows it, not only the first."},
     {Id::Trim, 0, "trim", nullptr, "Shrink every cell to the part any frame shows (the grid stays even); the data says where each frame sat."},
     {Id::Dedupe, 0, "dedupe", nullptr, "Frames of the same pixels share one cell; every name stays in the data."},
     {Id::MaxSize, 0, "max-size", "N", "Cut a sheet over N pixels a side into pages between rows: OUTPUT-stem-0.png, -1, ..., with data for each."},

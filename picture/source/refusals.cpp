@@ -53,7 +53,7 @@ Loaded failure(LoadError error, const QString &message, Format format)
 Loaded notAPicture(const QString &name, bool png)
 {
     if (png)
-        return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO, JPEG, PNG or WebP picture.").arg(name));
+        return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO, JPEG, PNG, WebP or Aseprite picture.").arg(name));
     return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO or JPEG picture.").arg(name));
 }
 

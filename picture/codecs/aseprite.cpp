@@ -1,6 +1,7 @@
 #include "picture/codecs/aseprite.h"
 
 #include <QCoreApplication>
+#include <QtEndian>
 
 #include <algorithm>
 #include <array>
@@ -9,8 +10,6 @@
 #include <new>
 
 #include <zlib.h>
-
-#include <QtEndian>
 
 #include "picture/base/bytes.h"
 
@@ -593,8 +592,6 @@ AnimationFrames asepriteFrames(const AseDocument &document)
 }
 
 namespace {
-
-// -- Composing ------------------------------------------------------------------------------
 
 enum class Inflated { Exactly, More, Fewer, Damaged, NoMemory };
 

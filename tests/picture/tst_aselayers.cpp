@@ -93,6 +93,20 @@ private slots:
         }
     }
 
+    // What composing a frame holds at once is charged to the command's memory: for the suite's
+    // tilemap (11 x 10 RGBA canvas, its 11 x 10 paper cel, four 3 x 3 tiles) the frame handed
+    // out, the canvas it is composed on, the paper cel inflated and the tileset inflated.
+    void chargedWhileComposing()
+    {
+        if (!m_suite)
+            QSKIP("/usr/bin/python3 with numpy and Pillow cannot run the Aseprite test-file generator");
+        const QString file = suiteFile(QStringLiteral("tilemap-flips"));
+        const picture::Source source = picture::Source::open(file, file, Budget{.acceptPng = true});
+        QVERIFY(source.ok());
+        const qint64 frame = 11 * 10 * 4, paper = 11 * 10 * 4, tiles = 4 * 3 * 3 * 4;
+        QVERIFY2(source.chargedBytes() >= frame + frame + paper + tiles, qPrintable(QString::number(source.chargedBytes())));
+    }
+
 private:
     QString suiteFile(const QString &stem) const { return m_dir.filePath(QStringLiteral("ase/%1.aseprite").arg(stem)); }
 

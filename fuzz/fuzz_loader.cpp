@@ -101,14 +101,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     budget.acceptPng = size % 4 >= 2;
     const picture::Format sniffed = picture::sniffFormat(bytes, budget);
     const picture::Loaded loaded = picture::loadFromData(bytes, Name, budget, holding);
-    // Every frame of an animation (GIF, APNG, WebP), as --all-frames takes them.
-    if (budget.acceptPng && (sniffed == picture::Format::Gif || sniffed == picture::Format::Png || sniffed == picture::Format::Webp)) {
-        const picture::Animation animation = picture::Source::fromData(bytes, Name, budget, true).decodeFrames();
+    // Every frame of an animation (GIF, APNG, WebP, Aseprite), as --all-frames takes them.
+    if (budget.acceptPng && (sniffed == picture::Format::Gif || sniffed == picture::Format::Png || sniffed == picture::Format::Webp
+                             || sniffed == picture::Format::Aseprite)) {
+        const picture::Source source = picture::Source::fromData(bytes, Name, budget, true);
+        const picture::Animation animation = source.decodeFrames();
         if (!animation.refusal.ok() && (!animation.frames.isEmpty() || !animation.refusal.message.contains(Name)))
             broken("a refused animation carries frames or does not name the file");
         for (const QImage &frame : animation.frames)
             if (loaded.ok() && frame.size() != loaded.image.size())
                 broken("an animation's frame differs in size from its first picture");
+        // An editor's file: its facts, and each shown layer alone, for the first frame.
+        if (const auto sprite = source.sprite()) {
+            if (sniffed != picture::Format::Aseprite || !source.ok())
+                broken("facts of a file that is not a sound Aseprite file");
+            for (const picture::SpriteLayer &layer : sprite->layers) {
+                const picture::Loaded alone = source.onlyLayer(layer.index).decode();
+                if (layer.shown != alone.ok() && alone.error != picture::LoadError::Damaged)
+                    broken("a shown layer alone is refused for no damage, or a hidden one is drawn");
+                if (alone.ok() && alone.image.size() != source.size())
+                    broken("a layer alone differs in size from the canvas");
+            }
+        }
     }
 
     if (!loaded.ok()) {

@@ -70,7 +70,7 @@ bool announcesPicture(int dirFd, const char *name)
 QString picturePattern(bool png)
 {
     const QString pattern = QStringLiteral("*.BMP;*.gif;*.ico;*.jpg;*.jpeg");
-    return png ? pattern + QStringLiteral(";*.png;*.apng;*.webp") : pattern;
+    return png ? pattern + QStringLiteral(";*.png;*.apng;*.webp;*.ase;*.aseprite") : pattern;
 }
 
 Listing failedRead(std::type_identity<Listing>, const QString &cause)

@@ -4,19 +4,24 @@
 #include <variant>
 
 #include "picture/codecs/apng.h"
+#include "picture/codecs/aseprite.h"
 #include "picture/codecs/gif.h"
 #include "picture/codecs/webp.h"
+#include "picture/source/headers.h"
 
 namespace picture {
 
 // The format's player keeps the canvas between frames and applies each frame's disposal.
 struct FrameStream::Player {
     QByteArray bytes;
-    std::variant<std::monostate, GifPlayer, ApngPlayer, WebpPlayer> player;
+    std::variant<std::monostate, GifPlayer, ApngPlayer, WebpPlayer, AsepritePlayer> player;
 
-    Player(const QByteArray &data, Format format) : bytes(data)
+    Player(const QByteArray &data, const Header &header, int layer) : bytes(data)
     {
-        if (format == Format::Gif)
+        const Format format = header.format;
+        if (header.aseprite)
+            player.emplace<AsepritePlayer>(bytes, header.aseprite, layer);
+        else if (format == Format::Gif)
             player.emplace<GifPlayer>(bytes);
         else if (format == Format::Png)
             player.emplace<ApngPlayer>(bytes);
@@ -61,7 +66,7 @@ bool FrameStream::next(QImage *frame, Loaded *refusal)
         return false;
     }
     if (!m_player)
-        m_player = std::make_unique<Player>(m_source.bytes(), m_source.format());
+        m_player = std::make_unique<Player>(m_source.bytes(), *m_source.header(), m_source.m_layer);
     QString cause;
     if (!m_player->next(frame, &cause))
         return refuse(cause);

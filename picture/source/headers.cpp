@@ -1,6 +1,7 @@
 #include "picture/source/headers.h"
 
 #include "picture/codecs/apng.h"
+#include "picture/codecs/aseprite.h"
 #include "picture/base/bytes.h"
 #include "picture/codecs/pngchunks.h"
 #include "picture/codecs/gif.h"
@@ -414,7 +415,8 @@ Header readHeader(const QByteArray &data, Format format, qint64 fileSize)
     }
     case Format::Webp:
         return readWebp(data, h);
-    case Format::Aseprite: // no reader yet
+    case Format::Aseprite:
+        return readAseprite(data, h);
     case Format::Unknown:
         break;
     }

@@ -4,9 +4,13 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
+
 #include "picture/source/picture.h"
 
 namespace picture {
+
+struct AseDocument;
 
 // What a picture file says about itself, read from its bytes without decoding any pixel.
 // Every number comes straight from the file, so none of them is trusted: widths and heights
@@ -64,6 +68,9 @@ struct Header {
     // only still readers show it.
     bool animated = false;
     bool defaultImageIsFrame = true;
+
+    // An Aseprite file's layers, palette and every frame's cels, found by one walk through it.
+    std::shared_ptr<const AseDocument> aseprite;
 };
 
 // The frames of an animation as its file declares them, each checked to be whole.

@@ -12,6 +12,7 @@
 
 #include "picture/source/animation.h"
 #include "picture/codecs/apng.h"
+#include "picture/codecs/aseprite.h"
 #include "picture/codecs/bmprle.h"
 #include "picture/codecs/gif.h"
 #include "picture/source/headers.h"
@@ -56,6 +57,8 @@ Format sniffFormat(const QByteArray &head, const Budget &budget)
         return Format::Png;
     if (format == Format::Unknown && budget.acceptPng && isWebp(head))
         return Format::Webp;
+    if (format == Format::Unknown && budget.acceptPng && isAseprite(head))
+        return Format::Aseprite;
     return format;
 }
 
@@ -115,10 +118,18 @@ int shrinkFor(const Header &h, QSize view)
     return shrink;
 }
 
-// Decodes the first picture of data, whose header h has passed every check.
+// Decodes the first picture of data, whose header h has passed every check; of an Aseprite
+// file, with only the layer of that index when it is not -1.
 Loaded decodeData(const QByteArray &data, const Header &h, const QString &name, const Budget &budget, Holding holding,
-                  QSize view)
+                  QSize view, int layer)
 {
+    if (h.aseprite) {
+        QImage image;
+        QString cause;
+        if (!AsepritePlayer(data, h.aseprite, layer).next(&image, &cause))
+            return refusedAsDamaged(name, cause, h.format);
+        return finished(std::move(image), h, name, holding);
+    }
     if (h.format == Format::Jpeg) {
         const int shrink = shrinkFor(h, view);
         JpegResult jpeg = decodeJpeg(data, decodedBytes(1, 1) * budget.maxPixels, holding, shrink);
@@ -271,7 +282,7 @@ Source Source::fromData(const QByteArray &data, const QString &name, const Budge
     if (!source.m_refusal.ok())
         return source;
     source.m_size = QSize(int(h.width), int(h.height));
-    const bool animation = format == Format::Gif || h.animated;
+    const bool animation = format == Format::Gif || format == Format::Aseprite || h.animated;
     if (allFrames && animation) {
         source.m_allFrames = true;
         source.m_frames = countFrames(data, h, name, budget, &source.m_refusal, &source.m_delays, &source.m_plays);
@@ -281,7 +292,8 @@ Source Source::fromData(const QByteArray &data, const QString &name, const Budge
     } else if (animation) {
         // Only the first is decoded: the others are counted, not checked.
         const AnimationFrames frames = format == Format::Gif ? readGifFrames(data, false)
-                                     : format == Format::Png ? readApngFrames(data) : readWebpFrames(data);
+                                     : format == Format::Png ? readApngFrames(data)
+                                     : h.aseprite            ? asepriteFrames(*h.aseprite) : readWebpFrames(data);
         source.m_delays = frames.delays.mid(0, 1);
         source.m_framesInFile = std::max(1, frames.count);
     }
@@ -344,7 +356,10 @@ qint64 Source::chargedBytes() const
         return 0;
     const Header &h = m_data->header;
     const qint64 picture = decodedBytes(int(std::max(h.width, h.otherWidth)), int(std::max(h.height, h.otherHeight)));
-    return picture * m_frames;
+    // An Aseprite frame is composed on a canvas of its own while one cel and the tilesets are
+    // held inflated.
+    const qint64 composing = h.aseprite ? picture + h.aseprite->workBytes() : 0;
+    return picture * m_frames + composing;
 }
 
 qint64 Source::heldBytes() const
@@ -368,7 +383,7 @@ Loaded Source::decode(Holding holding, QSize view) const
     if (!d.readAgain && !d.rowsFromFile) {
         const QByteArray bytes = d.bytes;
         lock.unlock();
-        return decodeData(bytes, d.header, m_name, m_budget, holding, view);
+        return decodeData(bytes, d.header, m_name, m_budget, holding, view, m_layer);
     }
     // The file kept open since its header was checked, or opened again by its name: it must
     // still hold the bytes checked.
@@ -389,7 +404,7 @@ Loaded Source::decode(Holding holding, QSize view) const
     if (d.readAgain) {
         lock.unlock();
         reopened.reset();
-        return decodeData(checked, d.header, m_name, m_budget, holding, view);
+        return decodeData(checked, d.header, m_name, m_budget, holding, view, m_layer);
     }
     // An uncompressed bitmap decoded by Qt's reader from the file itself.
     if (!file->seek(0))
@@ -426,14 +441,28 @@ Animation Source::decodeFrames() const
     return result;
 }
 
-std::shared_ptr<const SpriteFacts> Source::sprite() const
+const Header *Source::header() const
 {
-    return nullptr; // no reader of editors' files yet
+    return m_data ? &m_data->header : nullptr;
 }
 
-Source Source::onlyLayer(int) const
+std::shared_ptr<const SpriteFacts> Source::sprite() const
 {
-    return *this;
+    if (!m_data || !m_data->header.aseprite)
+        return nullptr;
+    const std::shared_ptr<const AseDocument> &doc = m_data->header.aseprite;
+    return std::shared_ptr<const SpriteFacts>(doc, &doc->facts);
+}
+
+Source Source::onlyLayer(int layerIndex) const
+{
+    Source copy = *this;
+    copy.m_layer = layerIndex;
+    const AseDocument *doc = m_data ? m_data->header.aseprite.get() : nullptr;
+    if (ok() && (!doc || layerIndex < 0 || layerIndex >= doc->layers.size() || !doc->layers[layerIndex].shown))
+        copy.m_refusal = failure(LoadError::NotAPicture, tr("Cannot load %1: it has no shown layer %2.").arg(m_name).arg(layerIndex),
+                                 format());
+    return copy;
 }
 
 QByteArray Source::bytes() const

@@ -55,6 +55,7 @@ Format sniffFormat(const QByteArray &head);
 Format sniffFormat(const QByteArray &head, const Budget &budget);
 
 struct Animation;
+struct Header;
 
 // The refusal of a file whose data is not what it claims to be, naming it and the cause: the
 // one wording every reader of pictures uses for damage. A cause of outOfMemory() is told as
@@ -119,8 +120,11 @@ public:
     QByteArray bytes() const;
 
 private:
+    friend class FrameStream;
     // A source of that name with that refusal (ok() for one still to be filled in).
     static Source refused(const QString &name, const Budget &budget, Loaded refusal);
+    // What the header declared; null for a source refused before it was read.
+    const Header *header() const;
 
     struct Data;
     std::shared_ptr<const Data> m_data;
@@ -133,6 +137,7 @@ private:
     bool m_allFrames = false;
     QList<int> m_delays;
     int m_plays = 1;
+    int m_layer = -1; // the one layer an Aseprite file's frames show; -1 for all
 };
 
 // Loads the picture at path: a BMP, the first frame of a GIF, the first image of an icon, a JPEG;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "picture/codecs/apng.h"
+#include "picture/codecs/aseprite.h"
 #include "picture/base/regularfile.h"
 #include "picture/codecs/gif.h"
 #include "picture/codecs/webp.h"
@@ -52,7 +53,7 @@ Loaded failure(LoadError error, const QString &message, Format format)
 Loaded notAPicture(const QString &name, bool png)
 {
     if (png)
-        return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO, JPEG, PNG or WebP picture.").arg(name));
+        return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO, JPEG, PNG, WebP or Aseprite picture.").arg(name));
     return failure(LoadError::NotAPicture, tr("Cannot load %1: the file is not a BMP, GIF, ICO or JPEG picture.").arg(name));
 }
 
@@ -80,6 +81,28 @@ Loaded checkBudget(const QString &name, const Header &h, const Budget &budget)
     return {};
 }
 
+// An Aseprite file's largest cel and tileset, held to the budget as a picture is: each is
+// inflated whole when it is drawn.
+Loaded checkAsepriteBudget(const QString &name, const AseDocument &doc, const Budget &budget)
+{
+    const auto over = [&](qint64 w, qint64 h) { return w > budget.maxSide || h > budget.maxSide || w * h > budget.maxPixels; };
+    const auto refuse = [&](const QString &what, qint64 w, qint64 h) {
+        return failure(LoadError::TooLarge,
+                       tr("Cannot load %1: %2 is too large: %3 x %4; the most is %5 pixels a side and %6 pixels in all.")
+                           .arg(name, what).arg(w).arg(h).arg(budget.maxSide).arg(budget.maxPixels),
+                       Format::Aseprite);
+    };
+    if (over(doc.largestCelWidth, doc.largestCelHeight))
+        return refuse(tr("a cel"), doc.largestCelWidth, doc.largestCelHeight);
+    if (over(doc.largestTilesetWidth, doc.largestTilesetHeight))
+        return refuse(tr("a tileset"), doc.largestTilesetWidth, doc.largestTilesetHeight);
+    // All tilesets are held while a frame is composed.
+    if (doc.tilesetBytes > decodedBytes(1, 1) * budget.maxPixels)
+        return failure(LoadError::TooLarge, tr("Cannot load %1: its tilesets are too large together.").arg(name),
+                       Format::Aseprite);
+    return {};
+}
+
 } // namespace
 
 // What load() refuses a picture for before decoding it: its header, its size against the
@@ -90,6 +113,9 @@ Loaded refusalFor(const Header &h, const QString &name, const Budget &budget)
         return fromHeaderError(name, h);
     if (Loaded tooLarge = checkBudget(name, h, budget); !tooLarge.ok())
         return tooLarge;
+    if (h.aseprite)
+        if (Loaded tooLarge = checkAsepriteBudget(name, *h.aseprite, budget); !tooLarge.ok())
+            return tooLarge;
     if (!h.incomplete.isEmpty())
         return refusedAsDamaged(name, h.incomplete, h.format);
     return {};
@@ -116,6 +142,7 @@ int countFrames(const QByteArray &data, const Header &first, const QString &name
 {
     const AnimationFrames frames = first.format == Format::Gif ? readGifFrames(data)
                                  : first.format == Format::Png ? readApngFrames(data)
+                                 : first.aseprite              ? asepriteFrames(*first.aseprite)
                                                                : readWebpFrames(data);
     *delays = frames.delays;
     *plays = frames.plays;

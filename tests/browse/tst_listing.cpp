@@ -65,8 +65,9 @@ private slots:
             << QStringList{QStringLiteral("a.BMP"), QStringLiteral("b.bmp"), QStringLiteral("bitmap data"),
                            QStringLiteral("c.Gif"), QStringLiteral("d.ICO"), QStringLiteral("e.jpeg"),
                            QStringLiteral("f.JPG"), QStringLiteral("g.png"), QStringLiteral("j.WebP"),
-                           QStringLiteral("k.apng"), QStringLiteral("link to file.JPG"),
-                           QStringLiteral("link to link.gif"), QStringLiteral("walk2.dat"), QStringLiteral("webp data")};
+                           QStringLiteral("k.apng"), QStringLiteral("l.ase"), QStringLiteral("link to file.JPG"),
+                           QStringLiteral("link to link.gif"), QStringLiteral("m.Aseprite"), QStringLiteral("sprite"),
+                           QStringLiteral("walk2.dat"), QStringLiteral("webp data")};
         QTest::newRow("stars anywhere, parts left empty")
             << QStringLiteral(";*X*;;H.TIF;*a*a*") << browse::Match::Name
             << QStringList{QStringLiteral("bitmap data"), QStringLiteral("h.tif"), QStringLiteral("no suffix bmp"),
@@ -82,12 +83,14 @@ private slots:
         QFETCH(QStringList, expected);
         QTemporaryDir dir;
         for (const char *name : {"a.BMP", "b.bmp", "c.Gif", "d.ICO", "e.jpeg", "f.JPG", "g.png", "h.tif", "i.jpe",
-                                 "j.WebP", "k.apng", "x.jpeg.txt", "x.bmp ", "no suffix bmp", ".hidden.bmp", ".jpg", "notes.txt"})
+                                 "j.WebP", "k.apng", "l.ase", "m.Aseprite", "x.jpeg.txt", "x.bmp ", "no suffix bmp", ".hidden.bmp", ".jpg", "notes.txt"})
             touch(dir.filePath(QLatin1String(name)));
         const QImage image = testsupport::pattern(3, 2, 1);
         testsupport::writeFile(dir.filePath(QStringLiteral("walk2.dat")), encoded(image, "png"));
         testsupport::writeFile(dir.filePath(QStringLiteral("bitmap data")), encoded(image, "bmp"));
         testsupport::writeFile(dir.filePath(QStringLiteral("webp data")), QByteArray("RIFF\x1a\0\0\0WEBPVP8L", 16));
+        // An Aseprite header's first 14 bytes: size, magic, frames, width, height, 32 bits a pixel.
+        testsupport::writeFile(dir.filePath(QStringLiteral("sprite")), QByteArray("\x80\0\0\0\xe0\xa5\1\0\4\0\4\0\x20\0", 14));
         testsupport::writeFile(dir.filePath(QStringLiteral(".hidden")), encoded(image, "bmp"));
         // A link counts as what it leads to; a folder, a pipe or a link to nothing is no file.
         const QString elsewhere = dir.filePath(QStringLiteral("elsewhere.bmp"));

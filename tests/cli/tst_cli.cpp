@@ -1373,7 +1373,7 @@ void TestCli::namesThatAreNotUtf8_data()
     QTest::addColumn<QString>("err");
     QTest::newRow("a picture") << true << 0 << QString();
     QTest::newRow("a damaged one") << false << 1
-        << QStringLiteral("corvane-strip: Cannot load caf\uFFFD.png: the file is not a BMP, GIF, ICO, JPEG, PNG or WebP picture.\n");
+        << QStringLiteral("corvane-strip: Cannot load caf\uFFFD.png: the file is not a BMP, GIF, ICO, JPEG, PNG, WebP or Aseprite picture.\n");
 }
 void TestCli::namesThatAreNotUtf8()
 {

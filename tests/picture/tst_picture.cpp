@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QImageWriter>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -426,6 +429,11 @@ private slots:
     void animationSuite();
     void animationRefused_data();
     void animationRefused();
+    // Aseprite files: every frame, layer alone and fact against an independent composition.
+    void asepriteSuite_data();
+    void asepriteSuite();
+    void asepriteRefused_data();
+    void asepriteRefused();
     void rleStreamWithoutEndOfBitmap();
 
     // 3. The size limit.
@@ -458,27 +466,47 @@ private:
 void TestPicture::sniff_data()
 {
     QTest::addColumn<QByteArray>("head");
-    QTest::addColumn<int>("format");
-    QTest::newRow("bmp") << QByteArray("BM\x36\0\0\0", 6) << int(Format::Bmp);
-    QTest::newRow("gif87a") << QByteArray("GIF87a") << int(Format::Gif);
-    QTest::newRow("gif89a") << QByteArray("GIF89a\x01") << int(Format::Gif);
-    QTest::newRow("gif other version") << QByteArray("GIF90a") << int(Format::Unknown);
-    QTest::newRow("ico") << QByteArray("\0\0\1\0\1\0", 6) << int(Format::Ico);
-    QTest::newRow("cursor") << QByteArray("\0\0\2\0\1\0", 6) << int(Format::Unknown);
-    QTest::newRow("jpeg") << QByteArray("\xff\xd8\xff\xe0", 4) << int(Format::Jpeg);
-    QTest::newRow("png") << QByteArray("\x89PNG\r\n\x1a\n") << int(Format::Unknown);
-    QTest::newRow("webp, which the window does not read") << QByteArray("RIFF\x1a\0\0\0WEBPVP8L", 16) << int(Format::Unknown);
-    QTest::newRow("tiff") << QByteArray("II*\0", 4) << int(Format::Unknown);
-    QTest::newRow("empty") << QByteArray() << int(Format::Unknown);
-    QTest::newRow("one byte") << QByteArray("B") << int(Format::Unknown);
-    QTest::newRow("half a jpeg magic") << QByteArray("\xff\xd8", 2) << int(Format::Unknown);
+    QTest::addColumn<int>("format");      // the window's
+    QTest::addColumn<int>("stripFormat"); // corvane-strip's, which reads PNG, WebP and Aseprite too
+    const int unknown = int(Format::Unknown);
+    QTest::newRow("bmp") << QByteArray("BM\x36\0\0\0", 6) << int(Format::Bmp) << int(Format::Bmp);
+    QTest::newRow("gif87a") << QByteArray("GIF87a") << int(Format::Gif) << int(Format::Gif);
+    QTest::newRow("gif89a") << QByteArray("GIF89a\x01") << int(Format::Gif) << int(Format::Gif);
+    QTest::newRow("gif other version") << QByteArray("GIF90a") << unknown << unknown;
+    QTest::newRow("ico") << QByteArray("\0\0\1\0\1\0", 6) << int(Format::Ico) << int(Format::Ico);
+    QTest::newRow("cursor") << QByteArray("\0\0\2\0\1\0", 6) << unknown << unknown;
+    QTest::newRow("jpeg") << QByteArray("\xff\xd8\xff\xe0", 4) << int(Format::Jpeg) << int(Format::Jpeg);
+    QTest::newRow("png") << QByteArray("\x89PNG\r\n\x1a\n") << unknown << int(Format::Png);
+    QTest::newRow("webp, which the window does not read") << QByteArray("RIFF\x1a\0\0\0WEBPVP8L", 16) << unknown
+                                                          << int(Format::Webp);
+    // An Aseprite header: file size, magic 0xA5E0, frames, width, height, then the colour depth.
+    const auto ase = [](const char *magic, int depth) {
+        QByteArray head("\x80\0\0\0", 4);
+        head += QByteArray(magic, 2) + QByteArray("\1\0\x10\0\x08\0", 6);
+        head += char(depth);
+        return head + QByteArray("\0\1\0\0\0", 5);
+    };
+    QTest::newRow("aseprite rgba") << ase("\xe0\xa5", 32) << unknown << int(Format::Aseprite);
+    QTest::newRow("aseprite grey") << ase("\xe0\xa5", 16) << unknown << int(Format::Aseprite);
+    QTest::newRow("aseprite indexed") << ase("\xe0\xa5", 8) << unknown << int(Format::Aseprite);
+    QTest::newRow("aseprite magic, 24 bits a pixel") << ase("\xe0\xa5", 24) << unknown << unknown;
+    QTest::newRow("aseprite magic big-endian") << ase("\xa5\xe0", 32) << unknown << unknown;
+    QTest::newRow("aseprite magic, cut before the depth") << ase("\xe0\xa5", 32).left(12) << unknown << unknown;
+    QTest::newRow("flic animation") << ase("\x12\xaf", 8) << unknown << unknown;
+    QTest::newRow("tiff") << QByteArray("II*\0", 4) << unknown << unknown;
+    QTest::newRow("empty") << QByteArray() << unknown << unknown;
+    QTest::newRow("one byte") << QByteArray("B") << unknown << unknown;
+    QTest::newRow("half a jpeg magic") << QByteArray("\xff\xd8", 2) << unknown << unknown;
 }
 
 void TestPicture::sniff()
 {
     QFETCH(QByteArray, head);
     QFETCH(int, format);
+    QFETCH(int, stripFormat);
     QCOMPARE(int(picture::sniffFormat(head)), format);
+    QCOMPARE(int(picture::sniffFormat(head, Budget{.acceptPng = true})), stripFormat);
+    QCOMPARE(int(picture::sniffFormat(head, Budget{})), format);
 }
 
 void TestPicture::decodedBytes()
@@ -1083,6 +1111,163 @@ void TestPicture::animationRefused()
     QVERIFY2(animation.refusal.message.contains(cause), qPrintable(animation.refusal.message));
     const picture::Loaded first = picture::load(path, budget);
     QVERIFY2(first.ok() || first.message.startsWith(QStringLiteral("Cannot load %1: ").arg(path)), qPrintable(first.message));
+}
+
+// What tests/support/asesuite.py wrote into dir (its files, expected frames and manifest): the
+// manifest, one entry per file; empty when python3, numpy or Pillow is missing. Written once.
+QJsonObject aseManifest(const QString &dir)
+{
+    static QHash<QString, QJsonObject> written;
+    if (!written.contains(dir)) {
+        QProcess generator;
+        generator.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_ASESUITE_SCRIPT), dir});
+        const bool ran = generator.waitForFinished(120000) && generator.exitStatus() == QProcess::NormalExit && generator.exitCode() == 0;
+        written[dir] = ran ? QJsonDocument::fromJson(testsupport::readFile(dir + QStringLiteral("/manifest.json"))).object() : QJsonObject();
+    }
+    return written[dir];
+}
+
+// Where the frames a source's stream hands out differ from the PNGs at pattern (%1: the frame),
+// or from their count.
+QString streamDifference(const picture::Source &source, const QString &pattern, int frames)
+{
+    picture::FrameStream stream(source);
+    for (int i = 0; i < frames; ++i) {
+        QImage frame;
+        picture::Loaded refusal;
+        if (!stream.next(&frame, &refusal))
+            return QStringLiteral("frame %1: %2").arg(i).arg(refusal.message);
+        const QImage want = QImage(pattern.arg(i)).convertToFormat(QImage::Format_RGBA8888);
+        if (want.isNull())
+            return QStringLiteral("no expected frame %1").arg(pattern.arg(i));
+        if (const QString d = shownDifference(frame, want); !d.isEmpty())
+            return QStringLiteral("frame %1: %2").arg(i).arg(d);
+    }
+    QImage past;
+    picture::Loaded none;
+    return stream.next(&past, &none) ? QStringLiteral("more than %1 frames").arg(frames) : QString();
+}
+
+// The facts a source gives, in the manifest's words.
+QJsonObject factsAsJson(const picture::SpriteFacts &facts)
+{
+    auto rect = [](const QRect &r) { return QJsonArray{r.x(), r.y(), r.width(), r.height()}; };
+    QJsonArray layers, tags, slices;
+    for (const picture::SpriteLayer &l : facts.layers)
+        layers.append(QJsonObject{{QStringLiteral("name"), l.name}, {QStringLiteral("index"), l.index}, {QStringLiteral("shown"), l.shown}});
+    const char *directions[] = {"forward", "reverse", "pingpong", "pingpongreverse"};
+    for (const picture::SpriteTag &t : facts.tags)
+        tags.append(QJsonObject{{QStringLiteral("name"), t.name}, {QStringLiteral("from"), t.from}, {QStringLiteral("to"), t.to},
+                                {QStringLiteral("direction"), QLatin1String(directions[int(t.direction)])}, {QStringLiteral("repeat"), t.repeat}});
+    for (const picture::SpriteSlice &s : facts.slices) {
+        QJsonArray keys;
+        for (const picture::SpriteSliceKey &k : s.keys)
+            keys.append(QJsonObject{{QStringLiteral("frame"), k.frame}, {QStringLiteral("bounds"), rect(k.bounds)},
+                                    {QStringLiteral("center"), k.center ? QJsonValue(rect(*k.center)) : QJsonValue()},
+                                    {QStringLiteral("pivot"), k.pivot ? QJsonValue(QJsonArray{k.pivot->x(), k.pivot->y()}) : QJsonValue()}});
+        slices.append(QJsonObject{{QStringLiteral("name"), s.name}, {QStringLiteral("keys"), keys}});
+    }
+    return {{QStringLiteral("layers"), layers}, {QStringLiteral("tags"), tags}, {QStringLiteral("slices"), slices}};
+}
+
+QByteArray compact(const QJsonValue &v)
+{
+    return v.isArray() ? QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact) : QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact);
+}
+
+void TestPicture::asepriteSuite_data()
+{
+    QTest::addColumn<QString>("stem");
+    QTest::addColumn<QJsonObject>("entry");
+    const QString dir = m_dir.filePath(QStringLiteral("ase"));
+    const QJsonObject manifest = aseManifest(dir);
+    if (manifest.isEmpty())
+        QSKIP("/usr/bin/python3 with numpy and Pillow cannot run the Aseprite test-file generator");
+    for (auto it = manifest.begin(); it != manifest.end(); ++it)
+        if (it.value()[QStringLiteral("refused")].isNull())
+            QTest::newRow(qPrintable(it.key())) << dir + u'/' + it.key() << it.value().toObject();
+}
+
+// Every frame as the rules compose it, each shown layer alone, the durations and the facts, as
+// an independent compositor (numpy) worked them out from the description the file was written
+// from; the first frame alone as when only it is taken.
+void TestPicture::asepriteSuite()
+{
+    QFETCH(QString, stem);
+    QFETCH(QJsonObject, entry);
+    const QString file = stem + QStringLiteral(".aseprite");
+    Budget budget;
+    budget.acceptPng = true; // the command line's formats
+    const picture::Source source = picture::Source::open(file, file, budget, true);
+    QVERIFY2(source.ok(), qPrintable(source.refusal().message));
+    QCOMPARE(source.format(), Format::Aseprite);
+    const int frames = entry[QStringLiteral("frames")].toInt();
+    QCOMPARE(source.size(), QSize(entry[QStringLiteral("size")][0].toInt(), entry[QStringLiteral("size")][1].toInt()));
+    QCOMPARE(source.frames(), frames);
+    QJsonArray delays;
+    for (int d : source.delays())
+        delays.append(d);
+    QCOMPARE(compact(delays), compact(entry[QStringLiteral("durations")]));
+    QCOMPARE(streamDifference(source, stem + QStringLiteral(".f%1.png"), frames), QString());
+
+    const std::shared_ptr<const picture::SpriteFacts> facts = source.sprite();
+    QVERIFY(facts);
+    const QJsonObject ours = factsAsJson(*facts);
+    for (const char *key : {"layers", "tags", "slices"})
+        QCOMPARE(compact(ours[QLatin1String(key)]), compact(entry[QLatin1String(key)]));
+    for (const QJsonValue &layer : entry[QStringLiteral("layers")].toArray()) {
+        if (!layer[QStringLiteral("shown")].toBool())
+            continue;
+        const int index = layer[QStringLiteral("index")].toInt();
+        const picture::Source alone = source.onlyLayer(index);
+        QVERIFY2(alone.ok(), qPrintable(alone.refusal().message));
+        const QString difference = streamDifference(alone, stem + QStringLiteral(".l%1.f%2.png").arg(index).arg(QStringLiteral("%1")), frames);
+        QVERIFY2(difference.isEmpty(), qPrintable(QStringLiteral("layer %1: %2").arg(index).arg(difference)));
+    }
+
+    const picture::Source first = picture::Source::open(file, file, budget);
+    QCOMPARE(first.framesInFile(), frames);
+    const picture::Loaded loaded = first.decode();
+    QVERIFY2(loaded.ok(), qPrintable(loaded.message));
+    QCOMPARE(shownDifference(loaded.image, QImage(stem + QStringLiteral(".f0.png")).convertToFormat(QImage::Format_RGBA8888)), QString());
+}
+
+void TestPicture::asepriteRefused_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("phrases");
+    const QString dir = m_dir.filePath(QStringLiteral("ase"));
+    const QJsonObject manifest = aseManifest(dir);
+    if (manifest.isEmpty())
+        QSKIP("/usr/bin/python3 with numpy and Pillow cannot run the Aseprite test-file generator");
+    for (auto it = manifest.begin(); it != manifest.end(); ++it)
+        if (const QJsonValue refused = it.value()[QStringLiteral("refused")]; !refused.isNull())
+            QTest::newRow(qPrintable(it.key())) << dir + u'/' + it.value()[QStringLiteral("file")].toString()
+                                                << refused.toVariant().toStringList();
+}
+
+// Damaged and oversized Aseprite files are refused whole, naming the file and the cause, under a
+// budget that holds any sound file of the suite many times over.
+void TestPicture::asepriteRefused()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, phrases);
+    Budget budget;
+    budget.acceptPng = true;
+    budget.maxTotalBytes = qint64(64) << 20;
+    const picture::Source source = picture::Source::open(file, file, budget, true);
+    QString message = source.refusal().message;
+    if (source.ok()) {
+        const picture::Animation animation = source.decodeFrames();
+        QVERIFY(animation.frames.isEmpty());
+        message = animation.refusal.message;
+    }
+    const QString prefix = QStringLiteral("Cannot load %1: ").arg(file);
+    QVERIFY2(message.startsWith(prefix), qPrintable(message));
+    for (const QString &phrase : phrases) // the file's own name holds some of them
+        QVERIFY2(message.mid(prefix.size()).contains(phrase), qPrintable(message));
+    const picture::Loaded first = picture::Source::open(file, file, budget).decode();
+    QVERIFY2(first.ok() || first.message.startsWith(QStringLiteral("Cannot load %1: ").arg(file)), qPrintable(first.message));
 }
 
 // An RLE stream may leave out its end-of-bitmap code once every row is there; missing rows

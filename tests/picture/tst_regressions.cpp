@@ -73,6 +73,13 @@ const QHash<QString, QString> Expected = {
     // A WebP frame whose picture is larger than the frame declares, or runs past its ANMF chunk.
     {QStringLiteral("webp-frame-declares-1x1-holds-2x2.webp"), QStringLiteral("Damaged")},
     {QStringLiteral("webp-frame-picture-runs-past-its-anmf-chunk.webp"), QStringLiteral("Damaged")},
+    // An Aseprite file is walked whole when it is opened: a frame count that lies refuses even its
+    // first frame. A cel's zlib stream that would inflate to 16 MB is stopped one byte past its
+    // 48; a tileset taller than any picture is refused before it is inflated.
+    {QStringLiteral("aseprite-declares-5-frames-holds-1.aseprite"), QStringLiteral("Damaged")},
+    {QStringLiteral("aseprite-4x3-cel-inflating-to-16-mb.aseprite"), QStringLiteral("Damaged")},
+    {QStringLiteral("aseprite-tileset-of-1x40000-tiles.aseprite"), QStringLiteral("TooLarge")},
+    {QStringLiteral("aseprite-tilemap-flips-linked-cels-in-a-group.aseprite"), QStringLiteral("None")},
 };
 
 // The amount of private memory this process has mapped, from the kernel's own count.

@@ -32,6 +32,11 @@ private slots:
     // ase-parser finds in each file what the writer meant to put there.
     void aseParserAgrees_data();
     void aseParserAgrees();
+    // A file's tags, slices and pivots as PixiJS reads them from the JSON, scaled with the frames.
+    void tagsAndSlices_data();
+    void tagsAndSlices();
+    // --layers each: every shown layer its own frames, composed alone; hidden ones left out.
+    void layersEach();
 
 private:
     QTemporaryDir m_suite;
@@ -159,6 +164,107 @@ void TestAseprite::aseParserAgrees()
     // ase-parser reads the new palette and the old 0x0004 one, not the 6-bit 0x0011 one.
     if (entry[QStringLiteral("palette_chunk")].toString() != QLatin1String("old11"))
         QCOMPARE(found[QStringLiteral("palette")].toInt(), entry[QStringLiteral("palette")].toInt());
+}
+
+void TestAseprite::tagsAndSlices_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("scale");
+    QTest::addColumn<QString>("anchors"); // frames 0 to 3, as PixiJS finds them
+    QTest::newRow("pivot from the slice") << QStringList() << 1 << QStringLiteral("0.5,1 0.5,1 0.5,1 -");
+    QTest::newRow("scaled, packed") << testsupport::words("--scale 2 --layout dense --trim") << 2 << QStringLiteral("0.5,1 0.5,1 0.5,1 -");
+    QTest::newRow("anchor given") << testsupport::words("--anchor center") << 1 << QStringLiteral("0.5,0.5 0.5,0.5 0.5,0.5 0.5,0.5");
+}
+
+void TestAseprite::tagsAndSlices()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, scale);
+    QFETCH(QString, anchors);
+    REQUIRE_SUITE();
+    const QString engines = QStringLiteral(CORVANE_ENGINES_DIR);
+    if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty() || !QFileInfo::exists(engines + QStringLiteral("/node_modules/pixi.js")))
+        QSKIP(qPrintable(QStringLiteral("node or PixiJS is missing: npm ci --prefix %1 (./dev test does it)").arg(engines)));
+    QTemporaryDir dir;
+    QVERIFY(QFile::copy(m_suite.filePath(QStringLiteral("frames.aseprite")), dir.filePath(QStringLiteral("hero.aseprite"))));
+    const Run run = testsupport::runStrip(testsupport::words("hero.aseprite --all-frames --json -o hero.png") + options, dir.path());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QJsonObject meta = QJsonDocument::fromJson(testsupport::readFile(dir.filePath(QStringLiteral("hero.json"))))[QStringLiteral("meta")].toObject();
+
+    // The tags as the file holds them; their play order as the editor plays them.
+    QStringList tags;
+    for (const QJsonValue &t : meta[QStringLiteral("frameTags")].toArray())
+        tags.append(QStringLiteral("%1 %2-%3 %4 %5").arg(t[QStringLiteral("name")].toString()).arg(t[QStringLiteral("from")].toInt())
+                        .arg(t[QStringLiteral("to")].toInt()).arg(t[QStringLiteral("direction")].toString(), t[QStringLiteral("repeat")].toString(QStringLiteral("-"))));
+    QCOMPARE(tags, QStringList({QStringLiteral("hero/walk 0-3 forward -"), QStringLiteral("hero/back 1-2 reverse 2"),
+                                QStringLiteral("hero/swing 0-2 pingpong 1"), QStringLiteral("hero/swang 2-3 pingpong_reverse 5")}));
+    QProcess node;
+    node.start(QStringLiteral("node"), {engines + QStringLiteral("/read-sheet.cjs"), dir.filePath(QStringLiteral("hero.json"))});
+    QVERIFY(node.waitForFinished(60000));
+    QVERIFY2(node.exitCode() == 0, node.readAllStandardError().constData());
+    const QJsonObject pixi = QJsonDocument::fromJson(node.readAllStandardOutput())[QStringLiteral("pixi")].toObject();
+    QStringList played;
+    for (const QString &name : {QStringLiteral("hero/walk"), QStringLiteral("hero/back"), QStringLiteral("hero/swing"), QStringLiteral("hero/swang")}) {
+        QStringList frames;
+        for (const QJsonValue &f : pixi[QStringLiteral("animations")][name].toArray())
+            frames.append(f.toString().remove(QStringLiteral("hero.aseprite#")));
+        played.append(frames.join(u' '));
+    }
+    QCOMPARE(played, QStringList({QStringLiteral("0 1 2 3"), QStringLiteral("2 1"), QStringLiteral("0 1 2 1"), QStringLiteral("3 2")}));
+    QStringList found;
+    for (int i = 0; i < 4; ++i) {
+        const QJsonValue f = pixi[QStringLiteral("frames")][QStringLiteral("hero.aseprite#%1").arg(i)];
+        found.append(f[QStringLiteral("px")].isNull() ? QStringLiteral("-")
+                                                      : QStringLiteral("%1,%2").arg(f[QStringLiteral("px")].toDouble()).arg(f[QStringLiteral("py")].toDouble()));
+    }
+    QCOMPARE(found.join(u' '), anchors);
+
+    // The slices as the writer put them, in the frames' pixels.
+    const auto scaled = [&](const QJsonValue &r) {
+        QJsonObject o;
+        const char *keys[] = {"x", "y", "w", "h"};
+        for (int k = 0; k < r.toArray().size(); ++k)
+            o.insert(QLatin1String(keys[k]), r[k].toInt() * scale);
+        return o;
+    };
+    QJsonArray want;
+    for (const QJsonValue &slice : m_manifest[QStringLiteral("frames")][QStringLiteral("slices")].toArray()) {
+        QJsonArray keys;
+        for (const QJsonValue &key : slice[QStringLiteral("keys")].toArray()) {
+            QJsonObject k{{QStringLiteral("frame"), key[QStringLiteral("frame")]}, {QStringLiteral("bounds"), scaled(key[QStringLiteral("bounds")])}};
+            if (!key[QStringLiteral("center")].isNull())
+                k.insert(QStringLiteral("center"), scaled(key[QStringLiteral("center")]));
+            if (!key[QStringLiteral("pivot")].isNull())
+                k.insert(QStringLiteral("pivot"), scaled(key[QStringLiteral("pivot")]));
+            keys.append(k);
+        }
+        want.append(QJsonObject{{QStringLiteral("name"), slice[QStringLiteral("name")]}, {QStringLiteral("keys"), keys}});
+    }
+    QCOMPARE(compact(meta[QStringLiteral("slices")]), compact(want));
+}
+
+void TestAseprite::layersEach()
+{
+    REQUIRE_SUITE();
+    QTemporaryDir dir;
+    QVERIFY(QFile::copy(m_suite.filePath(QStringLiteral("groups.aseprite")), dir.filePath(QStringLiteral("knight.aseprite"))));
+    const Run run = testsupport::runStrip(testsupport::words("knight.aseprite --layers each -c 1 --json -o parts.png"), dir.path());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QJsonObject frames = QJsonDocument::fromJson(testsupport::readFile(dir.filePath(QStringLiteral("parts.json"))))[QStringLiteral("frames")].toObject();
+    const QImage sheet = testsupport::pillowFrames(dir.filePath(QStringLiteral("parts.png"))).value(0);
+    QStringList names;
+    for (const QJsonValue &layer : m_manifest[QStringLiteral("groups")][QStringLiteral("layers")].toArray()) {
+        if (!layer[QStringLiteral("shown")].toBool())
+            continue;
+        const QString name = QStringLiteral("knight.aseprite/") + layer[QStringLiteral("name")].toString();
+        names.append(name);
+        const QJsonValue r = frames[name][QStringLiteral("frame")];
+        const QImage want = testsupport::pillowFrames(m_suite.filePath(QStringLiteral("groups.l%1.f0.png").arg(layer[QStringLiteral("index")].toInt()))).value(0);
+        const QRect at(r[QStringLiteral("x")].toInt(), r[QStringLiteral("y")].toInt(), r[QStringLiteral("w")].toInt(), r[QStringLiteral("h")].toInt());
+        const QString difference = testsupport::compareRgba(sheet.copy(at), want);
+        QVERIFY2(difference.isEmpty(), qPrintable(name + QStringLiteral(": ") + difference));
+    }
+    QCOMPARE(QStringList(frames.keys()), [&] { names.sort(); return names; }());
 }
 
 QTEST_GUILESS_MAIN(TestAseprite)

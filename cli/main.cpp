@@ -61,17 +61,15 @@ int compose(const cli::Options &o)
         say(plan.refusal);
         return Failed;
     }
-    const int pageCount = int(plan.paged.pages.size());
-    Progress progress(!o.quiet && isatty(STDERR_FILENO) && plan.job.frames.size() >= 20);
+    const int pageCount = plan.pageCount();
+    Progress progress(!o.quiet && isatty(STDERR_FILENO) && plan.sheets.first().job.frames.size() >= 20);
     const auto pageProgress = [&](int p, int done, int total) { progress(p * total + done, pageCount * total); };
     if (o.dryRun) {
         if (const QString failed = strip::rehearseRun(plan, o, pageProgress); !failed.isEmpty()) {
             say(failed);
             return Failed;
         }
-        std::fputs(qUtf8Printable(strip::dryRunReport(plan.job, plan.paged, plan.naming, plan.data, plan.sheetPaths,
-                                                      plan.outputs, plan.memory, o.pages.dedupe, !o.formats.isEmpty())),
-                   stdout);
+        std::fputs(qUtf8Printable(strip::dryRunReport(plan, o.pages.dedupe, !o.formats.isEmpty())), stdout);
         return Written;
     }
     if (const QString failed = strip::publishRun(plan, o, pageProgress); !failed.isEmpty()) {

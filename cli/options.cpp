@@ -184,7 +184,7 @@ strip::RunRequest::Variant variantOf(const QString &value, const QList<strip::Ru
     if (v.num > v.den && v.den != 1)
         throw UsageError{QStringLiteral("--variant %1: a SCALE above 1 repeats pixels, so it must be a whole number, not %2")
                              .arg(value, scale)};
-    if (v.num > 64)
+    if (v.den == 1 && v.num > 64)
         throw UsageError{QStringLiteral("--variant %1: SCALE is at most 64, as for --scale").arg(value)};
     if (v.suffix.contains(u'/'))
         throw UsageError{QStringLiteral("--variant %1: the suffix goes into the output's file name, so it cannot hold a '/'")

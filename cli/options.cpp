@@ -45,7 +45,7 @@ const OptionDef optionDefs[] = {
     {Id::Overlap, 0, "overlap", nullptr, "Let a picture larger than its cell run into the next cells, as the window does; no JSON then."},
     {Id::Extrude, 0, "extrude", "N", "Repeat each cell's edge pixels N pixels outward, against bleeding when textures are filtered (default 0)."},
     {Id::Scale, 0, "scale", "N", "Enlarge every frame N times, pixel for pixel, for pixel art (default 1); cells given as WxH too."},
-    {Id::Variant, 0, "variant", "SUFFIX=SCALE", "Also a sheet with its data at SCALE (above 1 a whole number, pixel for pixel; below 1 reduced by area averaging), SUFFIX before the output's extension: --variant @2x=1 --variant =0.5 writes OUTPUT-stem@2x.png and OUTPUT.png. Repeatable; every file is written together."},
+    {Id::Variant, 0, "variant", "SUFFIX=SCALE", "Write, instead of the one sheet, a sheet and its data for each variant, SUFFIX put before the output's extension, at SCALE (above 1 a whole number, pixels repeated; below 1 reduced by area averaging); repeatable, every file written together. --variant @2x=1 --variant =0.5 -o a.png writes a@2x.png and a.png."},
     {Id::Pot, 0, "pot", nullptr, "Round the sheet's sides up to powers of two."},
     {Id::Background, 0, "background", "COLOR", "#rrggbb, or transparent (PNG and WebP only). Default: transparent for PNG and WebP, #efefef (the window's) for BMP."},
     {Id::Alpha, 0, "alpha", "keep|clean|bleed|premultiply", "Fully transparent pixels keep their colour (default), become 0 (smaller files), or take the nearest visible pixel's (no dark fringes when filtered); or every colour is multiplied by its alpha (PNG and WebP), for engines that blend so."},

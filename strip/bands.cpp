@@ -119,7 +119,8 @@ bool takenFrame(const SheetSource &source, int scale, QImage *image, QString *er
                                            source.picture.format()).message;
         return false;
     }
-    if (!source.reducedFrom.isEmpty() && source.size != declared) {
+    // Reduced even where the size stays: transparent pixels then lose their colour there too.
+    if (!source.reducedFrom.isEmpty()) {
         *image = picture::areaReduced(*image, source.size);
         if (image->isNull()) {
             *error = notEnoughMemory(source);

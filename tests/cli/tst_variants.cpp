@@ -62,8 +62,8 @@ void TestVariants::everyFrameResizedAsTheRuleSays_data()
     QTest::addColumn<QStringList>("variants");
     QTest::addColumn<QStringList>("checks");
     QTest::addColumn<QStringList>("written");
-    QTest::newRow("double and half, grid") << words("--json") << QStringLiteral("first") << QStringLiteral("top-left")
-        << words("@2x=1 =0.5") << words("s@2x.json:1/1:2 s.json:1/2:1") << words("s.json s.png s@2x.json s@2x.png");
+    QTest::newRow("double and half, grid") << words("--json --depfile s.d") << QStringLiteral("first") << QStringLiteral("top-left")
+        << words("@2x=1 =0.5") << words("s@2x.json:1/1:2 s.json:1/2:1") << words("s.d s.json s.png s@2x.json s@2x.png");
     QTest::newRow("three quarters alone, odd sizes") << words("--json --cell max") << QStringLiteral("max") << QStringLiteral("top-left")
         << words("-small=0.75") << words("s-small.json:3/4:1") << words("s-small.json s-small.png");
     QTest::newRow("no base: the smallest is") << words("--json --trim --cell max --anchor center") << QStringLiteral("max") << QStringLiteral("center")
@@ -107,6 +107,15 @@ void TestVariants::everyFrameResizedAsTheRuleSays()
     for (const QString &input : inputs)
         files.removeOne(input);
     QCOMPARE(files, written);
+
+    // The dependency file names every other file as an output.
+    if (written.contains(QStringLiteral("s.d"))) {
+        const QByteArray rule = readFile(dir.filePath(QStringLiteral("s.d"))).split(':').first();
+        QStringList targets = QString::fromUtf8(rule).split(u' ', Qt::SkipEmptyParts);
+        targets.append(QStringLiteral("s.d"));
+        targets.sort();
+        QCOMPARE(targets, written);
+    }
 
     for (const QString &check : checks) {
         const QStringList parts = check.split(u':');

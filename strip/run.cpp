@@ -1,7 +1,6 @@
 #include "strip/run.h"
 
 #include <QFileInfo>
-
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -206,9 +205,7 @@ QString planSheet(const RunRequest &r, const RunRequest::Variant &variant, const
         return why;
 
     const bool pagedAnimations = r.json || r.formats.contains(QStringLiteral("tiled"));
-    for (const QString &warning : sheetWarnings(job, plan.paged, plan.data, plan.sheetPaths, r.sheet.clip, pagedAnimations))
-        if (!warnings.contains(warning))
-            warnings.append(warning);
+    warnings += sheetWarnings(job, plan.paged, plan.data, plan.sheetPaths, r.sheet.clip, pagedAnimations);
     if (r.json || r.formats.contains(QStringLiteral("json-hash")) || r.formats.contains(QStringLiteral("json-array")))
         if (const QString warning = resolutionWarning(plan.output, variant.suffix, plan.data.resolution); !warning.isEmpty())
             warnings.append(warning);
@@ -290,8 +287,14 @@ RunPlan planRun(const RunRequest &r)
         sheet.output = variantOutput(r.output, variant.suffix);
         if (!r.variants.isEmpty())
             sheet.variant = variant.suffix + u'=' + QString::number(double(variant.num) / double(variant.den), 'g', 10);
-        if (const QString why = planSheet(r, variant, sources, frames, inputs, sheet, plan.warnings); !why.isEmpty())
+        QStringList warnings;
+        if (const QString why = planSheet(r, variant, sources, frames, inputs, sheet, warnings); !why.isEmpty())
             return refuse(why);
+        // What an earlier variant said already is not said again.
+        const QStringList said = plan.warnings;
+        for (const QString &warning : std::as_const(warnings))
+            if (!said.contains(warning))
+                plan.warnings.append(warning);
         outputs += sheet.outputs;
         plan.memory = std::max(plan.memory, sheet.memory);
         plan.sheets.append(std::move(sheet));
@@ -299,7 +302,7 @@ RunPlan planRun(const RunRequest &r)
     for (qsizetype s = 0; s + 1 < plan.sheets.size(); ++s)
         for (SheetJob &page : plan.sheets[s].paged.pages)
             page.keptSources = QList<bool>(page.sources.size(), true);
-    for (qsizetype k = 0; k < outputs.size(); ++k)
+    for (qsizetype k = 0; !r.variants.isEmpty() && k < outputs.size(); ++k)
         if (outputs.indexOf(outputs[k]) != k)
             return refuse(QStringLiteral("Cannot write %1: two variants would both write it; give them suffixes that "
                                          "make other names.").arg(picture::displayPath(outputs[k])));

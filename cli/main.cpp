@@ -65,17 +65,15 @@ int compose(const cli::Options &o, strip::WatchedRun *watched = nullptr)
         say(plan.refusal);
         return Failed;
     }
-    const int pageCount = int(plan.paged.pages.size());
-    Progress progress(!o.quiet && isatty(STDERR_FILENO) && plan.job.frames.size() >= 20);
+    const int pageCount = plan.pageCount();
+    Progress progress(!o.quiet && isatty(STDERR_FILENO) && plan.sheets.first().job.frames.size() >= 20);
     const auto pageProgress = [&](int p, int done, int total) { progress(p * total + done, pageCount * total); };
     if (o.dryRun) {
         if (const QString failed = strip::rehearseRun(plan, o, pageProgress); !failed.isEmpty()) {
             say(failed);
             return Failed;
         }
-        std::fputs(qUtf8Printable(strip::dryRunReport(plan.job, plan.paged, plan.naming, plan.data, plan.sheetPaths,
-                                                      plan.outputs, plan.memory, o.pages.dedupe, !o.formats.isEmpty())),
-                   stdout);
+        std::fputs(qUtf8Printable(strip::dryRunReport(plan, o.pages.dedupe, !o.formats.isEmpty())), stdout);
         return Written;
     }
     QStringList written;
@@ -84,7 +82,7 @@ int compose(const cli::Options &o, strip::WatchedRun *watched = nullptr)
         return Failed;
     }
     if (watched)
-        std::printf("%s\n", qUtf8Printable(strip::watchLine(int(plan.job.frames.size()), written)));
+        std::printf("%s\n", qUtf8Printable(strip::watchLine(int(plan.sheets.first().job.frames.size()), written)));
     return Written;
 }
 

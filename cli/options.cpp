@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <map>
+#include <numeric>
 #include <vector>
 
 namespace cli {
@@ -17,7 +18,7 @@ namespace cli {
 namespace {
 
 enum class Id {
-    Output, Columns, Order, Fill, Padding, Margin, Cell, Anchor, Clip, Overlap, Extrude, Scale, Pot, Background, Alpha, Compress,
+    Output, Columns, Order, Fill, Padding, Margin, Cell, Anchor, Clip, Overlap, Extrude, Scale, Variant, Pot, Background, Alpha, Compress,
     AllFrames, Layers, Trim, Dedupe, MaxSize, Layout, Rotate, Txt, Json, Format,
     Names, Duration, Depfile, Watch, Split, Data, DryRun, Quiet, Help, Version
 };
@@ -44,6 +45,7 @@ const OptionDef optionDefs[] = {
     {Id::Overlap, 0, "overlap", nullptr, "Let a picture larger than its cell run into the next cells, as the window does; no JSON then."},
     {Id::Extrude, 0, "extrude", "N", "Repeat each cell's edge pixels N pixels outward, against bleeding when textures are filtered (default 0)."},
     {Id::Scale, 0, "scale", "N", "Enlarge every frame N times, pixel for pixel, for pixel art (default 1); cells given as WxH too."},
+    {Id::Variant, 0, "variant", "SUFFIX=SCALE", "Write, instead of the one sheet, a sheet and its data for each variant, SUFFIX put before the output's extension, at SCALE (above 1 a whole number, pixels repeated; below 1 reduced by area averaging); repeatable, every file written together. --variant @2x=1 --variant =0.5 -o a.png writes a@2x.png and a.png."},
     {Id::Pot, 0, "pot", nullptr, "Round the sheet's sides up to powers of two."},
     {Id::Background, 0, "background", "COLOR", "#rrggbb, or transparent (PNG and WebP only). Default: transparent for PNG and WebP, #efefef (the window's) for BMP."},
     {Id::Alpha, 0, "alpha", "keep|clean|bleed|premultiply", "Fully transparent pixels keep their colour (default), become 0 (smaller files), or take the nearest visible pixel's (no dark fringes when filtered); or every colour is multiplied by its alpha (PNG and WebP), for engines that blend so."},
@@ -157,6 +159,45 @@ QString choice(const QString &value, const QString &option, const QStringList &a
     return value;
 }
 
+// One --variant SUFFIX=SCALE: SCALE a positive decimal, whole above 1 (pixels repeated, as by
+// --scale, at most 64 times), of at most 6 decimals below it; SUFFIX another than before's,
+// keeping the name in its folder.
+strip::RunRequest::Variant variantOf(const QString &value, const QList<strip::RunRequest::Variant> &before)
+{
+    const qsizetype equals = value.lastIndexOf(u'=');
+    if (equals < 0)
+        throw UsageError{QStringLiteral("--variant takes SUFFIX=SCALE, such as @2x=1 or =0.5, not '%1'").arg(value)};
+    strip::RunRequest::Variant v;
+    v.suffix = value.left(equals);
+    const QString scale = value.mid(equals + 1);
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^([0-9]{1,2})(?:\\.([0-9]{0,6}))?$")).match(scale);
+    if (!m.hasMatch())
+        throw UsageError{QStringLiteral("--variant %1: SCALE is a positive decimal of at most 6 places, such as 2 or 0.5, "
+                                        "not '%2'").arg(value, scale)};
+    v.den = 1;
+    for (qsizetype k = 0; k < m.captured(2).size(); ++k)
+        v.den *= 10;
+    v.num = m.captured(1).toLongLong() * v.den + (m.captured(2).isEmpty() ? 0 : m.captured(2).toLongLong());
+    const qint64 common = std::gcd(v.num, v.den);
+    if (v.num == 0)
+        throw UsageError{QStringLiteral("--variant %1: SCALE must be above 0").arg(value)};
+    v.num /= common;
+    v.den /= common;
+    if (v.num > v.den && v.den != 1)
+        throw UsageError{QStringLiteral("--variant %1: a SCALE above 1 repeats pixels, so it must be a whole number, not %2")
+                             .arg(value, scale)};
+    if (v.den == 1 && v.num > 64)
+        throw UsageError{QStringLiteral("--variant %1: SCALE is at most 64, as for --scale").arg(value)};
+    if (v.suffix.contains(u'/'))
+        throw UsageError{QStringLiteral("--variant %1: the suffix goes into the output's file name, so it cannot hold a '/'")
+                             .arg(value)};
+    for (const strip::RunRequest::Variant &other : before)
+        if (other.suffix == v.suffix)
+            throw UsageError{QStringLiteral("--variant %1: another --variant has the suffix '%2' too; each sheet needs "
+                                            "a name of its own").arg(value, v.suffix)};
+    return v;
+}
+
 QString valueOf(const std::map<Id, QString> &given, Id id, const QString &otherwise = {})
 {
     const auto it = given.find(id);
@@ -169,6 +210,7 @@ Options parseOptions(const QStringList &arguments)
 {
     std::map<Id, QString> given; // the last value of each option given; switches map to ""
     QStringList positional;
+    QStringList variants; // every --variant, in order
     bool optionsEnded = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString &arg = arguments[i];
@@ -192,6 +234,8 @@ Options parseOptions(const QStringList &arguments)
             const QString value = !s->value ? QString() : equals >= 0 ? arg.mid(equals + 1) : valueFor(*s, QStringLiteral("--") + name);
             // Formats add up, as a list does; any other option's last value holds.
             given[s->id] = s->id == Id::Format && given.count(s->id) ? given[s->id] + u',' + value : value;
+            if (s->id == Id::Variant)
+                variants.append(value);
         } else {
             // -qc4: switches, then at most one option that takes the rest (or the next argument).
             for (qsizetype k = 1; k < arg.size(); ++k) {
@@ -289,6 +333,11 @@ Options parseOptions(const QStringList &arguments)
     o.layersEach = choice(valueOf(given, Id::Layers, QStringLiteral("merge")), QStringLiteral("--layers"),
                           {QStringLiteral("merge"), QStringLiteral("each")}) == QLatin1String("each");
     o.scale = wholeNumber(valueOf(given, Id::Scale, QStringLiteral("1")), QStringLiteral("--scale"), 1, 64);
+    for (const QString &variant : std::as_const(variants))
+        o.variants.append(variantOf(variant, o.variants));
+    if (!o.variants.isEmpty() && o.scale != 1)
+        throw UsageError{QStringLiteral("--variant gives each sheet its own scale, so --scale %1 would mean two scales at "
+                                        "once; give the enlarged sheet as --variant SUFFIX=%1").arg(o.scale)};
     o.pot = given.count(Id::Pot);
     const QString alpha = choice(valueOf(given, Id::Alpha, QStringLiteral("keep")), QStringLiteral("--alpha"),
                                  {QStringLiteral("keep"), QStringLiteral("clean"), QStringLiteral("bleed"), QStringLiteral("premultiply")});

@@ -193,6 +193,8 @@ BandPlan planSheet(const SheetJob &job, BandOrder order)
                 piece.workBytes += bleedBytesPerPixel * extentUnscaled.width() * extentUnscaled.height();
             if (piece.rotated)
                 piece.workBytes += rgbaBytes(piece.extent.size()); // the picture before it is turned
+            if (!source.reducedFrom.isEmpty())
+                piece.workBytes += 2 * rgbaBytes(source.reducedFrom); // the frame as read, and in 32 bits
         }
         const QRect reach = sheet.reach(i, sheet.drawnAt(i, frameRect(job, plan, i)));
         if (reach.isEmpty())

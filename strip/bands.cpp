@@ -12,6 +12,7 @@
 #include "picture/source/animation.h"
 #include "picture/base/nativepath.h"
 #include "picture/base/threads.h"
+#include "picture/pixels/resize.h"
 #include "strip/bandplan.h"
 
 namespace strip {
@@ -75,18 +76,14 @@ QImage onCanvas(const QImage &picture, const QRect &extent)
     return canvas;
 }
 
-// A frame as the sheet takes it: checked against the header, its transparent pixels' colours
+// A frame as the sheet takes it: checked against the header (and reduced), its transparent pixels' colours
 // made as asked (bleeding over the piece's whole extent), then enlarged. False with *error
 // naming the file and the cause; a failure of memory is the file's refusal too.
 bool prepared(const SheetJob &job, const SheetSource &source, const Piece &piece, QImage *frame, QString *error)
 {
     const int scale = std::max(job.sheet.scale, 1);
-    const QSize declared = source.size / scale;
-    if (frame->size() != declared) {
-        *error = picture::refusedAsDamaged(source.picture.name(), picture::otherSizeThanDeclared(declared, frame->size()),
-                                           source.picture.format()).message;
+    if (!takenFrame(source, scale, frame, error))
         return false;
-    }
     // Both canvases read these formats as they are; anything else is converted once, here.
     static constexpr QImage::Format drawn[] = {QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_BGR888,
                                                QImage::Format_RGB888};
@@ -127,6 +124,25 @@ QList<int> fileOwners(const SheetJob &job)
             owners.append(*layered.insert(source.path, layered.value(source.path, s)));
     }
     return owners;
+}
+
+bool takenFrame(const SheetSource &source, int scale, QImage *image, QString *error)
+{
+    const QSize declared = source.reducedFrom.isEmpty() ? source.size / std::max(scale, 1) : source.reducedFrom;
+    if (image->size() != declared) {
+        *error = picture::refusedAsDamaged(source.picture.name(), picture::otherSizeThanDeclared(declared, image->size()),
+                                           source.picture.format()).message;
+        return false;
+    }
+    // Reduced even where the size stays: transparent pixels then lose their colour there too.
+    if (!source.reducedFrom.isEmpty()) {
+        *image = picture::areaReduced(*image, source.size);
+        if (image->isNull()) {
+            *error = notEnoughMemory(source);
+            return false;
+        }
+    }
+    return true;
 }
 
 bool frameOf(const SheetSource &source, int frame, std::unique_ptr<picture::FrameStream> &stream, QImage *image,

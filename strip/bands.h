@@ -20,6 +20,8 @@ struct SheetSource {
     bool allFrames = false;
     int frames = 1;
     QSize size;                // every frame's size on the sheet: the header's, times the sheet's scale
+    QSize reducedFrom;         // when the sheet takes the frames reduced (to size): the header's
+                               // size; empty when not
     picture::Source picture;   // the file, opened once; its header gave the facts above
     QString layer;             // the one layer of an editor's file it shows; empty: all of them
     QList<QImage> decoded;     // its frames when the caller decoded them ahead; otherwise they
@@ -55,6 +57,11 @@ QList<int> fileOwners(const SheetJob &job);
 // order is read once. False with *refusal naming the file and the cause when the file gives out.
 bool frameOf(const SheetSource &source, int frame, std::unique_ptr<picture::FrameStream> &stream, QImage *image,
              QString *refusal);
+
+// A frame as read checked against the size source's header declares (at a sheet's scale), then
+// reduced to source.size when the sheet takes it reduced: the frame every later step sees. False
+// with *error naming the file and the cause; a failure of memory is the file's refusal too.
+bool takenFrame(const SheetSource &source, int scale, QImage *image, QString *error);
 
 // Which end of the sheet is composed first: a bitmap stores its bottom row first.
 enum class BandOrder { TopDown, BottomUp };

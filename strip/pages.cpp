@@ -36,8 +36,10 @@ void describeSlices(const SheetJob &named, SheetData *data)
         if (!sprite || source.picture.size().isEmpty())
             continue;
         const QSize canvas = source.picture.size();
-        const int scale = source.size.width() / canvas.width();
-        const auto scaled = [&](QRect r) { return QRect(r.topLeft() * scale, r.size() * scale); };
+        // Enlarged or reduced as the frames are, to the nearest whole pixel.
+        const double fx = double(source.size.width()) / canvas.width(), fy = double(source.size.height()) / canvas.height();
+        const auto scaledPoint = [&](QPoint p) { return QPoint(qRound(p.x() * fx), qRound(p.y() * fy)); };
+        const auto scaled = [&](QRect r) { return QRect(scaledPoint(r.topLeft()), QSize(qRound(r.width() * fx), qRound(r.height() * fy))); };
         for (const picture::SpriteSlice &slice : sprite->slices) {
             DataSlice described{slice.name, {}};
             for (const picture::SpriteSliceKey &key : slice.keys) {
@@ -51,7 +53,7 @@ void describeSlices(const SheetJob &named, SheetData *data)
                 if (key.center)
                     k.center = scaled(*key.center);
                 if (key.pivot)
-                    k.pivot = *key.pivot * scale;
+                    k.pivot = scaledPoint(*key.pivot);
                 described.keys.append(k);
             }
             if (!described.keys.isEmpty())

@@ -55,8 +55,10 @@ QStringList sheetWarnings(const SheetJob &job, const PagedSheet &paged, const Sh
     return lines;
 }
 
-QString dryRunReport(const SheetJob &job, const PagedSheet &paged, const FrameNaming &naming, const SheetData &data,
-                     const QStringList &sheetPaths, const QStringList &outputs, qint64 memory, bool dedupe, bool named)
+namespace {
+
+// The counts and layout of a sheet and its pages.
+QString layoutLines(const SheetJob &job, const PagedSheet &paged, const QStringList &sheetPaths, bool dedupe)
 {
     const qsizetype pageCount = paged.pages.size();
     const Sheet &sheet = paged.pages.first().sheet;
@@ -96,7 +98,14 @@ QString dryRunReport(const SheetJob &job, const PagedSheet &paged, const FrameNa
                            : QStringLiteral("page %1: %2, %3 x %4 pixels, frames: %5\n")
                                  .arg(p).arg(sheetPaths[p]).arg(page.width).arg(page.height).arg(page.frameTotal);
     }
-    out += QStringLiteral("estimated memory: %1 MiB\nframe order:\n").arg(picture::mebibytes(memory));
+    return out;
+}
+
+// The frames in sheet order and the cell they share, and the animations.
+QString frameLines(const SheetJob &job, const PagedSheet &paged, const FrameNaming &naming, const SheetData &data, bool named)
+{
+    const qsizetype pageCount = paged.pages.size();
+    QString out = QStringLiteral("frame order:\n");
     QList<int> owners(paged.cells.size(), -1); // the first frame of each cell
     for (int i = int(job.frames.size()) - 1; i >= 0; --i)
         owners[paged.cellOf[i]] = i;
@@ -131,10 +140,36 @@ QString dryRunReport(const SheetJob &job, const PagedSheet &paged, const FrameNa
             out += u'\n';
         }
     }
-    out += QStringLiteral("would write:\n");
+    return out;
+}
+
+QString memoryLine(qint64 memory)
+{
+    return QStringLiteral("estimated memory: %1 MiB\n").arg(picture::mebibytes(memory));
+}
+
+QString fileLines(const QStringList &outputs)
+{
+    QString out = QStringLiteral("would write:\n");
     for (const QString &path : outputs)
         out += QStringLiteral("  %1\n").arg(path);
     return out;
+}
+
+} // namespace
+
+QString dryRunReport(const RunPlan &plan, bool dedupe, bool named)
+{
+    if (plan.sheets.size() == 1) {
+        const SheetPlan &s = plan.sheets.first();
+        return layoutLines(s.job, s.paged, s.sheetPaths, dedupe) + memoryLine(plan.memory)
+            + frameLines(s.job, s.paged, s.naming, s.data, named) + fileLines(plan.outputs);
+    }
+    QString out;
+    for (const SheetPlan &s : plan.sheets)
+        out += QStringLiteral("variant %1:\n").arg(s.variant) + layoutLines(s.job, s.paged, s.sheetPaths, dedupe)
+            + frameLines(s.job, s.paged, s.naming, s.data, named);
+    return out + memoryLine(plan.memory) + fileLines(plan.outputs);
 }
 
 } // namespace strip

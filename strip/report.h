@@ -5,6 +5,7 @@
 
 #include "strip/framenames.h"
 #include "strip/pages.h"
+#include "strip/run.h"
 #include "strip/sheetdata.h"
 
 namespace strip {
@@ -17,9 +18,9 @@ QStringList sheetWarnings(const SheetJob &job, const PagedSheet &paged, const Sh
                           bool clip, bool pagedAnimations);
 
 // What a dry run prints: the counts and layout of the sheet and its pages, the most memory the
-// run holds (memory), the frames in sheet order (named, when data is written) and the cell they
-// share, the animations, and every file it would write (outputs).
-QString dryRunReport(const SheetJob &job, const PagedSheet &paged, const FrameNaming &naming, const SheetData &data,
-                     const QStringList &sheetPaths, const QStringList &outputs, qint64 memory, bool dedupe, bool named);
+// run holds, the frames in sheet order (named, when data is written) and the cell they share,
+// the animations, and every file it would write. With variants, each sheet's layout, frames and
+// animations under its variant (SUFFIX=SCALE), then the memory and the files of them all.
+QString dryRunReport(const RunPlan &plan, bool dedupe, bool named);
 
 } // namespace strip

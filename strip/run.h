@@ -41,23 +41,40 @@ struct RunRequest {
     NameScheme names = NameScheme::Path;
     int duration = 100;                    // milliseconds a still picture is shown
     QString depfile;                       // not empty: a Make and Ninja dependency file to write
+    // One sheet of several that one run writes at other sizes, each with its own data.
+    struct Variant {
+        QString suffix;            // put before the output's extension: hero@2x.png
+        qint64 num = 1, den = 1;   // the frames' factor, num / den in lowest terms; whole above 1
+    };
+    QList<Variant> variants;               // empty: the one sheet of --scale
 };
 
-// A run planned once, before anything is written, and handed unchanged to the dry run's report
-// and to the writing: the frames, the pages, their names and data, every file it writes.
-struct RunPlan {
-    QString refusal;          // not empty: why nothing may be written, naming the file
-    QStringList warnings;     // what the user hears before (unless quiet), in order
+// One sheet of a run, planned: the frames, the pages, their names and data, its files.
+struct SheetPlan {
+    QString output;           // its sheet: the output, with its variant's suffix
+    QString variant;          // SUFFIX=SCALE, of --variant; empty without
     SheetJob job;             // every frame, as gathered and arranged
     PagedSheet paged;         // the pages to compose
     FrameNaming naming;
     SheetData data;
     QStringList sheetPaths;   // each page's file
-    QStringList outputs;      // every file, in the order the dry run lists them
+    QStringList outputs;      // its files, in the order the dry run lists them
     QColor background;
-    qint64 memory = 0;        // the most the run holds at once
+    qint64 memory = 0;        // the most composing its pages holds at once
     QByteArray textLine;      // the one-line text file's, when asked for
+};
+
+// A run planned once, before anything is written, and handed unchanged to the dry run's report
+// and to the writing: each sheet (one, or one a variant in the order given), every file.
+struct RunPlan {
+    QString refusal;          // not empty: why nothing may be written, naming the file
+    QStringList warnings;     // what the user hears before (unless quiet), in order
+    QList<SheetPlan> sheets;
+    QStringList outputs;      // every file, in the order the dry run lists them
+    qint64 memory = 0;        // the most the run holds at once: sheets are composed one by one
     QByteArray dependencies;  // the dependency file's, when asked for
+
+    int pageCount() const;
 };
 
 RunPlan planRun(const RunRequest &request);

@@ -75,6 +75,9 @@ struct SheetData {
     QList<DataSlice> slices;          // of the editors' files, in sheet order
     QString pixelFormat;              // of the images: "RGBA8888" or "RGB888"
     bool premultiplied = false;       // colours multiplied by their alpha (--alpha premultiply)
+    // How many of the images' pixels make one of the base variant's, as PixiJS reads meta.scale
+    // (its resolution): "1" but for a variant of another scale.
+    QString resolution = QStringLiteral("1");
 };
 
 // The file formats engines read beside the sheet, each written from the same SheetData. A

@@ -81,8 +81,8 @@ QString surveyFrames(const SheetJob &job, QList<FrameLook> *looks, bool digests)
             for (const int i : frames) {
                 if (!frameOf(source, job.frames[i].frame, stream, &image, &failures[size_t(t)]))
                     return;
-                if (image.size() != source.size / scale)
-                    return refused(picture::otherSizeThanDeclared(source.size / scale, image.size()));
+                if (!takenFrame(source, scale, &image, &failures[size_t(t)]))
+                    return;
                 (*looks)[i] = look(image, job.transparent, digests);
             }
         } catch (const std::bad_alloc &) {

@@ -152,7 +152,7 @@ QByteArray sheetJson(const SheetData &data, int page, JsonLayout layout, const Q
         {QStringLiteral("image"), thisPage.image},
         {QStringLiteral("format"), data.pixelFormat},
         {QStringLiteral("size"), size(thisPage.size.width(), thisPage.size.height())},
-        {QStringLiteral("scale"), QStringLiteral("1")},
+        {QStringLiteral("scale"), data.resolution},
         {QStringLiteral("frameTags"), tags},
         {QStringLiteral("padding"), sheet.padding},
         {QStringLiteral("margin"), sheet.margin},
@@ -187,7 +187,7 @@ QByteArray sheetJson(const SheetData &data, int page, JsonLayout layout, const Q
                 {QStringLiteral("image"), data.pages[p].image},
                 {QStringLiteral("format"), data.pixelFormat},
                 {QStringLiteral("size"), size(data.pages[p].size.width(), data.pages[p].size.height())},
-                {QStringLiteral("scale"), 1},
+                {QStringLiteral("scale"), data.resolution.toDouble()},
                 {QStringLiteral("frames"), frames},
             };
             out += (p ? ",\n    " : "\n    ") + QJsonDocument(texture).toJson(QJsonDocument::Compact);

@@ -675,6 +675,22 @@ void TestCli::badUsage_data()
                                           << QStringLiteral("the cells of --layout grid are not turned; give --layout dense too");
     QTest::newRow("premultiplied bitmap") << words("a.png --alpha premultiply -o s.bmp")
                                           << QStringLiteral("--alpha premultiply multiplies colours by their alpha, and a .bmp has none");
+    QTest::newRow("variant without a scale") << words("a.png --variant @2x -o s.png") << QStringLiteral("--variant takes SUFFIX=SCALE");
+    QTest::newRow("variant scale not a number") << words("a.png --variant @2x=two -o s.png") << QStringLiteral("SCALE is a positive decimal");
+    QTest::newRow("variant scale 0") << words("a.png --variant @0=0.0 -o s.png") << QStringLiteral("SCALE must be above 0");
+    QTest::newRow("variant scale negative") << words("a.png --variant @m=-1 -o s.png") << QStringLiteral("SCALE is a positive decimal");
+    QTest::newRow("variant enlarging by a fraction") << words("a.png --variant @2x=1 --variant @3x=1.5 -o s.png")
+                                                     << QStringLiteral("--variant @3x=1.5: a SCALE above 1 repeats pixels, so it must be a whole number");
+    QTest::newRow("variant scale past 64") << words("a.png --variant @big=65 -o s.png") << QStringLiteral("SCALE is at most 64");
+    QTest::newRow("variant suffix with a folder") << words("a.png --variant /hi=1 -o s.png") << QStringLiteral("cannot hold a '/'");
+    QTest::newRow("variant suffix twice") << words("a.png --variant @2x=1 --variant @2x=0.5 -o s.png")
+                                          << QStringLiteral("another --variant has the suffix '@2x' too");
+    QTest::newRow("variant empty suffix twice") << words("a.png --variant =1 --variant =0.5 -o s.png")
+                                                << QStringLiteral("another --variant has the suffix '' too");
+    QTest::newRow("variant with scale") << words("a.png --scale 2 --variant @2x=1 -o s.png")
+                                        << QStringLiteral("--scale 2 would mean two scales at once");
+    QTest::newRow("variant with split") << words("--split a.png --cell 4x4 --variant @2x=1 -o out")
+                                        << QStringLiteral("--variant has no meaning with --split");
 }
 
 void TestCli::badUsage()
@@ -779,6 +795,12 @@ void TestCli::refusedBeforeWriting_data()
                                                            << both.arg(QStringLiteral("sparrow"));
     QTest::newRow("turned both ways, libGDX and the JSON") << QString() << words("x --layout dense --rotate --json --format libgdx -o s.png")
                                                            << both.arg(QStringLiteral("json-hash"));
+    // Variants: refused before anything of any of them is written.
+    QTest::newRow("folder in the way of a variant's JSON") << QStringLiteral("s.json") << words("x --json --variant @2x=1 --variant =0.5 -o s.png")
+                                                           << QStringLiteral("Cannot write s.json: a folder of that name is in the way");
+    QTest::newRow("a variant's name taken by another's page") << QString()
+        << words("x y --layout dense --max-size 4 --variant =1 --variant -1=0.5 -o s.png")
+        << QStringLiteral("Cannot write s-1.png: two variants would both write it; give them suffixes that make other names.");
     const QString premultiplied = QStringLiteral("Cannot write s.png: --alpha premultiply multiplies every colour by its alpha, and %1, "
                                                  "so every edge would darken; leave out --alpha premultiply or --format %2.");
     QTest::newRow("premultiplied for CSS") << QString() << words("x --alpha premultiply --format css -o s.png")

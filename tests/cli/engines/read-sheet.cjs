@@ -5,7 +5,8 @@
 // chooses them) and its animation manager's createFromAseprite run on their own, with the few
 // browser names they look up stubbed. Every frame: its page's image, rectangle, whole size,
 // trim offset, pivot, whether it is turned, and the page's pixels under its top-left, top-right,
-// bottom-right and bottom-left corners as the engine maps them (its uvs).
+// bottom-right and bottom-left corners as the engine maps them (its uvs); PixiJS's sizes are in
+// points, its pixels over the sheet's resolution.
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -48,7 +49,10 @@ async function pixi(file) {
         for (const [name, list] of Object.entries(sheet.animations))
             animations[name] = list.map((t) => Object.keys(sheet.textures).find((k) => sheet.textures[k] === t));
     }
-    return { frames, animations };
+    // The resolution its asset resolver reads from the file's name (@2x), to choose between
+    // variants, and the one the sheet's frames are drawn at (meta.scale).
+    const named = spritesheetAsset.resolver.parse(file).resolution;
+    return { frames, animations, resolution: { named, drawn: first.resolution } };
 }
 
 // Phaser 3: its atlas parsers as its texture manager chooses them, a multi-atlas's pages as one

@@ -3,7 +3,8 @@
 //
 //   corvane-bench write N OUT FILES... [--background #rrggbb] [--phases]
 //                                                                load, lay out, compose and write the BMP in bands
-//   corvane-bench decode [--parallel] FILES...                   decode only, with the same loader
+//   corvane-bench decode [--parallel] [--all-frames] FILES...    decode only, with the same loader; every
+//                                                                frame of an animation with --all-frames
 //   corvane-bench png-floor OUTDIR PAGE... -- FILES...            the floor of a packed sheet: decode FILES
 //                                                                on every core, then write each PAGE's
 //                                                                pixels as a PNG with our writer; prints
@@ -23,6 +24,7 @@
 #include <cstdio>
 
 #include "browse/core/folders.h"
+#include "picture/source/animation.h"
 #include "picture/source/picture.h"
 #include "picture/codecs/pngwriter.h"
 #include "picture/base/savefile.h"
@@ -37,7 +39,7 @@ constexpr int maxImages = 100; // MAX_IMAGES once the window has loaded
 int usage()
 {
     std::fputs("usage: corvane-bench write N OUT FILES... [--background #rrggbb] [--phases]\n"
-               "       corvane-bench decode [--parallel] FILES...\n"
+               "       corvane-bench decode [--parallel] [--all-frames] FILES...\n"
                "       corvane-bench png-floor OUTDIR PAGE... -- FILES...\n"
                "       corvane-bench list DIR\n",
                stderr);
@@ -113,7 +115,28 @@ int write(int argc, char **argv)
 // The loader alone, each picture dropped once decoded: the floor's share. One after another,
 // or spread over every core, as the write command spreads it. The pixels decoded, or -1 with
 // the loader's message. PNG and WebP are read too, as the command line reads them.
-qint64 decodeAll(const QStringList &paths, bool parallel, QString *message)
+// The pixels of every frame of the file at path, read one after another as a run reads them;
+// -1 with *message set when it cannot be read.
+qint64 decodeFrames(const QString &path, const picture::Budget &budget, QString *message)
+{
+    const picture::Source source = picture::Source::open(path, path, budget, true);
+    picture::FrameStream stream(source);
+    qint64 pixels = 0;
+    QImage frame;
+    picture::Loaded refusal = source.refusal();
+    for (int f = 0; refusal.ok() && f < source.frames(); ++f) {
+        if (!stream.next(&frame, &refusal))
+            break;
+        pixels += qint64(frame.width()) * frame.height();
+    }
+    if (!refusal.ok()) {
+        *message = refusal.message;
+        return -1;
+    }
+    return pixels;
+}
+
+qint64 decodeAll(const QStringList &paths, bool parallel, bool allFrames, QString *message)
 {
     picture::Budget budget;
     budget.acceptPng = true;
@@ -123,14 +146,22 @@ qint64 decodeAll(const QStringList &paths, bool parallel, QString *message)
     std::mutex messageLock;
     auto work = [&] {
         for (qsizetype k; !failed && (k = next.fetch_add(1)) < paths.size();) {
-            const picture::Loaded loaded = picture::load(paths[k], budget);
-            if (!loaded.ok()) {
+            QString why;
+            qint64 read = -1;
+            if (allFrames) {
+                read = decodeFrames(paths[k], budget, &why);
+            } else if (const picture::Loaded loaded = picture::load(paths[k], budget); loaded.ok()) {
+                read = qint64(loaded.image.width()) * loaded.image.height();
+            } else {
+                why = loaded.message;
+            }
+            if (read < 0) {
                 const std::lock_guard lock(messageLock);
                 failed = true;
-                *message = loaded.message;
+                *message = why;
                 return;
             }
-            pixels += qint64(loaded.image.width()) * loaded.image.height();
+            pixels += read;
         }
     };
     picture::runOnThreads(parallel ? QThread::idealThreadCount() : 1, work);
@@ -142,10 +173,11 @@ int decode(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList paths = app.arguments().mid(2);
     const bool parallel = paths.removeAll(QStringLiteral("--parallel")) > 0;
+    const bool allFrames = paths.removeAll(QStringLiteral("--all-frames")) > 0;
     if (paths.isEmpty())
         return usage();
     QString message;
-    const qint64 pixels = decodeAll(paths, parallel, &message);
+    const qint64 pixels = decodeAll(paths, parallel, allFrames, &message);
     if (pixels < 0) {
         fail(message);
         return 1;
@@ -181,7 +213,7 @@ int pngFloor(int argc, char **argv)
     const qint64 readingNs = reading.nsecsElapsed();
 
     QString message;
-    if (decodeAll(inputs, true, &message) < 0) {
+    if (decodeAll(inputs, true, false, &message) < 0) {
         fail(message);
         return 1;
     }

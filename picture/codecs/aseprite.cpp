@@ -803,8 +803,11 @@ struct AsepritePlayer::State {
             }
         return true;
     }
-    void put(QImage &canvas, int x, int y, QRgb s, int mode, const std::vector<double> &opacities) const;
-    std::vector<double> opacities(const AseCel &c) const;
+    // What a source pixel's alpha becomes with its cel's, its layer's and its groups' opacity,
+    // for every alpha: multiplied in that order, as the rules write it.
+    using SourceAlphas = std::array<double, 256>;
+    void put(QRgb &d, QRgb s, int mode, const SourceAlphas &alphas) const;
+    SourceAlphas alphas(const AseCel &c) const;
 };
 
 bool AsepritePlayer::State::pixelsOf(const uchar *from, qint64 fromBytes, qint64 size, Pixels *out, const QString &what,
@@ -857,22 +860,33 @@ bool AsepritePlayer::State::tileset(int index, QString *cause)
     return true;
 }
 
-std::vector<double> AsepritePlayer::State::opacities(const AseCel &c) const
+AsepritePlayer::State::SourceAlphas AsepritePlayer::State::alphas(const AseCel &c) const
 {
     std::vector<double> factors{c.opacity / 255.0};
     for (int l = c.layer; l >= 0; l = doc->layers[l].parent)
         factors.push_back(doc->layers[l].opacity / 255.0);
-    return factors;
+    SourceAlphas table;
+    for (int a = 0; a < 256; ++a) {
+        double as = a / 255.0;
+        for (double f : factors)
+            as = as * f;
+        table[size_t(a)] = as;
+    }
+    return table;
 }
 
-void AsepritePlayer::State::put(QImage &canvas, int x, int y, QRgb s, int mode, const std::vector<double> &opacities) const
+void AsepritePlayer::State::put(QRgb &d, QRgb s, int mode, const SourceAlphas &alphas) const
 {
-    double as = qAlpha(s) / 255.0;
-    for (double f : opacities)
-        as = as * f;
+    const double as = alphas[size_t(qAlpha(s))];
     if (as == 0) // the backdrop stays as it is
         return;
-    QRgb &d = reinterpret_cast<QRgb *>(canvas.scanLine(y))[x];
+    // Over a transparent backdrop, or wholly opaque in normal mode, the formula gives the source's
+    // own colour to well within the rounding: taken as it is.
+    if (qAlpha(d) == 0 || (as == 1 && mode == 0)) {
+        const uint alpha = stored(as);
+        d = alpha == 0 ? 0 : qRgba(qRed(s), qGreen(s), qBlue(s), int(alpha));
+        return;
+    }
     const double ab = qAlpha(d) / 255.0;
     const Colour cb{qRed(d) / 255.0, qGreen(d) / 255.0, qBlue(d) / 255.0};
     const Colour cs{qRed(s) / 255.0, qGreen(s) / 255.0, qBlue(s) / 255.0};
@@ -904,13 +918,14 @@ bool AsepritePlayer::State::drawImage(QImage &canvas, const AseCel &c, int frame
         *cause = tr("%1 uses colour %2 of a palette of %3").arg(celName(c, frame)).arg(outside).arg(doc->paletteSize);
         return false;
     }
-    const std::vector<double> factors = opacities(c);
+    const SourceAlphas factors = alphas(c);
     const int x0 = std::max(0, c.x), x1 = std::min(doc->width, c.x + c.width);
     const int y0 = std::max(0, c.y), y1 = std::min(doc->height, c.y + c.height);
     for (int y = y0; y < y1; ++y) {
         const uchar *row = pixels.data + (qint64(y - c.y) * c.width) * unit;
+        QRgb *out = reinterpret_cast<QRgb *>(canvas.scanLine(y));
         for (int x = x0; x < x1; ++x)
-            put(canvas, x, y, pixel(row + qint64(x - c.x) * unit, background), layer.blend, factors);
+            put(out[x], pixel(row + qint64(x - c.x) * unit, background), layer.blend, factors);
     }
     return true;
 }
@@ -950,7 +965,7 @@ bool AsepritePlayer::State::drawTilemap(QImage &canvas, const AseCel &c, int fra
     }
     if (tw == 0 || th == 0)
         return true;
-    const std::vector<double> factors = opacities(c);
+    const SourceAlphas factors = alphas(c);
     // Only the tiles that reach the canvas are drawn.
     const qint64 col0 = c.x < 0 ? -c.x / tw : 0;
     const qint64 row0 = c.y < 0 ? -c.y / th : 0;
@@ -976,8 +991,8 @@ bool AsepritePlayer::State::drawTilemap(QImage &canvas, const AseCel &c, int fra
                         sx = tw - 1 - sx;
                     if (yFlip)
                         sy = th - 1 - sy;
-                    put(canvas, int(left + x), int(top + y), pixel(tile + (qint64(sy) * tw + sx) * pixelUnit, background),
-                        layer.blend, factors);
+                    put(reinterpret_cast<QRgb *>(canvas.scanLine(int(top + y)))[left + x],
+                        pixel(tile + (qint64(sy) * tw + sx) * pixelUnit, background), layer.blend, factors);
                 }
             }
         }

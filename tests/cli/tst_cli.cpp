@@ -1476,6 +1476,9 @@ void TestCli::sameBytesWhateverTheMemory_data()
         << words("--layout dense --rotate --alpha bleed --format libgdx --depfile s.d -o s.png")
         << words("s.png s.atlas s.d");
     QTest::newRow("WebP") << words("-o s.webp") << words("s.webp");
+    QTest::newRow("an Aseprite file by layers, its tags and slices, reduced and whole variants")
+        << words("hero.aseprite --layers each --layout dense --trim --variant @2x=1 --variant =0.5 --json --format godot -o s.png")
+        << words("s@2x.png s@2x.json s@2x.tres s.png s.json s.tres");
     QTest::newRow("PNG, the strongest deflate") << words("--compress max -o s.png") << words("s.png");
 }
 void TestCli::sameBytesWhateverTheMemory()
@@ -1484,6 +1487,14 @@ void TestCli::sameBytesWhateverTheMemory()
     QFETCH(QStringList, outputs);
     QTemporaryDir dir;
     writeFolderInputs(dir.path());
+    if (options.contains(QStringLiteral("hero.aseprite"))) {
+        // A file of two layers, linked cels, tags and slices, as tests/support/asesuite.py writes it.
+        QProcess suite;
+        suite.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(CORVANE_SUPPORT_DIR "/asesuite.py"), dir.filePath(QStringLiteral("suite"))});
+        if (!suite.waitForFinished(120000) || suite.exitCode() != 0)
+            QSKIP("/usr/bin/python3 with numpy and Pillow cannot run the Aseprite test-file generator");
+        QVERIFY(QFile::copy(dir.filePath(QStringLiteral("suite/frames.aseprite")), dir.filePath(QStringLiteral("hero.aseprite"))));
+    }
     QList<QByteArray> runs;
     for (const int fill : {0x5a, 0xa5}) {
         QProcess p;

@@ -200,11 +200,9 @@ void TestAseprite::tagsAndSlices()
                         .arg(t[QStringLiteral("to")].toInt()).arg(t[QStringLiteral("direction")].toString(), t[QStringLiteral("repeat")].toString(QStringLiteral("-"))));
     QCOMPARE(tags, QStringList({QStringLiteral("hero/walk 0-3 forward -"), QStringLiteral("hero/back 1-2 reverse 2"),
                                 QStringLiteral("hero/swing 0-2 pingpong 1"), QStringLiteral("hero/swang 2-3 pingpong_reverse 5")}));
-    QProcess node;
-    node.start(QStringLiteral("node"), {engines + QStringLiteral("/read-sheet.cjs"), dir.filePath(QStringLiteral("hero.json"))});
-    QVERIFY(node.waitForFinished(60000));
-    QVERIFY2(node.exitCode() == 0, node.readAllStandardError().constData());
-    const QJsonObject pixi = QJsonDocument::fromJson(node.readAllStandardOutput())[QStringLiteral("pixi")].toObject();
+    QString error;
+    const QJsonObject pixi = testsupport::engineReading(engines, dir.filePath(QStringLiteral("hero.json")), &error)[QStringLiteral("pixi")].toObject();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
     QStringList played;
     for (const QString &name : {QStringLiteral("hero/walk"), QStringLiteral("hero/back"), QStringLiteral("hero/swing"), QStringLiteral("hero/swang")}) {
         QStringList frames;

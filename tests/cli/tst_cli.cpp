@@ -353,11 +353,9 @@ void TestCli::enginesFindEveryFrame()
     QCOMPARE(meta[QStringLiteral("rows")].toInt(), rows);
     QCOMPARE(meta[QStringLiteral("extrude")].toInt(), options.contains(QStringLiteral("--extrude")) ? 1 : 0);
 
-    QProcess node;
-    node.start(QStringLiteral("node"), {engines + QStringLiteral("/read-sheet.cjs"), dir.filePath(QStringLiteral("sheet.json"))});
-    QVERIFY(node.waitForFinished(60000));
-    QVERIFY2(node.exitCode() == 0, node.readAllStandardError().constData());
-    const QJsonObject found = QJsonDocument::fromJson(node.readAllStandardOutput()).object();
+    QString error;
+    const QJsonObject found = testsupport::engineReading(engines, dir.filePath(QStringLiteral("sheet.json")), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
     const QJsonObject pixi = found[QStringLiteral("pixi")].toObject();
     const QJsonObject phaser = found[QStringLiteral("phaser")].toObject();
     QCOMPARE(animationList(pixi[QStringLiteral("animations")].toObject()), animations);
@@ -459,11 +457,9 @@ void TestCli::enginesReadEveryLayout()
     const Run run = runStrip(words("walk spin.gif --all-frames --json -o sheet.png") + options, dir.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
 
-    QProcess node;
-    node.start(QStringLiteral("node"), {engines + QStringLiteral("/read-sheet.cjs"), dir.filePath(QStringLiteral("sheet.json"))});
-    QVERIFY(node.waitForFinished(60000));
-    QVERIFY2(node.exitCode() == 0, node.readAllStandardError().constData());
-    const QJsonObject found = QJsonDocument::fromJson(node.readAllStandardOutput()).object();
+    QString error;
+    const QJsonObject found = testsupport::engineReading(engines, dir.filePath(QStringLiteral("sheet.json")), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
     for (const QString &engine : {QStringLiteral("pixi"), QStringLiteral("phaser")}) {
         const QJsonObject frames = found[engine][QStringLiteral("frames")].toObject();
         QCOMPARE(frames.size(), pictures.size());

@@ -152,12 +152,10 @@ void TestVariants::pixiDrawsVariantsAlike()
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QJsonObject found[2];
     for (int k = 0; k < 2; ++k) {
-        QProcess node;
-        node.start(QStringLiteral("node"), {engines + QStringLiteral("/read-sheet.cjs"),
-                                            dir.filePath(k ? QStringLiteral("hero.json") : QStringLiteral("hero@2x.json"))});
-        QVERIFY(node.waitForFinished(60000));
-        QVERIFY2(node.exitCode() == 0, node.readAllStandardError().constData());
-        found[k] = QJsonDocument::fromJson(node.readAllStandardOutput())[QStringLiteral("pixi")].toObject();
+        QString error;
+        found[k] = testsupport::engineReading(engines, dir.filePath(k ? QStringLiteral("hero.json") : QStringLiteral("hero@2x.json")),
+                                              &error)[QStringLiteral("pixi")].toObject();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
     }
     const QJsonObject high = found[0][QStringLiteral("resolution")].toObject(), low = found[1][QStringLiteral("resolution")].toObject();
     QCOMPARE(high[QStringLiteral("drawn")].toDouble(), 2.0);

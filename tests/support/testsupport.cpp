@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -328,6 +329,17 @@ QString writeStrip(const strip::SheetJob &job, const QString &path, const QColor
 {
     const strip::SheetWritten written = strip::writeSheet(job, path, strip::SheetFormat::Bmp, background);
     return written.ok ? QStringLiteral("OK") : written.message;
+}
+
+QJsonObject engineReading(const QString &engines, const QString &json, QString *error)
+{
+    QProcess node;
+    node.start(QStringLiteral("node"), {engines + QStringLiteral("/read-sheet.cjs"), json});
+    if (!node.waitForFinished(60000) || node.exitStatus() != QProcess::NormalExit || node.exitCode() != 0) {
+        *error = QString::fromUtf8(node.readAllStandardError()) + node.errorString();
+        return {};
+    }
+    return QJsonDocument::fromJson(node.readAllStandardOutput()).object();
 }
 
 } // namespace testsupport

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -100,6 +101,10 @@ QImage wholeFrame(const QImage &sheet, const QRect &rect, QSize whole, QPoint at
 // bottom-right and bottom-left corners (in pixels, as its uvs give them; a turned frame's are
 // turned): each pixel the sheet's under its centre.
 QImage wholeFrame(const QImage &sheet, const QList<QPointF> &corners, QSize whole, QPoint at);
+
+// What the engines' own parsers find in a sheet's JSON (tests/cli/engines/read-sheet.cjs in
+// engines, run by node): {"pixi": ..., "phaser": ...}; empty with *error set when it fails.
+QJsonObject engineReading(const QString &engines, const QString &json, QString *error);
 
 // Arguments written as one string, split at blanks.
 QStringList words(const char *text);
